@@ -79,6 +79,14 @@ std::string split_text_into_lines_with_max_length(std::string text, int max_leng
 bytes parse_byte_array_from_base64_string(std::string& text);
 wchar_t* utf8_string_to_wchar_t_only_for_windows(const std::string& text);
 
+// ---- Windows-1251 encoding through the driver's one encoder (convertor.h).
+// A character outside the table throws std::out_of_range ("map::at").
+std::byte encode_win1251_char(wchar_t ch);
+bytes encode_win1251(const std::wstring& text);                   // one byte per character
+// A fixed-width text field: `width` bytes, the text cut to `width` wide
+// characters or padded with 0x00.
+bytes encode_win1251_field(const std::wstring& text, std::size_t width);
+
 // "%02X " per byte for at most `limit` bytes: the dump used in log lines.
 std::string hex_dump(const bytes& data, std::size_t limit = 100);
 
