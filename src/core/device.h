@@ -1,0 +1,187 @@
+#pragma once
+// One driver instance. The handle the host holds is the address of a device
+// owned by the registry (core/library.h).
+//
+// Every command method of every topic is a member of this class; each topic's
+// source file adds its declarations to one of the marked blocks below.
+//
+// Threads and locks
+// -----------------
+// * Commands run on the host's calling thread. One command at a time owns the
+//   device: `busy` is acquired atomically before any parameter map is touched
+//   (see the command contract below), and while a command owns the device its
+//   input map, output map, `responses` and `results` belong to it alone.
+// * A second host thread may issue the stop command (127) while a command
+//   runs: it only sets `stop_requested`; `busy` stays with the running command,
+//   which notices the flag at its next test and ends with -9.
+// * The live-weight thread (`weight_thread`, started by command -33) reads
+//   `ip_address_list`, `permanent_clients`, `io_contexts`, `timeout_seconds`,
+//   `permanent_connection` and `error_texts` while commands change them.
+//   Those six members are guarded by `state_mutex`: every writer holds it while
+//   it changes them, and the weight thread holds it only to copy what it needs
+//   (shared_ptr copies of a client, its io_context and the text object), then
+//   works on its copies without the lock. A thread holding copies of a
+//   kept-open client and its io_context drops the client copy first.
+//   The host thread that owns the device may read those members without the
+//   lock (no other thread writes them).
+// * `error_texts` is only ever read through a shared_ptr copy
+//   (`current_error_texts()`), so replacing the language never destroys a
+//   text object under a reader.
+// * The weight thread is joined, never detached: `stop_weight_thread()` clears
+//   `weight_running` and waits for it; the destructor does this before it
+//   drops the connections and frees the members.
+//
+// Command contract (execute_command / do_command)
+// ------------------------------------------------
+// The exported execute_command(handle, command) calls
+// `device::execute_command(command)`, which:
+//   1. acquires `busy` with one atomic exchange. When another command already
+//      holds it: the stop command (127) goes to `stop_running_command()`, which
+//      touches neither map nor `results`; any other command returns -2 at
+//      once, with nothing logged and nothing changed;
+//   2. having acquired it: clears `stop_requested`, empties the output map and
+//      calls `do_command(command)`;
+//   3. afterwards empties the input map unless the command is on the
+//      keep-list (25, 30, 82, 89, 100, 120); returns do_command's result.
+// `do_command(command)` is entered with `busy` already held for this command
+// (it never sees a command that must be refused with -2) and releases `busy`
+// on every path before it returns (normal end, the 120 path, the catch-all).
+// It logs the dispatcher's lines, runs the group check, empties `results`
+// (except for 81 and 82), calls the command's method and, on the idle path of
+// the stop command, answers 127 like any other command.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+
+#include "core/json_records.h"
+#include "core/params.h"
+#include "core/types.h"
+
+class errors_text;
+class permanent_tcp_client;
+class WeightInterface;
+
+// One scale of the device's scale list.
+struct scale_connect_data {
+    std::string ip;             // IPv4 address text; key of responses, results and the kept-open maps
+    std::string port;           // service text for the resolver
+    std::string password;       // admin password, UTF-8
+    int protocol = 0;           // 0 UDP, 1 TCP; anything else: never sent to
+    std::string serial_number;  // filled by the serial-number query
+};
+
+class device {
+public:
+    device();
+    ~device();
+    device(const device&) = delete;
+    device& operator=(const device&) = delete;
+
+    // ---- Command entry (see the command contract above).
+    int execute_command(int command);
+    // True for the commands after which the input map is kept.
+    static bool keeps_input_params(int command);
+
+    // ---- Typed parameter access. Results: 0, -7 absent, -8 another kind,
+    // -1000 on an exception. An out-argument is written only on 0. The
+    // overloads without `log` log as with log == true.
+    int get_int_param(ParamType p, param_map& map, int& out, bool log);
+    int get_int_param(ParamType p, param_map& map, int& out);
+    int get_string_param(ParamType p, param_map& map, std::wstring& out, bool log);
+    int get_string_param(ParamType p, param_map& map, std::wstring& out);
+    int get_bytes_array_param(ParamType p, param_map& map, std::vector<std::byte>& out, bool log);
+    int get_bytes_array_param(ParamType p, param_map& map, std::vector<std::byte>& out);
+
+    int set_int_param(ParamType p, param_map& map, int value, bool log);
+    int set_int_param(ParamType p, param_map& map, int value);
+    int set_string_param(ParamType p, param_map& map, const std::wstring& value, bool log);
+    int set_string_param(ParamType p, param_map& map, const std::wstring& value);
+    // FilePath, FolderPath and FolderForSaveFile are anchored to the root folder.
+    int set_bytes_array_param(ParamType p, param_map& map, const std::vector<std::byte>& value, bool log);
+    int set_bytes_array_param(ParamType p, param_map& map, const std::vector<std::byte>& value);
+
+    bool checkParamInMap(ParamType p, param_map& map, DataType k, bool log);
+    DataType checkParamDataType(ParamType p, param_map& map);  // throws std::out_of_range when absent
+    bool parameters_validation(ParamType p, param_map& map);
+    bool parameters_validation(const std::vector<ParamType>& list, param_map& map);
+    // D(p, k): kind prefix + '"(' + p + ')' [+ ' ' + name] + '"'.
+    std::string get_param_info_for_log(ParamType p, DataType k);
+
+    // ---- Shared state (see "Threads and locks").
+    // A copy of the current result-text object, taken under the lock.
+    std::shared_ptr<errors_text> current_error_texts() const;
+    // Replaces the result-text object under the lock.
+    void replace_error_texts(std::shared_ptr<errors_text> texts);
+    std::unique_lock<std::mutex> lock_state() const { return std::unique_lock<std::mutex>(state_mutex); }
+
+    // ---- Live-weight thread. `loop` runs on a new thread with
+    // `weight_running` set and must return soon after `weight_running` turns
+    // false. Returns false, starting nothing, while a stream already runs.
+    bool start_weight_thread(std::function<void()> loop);
+    // Clears `weight_running` and joins the thread. Called from the weight
+    // thread itself it only clears the flag (a thread never joins itself).
+    void stop_weight_thread() noexcept;
+
+    // ---- dispatch and driver settings (dispatch.cpp, settings.cpp) ----
+    int do_command(int command);
+    // The stop command arriving while another command owns the device.
+    int stop_running_command();
+    int change_locale(const std::wstring& name);
+    // ---- end of dispatch and driver settings ----
+
+    // ---- sending, scale list and connection (send.cpp, connect.cpp, commands/version.cpp, commands/records/products.cpp) ----
+    // ---- end of sending, scale list and connection ----
+
+    // Data members, in this order (construction order matters: the version
+    // texts first, the vocabulary tables last).
+    mutable std::mutex state_mutex;  // guards the members named in "Threads and locks"
+
+    std::wstring driver_version;
+    std::wstring driver_version_without_date;
+    std::wstring driver_protocol_version;
+    std::wstring db_schema_version;
+    param_map input_params;
+    param_map output_params;
+    std::map<std::string, std::vector<std::byte>> responses;
+    bool permanent_connection = false;                                              // state_mutex
+    std::map<std::string, std::shared_ptr<permanent_tcp_client>> permanent_clients;  // state_mutex
+    std::map<std::string, std::shared_ptr<boost::asio::io_context>> io_contexts;     // state_mutex
+    int timeout_seconds = 4;                                                        // state_mutex
+    std::atomic<bool> busy{false};
+    std::atomic<bool> stop_requested{false};  // set by the stop command, tested by sends and polls
+    std::thread weight_thread;
+    std::atomic<bool> weight_running{false};
+    std::shared_ptr<WeightInterface> weight_interface;
+    int weight_period_ms = 500;
+    std::shared_ptr<errors_text> error_texts;  // state_mutex; read through current_error_texts()
+    std::vector<std::wstring> languages;
+    std::vector<scale_connect_data> ip_address_list;  // state_mutex
+    std::vector<std::byte> weight_response;
+    std::map<std::string, int> results;
+    std::vector<std::byte> driver_root_folder;
+    jsonProductData json_product_data;
+    jsonLabelData json_label_data;
+    std::map<int, std::string> barcode_structures;
+    std::map<CommandType, std::vector<std::byte>> command_frames;
+    std::map<CommandType, bool> broadcast_validation_;
+    std::map<std::string, ParamType> param_names;
+
+private:
+    // Drops every kept-open connection and then its io_context, under the
+    // lock, so that each client is destroyed while its io_context exists.
+    // Used by the destructor and by disconnect.
+    void drop_permanent_connections() noexcept;
+    // The name of p in `param_names` ("" when it has none).
+    std::string param_name(ParamType p) const;
+    std::vector<std::byte> anchor_path(const std::vector<std::byte>& value) const;
+};

@@ -1,0 +1,64 @@
+#pragma once
+// Parameter values and the parameter maps of a device.
+//
+// A value is stored once and never modified: storing a parameter again puts a
+// new value object in its place. The map owns its values.
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/types.h"
+
+class param_base {
+public:
+    virtual ~param_base() = default;
+    virtual DataType get_type() const = 0;
+
+protected:
+    param_base() = default;
+    param_base(const param_base&) = default;
+    param_base& operator=(const param_base&) = default;
+};
+
+class param_int final : public param_base {
+public:
+    explicit param_int(int v) : value(v) {}
+    DataType get_type() const override { return type; }
+
+    const int value;
+    const DataType type = DataType::Int;
+};
+
+class param_bytearray final : public param_base {
+public:
+    explicit param_bytearray(std::vector<std::byte> v) : value(std::move(v)) {}
+    DataType get_type() const override { return type; }
+
+    const std::vector<std::byte> value;
+    const DataType type = DataType::ByteArray;
+};
+
+class param_string final : public param_base {
+public:
+    explicit param_string(std::wstring v) : value(std::move(v)) {}
+    DataType get_type() const override { return type; }
+
+    const std::wstring value;
+    const DataType type = DataType::String;
+};
+
+// Ordered by ascending signed number, so the internal negative numbers come
+// first. At most one value per number; every entry holds a value.
+using param_map = std::map<ParamType, std::unique_ptr<param_base>>;
+
+// The kind prefix of a parameter description ("int param " ...) and the word
+// of the wrong-kind line ("int" ...); both empty for a value outside 1..3.
+const char* param_kind_prefix(DataType kind);
+const char* param_kind_word(DataType kind);
+
+// Writes the error "get " + description + ": wrong type! As " + the word of
+// the stored kind + " in driver".
+void logging_wrong_type(const std::string& description, DataType stored);
