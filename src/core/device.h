@@ -34,21 +34,26 @@
 // Command contract (execute_command / do_command)
 // ------------------------------------------------
 // The exported execute_command(handle, command) calls
-// `device::execute_command(command)`, which:
-//   1. acquires `busy` with one atomic exchange. When another command already
-//      holds it: the stop command (127) goes to `stop_running_command()`, which
-//      touches neither map nor `results`; any other command returns -2 at
-//      once, with nothing logged and nothing changed;
+// `device::execute_command(command)`, which alone acquires and releases
+// `busy`:
+//   1. it acquires `busy` with one atomic exchange. When another command
+//      already holds it: the stop command (127) goes to
+//      `stop_running_command()`, which sets `stop_requested`, writes the stop
+//      command's lines and touches neither map nor `results` nor `busy`; any
+//      other command returns -2 at once, with nothing logged and nothing
+//      changed;
 //   2. having acquired it: clears `stop_requested`, empties the output map and
 //      calls `do_command(command)`;
 //   3. afterwards empties the input map unless the command is on the
-//      keep-list (25, 30, 82, 89, 100, 120); returns do_command's result.
-// `do_command(command)` is entered with `busy` already held for this command
-// (it never sees a command that must be refused with -2) and releases `busy`
-// on every path before it returns (normal end, the 120 path, the catch-all).
-// It logs the dispatcher's lines, runs the group check, empties `results`
-// (except for 81 and 82), calls the command's method and, on the idle path of
-// the stop command, answers 127 like any other command.
+//      keep-list (25, 30, 82, 89, 100, 120), then releases `busy` (also when
+//      do_command ends by an exception) and returns do_command's result.
+// So `do_command(command)` runs with `busy` held for its command and never
+// changes `busy` itself: it never sees a command to refuse with -2, and the
+// input map is emptied before another command can get in. It logs the
+// dispatcher's lines, runs the group check, empties `results` (except for 81
+// and 82), calls the command's method; the stop command on an idle device
+// takes this ordinary path. Sends and polling loops end with -9 when they
+// find `stop_requested` set.
 
 #include <atomic>
 #include <cstddef>
