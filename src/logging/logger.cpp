@@ -1,14 +1,297 @@
-// Temporary stand-in until the real logger lands: every call is silent.
-#include "logger.h"
-void Logger::init_log(const std::string&) {}
-void Logger::set_filter(int) {}
-void Logger::t(std::string) {}
-void Logger::d(std::string) {}
-void Logger::i(std::string) {}
-void Logger::w(std::string) {}
-void Logger::e(std::string) {}
-std::string Logger::get_log_file_name() { return {}; }
-std::string Logger::get_memory_log_data() { return {}; }
-void Logger::delete_logs_older_than(const std::string&, const std::string&, int) {}
-std::string Logger::appdata_path() { return {}; }
-std::string Logger::path_delim() { return "/"; }
+#include "logging/logger.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <string>
+#include <system_error>
+
+#include <boost/core/null_deleter.hpp>
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/locale/generator.hpp>
+#include <boost/log/attributes/current_thread_id.hpp>
+#include <boost/log/core.hpp>
+#include <boost/log/expressions.hpp>
+#include <boost/log/sinks/sync_frontend.hpp>
+#include <boost/log/sinks/text_file_backend.hpp>
+#include <boost/log/sinks/text_ostream_backend.hpp>
+#include <boost/log/sources/record_ostream.hpp>
+#include <boost/log/sources/severity_logger.hpp>
+#include <boost/log/trivial.hpp>
+#include <boost/log/utility/exception_handler.hpp>
+#include <boost/log/utility/setup/common_attributes.hpp>
+#include <boost/log/utility/setup/console.hpp>
+#include <boost/log/utility/setup/file.hpp>
+#include <boost/log/utility/setup/formatter_parser.hpp>
+
+#include "logging/logger_test_seam.h"
+#include "logging/ring_buffer_stream.h"
+
+namespace logging = boost::log;
+namespace sinks = boost::log::sinks;
+namespace expr = boost::log::expressions;
+namespace keywords = boost::log::keywords;
+using severity_level = boost::log::trivial::severity_level;
+
+namespace {
+
+using logger_type = logging::sources::severity_logger_mt<severity_level>;
+using memory_sink_type = sinks::synchronous_sink<sinks::text_ostream_backend>;
+
+// Set by the first init_log; a second call sees it and does nothing.
+std::atomic<bool> s_init_claimed{false};
+// Published once the sinks exist; until then every log call returns at once.
+// Readers that see it true (acquire) also see everything set up before it.
+std::atomic<bool> s_initialized{false};
+
+// Created by init_log and never destroyed: threads of the host may log while
+// the process shuts down.
+logger_type* s_logger = nullptr;
+std::string log_file_name_;
+boost::shared_ptr<memory_sink_type> s_memory_sink;
+
+std::mutex s_home_override_mutex;
+std::string s_home_override;
+
+constexpr std::uintmax_t rotation_size = 7340032;         // 7 MiB
+constexpr std::uintmax_t old_logs_max_size = 36700160;    // 35 MiB
+constexpr std::uintmax_t old_logs_max_files = 5;
+
+std::string home_folder() {
+    {
+        std::lock_guard<std::mutex> lock(s_home_override_mutex);
+        if (!s_home_override.empty())
+            return s_home_override;
+    }
+    const passwd* pw = ::getpwuid(::getuid());
+    if (pw != nullptr && pw->pw_dir != nullptr && pw->pw_dir[0] != '\0')
+        return pw->pw_dir;
+    return Logger::path_delim() + "var" + Logger::path_delim() + "lib" + Logger::path_delim() + "VeravAridir";
+}
+
+bool starts_with(const std::string& text, const std::string& head) {
+    return text.size() >= head.size() && text.compare(0, head.size(), head) == 0;
+}
+
+void write(severity_level level, std::string& message) noexcept {
+    if (!s_initialized.load(std::memory_order_acquire))
+        return;
+    // Logging never breaks the caller: whatever a sink or the core throws
+    // (bad_alloc included) stays here.
+    try {
+        logging::record rec = s_logger->open_record(keywords::severity = level);
+        if (rec) {
+            logging::record_ostream strm(rec);
+            strm << message;
+            strm.flush();
+            s_logger->push_record(std::move(rec));
+        }
+    } catch (...) {
+    }
+}
+
+void print_line(const std::string& line) {
+    try {
+        std::cout << line << std::endl;
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+namespace qv_logging_internal {
+void set_home_folder(const std::string& home) {
+    std::lock_guard<std::mutex> lock(s_home_override_mutex);
+    s_home_override = home;
+}
+}  // namespace qv_logging_internal
+
+std::string Logger::path_delim() {
+    static const std::string delim = "/";
+    return delim;
+}
+
+std::string Logger::appdata_path() {
+    static const std::string path = home_folder() + path_delim() + ".VeravAridir" + path_delim() + "log";
+    return path;
+}
+
+void Logger::init_log(const std::string& prefix) {
+    if (s_init_claimed.exchange(true))
+        return;
+    // Nothing in the set-up may throw out to a C host; each step that can
+    // fail is kept apart so that the others still take effect.
+    try {
+        auto core = logging::core::get();
+        // A failing sink must not make log calls throw into commands, asio
+        // handlers or the weight thread.
+        core->set_exception_handler(logging::make_exception_suppressor());
+        core->add_global_attribute("ThreadID", logging::attributes::current_thread_id());
+
+        const std::string folder = appdata_path();
+        const std::string old_folder = folder + path_delim() + prefix + "old";
+        print_line("path to log file: " + folder);
+
+        delete_logs_older_than(folder, prefix, 7);
+        delete_logs_older_than(old_folder, prefix, 7);
+
+        const std::string pid = std::to_string(::getpid());
+
+        // Registered before any format string is parsed, so that %Severity%
+        // prints the severity's name.
+        logging::register_simple_formatter_factory<severity_level, char>("Severity");
+        const std::string COMMON_FMT = "[%TimeStamp%][%Severity%][%ThreadID%]:  %Message%";
+
+        try {
+            auto console = logging::add_console_log(std::cout, keywords::format = COMMON_FMT,
+                                                    keywords::auto_flush = true);
+            console->set_exception_handler(logging::make_exception_suppressor());
+        } catch (...) {
+        }
+
+        log_file_name_ = prefix + "quorvix_driver_" + pid + ".log";
+
+        boost::shared_ptr<sinks::synchronous_sink<sinks::text_file_backend>> file_sink;
+        try {
+            file_sink = logging::add_file_log(
+                keywords::file_name = folder + path_delim() + log_file_name_,
+                keywords::target_file_name = old_folder + path_delim() + prefix + "quorvix_driver_" + pid + "_%2N.log",
+                keywords::open_mode = std::ios::out | std::ios::app,
+                keywords::auto_flush = true,
+                keywords::format = COMMON_FMT,
+                keywords::rotation_size = rotation_size,
+                keywords::time_based_rotation = sinks::file::rotation_at_time_point(0, 0, 0));
+            file_sink->set_exception_handler(logging::make_exception_suppressor());
+            // Without a collector the rotated files would pile up without
+            // limit: a failure to make the old-log folder drops the file sink.
+            try {
+                file_sink->locked_backend()->set_file_collector(sinks::file::make_collector(
+                    keywords::target = old_folder,
+                    keywords::max_size = old_logs_max_size,
+                    keywords::max_files = old_logs_max_files));
+                // Count the files that earlier processes left in the old-log
+                // folder too, so that its limits hold for the folder, not only
+                // for this process's files.
+                file_sink->locked_backend()->scan_for_files(sinks::file::scan_all);
+            } catch (...) {
+                core->remove_sink(file_sink);
+                file_sink.reset();
+            }
+        } catch (...) {
+            file_sink.reset();
+        }
+
+        try {
+            auto backend = boost::make_shared<sinks::text_ostream_backend>();
+            backend->add_stream(boost::shared_ptr<std::ostream>(&in_memory_log_stream, boost::null_deleter()));
+            backend->auto_flush(false);  // the stream bounds itself on every write
+            s_memory_sink = boost::make_shared<memory_sink_type>(backend);
+            s_memory_sink->set_formatter(
+                expr::stream << "[" << expr::attr<boost::posix_time::ptime>("TimeStamp") << "]["
+                             << logging::trivial::severity << "]["
+                             << expr::attr<logging::attributes::current_thread_id::value_type>("ThreadID")
+                             << "]: " << expr::smessage);
+            s_memory_sink->set_exception_handler(logging::make_exception_suppressor());
+            core->add_sink(s_memory_sink);
+        } catch (...) {
+            s_memory_sink.reset();
+        }
+
+        if (file_sink) {
+            try {
+                file_sink->imbue(boost::locale::generator()("ru_RU.utf-8"));
+            } catch (...) {
+            }
+        }
+
+        logging::add_common_attributes();
+        core->set_filter([](const logging::attribute_value_set& values) {
+            auto level = values[logging::trivial::severity];
+            return level && static_cast<int>(*level) >= static_cast<int>(severity_level::info);
+        });
+
+        s_logger = new logger_type();
+    } catch (...) {
+    }
+    if (s_logger != nullptr)
+        s_initialized.store(true, std::memory_order_release);
+}
+
+void Logger::set_filter(int level) {
+    if (!s_initialized.load(std::memory_order_acquire))
+        return;
+    try {
+        // Compared as int: levels outside 0-4 are valid thresholds, not
+        // severities.
+        logging::core::get()->set_filter([level](const logging::attribute_value_set& values) {
+            auto severity = values[logging::trivial::severity];
+            return severity && static_cast<int>(*severity) >= level;
+        });
+    } catch (...) {
+    }
+}
+
+void Logger::t(std::string message) { write(severity_level::trace, message); }
+void Logger::d(std::string message) { write(severity_level::debug, message); }
+void Logger::i(std::string message) { write(severity_level::info, message); }
+void Logger::w(std::string message) { write(severity_level::warning, message); }
+void Logger::e(std::string message) { write(severity_level::error, message); }
+
+std::string Logger::get_log_file_name() {
+    if (!s_initialized.load(std::memory_order_acquire))
+        return {};
+    return log_file_name_;
+}
+
+std::string Logger::get_memory_log_data() {
+    if (!s_initialized.load(std::memory_order_acquire) || !s_memory_sink)
+        return {};
+    // Copied under the lock the memory sink holds while it writes a record.
+    auto backend = s_memory_sink->locked_backend();
+    return in_memory_log_stream.str();
+}
+
+void Logger::delete_logs_older_than(const std::string& folder, const std::string& prefix, int days) {
+    const auto now = std::chrono::system_clock::now();
+    // Clamped so that the limit cannot overflow; 100000 days is beyond any
+    // file's age anyway.
+    const std::int64_t kept_days = days > 100000 ? 100000 : (days < -100000 ? -100000 : days);
+    const std::chrono::nanoseconds limit = std::chrono::hours(24) * kept_days;
+    const std::string head = prefix + "quorvix_driver";
+    std::error_code ec;
+    std::filesystem::directory_iterator it(folder, ec);
+    if (ec)
+        return;
+    for (const std::filesystem::directory_iterator end; it != end; it.increment(ec)) {
+        if (ec)
+            break;
+        try {
+            std::error_code entry_ec;
+            const auto& path = it->path();
+            if (!std::filesystem::is_regular_file(it->status(entry_ec)) || entry_ec)
+                continue;
+            const std::string name = path.filename().string();
+            if (!starts_with(name, head))
+                continue;
+            struct stat st {};
+            if (::stat(path.c_str(), &st) != 0)
+                continue;
+            const auto written = std::chrono::system_clock::time_point(
+                std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                    std::chrono::seconds(static_cast<std::int64_t>(st.st_mtim.tv_sec)) +
+                    std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+            if (now - written > limit) {
+                print_line("Удаляю старый лог: " + name);
+                std::filesystem::remove(path, entry_ec);
+            }
+        } catch (...) {
+        }
+    }
+}
