@@ -223,7 +223,13 @@ std::string convert_ansi_to_utf8(const std::string& text)
     // Round trip through the standard UTF-8 facet: valid UTF-8 comes back
     // unchanged, anything else throws std::range_error.
     std::wstring_convert<std::codecvt_utf8<wchar_t, 0x10FFFF>, wchar_t> conv;
-    return conv.to_bytes(conv.from_bytes(text));
+    const std::wstring wide = conv.from_bytes(text);
+    // The facet stops quietly at a sequence cut off by the end of the text;
+    // that is malformed input too.
+    if (conv.converted() != text.size()) {
+        throw std::range_error("wstring_convert::from_bytes");
+    }
+    return conv.to_bytes(wide);
 }
 
 std::string safe_log_text(const std::string& text) noexcept
