@@ -36,7 +36,10 @@ bytes parse_byte_array_from_byte_array(byte_iterator& it, byte_iterator end, int
 // is ever read past a reply's end. The reply must outlive the reader.
 class byte_reader {
 public:
+    // Throws short_buffer when offset lies past the end.
     explicit byte_reader(const bytes& data, std::size_t offset = 0);
+    // A reader over a temporary would point into freed memory.
+    explicit byte_reader(bytes&&, std::size_t = 0) = delete;
     int int32_le() { return parse_int32_from_byte_array_le(it_, end_); }
     int int24_le() { return parse_int32_from_3bytes_le(it_, end_); }
     std::uint16_t uint16_le() { return parse_ushort_from_byte_array_le(it_, end_); }
