@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
@@ -15,6 +16,8 @@
 
 #include <boost/core/null_deleter.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/filesystem/operations.hpp>
+#include <boost/make_shared.hpp>
 #include <boost/locale/generator.hpp>
 #include <boost/log/attributes/current_thread_id.hpp>
 #include <boost/log/core.hpp>
@@ -75,6 +78,40 @@ std::string home_folder() {
         return pw->pw_dir;
     return Logger::path_delim() + "var" + Logger::path_delim() + "lib" + Logger::path_delim() + "VeravAridir";
 }
+
+// Names rotated files "<stem><counter>.log" in the old-log folder, with a
+// zero-filled counter of at least two digits that starts at 00 in each
+// process (Boost's own target-name counter starts at 01 here), then hands
+// them to Boost's collector, which keeps the folder within its limits. A
+// name already taken (a process id reused) is skipped, never overwritten.
+class numbered_collector : public sinks::file::collector {
+public:
+    numbered_collector(boost::shared_ptr<sinks::file::collector> inner, std::string folder, std::string stem)
+        : inner_(std::move(inner)), folder_(std::move(folder)), stem_(std::move(stem)) {}
+
+    void store_file(const boost::filesystem::path& src) override {
+        boost::system::error_code ec;
+        boost::filesystem::path target;
+        do {
+            char counter[16];
+            std::snprintf(counter, sizeof counter, "%02u", next_++);
+            target = boost::filesystem::path(folder_) / (stem_ + counter + ".log");
+        } while (boost::filesystem::exists(target, ec));
+        boost::filesystem::rename(src, target, ec);
+        inner_->store_file(ec ? src : target);
+    }
+
+    boost::uintmax_t scan_for_files(sinks::file::scan_method method, const boost::filesystem::path& pattern,
+                                    unsigned int* counter) override {
+        return inner_->scan_for_files(method, pattern, counter);
+    }
+
+private:
+    boost::shared_ptr<sinks::file::collector> inner_;
+    std::string folder_;
+    std::string stem_;
+    unsigned next_ = 0;
+};
 
 bool starts_with(const std::string& text, const std::string& head) {
     return text.size() >= head.size() && text.compare(0, head.size(), head) == 0;
@@ -162,7 +199,6 @@ void Logger::init_log(const std::string& prefix) {
         try {
             file_sink = logging::add_file_log(
                 keywords::file_name = folder + path_delim() + log_file_name_,
-                keywords::target_file_name = old_folder + path_delim() + prefix + "quorvix_driver_" + pid + "_%2N.log",
                 keywords::open_mode = std::ios::out | std::ios::app,
                 keywords::auto_flush = true,
                 keywords::format = COMMON_FMT,
@@ -172,10 +208,11 @@ void Logger::init_log(const std::string& prefix) {
             // Without a collector the rotated files would pile up without
             // limit: a failure to make the old-log folder drops the file sink.
             try {
-                file_sink->locked_backend()->set_file_collector(sinks::file::make_collector(
-                    keywords::target = old_folder,
-                    keywords::max_size = old_logs_max_size,
-                    keywords::max_files = old_logs_max_files));
+                auto limits = sinks::file::make_collector(keywords::target = old_folder,
+                                                          keywords::max_size = old_logs_max_size,
+                                                          keywords::max_files = old_logs_max_files);
+                file_sink->locked_backend()->set_file_collector(boost::make_shared<numbered_collector>(
+                    limits, old_folder, prefix + "quorvix_driver_" + pid + "_"));
                 // Count the files that earlier processes left in the old-log
                 // folder too, so that its limits hold for the folder, not only
                 // for this process's files.
