@@ -1,0 +1,68 @@
+#pragma once
+// The host interface of the Quorvix scale driver.
+//
+// A host creates a driver instance with create(), stores input parameters in
+// it by number, runs one numbered command with execute_command(), and reads
+// the outputs back. Every function except destroy() returns a result code:
+// 0 for success, -1000 for a handle that is not registered (or a null
+// pointer argument), -7 for a parameter that is absent, -8 for a parameter
+// stored as another kind of value; commands return the codes of their own.
+//
+// Text crosses the interface as UTF-8 std::string or as std::wstring (one
+// code point per element), bytes as std::vector<std::byte>: host and driver
+// must be built against the same C++ standard library.
+//
+// A handle may be used from several threads only for execute_command (a
+// second command on a busy handle is refused with -2; command 127 stops the
+// running one). Never destroy a handle while another thread is inside a call
+// on it, and never set or read one handle's parameters from two threads at
+// once.
+//
+// Logging is set up with Logger::init_log (logging/logger.h).
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#define QUORVIX_DRIVER_API __attribute__((visibility("default")))
+
+extern "C" {
+
+// Builds a driver instance and stores its handle in *handle; 0.
+QUORVIX_DRIVER_API int create(void** handle);
+// Destroys the instance whose handle is in *handle (which is left as it was).
+QUORVIX_DRIVER_API void destroy(void** handle);
+
+// Store a value under a parameter number in the input map.
+QUORVIX_DRIVER_API int set_int_param(void* handle, int param, int value);
+QUORVIX_DRIVER_API int set_string_param(void* handle, int param, const std::string& text);
+QUORVIX_DRIVER_API int set_wstring_param(void* handle, int param, const std::wstring& text);
+QUORVIX_DRIVER_API int set_bytes_array_param(void* handle, int param, const std::vector<std::byte>& bytes);
+
+// Read a value of the output map (what the last command produced). The
+// output argument is written only on 0, except get_string_param, which
+// leaves an empty string on failure.
+QUORVIX_DRIVER_API int get_int_param(void* handle, int param, long long* value);
+QUORVIX_DRIVER_API int get_string_param(void* handle, int param, std::string* text);
+QUORVIX_DRIVER_API int get_wstring_param(void* handle, int param, std::wstring* text);
+QUORVIX_DRIVER_API int get_bytes_array_param(void* handle, int param, std::vector<std::byte>* bytes);
+
+// The same reads on the input map (what the host has set since the last
+// command); the output argument is written only on 0.
+QUORVIX_DRIVER_API int get_input_int_param(void* handle, int param, long long* value);
+QUORVIX_DRIVER_API int get_input_string_param(void* handle, int param, std::string* text);
+QUORVIX_DRIVER_API int get_input_wstring_param(void* handle, int param, std::wstring* text);
+QUORVIX_DRIVER_API int get_input_bytes_array_param(void* handle, int param, std::vector<std::byte>* bytes);
+
+// Runs one command and returns its result code.
+QUORVIX_DRIVER_API int execute_command(void* handle, int command);
+
+}  // extern "C"
+
+namespace nativedriver {
+
+// Sets the process-wide locale of the C library and of the C++ standard
+// library by name; -1000 when the system has no locale of that name.
+QUORVIX_DRIVER_API int change_locale(void* handle, std::wstring name);
+
+}  // namespace nativedriver

@@ -1,0 +1,82 @@
+#include "core/library.h"
+
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include "core/device.h"
+#include "logging/logger.h"
+
+library& library::instance()
+{
+    static library registry;
+    return registry;
+}
+
+library::~library()
+{
+    // No lock: nothing else can run while the process ends or the library
+    // is unloaded. Each device stops its own weight thread first.
+    for (auto& d : devices)
+        d.reset();
+    devices.clear();
+}
+
+bool library::check_handle(void* handle)
+{
+    if (handle == nullptr)
+        return false;
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& d : devices)
+        if (d.get() == handle)
+            return true;
+    return false;
+}
+
+int library::get_device_position(void* handle)
+{
+    for (std::size_t i = 0; i < devices.size(); ++i)
+        if (devices[i].get() == handle)
+            return static_cast<int>(i);
+    return -1;
+}
+
+void library::remove(std::vector<std::unique_ptr<device>>& list, int index)
+{
+    list.erase(list.begin() + index);
+}
+
+int library::create_device(void** handle)
+{
+    if (handle == nullptr)
+        return -1000;
+    std::lock_guard<std::mutex> lock(mutex);
+    try {
+        // Built before it is registered: a failure leaves the registry as it was.
+        auto d = std::make_unique<device>();
+        devices.push_back(std::move(d));
+    } catch (const std::exception& e) {
+        // The host gets a result code rather than an exception across the
+        // library's C interface.
+        Logger::e(std::string("create error: ") + e.what());
+        return -1000;
+    }
+    *handle = devices.back().get();
+    std::cout << "library.create_device() handle:" << *handle << std::endl;
+    return 0;
+}
+
+void library::destroy_device(void** handle)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    void* h = handle != nullptr ? *handle : nullptr;
+    std::cout << "library.destroy_device() handle:" << h << std::endl;
+    const int position = h != nullptr ? get_device_position(h) : -1;
+    if (position >= 0) {
+        remove(devices, position);
+        std::cout << "device removed" << h << std::endl;
+    } else {
+        std::cout << "the device is missing" << h << std::endl;
+    }
+    std::cout << "library.destroy_device() END" << std::endl;
+}

@@ -1,0 +1,28 @@
+#include "core/params.h"
+
+#include "logging/logger.h"
+
+const char* param_kind_prefix(DataType kind)
+{
+    switch (kind) {
+    case DataType::Int: return "int param ";
+    case DataType::ByteArray: return "bytes array param ";
+    case DataType::String: return "string param ";
+    }
+    return "";
+}
+
+const char* param_kind_word(DataType kind)
+{
+    switch (kind) {
+    case DataType::Int: return "int";
+    case DataType::ByteArray: return "bytes array";
+    case DataType::String: return "string";
+    }
+    return "";
+}
+
+void logging_wrong_type(const std::string& description, DataType stored)
+{
+    Logger::e("get " + description + ": wrong type! As " + param_kind_word(stored) + " in driver");
+}
