@@ -138,13 +138,69 @@ public:
     void stop_weight_thread() noexcept;
 
     // ---- dispatch and driver settings (dispatch.cpp, settings.cpp) ----
+    // Runs one command with the device acquired (see the command contract):
+    // the dispatcher's lines, the group check (-110), the emptying of
+    // `results` (not for 81 and 82), the command's method (120 for a number
+    // without one), the result line. Never throws: -1000 on an exception.
     int do_command(int command);
-    // The stop command arriving while another command owns the device.
+    // The stop command arriving while another command owns the device: logs
+    // the stop command's lines, sets `stop_requested` and returns 0; touches
+    // neither map nor `results` nor `busy`.
+    //
+    // How a running command honours a stop: `send_command` tests
+    // `stop_requested` once its exchanges are over and, finding it set, turns
+    // every per-scale result and its total into -9; every polling loop tests
+    // it before each wait and each new request and returns -9 when it is
+    // set. `busy` is released only when the command really ends.
     int stop_running_command();
+    // Sets the process-wide C and C++ locales; -1000 (and an error line) when
+    // the system has no locale of that name.
     int change_locale(const std::wstring& name);
+
+    int stop_command();                   // 127
+    int get_driver_version();             // 51
+    int get_error_description();          // 81
+    int get_result_list();                // 82
+    int get_db_schema_version();          // 89
+    int change_driver_lang();             // 90
+    int change_driver_root_folder();      // 120
+    int change_driver_connection_type();  // 143
     // ---- end of dispatch and driver settings ----
 
     // ---- sending, scale list and connection (send.cpp, connect.cpp, commands/version.cpp, commands/records/products.cpp) ----
+    // Sends one request to every scale of the list and returns the combined
+    // result: -1 for an empty list; 0 when every scale answered 0; the
+    // scale's code for a one-scale list; -111 when one scale of several
+    // failed; -9 after a stop request; -1000 when a standard exception ended
+    // the call. Replies are filed in `responses` and per-scale results in
+    // `results`, both under the list entry's IP text. Runs on the command
+    // thread; kept-open exchanges hold the link's exchange lock.
+    int send_command(bool with_password, const std::vector<std::byte>& frame, const std::vector<std::byte>& data);
+    int send_command(bool with_password, const std::vector<std::byte>& frame);
+    // Checks one reply frame: the scale's result byte (0..255), or -1 empty,
+    // -101 too short, -102 no STX, -103 length byte mismatch. No state.
+    static int response_validation(std::vector<std::byte> reply);
+    // One request frame (without the TCP count): 02, length byte, command
+    // bytes, password part, payload. `password_with_count` selects the
+    // count byte + four password bytes of the configuration-file frames
+    // (with_password wins). Throws std::out_of_range ("map::at") for a
+    // four-character password with a character outside the code table.
+    static std::vector<std::byte> build_request_frame(bool with_password, bool password_with_count,
+                                                      const std::vector<std::byte>& frame,
+                                                      const std::vector<std::byte>& data,
+                                                      const std::string& password);
+    // A reply that validated but is too short for the fields a command reads:
+    // marks the scale -101 and gives the command's result (-101, or -111 for
+    // a list of several scales).
+    int reply_too_short(const std::string& ip);
+
+    int connect();          // 0
+    int add_ip_to_list();   // 79
+    int clear_ip_list();    // 80
+    int disconnect();       // 142
+    int get_quorvix_protocol_version();  // 44
+    int get_serial_number();             // 47
+    int get_plu_count();                 // 29
     // ---- end of sending, scale list and connection ----
 
     // Data members, in this order (construction order matters: the version

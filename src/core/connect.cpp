@@ -1,0 +1,129 @@
+// The scale list and the connection: connect (0), add_ip_to_list (79),
+// clear_ip_list (80) and disconnect (142).
+//
+// The list, the kept-open maps and the time-out are also read by the
+// live-weight thread, so every change to them is made under the state lock.
+
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <boost/asio/io_context.hpp>
+
+#include "codecs/device_utils.h"
+#include "core/device.h"
+#include "link/permanent_tcp_client.h"
+#include "logging/logger.h"
+
+int device::add_ip_to_list()
+{
+    if (!parameters_validation({ParamType::Ip, ParamType::Port, ParamType::AdminPassword}, input_params)) return -7;
+
+    std::wstring ip;
+    std::wstring port;
+    std::wstring password;
+    int r = get_string_param(ParamType::Ip, input_params, ip);
+    if (r != 0) return r;
+    r = get_string_param(ParamType::Port, input_params, port);
+    if (r != 0) return r;
+    r = get_string_param(ParamType::AdminPassword, input_params, password);
+    if (r != 0) return r;
+    int protocol = 0;  // absent or of another kind: UDP
+    get_int_param(ParamType::Protocol, input_params, protocol);
+
+    scale_connect_data entry;
+    entry.ip = device_utils::str(ip);
+    entry.port = device_utils::str(port);
+    entry.password = device_utils::str(password);
+    entry.protocol = protocol;
+
+    std::size_t size = 0;
+    {
+        auto lock = lock_state();
+        for (const scale_connect_data& scale : ip_address_list)
+            if (scale.ip == entry.ip) return -109;
+        ip_address_list.push_back(std::move(entry));
+        size = ip_address_list.size();
+    }
+    Logger::i("'add_ip_to_list' ip_address_list size = " + std::to_string(size));
+    return 0;
+}
+
+int device::clear_ip_list()
+{
+    std::size_t size = 0;
+    {
+        auto lock = lock_state();
+        ip_address_list.clear();
+        size = ip_address_list.size();
+    }
+    Logger::i("clear_ip_list ip_address_list size = " + std::to_string(size));
+    return 0;
+}
+
+int device::disconnect()
+{
+    Logger::i("'disconnect' start");
+    drop_permanent_connections();
+    return 0;
+}
+
+int device::connect()
+{
+    try {
+        Logger::i("'connect' start");
+        if (parameters_validation({ParamType::Ip, ParamType::Port, ParamType::AdminPassword}, input_params))
+            clear_ip_list();
+        if (ip_address_list.empty()) {
+            const int r = add_ip_to_list();
+            if (r != 0) return r;
+        }
+
+        int timeout = timeout_seconds;
+        if (get_int_param(ParamType::ConnectTimeout, input_params, timeout) == 0) {
+            auto lock = lock_state();
+            timeout_seconds = timeout;
+        }
+
+        if (permanent_connection) {
+            disconnect();
+            for (const scale_connect_data& scale : ip_address_list) {
+                if (scale.protocol != 1) {
+                    Logger::e("UDP not support permanent connection!");
+                    results[scale.ip] = -1;
+                    return -1;
+                }
+                auto context = std::make_shared<boost::asio::io_context>();
+                auto client = std::make_shared<permanent_tcp_client>(*context, scale.ip, scale.port, timeout_seconds, true);
+                {
+                    auto lock = lock_state();
+                    io_contexts[scale.ip] = context;
+                    permanent_clients[scale.ip] = client;
+                }
+                // The live-weight thread may pick the new link up at once.
+                auto exchange = client->lock_exchange();
+                client->open_connection();
+                context->run();
+            }
+        }
+
+        const int r = get_quorvix_protocol_version();
+        if (r != 0) {
+            clear_ip_list();
+            if (permanent_connection) disconnect();
+            Logger::e("'connect' error=" + std::to_string(r));
+            return r;
+        }
+        // Drops the protocol marks (-107/-108) so that no scale is skipped.
+        results.clear();
+        get_serial_number();
+        return 0;
+    } catch (const std::exception& e) {
+        Logger::e(std::string("'connect' error: ") + e.what());
+        return -1000;
+    } catch (...) {
+        Logger::e("'connect' error");
+        return -1000;
+    }
+}

@@ -1,0 +1,207 @@
+// Request framing, group sending and reply validation: the one road from a
+// command method to the scales of the list and back.
+
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+
+#include "codecs/convertor.h"
+#include "codecs/device_utils.h"
+#include "core/device.h"
+#include "link/permanent_tcp_client.h"
+#include "link/tcp_client.h"
+#include "link/udp_client.h"
+#include "logging/logger.h"
+
+namespace {
+
+using bytes = std::vector<std::byte>;
+
+constexpr std::byte stx{0x02};
+constexpr std::byte escape{0xFF};
+constexpr std::size_t max_counted_body = 254;  // a longer body gets the length byte 0xFF
+
+// The upload steps whose status request (payload starting with 9) marks a
+// silent scale as temporarily unresponsive (-3) rather than failed.
+constexpr CommandType status_upload_frames[] = {
+    CommandType::upload_any_file,        CommandType::upload_config_file,
+    CommandType::upload_update_file,     CommandType::upload_products_file,
+    CommandType::upload_velunor_backup_file, CommandType::upload_categories_file,
+    CommandType::upload_scale_backup_file, CommandType::upload_messages_file,
+    CommandType::upload_json_items_file, CommandType::upload_marking_codes_file,
+};
+
+bool frame_is(const std::map<CommandType, bytes>& table, CommandType type, const bytes& frame)
+{
+    const auto it = table.find(type);
+    return it != table.end() && it->second == frame;
+}
+
+bytes tcp_request(const bytes& frame)
+{
+    bytes request = device_utils::convert_to_bytes_le_32(static_cast<std::uint32_t>(frame.size()));
+    request.insert(request.end(), frame.begin(), frame.end());
+    return request;
+}
+
+}  // namespace
+
+bytes device::build_request_frame(bool with_password, bool password_with_count, const bytes& frame,
+                                  const bytes& data, const std::string& password)
+{
+    bytes body(frame);
+    if (with_password || password_with_count) {
+        // Counted in characters, not UTF-8 bytes. Any length other than four
+        // gives four zero bytes; a character outside the table throws
+        // std::out_of_range ("map::at").
+        const std::wstring wide = device_utils::wstr(password);
+        bytes pw(4, std::byte{0});
+        if (wide.size() == 4) {
+            for (std::size_t k = 0; k < 4; ++k) pw[k] = win1251_convertor.map().at(wide[k]);
+        }
+        if (!with_password) body.push_back(static_cast<std::byte>(wide.size() & 0xFF));
+        body.insert(body.end(), pw.begin(), pw.end());
+    }
+    body.insert(body.end(), data.begin(), data.end());
+
+    bytes request;
+    request.reserve(body.size() + 2);
+    request.push_back(stx);
+    request.push_back(body.size() <= max_counted_body ? static_cast<std::byte>(body.size()) : escape);
+    request.insert(request.end(), body.begin(), body.end());
+    return request;
+}
+
+int device::response_validation(std::vector<std::byte> reply)
+{
+    if (reply.empty()) return -1;
+    if (reply.size() < 4) return -101;
+    if (reply[0] != stx) return -102;
+    if (reply[1] != escape && reply[1] != static_cast<std::byte>((reply.size() - 2) & 0xFF)) return -103;
+    if (reply[2] == escape) {
+        // A two-byte command puts its result at offset 4, which a 4-byte
+        // reply does not have: treat it as too short rather than read past it.
+        if (reply.size() < 5) return -101;
+        return std::to_integer<int>(reply[4]);
+    }
+    return std::to_integer<int>(reply[3]);
+}
+
+int device::send_command(bool with_password, const bytes& frame)
+{
+    return send_command(with_password, frame, bytes{});
+}
+
+int device::send_command(bool with_password, const bytes& frame, const bytes& data)
+{
+    Logger::i("send_command() for " + device_utils::hex_dump(frame, frame.size()));
+    if (ip_address_list.empty()) return -1;
+
+    try {
+        responses.clear();
+        const bool password_with_count = frame_is(command_frames, CommandType::upload_config_file, frame) ||
+                                         frame_is(command_frames, CommandType::download_config_file, frame);
+        bool status_request = false;
+        if (!data.empty() && data[0] == std::byte{9}) {
+            for (CommandType t : status_upload_frames) status_request = status_request || frame_is(command_frames, t, frame);
+        }
+
+        // Declared in this order so that ordinary destruction drops the TCP
+        // clients, then the UDP clients, then the io_context they refer to.
+        std::optional<boost::asio::io_context> context;
+        std::vector<std::unique_ptr<udp_client>> udp_clients;
+        std::vector<std::unique_ptr<tcp_client>> tcp_clients;
+        if (!permanent_connection) context.emplace();
+
+        for (const scale_connect_data& scale : ip_address_list) {
+            const bytes request = build_request_frame(with_password, password_with_count, frame, data, scale.password);
+
+            const auto stored = results.find(scale.ip);
+            if (stored != results.end() && stored->second != 0 && stored->second != 172 && stored->second != -3) {
+                if (stored->second == -112)
+                    Logger::i("REQUEST FOR " + scale.ip + ": file already received");
+                else
+                    Logger::e("REQUEST FOR " + scale.ip + ": not send, because last request had the result = " +
+                              std::to_string(stored->second));
+                continue;
+            }
+
+            // Each reply is filed under the list entry it answers, whatever
+            // text the socket reports for the endpoint (a host name or a
+            // non-canonical address would otherwise orphan the reply).
+            const std::string ip = scale.ip;
+            const response_callback callback = [this, ip](bytes body, std::string) {
+                responses[ip] = std::move(body);
+            };
+
+            if (!permanent_connection) {
+                if (scale.protocol == 0)
+                    udp_clients.push_back(std::make_unique<udp_client>(*context, scale.ip, scale.port, timeout_seconds,
+                                                                       request, callback, true));
+                else if (scale.protocol == 1)
+                    tcp_clients.push_back(std::make_unique<tcp_client>(*context, scale.ip, scale.port, timeout_seconds,
+                                                                       tcp_request(request), callback, true));
+                continue;
+            }
+
+            if (scale.protocol != 1) continue;
+            const auto client = permanent_clients.find(scale.ip);
+            const auto link_context = io_contexts.find(scale.ip);
+            if (client == permanent_clients.end() || link_context == io_contexts.end()) continue;
+            // The live-weight thread shares the first scale's link: one
+            // exchange at a time, from the choice of operation to run()'s end.
+            auto exchange = client->second->lock_exchange();
+            link_context->second->restart();
+            Logger::i("io_service reset, starting run() for " + scale.ip);
+            if (client->second->is_open())
+                client->second->send_message(tcp_request(request), callback);
+            else
+                client->second->open_connection_and_send_message(tcp_request(request), callback);
+            Logger::i("handlers registered, running io_service for " + scale.ip);
+            link_context->second->run();
+        }
+
+        if (context) context->run();
+
+        int total = 0;
+        const bool group = ip_address_list.size() > 1;
+        for (const scale_connect_data& scale : ip_address_list) {
+            const auto reply = responses.find(scale.ip);
+            if (reply != responses.end()) {
+                const int r = response_validation(reply->second);
+                Logger::i("RESULT FOR " + scale.ip + ": " + std::to_string(r));
+                results[scale.ip] = r;
+                if (r != 0) total = group ? -111 : r;
+                continue;
+            }
+            const auto stored = results.find(scale.ip);
+            if (stored == results.end() || stored->second == 0) {
+                Logger::i("BAD RESULT FOR " + scale.ip + ": -1");
+                results[scale.ip] = status_request ? -3 : -1;
+            }
+            if (results[scale.ip] != -3) total = group ? -111 : -1;
+        }
+
+        if (stop_requested.load()) {
+            for (const scale_connect_data& scale : ip_address_list) results[scale.ip] = -9;
+            for (auto& entry : results) entry.second = -9;
+            total = -9;
+        }
+        Logger::i("TOTAL RESULT: " + std::to_string(total));
+        return total;
+    } catch (const std::exception& e) {
+        Logger::e(std::string("send_command err: ") + e.what());
+        return -1000;
+    }
+}
+
+int device::reply_too_short(const std::string& ip)
+{
+    results[ip] = -101;
+    return ip_address_list.size() > 1 ? -111 : -101;
+}
