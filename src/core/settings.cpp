@@ -1,0 +1,162 @@
+// The driver's own settings and information commands: they never talk to a
+// scale. Language of the result texts, connection type, root folder for
+// relative local paths, result texts, per-scale results of the previous
+// command, version texts, and the process-wide locale.
+
+#include <clocale>
+#include <cstddef>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <locale>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codecs/device_utils.h"
+#include "core/device.h"
+#include "core/errors_text.h"
+#include "logging/logger.h"
+
+namespace {
+
+constexpr int invalid_parameter_value = static_cast<int>(ErrorType::InvalidParameterValue);
+
+// The text object of a language code, compared exactly (case and length);
+// empty for any other code.
+std::shared_ptr<errors_text> make_error_texts(const std::wstring& code)
+{
+    static const std::pair<const wchar_t*, std::function<std::shared_ptr<errors_text>()>> languages[] = {
+        {L"rus", [] { return std::make_shared<errors_text_rus>(); }},
+        {L"eng", [] { return std::make_shared<errors_text_eng>(); }},
+        {L"zho", [] { return std::make_shared<errors_text_zho>(); }},
+        {L"kaz", [] { return std::make_shared<errors_text_kaz>(); }},
+        {L"kir", [] { return std::make_shared<errors_text_kir>(); }},
+        {L"arm", [] { return std::make_shared<errors_text_arm>(); }},
+        {L"uzb", [] { return std::make_shared<errors_text_uzb>(); }},
+        {L"aze", [] { return std::make_shared<errors_text_aze>(); }},
+        {L"geo", [] { return std::make_shared<errors_text_geo>(); }},
+    };
+    for (const auto& language : languages)
+        if (code == language.first)
+            return language.second();
+    return nullptr;
+}
+
+std::vector<std::byte> working_directory_bytes()
+{
+    return device_utils::parse_byte_array_from_string(std::filesystem::current_path().string());
+}
+
+void append(std::vector<std::byte>& out, const std::string& text)
+{
+    for (const char c : text)
+        out.push_back(static_cast<std::byte>(c));
+}
+
+}  // namespace
+
+// Command 90.
+int device::change_driver_lang()
+{
+    Logger::i("'change_driver_lang' start");
+    std::wstring code;
+    const int read = get_string_param(ParamType::Localization, input_params, code);
+    if (read != 0)
+        return read;
+    std::shared_ptr<errors_text> texts = make_error_texts(code);
+    if (!texts)
+        return invalid_parameter_value;
+    replace_error_texts(std::move(texts));
+    return 0;
+}
+
+// Command 143. An absent or non-integer parameter selects one-shot exchanges;
+// the command answers 0 in every case. Nothing is opened or closed here.
+int device::change_driver_connection_type()
+{
+    Logger::i("'change_driver_connection_type' start");
+    int value = 0;
+    get_int_param(ParamType::DriverConnectionType, input_params, value);
+    const auto lock = lock_state();
+    permanent_connection = value != 0;
+    return 0;
+}
+
+// Command 120.
+int device::change_driver_root_folder()
+{
+    Logger::i("'change_driver_root_folder' start");
+    std::vector<std::byte> value;
+    const int read = get_bytes_array_param(ParamType::DriverRootFolder, input_params, value);
+    if (read != 0) {
+        driver_root_folder = working_directory_bytes();
+        return read;
+    }
+    input_params.erase(ParamType::DriverRootFolder);
+
+    // Zero bytes only matter for the test; the stored value keeps them (the
+    // path rule drops them again wherever the root is used).
+    const std::filesystem::path path(device_utils::parse_string_from_byte_array(value));
+    if (!path.has_root_directory())
+        return invalid_parameter_value;
+    driver_root_folder = std::move(value);
+    return 0;
+}
+
+// Command 81. No start line.
+int device::get_error_description()
+{
+    int code = 0;
+    const int read = get_int_param(ParamType::ErrorCode, input_params, code);
+    if (read != 0)
+        return read;
+    const std::string text = current_error_texts()->get_text(static_cast<ErrorType>(code));
+    return set_bytes_array_param(ParamType::ErrorDescription, output_params,
+                                 device_utils::parse_byte_array_from_string(text));
+}
+
+// Command 82. No start line. `results` is ordered by the IP text byte by
+// byte, which is the order of the list.
+int device::get_result_list()
+{
+    const std::shared_ptr<errors_text> texts = current_error_texts();
+    std::vector<std::byte> list;
+    for (const auto& [ip, result] : results) {
+        append(list, ip + ":" + std::to_string(result) + ":");
+        append(list, texts->get_text(static_cast<ErrorType>(result)));
+        append(list, ";");
+    }
+    return set_bytes_array_param(ParamType::CommandResults, output_params, list);
+}
+
+// Command 51.
+int device::get_driver_version()
+{
+    Logger::i("'get_driver_version' start");
+    return set_string_param(ParamType::DriverVersion, output_params, driver_version);
+}
+
+// Command 89.
+int device::get_db_schema_version()
+{
+    Logger::i("'get_db_schema_version' start");
+    return set_string_param(ParamType::ScaleDBSchemaVersion, output_params, db_schema_version);
+}
+
+// Behind nativedriver::change_locale. Process-wide: every device and thread
+// of the host sees the change.
+int device::change_locale(const std::wstring& name)
+{
+    try {
+        const std::string utf8_name = device_utils::str(name);
+        std::setlocale(LC_ALL, utf8_name.c_str());
+        const std::locale locale(utf8_name);  // throws when the system lacks it
+        std::locale::global(locale);
+        Logger::i("change_locale: " + utf8_name);
+        return 0;
+    } catch (const std::exception& e) {
+        Logger::e(std::string("change_locale err: ") + e.what());
+        return static_cast<int>(ErrorType::UnexpectedDriverError);
+    }
+}
