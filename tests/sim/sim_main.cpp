@@ -1,0 +1,75 @@
+// sim_scale [--ip 127.0.0.5] [--port N] [--seconds N] [--quiet]
+// Serves one simulated scale on a loopback address until killed (or for the
+// given number of seconds), printing its port first and then each request.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <thread>
+
+#include "sim_scale.h"
+
+namespace {
+std::atomic<bool> interrupted{false};
+extern "C" void on_signal(int) { interrupted = true; }
+
+void usage()
+{
+    std::fprintf(stderr, "usage: sim_scale [--ip 127.0.0.x] [--port N] [--seconds N] [--quiet]\n");
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string ip = "127.0.0.2";
+    int port = 0;
+    int seconds = 0;
+    bool quiet = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (arg == "--ip" && has_value)
+            ip = argv[++i];
+        else if (arg == "--port" && has_value)
+            port = std::atoi(argv[++i]);
+        else if (arg == "--seconds" && has_value)
+            seconds = std::atoi(argv[++i]);
+        else if (arg == "--quiet")
+            quiet = true;
+        else {
+            usage();
+            return 2;
+        }
+    }
+    if (port < 0 || port > 65535) {
+        usage();
+        return 2;
+    }
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    try {
+        qv_sim::sim_scale sim(ip, static_cast<std::uint16_t>(port));
+        qv_sim::add_standard_replies(sim);
+        if (!quiet)
+            sim.set_observer([](const qv_sim::request& r) {
+                std::printf("%s request: %s\n", r.via == qv_sim::transport::tcp ? "TCP" : "UDP",
+                            qv_sim::hex(r.frame).c_str());
+                std::fflush(stdout);
+            });
+        std::printf("sim_scale listening on %s port %u (TCP and UDP)\n", sim.ip().c_str(),
+                    static_cast<unsigned>(sim.port()));
+        std::fflush(stdout);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (!interrupted && (seconds <= 0 || std::chrono::steady_clock::now() < end))
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        sim.stop();
+    } catch (const std::exception& ex) {
+        std::fprintf(stderr, "sim_scale: %s\n", ex.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,178 @@
+#pragma once
+// A simulated scale on loopback for tests, benchmarks and host developers.
+//
+// One instance listens on its own 127.0.0.x address, TCP and UDP on the same
+// port (chosen by the system unless given). TCP: every connection may carry
+// many requests, each a 4-byte little-endian count and that many frame bytes,
+// each answered with a 4-byte little-endian count and the reply body. UDP:
+// one datagram in, one datagram out. Every request is recorded.
+//
+// Scripting, by command bytes (one byte, or 0xFF and one byte):
+//     sim.on({0xD0}, 0, {0x10, 0x27});              // RESULT 0, data 10 27
+//     sim.on({0xFF, 0x13}, [](const request& r) {   // any reply body
+//         return reply(reply_frame(r.command, 0, r.rest)); });
+//     fault slow; slow.delay = 1500ms;
+//     sim.set_fault({0xD0}, slow);                  // only for D0
+//     sim.set_fault(fault{...});                    // for every command
+// Unknown commands get a plain success frame, 02 02 CMD 00.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qv_sim {
+
+using bytes = std::vector<std::byte>;
+
+bytes to_bytes(std::initializer_list<int> values);
+bytes to_bytes(const std::string& text);  // one byte per char
+std::string hex(const bytes& data);         // "02 05 D0"
+bytes le32(std::uint32_t value);
+
+// Bytes written as a list of numbers, {0xFF, 0x13}, or given as a vector.
+struct octets {
+    bytes value;
+    octets() = default;
+    octets(std::initializer_list<int> values) : value(to_bytes(values)) {}
+    octets(bytes values) : value(std::move(values)) {}  // NOLINT: implicit on purpose
+    operator const bytes&() const { return value; }     // NOLINT
+};
+
+enum class transport { tcp, udp };
+
+struct request {
+    transport via = transport::tcp;
+    std::size_t connection = 0;  // number of the accepted TCP connection (from 1); 0 for UDP
+    bytes raw;                   // as received: TCP count + frame, or the datagram
+    bytes frame;                 // the frame: raw without the TCP count
+    bytes command;               // frame[2], or frame[2..3] when frame[2] is 0xFF
+    bytes rest;                  // after the command bytes: password part and payload
+};
+
+// How an answer goes out; the default sends the whole reply at once.
+struct fault {
+    std::chrono::milliseconds delay{0};  // wait before answering
+    bool silence = false;                // never answer; the link stays open
+    bool close_before_reply = false;     // close the TCP connection without answering
+    bool reset = false;                  // reset (RST) the TCP connection without answering
+    bool close_mid_reply = false;        // TCP: the count and half the body, then close
+    std::optional<std::size_t> cut_after;  // TCP: only the first N bytes of count + body, then close
+    // Write the reply in pieces cut at these offsets, pausing between them.
+    // TCP: offsets into count + body. UDP: offsets into the body, one datagram each.
+    std::vector<std::size_t> split_at;
+    std::chrono::milliseconds split_pause{100};
+    std::optional<std::uint32_t> count;     // TCP: this length prefix instead of the body's size
+    std::optional<std::size_t> truncate;    // too short: only the first N body bytes
+    std::optional<std::uint8_t> first_byte; // replaces the body's first byte
+    bool empty_body = false;                // count 0 / an empty datagram
+    int times = -1;                         // applies to this many requests, then lapses; -1: always
+};
+
+struct reply {
+    bytes body;
+    fault how;
+    reply() = default;
+    reply(bytes b) : body(std::move(b)) {}  // NOLINT: implicit on purpose, handlers return bodies
+    reply(bytes b, fault f) : body(std::move(b)), how(std::move(f)) {}
+};
+
+using handler = std::function<reply(const request&)>;
+
+// The reply layout that the driver validates: 02 LEN CMD.. RESULT data, LEN
+// being the size after the first two bytes (0xFF above 254).
+bytes reply_frame(const octets& command, std::uint8_t result, const octets& data = {});
+
+class sim_scale {
+public:
+    // Starts serving at once; throws std::runtime_error when it cannot listen.
+    explicit sim_scale(std::string ip = "127.0.0.2", std::uint16_t port = 0);
+    ~sim_scale();
+    sim_scale(const sim_scale&) = delete;
+    sim_scale& operator=(const sim_scale&) = delete;
+
+    const std::string& ip() const { return ip_; }
+    std::uint16_t port() const { return port_; }
+    std::string port_text() const { return std::to_string(port_); }
+
+    // ---- Scripting; may change while the scale serves.
+    void on(const octets& command, handler h);
+    void on(const octets& command, std::uint8_t result, const octets& data = {});
+    void set_default(handler h);  // for commands without a handler
+    void set_fault(const octets& command, const fault& f);
+    void set_fault(const fault& f);  // for every command without a fault of its own
+    void clear_faults();
+    // Called for every request after it is recorded, on the serving thread.
+    void set_observer(std::function<void(const request&)> observer);
+
+    // ---- Records.
+    std::vector<request> requests() const;
+    std::size_t request_count() const;
+    bool wait_for_requests(std::size_t n, std::chrono::milliseconds timeout) const;
+    void clear_requests();
+    std::size_t connections() const;       // TCP connections accepted so far
+    std::size_t open_connections() const;  // TCP connections still open
+
+    // Closes every open TCP connection, with an RST by default (an orderly
+    // close otherwise), and returns once they are all gone.
+    void drop_connections(bool reset = true);
+
+    // Stops serving and joins every thread; also run by the destructor.
+    void stop();
+
+private:
+    struct connection;
+
+    void accept_loop();
+    void udp_loop();
+    void serve(connection& c);
+    reply answer(const request& r);
+    bool send_tcp(connection& c, const reply& r);
+    void send_udp(const reply& r, const void* peer, unsigned peer_len);
+    void record(const request& r);
+    void reap(bool all);
+
+    std::string ip_;
+    std::uint16_t port_ = 0;
+    int listen_fd_ = -1;
+    int udp_fd_ = -1;
+    int stop_fd_ = -1;  // eventfd: readable once stop() has begun
+    std::atomic<bool> stopped_{false};
+    std::thread accept_thread_;
+    std::thread udp_thread_;
+    // Late UDP replies go out from threads of their own, so a delayed answer
+    // does not hold up the next datagram.
+    struct udp_worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::list<udp_worker> udp_workers_;  // used by the UDP thread only
+
+    mutable std::mutex mu_;
+    mutable std::condition_variable changed_;
+    std::list<std::unique_ptr<connection>> connections_;
+    std::size_t accepted_ = 0;
+    std::vector<request> requests_;
+    std::map<bytes, handler> handlers_;
+    handler default_;
+    std::map<bytes, fault> faults_;
+    std::optional<fault> global_fault_;
+    std::function<void(const request&)> observer_;
+};
+
+// The replies of the commands the driver knows so far, with plausible data;
+// used by the standalone program and available to tests.
+void add_standard_replies(sim_scale& sim);
+
+}  // namespace qv_sim
