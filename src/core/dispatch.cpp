@@ -41,13 +41,13 @@ const std::map<CommandType, command_method>& command_methods()
         {CommandType::change_driver_connection_type, &device::change_driver_connection_type},
 
         // ---- sending, scale list and connection ----
-        // {CommandType::connect, &device::connect},
-        // {CommandType::get_plu_count, &device::get_plu_count},
-        // {CommandType::get_quorvix_protocol_version, &device::get_quorvix_protocol_version},
-        // {CommandType::get_serial_number, &device::get_serial_number},
-        // {CommandType::add_ip_to_list, &device::add_ip_to_list},
-        // {CommandType::clear_ip_list, &device::clear_ip_list},
-        // {CommandType::disconnect, &device::disconnect},
+        {CommandType::connect, &device::connect},
+        {CommandType::get_plu_count, &device::get_plu_count},
+        {CommandType::get_quorvix_protocol_version, &device::get_quorvix_protocol_version},
+        {CommandType::get_serial_number, &device::get_serial_number},
+        {CommandType::add_ip_to_list, &device::add_ip_to_list},
+        {CommandType::clear_ip_list, &device::clear_ip_list},
+        {CommandType::disconnect, &device::disconnect},
         // ---- end of sending, scale list and connection ----
 
         // The command services of the other topics: each entry is enabled when

@@ -3,14 +3,18 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/device.h"
+#include "core/errors_text.h"
 #include "device_test_util.h"
 #include "sim_scale.h"
 
@@ -204,4 +208,40 @@ TEST(Dispatch, WhileBusyOnlyTheStopRequestGetsInAndTouchesNothing)
     d.busy.store(false);
     EXPECT_EQ(run(d, CommandType::get_driver_version), 0);
     EXPECT_FALSE(d.stop_requested.load());
+}
+
+TEST(Dispatch, StopFromSecondThreadEndsTheLongCommandWithMinus9)
+{
+    using namespace std::chrono;
+    qv_sim::sim_scale scale("127.0.0.2");
+    qv_sim::fault late;
+    late.delay = milliseconds(1500);
+    scale.set_fault(late);
+    device d;
+    d.ip_address_list.push_back({scale.ip(), scale.port_text(), "", 1, ""});
+    log_capture log;
+
+    std::atomic<int> long_result{1};
+    std::thread a([&] { long_result = run(d, CommandType::get_plu_count); });
+    ASSERT_TRUE(scale.wait_for_requests(1, seconds(2)));
+
+    const auto start = steady_clock::now();
+    EXPECT_EQ(run(d, CommandType::get_plu_count), -2);
+    EXPECT_LT(steady_clock::now() - start, milliseconds(500));
+    EXPECT_EQ(run(d, CommandType::stop_command), 0);
+    // The stopped command still owns the device until it really ends.
+    EXPECT_EQ(run(d, CommandType::get_driver_version), -2);
+    a.join();
+
+    EXPECT_EQ(long_result.load(), -9);
+    EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.2", -9}}));
+    EXPECT_EQ(scale.request_count(), 1u);
+    int runs = 0;
+    for (const auto& l : log.lines())
+        runs += l == "do_command 29";
+    EXPECT_EQ(runs, 1);  // the refused command left no trace
+    EXPECT_TRUE(log.contains("Result code for command 29 : -9. " +
+                             d.current_error_texts()->get_text(ErrorType::CommandStopped)));
+    EXPECT_FALSE(d.busy.load());
+    EXPECT_EQ(run(d, CommandType::get_driver_version), 0);
 }
