@@ -95,12 +95,16 @@ bytes reply_frame(const octets& command_bytes, std::uint8_t result, const octets
 {
     const bytes& command = command_bytes;
     const bytes& data = data_bytes;
-    bytes out{std::byte{0x02}, std::byte{0}};
-    out.insert(out.end(), command.begin(), command.end());
+    const std::size_t len = command.size() + 1 + data.size();
+    bytes out;
+    out.reserve(len + 2);
+    out.push_back(std::byte{0x02});
+    out.push_back(std::byte(len <= 254 ? len : 0xFF));
+    for (std::byte b : command)
+        out.push_back(b);
     out.push_back(std::byte{result});
-    out.insert(out.end(), data.begin(), data.end());
-    const std::size_t len = out.size() - 2;
-    out[1] = std::byte(len <= 254 ? len : 0xFF);
+    for (std::byte b : data)
+        out.push_back(b);
     return out;
 }
 
