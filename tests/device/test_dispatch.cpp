@@ -245,3 +245,25 @@ TEST(Dispatch, StopFromSecondThreadEndsTheLongCommandWithMinus9)
     EXPECT_FALSE(d.busy.load());
     EXPECT_EQ(run(d, CommandType::get_driver_version), 0);
 }
+
+TEST(Dispatch, ResultListAfterACommandToThreeScales)
+{
+    qv_sim::sim_scale a("127.0.0.2"), silent("127.0.0.3"), c("127.0.0.10");
+    qv_sim::add_standard_replies(a);
+    qv_sim::add_standard_replies(c);
+    qv_sim::fault never;
+    never.silence = true;
+    silent.set_fault(never);
+    device d;
+    d.timeout_seconds = 1;
+    for (auto* s : {&a, &silent, &c})
+        d.ip_address_list.push_back({s->ip(), s->port_text(), "", 1, ""});
+    // Connect asks every scale of the list for its protocol version.
+    EXPECT_EQ(run(d, CommandType::connect), -111);
+    ASSERT_EQ(d.results.size(), 3u);
+    const std::string list = result_list(d);
+    EXPECT_EQ(list.rfind("127.0.0.10:", 0), 0u) << list;
+    EXPECT_NE(list.find(";127.0.0.2:"), std::string::npos) << list;
+    EXPECT_NE(list.find(";127.0.0.3:-1:No connection.;"), std::string::npos) << list;
+    EXPECT_EQ(result_list(d), list);
+}
