@@ -163,6 +163,11 @@ std::string Logger::appdata_path() {
 void Logger::init_log(const std::string& prefix) {
     if (s_init_claimed.exchange(true))
         return;
+    try {
+        s_logger = new logger_type();
+    } catch (...) {
+        return;  // no logger, no log: the calls stay silent
+    }
     // Nothing in the set-up may throw out to a C host; each step that can
     // fail is kept apart so that the others still take effect.
     try {
@@ -253,12 +258,9 @@ void Logger::init_log(const std::string& prefix) {
             auto level = values[logging::trivial::severity];
             return level && static_cast<int>(*level) >= static_cast<int>(severity_level::info);
         });
-
-        s_logger = new logger_type();
     } catch (...) {
     }
-    if (s_logger != nullptr)
-        s_initialized.store(true, std::memory_order_release);
+    s_initialized.store(true, std::memory_order_release);
 }
 
 void Logger::set_filter(int level) {
