@@ -7,6 +7,11 @@
 #include <string>
 #include <thread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <boost/asio/io_context.hpp>
 #include <boost/system/system_error.hpp>
 
@@ -246,6 +251,53 @@ TEST_P(TcpClients, LongReplyIsDeliveredWhole)
     const outcome o = exchange(GetParam(), sim, frame_d0());
     ASSERT_EQ(o.calls, 1);
     EXPECT_EQ(o.body, reply_frame({0xD0}, 0, data));
+}
+
+// A large request goes out whole, and a scale that never reads cannot hold
+// the exchange past its time-out.
+TEST_P(TcpClients, LargeRequestsAreSentWholeAndTheSendTimesOut)
+{
+    bytes big(12 * 1024 * 1024, std::byte{0x5A});
+    big[0] = std::byte{0x02};
+    big[1] = std::byte{0xFF};
+    big[2] = std::byte{0xD0};
+    const outcome o = exchange(GetParam(), sim, big);
+    EXPECT_EQ(o.calls, 1);
+    ASSERT_EQ(sim.request_count(), 1u);
+    EXPECT_EQ(sim.requests()[0].frame, big);
+
+    // A listener that accepts (in the kernel) but never reads.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "127.0.0.2", &a.sin_addr);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    big.resize(16 * 1024 * 1024, std::byte{0x5A});
+    outcome stuck;
+    const auto start = clock_type::now();
+    {
+        boost::asio::io_context context;
+        int timeout = 1;
+        auto cb = [&stuck](bytes, std::string) { ++stuck.calls; };
+        const std::string port = std::to_string(ntohs(a.sin_port));
+        if (GetParam() == kind::tcp) {
+            auto c = std::make_unique<tcp_client>(context, "127.0.0.2", port, timeout,
+                                                  with_count(big), cb, true);
+            context.run();
+        } else {
+            auto c = std::make_unique<permanent_tcp_client>(context, "127.0.0.2", port, timeout, true);
+            c->open_connection_and_send_message(with_count(big), cb);
+            context.run();
+        }
+    }
+    const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+    ::close(fd);
+    EXPECT_EQ(stuck.calls, 0);
+    EXPECT_GE(seconds, 0.9);
+    EXPECT_LT(seconds, 2.5);
 }
 
 TEST(UdpClient, OnlyTheFirstDatagramIsDelivered)
