@@ -5,6 +5,7 @@
 //     {{0xD0}, result_data(0, {0x10, 0x27})},            // fixed RESULT + data
 //     {{0xFF, 0x13}, [](const request& r) { ... }},      // computed reply
 #include "sim_scale.h"
+#include "sim_replies_connect.h"
 
 #include <utility>
 
@@ -34,6 +35,7 @@ void add_standard_replies(sim_scale& sim)
     (void)&result_data;  // used by the entries of the table
     for (auto& entry : standard_table())
         sim.on(entry.first, std::move(entry.second));
+    add_connect_replies(sim);  // protocol version, serial number, PLU count
 }
 
 }  // namespace qv_sim
