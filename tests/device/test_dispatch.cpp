@@ -147,6 +147,7 @@ TEST(Dispatch, ExceptionInsideMethodGivesMinus1000AndDeviceStaysUsable)
 {
     const auto home = std::filesystem::current_path();
     device d;
+    log_capture log;  // set logging up while the working directory still exists
     // With the working directory gone, the root-folder command's fallback to
     // it throws from inside the method.
     char tmpl[] = "/tmp/qv_dispatch_cwd_XXXXXX";
@@ -154,7 +155,6 @@ TEST(Dispatch, ExceptionInsideMethodGivesMinus1000AndDeviceStaysUsable)
     std::filesystem::current_path(tmpl);
     std::filesystem::remove(tmpl);
     d.set_int_param(ParamType::PLUNumber, d.input_params, 1, false);
-    log_capture log;
     const int result = run(d, CommandType::change_driver_root_folder);
     std::filesystem::current_path(home);
     EXPECT_EQ(result, -1000);
