@@ -54,26 +54,26 @@ bytes tcp_request(const bytes& frame)
 bytes device::build_request_frame(bool with_password, bool password_with_count, const bytes& frame,
                                   const bytes& data, const std::string& password)
 {
-    bytes body(frame);
+    std::byte password_part[5] = {};
+    std::size_t password_size = 0;
     if (with_password || password_with_count) {
         // Counted in characters, not UTF-8 bytes. Any length other than four
         // gives four zero bytes; a character outside the table throws
         // std::out_of_range ("map::at").
         const std::wstring wide = device_utils::wstr(password);
-        bytes pw(4, std::byte{0});
-        if (wide.size() == 4) {
-            for (std::size_t k = 0; k < 4; ++k) pw[k] = win1251_convertor.map().at(wide[k]);
-        }
-        if (!with_password) body.push_back(static_cast<std::byte>(wide.size() & 0xFF));
-        body.insert(body.end(), pw.begin(), pw.end());
+        if (!with_password) password_part[password_size++] = static_cast<std::byte>(wide.size() & 0xFF);
+        for (std::size_t k = 0; k < 4; ++k)
+            password_part[password_size++] = wide.size() == 4 ? win1251_convertor.map().at(wide[k]) : std::byte{0};
     }
-    body.insert(body.end(), data.begin(), data.end());
 
+    const std::size_t body_size = frame.size() + password_size + data.size();
     bytes request;
-    request.reserve(body.size() + 2);
+    request.reserve(body_size + 2);
     request.push_back(stx);
-    request.push_back(body.size() <= max_counted_body ? static_cast<std::byte>(body.size()) : escape);
-    request.insert(request.end(), body.begin(), body.end());
+    request.push_back(body_size <= max_counted_body ? static_cast<std::byte>(body_size) : escape);
+    for (std::byte b : frame) request.push_back(b);
+    for (std::size_t k = 0; k < password_size; ++k) request.push_back(password_part[k]);
+    for (std::byte b : data) request.push_back(b);
     return request;
 }
 
