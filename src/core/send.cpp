@@ -150,20 +150,23 @@ int device::send_command(bool with_password, const bytes& frame, const bytes& da
             }
 
             if (scale.protocol != 1) continue;
-            const auto client = permanent_clients.find(scale.ip);
-            const auto link_context = io_contexts.find(scale.ip);
-            if (client == permanent_clients.end() || link_context == io_contexts.end()) continue;
+            const auto found_client = permanent_clients.find(scale.ip);
+            const auto found_context = io_contexts.find(scale.ip);
+            if (found_client == permanent_clients.end() || found_context == io_contexts.end()) continue;
+            // Declared so that the client copy goes before its io_context's.
+            const std::shared_ptr<boost::asio::io_context> link_context = found_context->second;
+            const std::shared_ptr<permanent_tcp_client> client = found_client->second;
             // The live-weight thread shares the first scale's link: one
             // exchange at a time, from the choice of operation to run()'s end.
-            auto exchange = client->second->lock_exchange();
-            link_context->second->restart();
+            auto exchange = client->lock_exchange();
+            link_context->restart();
             Logger::i("io_service reset, starting run() for " + scale.ip);
-            if (client->second->is_open())
-                client->second->send_message(tcp_request(request), callback);
+            if (client->is_open())
+                client->send_message(tcp_request(request), callback);
             else
-                client->second->open_connection_and_send_message(tcp_request(request), callback);
+                client->open_connection_and_send_message(tcp_request(request), callback);
             Logger::i("handlers registered, running io_service for " + scale.ip);
-            link_context->second->run();
+            link_context->run();
         }
 
         if (context) context->run();
