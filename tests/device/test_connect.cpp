@@ -197,6 +197,15 @@ TEST_F(Connecting, KeptOpenConnectionsAreOpenedOnceAndReused)
     EXPECT_EQ(r, 0);
     EXPECT_EQ(a.connections(), 2u);
 
+    // A scale added after the connect has no link: nothing is sent to it.
+    qv_sim::sim_scale late("127.0.0.4");
+    add_scale(d, late, 1);
+    d.results.clear();
+    EXPECT_EQ(d.get_serial_number(), -111);
+    EXPECT_EQ(d.results.at("127.0.0.4"), -1);
+    EXPECT_EQ(late.request_count(), 0u);
+    d.ip_address_list.pop_back();
+
     EXPECT_EQ(d.disconnect(), 0);
     EXPECT_TRUE(d.permanent_clients.empty());
     EXPECT_TRUE(d.io_contexts.empty());
