@@ -18,7 +18,7 @@
 // on it, and never set or read one handle's parameters from two threads at
 // once.
 //
-// Logging is set up with Logger::init_log (logging/logger.h).
+// Logging is set up with Logger::init_log (quorvix_logger.h).
 
 #include <cstddef>
 #include <string>
