@@ -191,15 +191,28 @@ bool device::keeps_input_params(int command)
 
 int device::execute_command(int command)
 {
-    if (busy.exchange(true)) {
-        // Another command owns the device and its maps.
-        if (command == static_cast<int>(CommandType::stop_command))
-            return stop_running_command();
-        return static_cast<int>(ErrorType::PreviousCommandRunning);
+    bool stop_for_other = false;
+    {
+        // Acquiring the device, raising a stop request and releasing the
+        // device each happen whole under the gate, so a stop always reaches
+        // the command that holds the device at that moment: never one that
+        // has already ended, never lost to one that is just starting.
+        std::lock_guard<std::mutex> gate(command_gate);
+        if (busy.load()) {
+            // Another command owns the device and its maps.
+            if (command != static_cast<int>(CommandType::stop_command))
+                return static_cast<int>(ErrorType::PreviousCommandRunning);
+            stop_requested.store(true);
+            stop_for_other = true;
+        } else {
+            busy.store(true);
+        }
     }
+    if (stop_for_other)
+        return stop_running_command();
+
     int result = static_cast<int>(ErrorType::UnexpectedDriverError);
     try {
-        stop_requested.store(false);
         output_params.clear();
         result = do_command(command);
     } catch (...) {
@@ -207,6 +220,8 @@ int device::execute_command(int command)
     }
     if (!keeps_input_params(command))
         input_params.clear();
+    std::lock_guard<std::mutex> gate(command_gate);
+    stop_requested.store(false);
     busy.store(false);
     return result;
 }

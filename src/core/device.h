@@ -36,17 +36,18 @@
 // The exported execute_command(handle, command) calls
 // `device::execute_command(command)`, which alone acquires and releases
 // `busy`:
-//   1. it acquires `busy` with one atomic exchange. When another command
-//      already holds it: the stop command (127) goes to
-//      `stop_running_command()`, which sets `stop_requested`, writes the stop
-//      command's lines and touches neither map nor `results` nor `busy`; any
-//      other command returns -2 at once, with nothing logged and nothing
+//   1. under `command_gate` it acquires `busy`. When another command
+//      already holds it: the stop command (127) sets `stop_requested` (still
+//      under the gate) and goes to `stop_running_command()`, which writes the
+//      stop command's lines and touches neither map nor `results` nor `busy`;
+//      any other command returns -2 at once, with nothing logged and nothing
 //      changed;
-//   2. having acquired it: clears `stop_requested`, empties the output map and
-//      calls `do_command(command)`;
+//   2. having acquired it: empties the output map and calls
+//      `do_command(command)`;
 //   3. afterwards empties the input map unless the command is on the
-//      keep-list (25, 30, 82, 89, 100, 120), then releases `busy` (also when
-//      do_command ends by an exception) and returns do_command's result.
+//      keep-list (25, 30, 82, 89, 100, 120), then, under the gate, clears
+//      `stop_requested` and releases `busy` (also when do_command ends by an
+//      exception) and returns do_command's result.
 // So `do_command(command)` runs with `busy` held for its command and never
 // changes `busy` itself: it never sees a command to refuse with -2, and the
 // input map is emptied before another command can get in. It logs the
@@ -143,9 +144,9 @@ public:
     // `results` (not for 81 and 82), the command's method (120 for a number
     // without one), the result line. Never throws: -1000 on an exception.
     int do_command(int command);
-    // The stop command arriving while another command owns the device: logs
-    // the stop command's lines, sets `stop_requested` and returns 0; touches
-    // neither map nor `results` nor `busy`.
+    // The stop command arriving while another command owns the device (the
+    // request is already raised): logs the stop command's lines and returns
+    // 0; touches neither map nor `results` nor `busy`.
     //
     // How a running command honours a stop: `send_command` tests
     // `stop_requested` once its exchanges are over and, finding it set, turns
@@ -220,6 +221,7 @@ public:
     int timeout_seconds = 4;                                                        // state_mutex
     std::atomic<bool> busy{false};
     std::atomic<bool> stop_requested{false};  // set by the stop command, tested by sends and polls
+    std::mutex command_gate;                  // makes acquire, stop request and release one step each
     std::thread weight_thread;
     std::atomic<bool> weight_running{false};
     std::shared_ptr<WeightInterface> weight_interface;

@@ -260,21 +260,19 @@ int device::stop_command()
 
 int device::stop_running_command()
 {
-    // Runs on a second thread while another command owns the device: it only
-    // raises the stop request, and `busy` stays with the running command
-    // until that command really ends (a command arriving meanwhile still gets
-    // -2). The maps and `results` belong to the running command.
+    // Runs on a second thread while another command owns the device, after
+    // execute_command has raised the stop request under its gate; `busy`
+    // stays with the running command until that command really ends (a
+    // command arriving meanwhile still gets -2). The maps and `results`
+    // belong to the running command, so only the lines are written here.
     try {
         Logger::i(separator);
         Logger::i("do_command " + std::to_string(static_cast<int>(CommandType::stop_command)));
         const int result = stop_command();
-        stop_requested.store(true);
         log_result_line(*this, static_cast<int>(CommandType::stop_command), result);
         Logger::i(separator);
         return result;
     } catch (...) {
-        // Only the log can fail here; the request itself must not be lost.
-        stop_requested.store(true);
         return static_cast<int>(ErrorType::UnexpectedDriverError);
     }
 }
