@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <filesystem>
 #include <mutex>
@@ -38,21 +39,14 @@ inline void init_test_log()
 // "[time][severity][thread]: " head.
 class log_capture {
 public:
-    log_capture()
-    {
-        init_test_log();
-        start_ = Logger::get_memory_log_data().size();
-    }
+    log_capture() : start_((init_test_log(), Logger::get_memory_log_data().size())) {}
 
     std::vector<std::string> lines() const
     {
         const std::string all = Logger::get_memory_log_data();
         std::vector<std::string> out;
-        if (all.size() < start_)
-            return out;  // the ring dropped old text: not expected in tests
-        std::istringstream in(all.substr(start_));
-        std::string line;
-        while (std::getline(in, line)) {
+        std::istringstream in(all.size() < start_ ? std::string() : all.substr(start_));  // ring wrapped: none
+        for (std::string line; std::getline(in, line);) {
             const std::size_t head = line.find("]: ");
             out.push_back(head == std::string::npos ? line : line.substr(head + 3));
         }
@@ -61,30 +55,23 @@ public:
 
     bool contains(const std::string& message) const
     {
-        for (const auto& l : lines())
-            if (l == message)
-                return true;
-        return false;
+        const auto all = lines();
+        return std::find(all.begin(), all.end(), message) != all.end();
     }
 
 private:
-    std::size_t start_ = 0;
+    std::size_t start_;
 };
 
 inline std::vector<std::byte> bytes_of(const std::string& text)
 {
-    std::vector<std::byte> out;
-    for (char c : text)
-        out.push_back(static_cast<std::byte>(c));
-    return out;
+    const auto* p = reinterpret_cast<const std::byte*>(text.data());
+    return {p, p + text.size()};
 }
 
 inline std::string text_of(const std::vector<std::byte>& bytes)
 {
-    std::string out;
-    for (std::byte b : bytes)
-        out.push_back(static_cast<char>(b));
-    return out;
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
 }  // namespace device_test

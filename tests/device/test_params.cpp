@@ -17,21 +17,16 @@ using device_test::log_capture;
 using device_test::text_of;
 
 namespace {
-
 ParamType P(int n) { return static_cast<ParamType>(n); }
-
-struct path_case {
-    const char* name;
-    std::string given;   // bytes handed to the store
-    std::string stored;  // bytes expected in the map; "R" is the root "/srv/root"
-};
-
-std::string expand(const std::string& s) { return s.rfind("R", 0) == 0 ? "/srv/root" + s.substr(1) : s; }
-
 }  // namespace
 
 TEST(PathRule, RelativePathsAreAnchoredToTheRootFolder)
 {
+    struct path_case {
+        const char* name;
+        std::string given;   // bytes handed to the store
+        std::string stored;  // bytes expected in the map; a leading "R" is the root folder
+    };
     const std::vector<path_case> cases = {
         {"dot slash", "./a.bin", "R/a.bin"},
         {"sub folder", "sub/a.bin", "R/sub/a.bin"},
@@ -49,32 +44,25 @@ TEST(PathRule, RelativePathsAreAnchoredToTheRootFolder)
         {"relative drops zero byte", std::string("a.bin\0", 6), "R/a.bin"},
     };
     device d;
-    d.driver_root_folder = bytes_of("/srv/root");
-    for (int number : {207, 4, 213}) {
-        for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(c.name) + " under " + std::to_string(number));
-            ASSERT_EQ(d.set_bytes_array_param(P(number), d.input_params, bytes_of(c.given), false), 0);
-            std::vector<std::byte> out;
-            ASSERT_EQ(d.get_bytes_array_param(P(number), d.input_params, out, false), 0);
-            EXPECT_EQ(text_of(out), expand(c.stored));
+    // A root folder's trailing slash is not doubled.
+    for (const char* root : {"/srv/root", "/srv/root/"}) {
+        d.driver_root_folder = bytes_of(root);
+        for (int number : {207, 4, 213}) {
+            for (const auto& c : cases) {
+                SCOPED_TRACE(std::string(c.name) + " under " + std::to_string(number) + " in " + root);
+                ASSERT_EQ(d.set_bytes_array_param(P(number), d.input_params, bytes_of(c.given), false), 0);
+                std::vector<std::byte> out;
+                ASSERT_EQ(d.get_bytes_array_param(P(number), d.input_params, out, false), 0);
+                EXPECT_EQ(text_of(out), c.stored[0] == 'R' ? "/srv/root" + c.stored.substr(1) : c.stored);
+            }
         }
     }
-}
-
-TEST(PathRule, OnlyTheThreePathBytesAreRewritten)
-{
-    device d;
-    d.driver_root_folder = bytes_of("/srv/root/");  // a trailing slash is not doubled
-    ASSERT_EQ(d.set_bytes_array_param(P(207), d.input_params, bytes_of("a"), false), 0);
-    std::vector<std::byte> out;
-    ASSERT_EQ(d.get_bytes_array_param(P(207), d.input_params, out, false), 0);
-    EXPECT_EQ(text_of(out), "/srv/root/a");
-
+    // Only byte stores of the path numbers are rewritten.
     ASSERT_EQ(d.set_string_param(P(207), d.input_params, L"./a.bin", false), 0);
     std::wstring w;
     ASSERT_EQ(d.get_string_param(P(207), d.input_params, w, false), 0);
     EXPECT_EQ(w, L"./a.bin");
-
+    std::vector<std::byte> out;
     ASSERT_EQ(d.set_bytes_array_param(P(209), d.input_params, bytes_of("./a.bin"), false), 0);
     ASSERT_EQ(d.get_bytes_array_param(P(209), d.input_params, out, false), 0);
     EXPECT_EQ(text_of(out), "./a.bin");
@@ -88,58 +76,48 @@ TEST(TypedAccess, KindMismatchAndAbsenceLeaveTheOutArgumentAlone)
     ASSERT_EQ(d.set_string_param(P(1), m, L"10.0.0.1", false), 0);
     ASSERT_EQ(d.set_bytes_array_param(P(209), m, {std::byte{0}, std::byte{7}}, false), 0);
 
-    struct read_case {
-        int number;
-        DataType kind;
-        int expected;
-    };
-    const std::vector<read_case> reads = {
-        {17, DataType::Int, 0},         {17, DataType::String, -8},    {17, DataType::ByteArray, -8},
-        {1, DataType::Int, -8},         {1, DataType::String, 0},      {1, DataType::ByteArray, -8},
-        {209, DataType::Int, -8},       {209, DataType::String, -8},   {209, DataType::ByteArray, 0},
-        {18, DataType::Int, -7},        {18, DataType::String, -7},    {18, DataType::ByteArray, -7},
+    using K = DataType;
+    const struct { int number; DataType kind; int expected; } reads[] = {
+        {17, K::Int, 0},   {17, K::String, -8},  {17, K::ByteArray, -8},  {1, K::Int, -8},
+        {1, K::String, 0}, {1, K::ByteArray, -8}, {209, K::Int, -8},      {209, K::String, -8},
+        {209, K::ByteArray, 0}, {18, K::Int, -7}, {18, K::String, -7},    {18, K::ByteArray, -7},
     };
     for (const auto& r : reads) {
         SCOPED_TRACE("param " + std::to_string(r.number) + " kind " + std::to_string(static_cast<int>(r.kind)));
         int i = 99;
         std::wstring s = L"keep";
         std::vector<std::byte> b{std::byte{9}};
-        int got = 0;
-        switch (r.kind) {
-        case DataType::Int: got = d.get_int_param(P(r.number), m, i, false); break;
-        case DataType::String: got = d.get_string_param(P(r.number), m, s, false); break;
-        case DataType::ByteArray: got = d.get_bytes_array_param(P(r.number), m, b, false); break;
-        }
+        int got = r.kind == K::Int      ? d.get_int_param(P(r.number), m, i, false)
+                  : r.kind == K::String ? d.get_string_param(P(r.number), m, s, false)
+                                        : d.get_bytes_array_param(P(r.number), m, b, false);
         EXPECT_EQ(got, r.expected);
         if (got != 0) {
-            EXPECT_EQ(i, 99);
-            EXPECT_EQ(s, L"keep");
-            EXPECT_EQ(b, std::vector<std::byte>{std::byte{9}});
+            EXPECT_TRUE(i == 99 && s == L"keep" && b == std::vector<std::byte>{std::byte{9}});
         }
     }
     int i = 0;
-    ASSERT_EQ(d.get_int_param(P(17), m, i, false), 0);
-    EXPECT_EQ(i, -5);
     std::vector<std::byte> b;
+    ASSERT_EQ(d.get_int_param(P(17), m, i, false), 0);
     ASSERT_EQ(d.get_bytes_array_param(P(209), m, b, false), 0);
+    EXPECT_EQ(i, -5);
     EXPECT_EQ(b, (std::vector<std::byte>{std::byte{0}, std::byte{7}}));  // zero bytes kept
 
-    // The last store decides the kind.
+    // The last store decides the kind; the check functions catch nothing.
     ASSERT_EQ(d.set_int_param(P(1), m, 3, false), 0);
     std::wstring s;
     EXPECT_EQ(d.get_string_param(P(1), m, s, false), -8);
-    EXPECT_EQ(d.checkParamDataType(P(1), m), DataType::Int);
     EXPECT_THROW(d.checkParamDataType(P(18), m), std::out_of_range);
 }
 
 TEST(TypedAccess, LogLines)
 {
     device d;
+    d.driver_root_folder = bytes_of("/r");
     auto& m = d.input_params;
-    log_capture log;
     int i = 0;
     std::wstring s;
     std::vector<std::byte> b;
+    log_capture log;
     d.set_int_param(P(17), m, 12);
     d.get_int_param(P(17), m, i);
     d.get_string_param(P(17), m, s);
@@ -151,6 +129,18 @@ TEST(TypedAccess, LogLines)
     d.set_bytes_array_param(P(-1), m, {});
     d.get_bytes_array_param(P(-1), m, b);
     d.set_bytes_array_param(P(209), m, {std::byte{'a'}, std::byte{0}, std::byte{0xAB}, std::byte{'b'}});
+    d.set_bytes_array_param(P(207), m, bytes_of("./x"));
+    // Secrets are masked, whichever way they are stored.
+    d.set_string_param(P(3), m, L"s3cr");
+    d.get_string_param(P(3), m, s);
+    EXPECT_EQ(s, L"s3cr");
+    d.set_string_param(P(206), m, L"n3w!");
+    d.set_bytes_array_param(P(206), m, bytes_of("n3w!"));
+    // Long byte arrays are dumped to 100 bytes but stored whole.
+    d.set_bytes_array_param(P(209), m, std::vector<std::byte>(150, std::byte{0x41}));
+    std::string dump;
+    for (int k = 0; k < 100; ++k)
+        dump += "41 ";
     const std::vector<std::string> expected = {
         "set int param \"(17) PLUCount\": 12",
         "get int param \"(17) PLUCount\": 12",
@@ -165,6 +155,17 @@ TEST(TypedAccess, LogLines)
         "get bytes array param \"(-1)\": ",
         "set bytes array param \"(209) DriverRootFolder\" (size: 4): 61 00 AB 62 ",
         "as string: a\xAB" "b",
+        "set bytes array param \"(207) FilePath\" (size: 3): 2E 2F 78 ",
+        "as string: ./x",
+        "change bytes array param (207): 2F 72 2F 78 ",
+        "as string: /r/x",
+        "set string param \"(3) AdminPassword\": ********",
+        "get string param \"(3) AdminPassword\": ********",
+        "set string param \"(206) NewPassword\": ********",
+        "set bytes array param \"(206) NewPassword\" (size: 4): ********",
+        "as string: ********",
+        "set bytes array param \"(209) DriverRootFolder\" (size: 150): " + dump,
+        "as string: " + std::string(100, 'A'),
     };
     EXPECT_EQ(log.lines(), expected);
 
@@ -174,58 +175,9 @@ TEST(TypedAccess, LogLines)
     d.get_int_param(P(17), m, i, false);
     d.get_string_param(P(17), m, s, false);
     d.get_int_param(P(18), m, i, false);
+    ASSERT_EQ(d.get_bytes_array_param(P(209), m, b, false), 0);
+    EXPECT_EQ(b.size(), 150u);
     EXPECT_TRUE(quiet.lines().empty());
-}
-
-TEST(TypedAccess, LongByteArraysAreDumpedToOneHundredBytes)
-{
-    device d;
-    std::vector<std::byte> v(150, std::byte{0x41});
-    log_capture log;
-    ASSERT_EQ(d.set_bytes_array_param(P(209), d.input_params, v), 0);
-    const auto lines = log.lines();
-    ASSERT_EQ(lines.size(), 2u);
-    const std::string head = "set bytes array param \"(209) DriverRootFolder\" (size: 150): ";
-    ASSERT_EQ(lines[0].substr(0, head.size()), head);
-    EXPECT_EQ(lines[0].size() - head.size(), 300u);
-    EXPECT_EQ(lines[1], "as string: " + std::string(100, 'A'));
-    std::vector<std::byte> out;
-    ASSERT_EQ(d.get_bytes_array_param(P(209), d.input_params, out, false), 0);
-    EXPECT_EQ(out.size(), 150u);
-}
-
-TEST(TypedAccess, PathStoreLogsTheJoinedPath)
-{
-    device d;
-    d.driver_root_folder = bytes_of("/r");
-    log_capture log;
-    d.set_bytes_array_param(P(207), d.input_params, bytes_of("./x"));
-    const std::vector<std::string> expected = {
-        "set bytes array param \"(207) FilePath\" (size: 3): 2E 2F 78 ",
-        "as string: ./x",
-        "change bytes array param (207): 2F 72 2F 78 ",
-        "as string: /r/x",
-    };
-    EXPECT_EQ(log.lines(), expected);
-}
-
-TEST(TypedAccess, PasswordsAreMaskedInTheLog)
-{
-    device d;
-    log_capture log;
-    std::wstring s;
-    d.set_string_param(P(3), d.input_params, L"s3cr");
-    d.get_string_param(P(3), d.input_params, s);
-    d.set_string_param(P(206), d.input_params, L"n3w!");
-    d.set_bytes_array_param(P(206), d.input_params, bytes_of("n3w!"));
-    for (const auto& line : log.lines()) {
-        EXPECT_EQ(line.find("s3cr"), std::string::npos) << line;
-        EXPECT_EQ(line.find("n3w!"), std::string::npos) << line;
-        EXPECT_EQ(line.find("6E 33"), std::string::npos) << line;
-    }
-    EXPECT_TRUE(log.contains("set string param \"(3) AdminPassword\": ********"));
-    EXPECT_TRUE(log.contains("get string param \"(3) AdminPassword\": ********"));
-    EXPECT_EQ(s, L"s3cr");
 }
 
 TEST(TypedAccess, ListCheckStopsAtTheFirstMissing)
@@ -237,7 +189,6 @@ TEST(TypedAccess, ListCheckStopsAtTheFirstMissing)
     EXPECT_EQ(log.lines(), std::vector<std::string>{"The '2' parameter is missing"});
     param_map empty;
     EXPECT_TRUE(d.parameters_validation(std::vector<ParamType>{P(-2)}, empty));
-    EXPECT_TRUE(d.parameters_validation(std::vector<ParamType>{}, empty));
 }
 
 TEST(DeviceLifecycle, NewDeviceDefaults)
@@ -248,25 +199,11 @@ TEST(DeviceLifecycle, NewDeviceDefaults)
     EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C");
     EXPECT_EQ(std::locale().name(), "C");
     EXPECT_TRUE(log.contains("Initialization of the driver kernel. Version: 1.3.7152 28.04.26"));
-
-    EXPECT_EQ(d.driver_version, L"1.3.7152 28.04.26");
-    EXPECT_EQ(d.driver_version_without_date, L"1.3.7152");
-    EXPECT_EQ(d.driver_protocol_version, L"0.17");
-    EXPECT_EQ(d.db_schema_version, L"0.10");
     EXPECT_EQ(d.timeout_seconds, 4);
     EXPECT_EQ(d.weight_period_ms, 500);
-    EXPECT_FALSE(d.permanent_connection);
-    EXPECT_FALSE(d.busy.load());
-    EXPECT_FALSE(d.weight_running.load());
-    EXPECT_TRUE(d.ip_address_list.empty());
-    EXPECT_EQ(d.json_label_data.labelFormatType, 0);
+    EXPECT_FALSE(d.permanent_connection || d.busy || d.weight_running);
     EXPECT_EQ(d.json_label_data.width, 58);
     EXPECT_EQ(d.json_label_data.height, 30);
     EXPECT_EQ(text_of(d.driver_root_folder), std::filesystem::current_path().string());
     EXPECT_EQ(d.current_error_texts()->get_text(ErrorType::Success), "Command completed successful.");
-    EXPECT_EQ(d.languages, (std::vector<std::wstring>{L"eng", L"rus", L"zho"}));
-    EXPECT_EQ(d.param_names.size(), 345u);
-    EXPECT_EQ(d.command_frames.size(), 154u);
-    EXPECT_EQ(d.broadcast_validation_.size(), 156u);
-    EXPECT_EQ(d.barcode_structures.size(), 7u);
 }
