@@ -1,12 +1,16 @@
-// The dispatcher: refusal paths, the keep-list, the per-scale results kept for
-// 81 and 82, the catch-all, and the stop command on a busy and an idle device.
+// The dispatcher (refusals, keep-list, results kept for 81 and 82, catch-all,
+// stop command) and the driver's own settings and information commands.
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <clocale>
 #include <filesystem>
+#include <locale>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,90 +20,84 @@
 #include "core/device.h"
 #include "core/errors_text.h"
 #include "device_test_util.h"
+#include "send_test_util.h"
 #include "sim_scale.h"
 
 using device_test::bytes_of;
 using device_test::log_capture;
-using device_test::text_of;
+using send_test::add_scale;
 
 namespace {
 
 const std::string separator(107, '-');
 
-int run(device& d, CommandType c)
+int run(device& d, CommandType c) { return d.execute_command(static_cast<int>(c)); }
+
+// Runs `c` and reads its output as a byte array, which proves its kind too.
+std::string output_bytes(device& d, CommandType c, ParamType p)
 {
-    return d.execute_command(static_cast<int>(c));
+    EXPECT_EQ(run(d, c), 0);
+    std::vector<std::byte> out;
+    EXPECT_EQ(d.get_bytes_array_param(p, d.output_params, out, false), 0);
+    return device_test::text_of(out);
 }
 
 std::string result_list(device& d)
 {
-    EXPECT_EQ(run(d, CommandType::get_result_list), 0);
-    std::vector<std::byte> list;
-    EXPECT_EQ(d.get_bytes_array_param(ParamType::CommandResults, d.output_params, list, false), 0);
-    return text_of(list);
+    return output_bytes(d, CommandType::get_result_list, ParamType::CommandResults);
+}
+
+std::string description(device& d, int code)
+{
+    d.set_int_param(ParamType::ErrorCode, d.input_params, code, false);
+    return output_bytes(d, CommandType::get_error_description, ParamType::ErrorDescription);
+}
+
+int set_language(device& d, const std::wstring& code)
+{
+    d.set_string_param(ParamType::Localization, d.input_params, code, false);
+    return run(d, CommandType::change_driver_lang);
 }
 
 bool has_line_starting(const std::vector<std::string>& lines, const std::string& head)
 {
-    for (const auto& l : lines)
-        if (l.rfind(head, 0) == 0)
-            return true;
-    return false;
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(head, 0) == 0; });
 }
 
 }  // namespace
 
-TEST(Dispatch, NumbersOutsideTheTableAnswer120WithoutResultLine)
+TEST(Dispatch, NumbersWithoutMethodAnswer120)
 {
-    for (const int command : {146, -1, -37}) {
-        SCOPED_TRACE(command);
+    // Outside the table: no result line, `results` kept. In the table without a method: a result line.
+    const std::string not_found = "command not found in broadcast_validation_";
+    const std::pair<int, std::string> cases[] = {
+        {146, not_found}, {-1, not_found}, {-37, not_found}, {-21, "Result code for command -21 : 120. Unknown command."}};
+    for (const auto& [command, line] : cases) {
         device d;
         d.results = {{"127.0.0.2", 0}};
         d.set_int_param(ParamType::PLUNumber, d.input_params, 5, false);
         log_capture log;
         EXPECT_EQ(d.execute_command(command), 120);
-        EXPECT_EQ(log.lines(), (std::vector<std::string>{separator, "do_command " + std::to_string(command),
-                                                         "command not found in broadcast_validation_", separator}));
+        EXPECT_EQ(log.lines(), (std::vector<std::string>{separator, "do_command " + std::to_string(command), line,
+                                                         separator}));
         EXPECT_TRUE(d.input_params.empty());
-        EXPECT_EQ(result_list(d), "127.0.0.2:0:Command completed successful.;");
+        EXPECT_EQ(d.results.size(), command == -21 ? 0u : 1u) << command;
     }
-}
-
-TEST(Dispatch, NumberInTableWithoutMethodAnswers120WithResultLine)
-{
-    device d;
-    d.results = {{"127.0.0.2", 0}};
-    d.set_int_param(ParamType::PLUNumber, d.input_params, 5, false);
-    d.set_int_param(ParamType::PLUCount, d.output_params, 5, false);
-    log_capture log;
-    EXPECT_EQ(run(d, CommandType::clear_db_messages), 120);
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{separator, "do_command -21",
-                                                     "Result code for command -21 : 120. Unknown command.", separator}));
-    EXPECT_TRUE(d.input_params.empty());
-    EXPECT_TRUE(d.output_params.empty());
-    EXPECT_TRUE(d.results.empty());
-    EXPECT_FALSE(d.busy.load());
 }
 
 TEST(Dispatch, GroupRefusalWithTwoScalesSendsNothing)
 {
     qv_sim::sim_scale a("127.0.0.2"), b("127.0.0.3");
     device d;
-    for (auto* s : {&a, &b})
-        d.ip_address_list.push_back({s->ip(), s->port_text(), "", 1, ""});
+    add_scale(d, a, 1);
+    add_scale(d, b, 1);
     d.results = {{"127.0.0.9", -1}};
     log_capture log;
-    // Both protocols would be tried on a send; nothing may go out.
-    for (const int protocol : {1, 0}) {
-        for (auto& s : d.ip_address_list)
-            s.protocol = protocol;
-        EXPECT_EQ(run(d, CommandType::get_plu_count), -110);
-    }
+    EXPECT_EQ(run(d, CommandType::get_plu_count), -110);
     EXPECT_TRUE(log.contains("Result code for command 29 : -110. Functionality not for group mode."));
     EXPECT_TRUE(d.results.empty());  // emptied before the refusal
     EXPECT_FALSE(a.wait_for_requests(1, std::chrono::milliseconds(300)));
     EXPECT_EQ(b.request_count(), 0u);
-
     // A command allowed in group mode, and any command for one scale, is not refused.
     EXPECT_NE(run(d, CommandType::get_driver_version), -110);
     d.ip_address_list.pop_back();
@@ -108,37 +106,39 @@ TEST(Dispatch, GroupRefusalWithTwoScalesSendsNothing)
 
 TEST(Dispatch, KeepListHonoured)
 {
+    // After 25, 30 and 100 everything the host set stays for the block send.
+    const std::pair<int, bool> cases[] = {{25, true}, {30, true},  {82, true},  {89, true}, {100, true},
+                                          {120, true}, {29, false}, {81, false}, {90, false}};
     device d;
-    // 25 keeps the whole input map for the block send that follows.
-    d.set_bytes_array_param(ParamType::PluBlock, d.input_params, bytes_of("block"), false);
-    d.set_int_param(ParamType::PLUNumber, d.input_params, 7, false);
-    run(d, CommandType::add_plu_to_block);
-    EXPECT_EQ(d.input_params.size(), 2u);
-    for (const CommandType kept : {CommandType::get_result_list, CommandType::get_db_schema_version}) {
-        run(d, kept);
-        EXPECT_EQ(d.input_params.size(), 2u);
+    for (const auto& [command, keeps] : cases) {
+        d.set_bytes_array_param(ParamType::PluBlock, d.input_params, bytes_of("block"), false);
+        d.set_int_param(ParamType::PLUNumber, d.input_params, 7, false);
+        d.execute_command(command);
+        EXPECT_EQ(d.input_params.size(), keeps ? 2u : 0u) << command;
     }
-    // 29 is not on the list.
-    run(d, CommandType::get_plu_count);
-    EXPECT_TRUE(d.input_params.empty());
-    for (const int c : {25, 30, 82, 89, 100, 120})
-        EXPECT_TRUE(device::keeps_input_params(c)) << c;
-    for (const int c : {0, 26, 29, 31, 81, 90, 127})
-        EXPECT_FALSE(device::keeps_input_params(c)) << c;
 }
 
-TEST(Dispatch, ResultsOfThePreviousCommandSurvive81And82)
+TEST(Dispatch, ResultListAfterACommandToThreeScales)
 {
+    qv_sim::sim_scale a("127.0.0.2"), silent("127.0.0.3"), c("127.0.0.10");
+    qv_sim::add_standard_replies(a);
+    qv_sim::add_standard_replies(c);
+    qv_sim::fault never;
+    never.silence = true;
+    silent.set_fault(never);
     device d;
-    d.results = {{"127.0.0.2", 0}, {"127.0.0.10", -1}, {"127.0.0.3", 122}};
-    const std::string expected =
-        "127.0.0.10:-1:No connection.;127.0.0.2:0:Command completed successful.;127.0.0.3:122:Invalid password.;";
-    EXPECT_EQ(result_list(d), expected);
-    EXPECT_EQ(result_list(d), expected);
-    d.set_int_param(ParamType::ErrorCode, d.input_params, 0, false);
-    EXPECT_EQ(run(d, CommandType::get_error_description), 0);
-    EXPECT_EQ(result_list(d), expected);
-    // Any other command starts with empty results.
+    d.timeout_seconds = 1;
+    for (auto* s : {&a, &silent, &c})
+        add_scale(d, *s, 1);
+    EXPECT_EQ(run(d, CommandType::connect), -111);  // asks every scale for its protocol version
+    // Byte-wise order of the IP texts; negative codes with their sign.
+    const std::string list = result_list(d);
+    EXPECT_EQ(list, "127.0.0.10:0:Command completed successful.;127.0.0.2:0:Command completed successful.;"
+                    "127.0.0.3:-1:No connection.;");
+    // 81 and 82 keep the previous command's results; any other command empties them.
+    EXPECT_EQ(result_list(d), list);
+    EXPECT_EQ(description(d, 0), "Command completed successful.");
+    EXPECT_EQ(result_list(d), list);
     EXPECT_EQ(run(d, CommandType::get_driver_version), 0);
     EXPECT_EQ(result_list(d), "");
 }
@@ -148,8 +148,7 @@ TEST(Dispatch, ExceptionInsideMethodGivesMinus1000AndDeviceStaysUsable)
     const auto home = std::filesystem::current_path();
     device d;
     log_capture log;  // set logging up while the working directory still exists
-    // With the working directory gone, the root-folder command's fallback to
-    // it throws from inside the method.
+    // With the working directory gone, the root-folder command's fallback to it throws.
     char tmpl[] = "/tmp/qv_dispatch_cwd_XXXXXX";
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
     std::filesystem::current_path(tmpl);
@@ -168,42 +167,28 @@ TEST(Dispatch, ExceptionInsideMethodGivesMinus1000AndDeviceStaysUsable)
     EXPECT_EQ(run(d, CommandType::get_driver_version), 0);
 }
 
-TEST(Dispatch, StopOnIdleDeviceTakesTheOrdinaryPath)
+TEST(Dispatch, StopOnIdleAndOnBusyDevice)
 {
+    const std::vector<std::string> stop_lines{separator, "do_command 127", "'stop_command' start",
+                                              "Result code for command 127 : 0. Command completed successful.",
+                                              separator};
     device d;
     d.set_int_param(ParamType::PLUNumber, d.input_params, 1, false);
-    log_capture log;
-    EXPECT_EQ(run(d, CommandType::stop_command), 0);
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{separator, "do_command 127", "'stop_command' start",
-                                                     "Result code for command 127 : 0. Command completed successful.",
-                                                     separator}));
+    EXPECT_EQ(run(d, CommandType::stop_command), 0);  // idle: the ordinary path
     EXPECT_TRUE(d.input_params.empty());
-    EXPECT_FALSE(d.busy.load());
-}
-
-TEST(Dispatch, WhileBusyOnlyTheStopRequestGetsInAndTouchesNothing)
-{
-    device d;
-    d.busy.store(true);  // as if another thread's command owned the device
+    // Busy, as if another thread's command owned the device: a refused command
+    // leaves no trace, and the stop only sets the request.
+    d.busy.store(true);
     d.set_int_param(ParamType::PLUNumber, d.input_params, 1, false);
     d.set_int_param(ParamType::PLUCount, d.output_params, 2, false);
     d.results = {{"127.0.0.2", 0}};
     log_capture log;
     EXPECT_EQ(run(d, CommandType::get_driver_version), -2);
     EXPECT_TRUE(log.lines().empty());
-    EXPECT_FALSE(d.stop_requested.load());
-
     EXPECT_EQ(run(d, CommandType::stop_command), 0);
-    EXPECT_TRUE(d.stop_requested.load());
-    EXPECT_TRUE(d.busy.load());
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{separator, "do_command 127", "'stop_command' start",
-                                                     "Result code for command 127 : 0. Command completed successful.",
-                                                     separator}));
-    EXPECT_EQ(d.input_params.size(), 1u);
-    EXPECT_EQ(d.output_params.size(), 1u);
-    EXPECT_EQ(d.results.size(), 1u);
-    EXPECT_EQ(run(d, CommandType::get_plu_count), -2);
-
+    EXPECT_EQ(log.lines(), stop_lines);
+    EXPECT_TRUE(d.stop_requested.load() && d.busy.load());
+    EXPECT_EQ(d.input_params.size() + d.output_params.size() + d.results.size(), 3u);
     // The next command that gets in starts without the old request.
     d.busy.store(false);
     EXPECT_EQ(run(d, CommandType::get_driver_version), 0);
@@ -218,52 +203,119 @@ TEST(Dispatch, StopFromSecondThreadEndsTheLongCommandWithMinus9)
     late.delay = milliseconds(1500);
     scale.set_fault(late);
     device d;
-    d.ip_address_list.push_back({scale.ip(), scale.port_text(), "", 1, ""});
+    add_scale(d, scale, 1);
     log_capture log;
 
     std::atomic<int> long_result{1};
     std::thread a([&] { long_result = run(d, CommandType::get_plu_count); });
     ASSERT_TRUE(scale.wait_for_requests(1, seconds(2)));
-
     const auto start = steady_clock::now();
     EXPECT_EQ(run(d, CommandType::get_plu_count), -2);
     EXPECT_LT(steady_clock::now() - start, milliseconds(500));
     EXPECT_EQ(run(d, CommandType::stop_command), 0);
-    // The stopped command still owns the device until it really ends.
-    EXPECT_EQ(run(d, CommandType::get_driver_version), -2);
+    EXPECT_EQ(run(d, CommandType::get_driver_version), -2);  // the stopped command still owns the device
     a.join();
 
     EXPECT_EQ(long_result.load(), -9);
     EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.2", -9}}));
     EXPECT_EQ(scale.request_count(), 1u);
-    int runs = 0;
-    for (const auto& l : log.lines())
-        runs += l == "do_command 29";
-    EXPECT_EQ(runs, 1);  // the refused command left no trace
+    const auto lines = log.lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "do_command 29"), 1);  // the refused one left no trace
     EXPECT_TRUE(log.contains("Result code for command 29 : -9. " +
                              d.current_error_texts()->get_text(ErrorType::CommandStopped)));
     EXPECT_FALSE(d.busy.load());
     EXPECT_EQ(run(d, CommandType::get_driver_version), 0);
 }
 
-TEST(Dispatch, ResultListAfterACommandToThreeScales)
+TEST(Settings, LanguageSelectsTextsForResultLinesAnd81)
 {
-    qv_sim::sim_scale a("127.0.0.2"), silent("127.0.0.3"), c("127.0.0.10");
-    qv_sim::add_standard_replies(a);
-    qv_sim::add_standard_replies(c);
-    qv_sim::fault never;
-    never.silence = true;
-    silent.set_fault(never);
+    const std::pair<const wchar_t*, std::shared_ptr<errors_text>> languages[] = {
+        {L"zho", std::make_shared<errors_text_zho>()},
+        {L"eng", std::make_shared<errors_text_eng>()},
+        {L"rus", std::make_shared<errors_text_rus>()}};
     device d;
-    d.timeout_seconds = 1;
-    for (auto* s : {&a, &silent, &c})
-        d.ip_address_list.push_back({s->ip(), s->port_text(), "", 1, ""});
-    // Connect asks every scale of the list for its protocol version.
-    EXPECT_EQ(run(d, CommandType::connect), -111);
-    ASSERT_EQ(d.results.size(), 3u);
-    const std::string list = result_list(d);
-    EXPECT_EQ(list.rfind("127.0.0.10:", 0), 0u) << list;
-    EXPECT_NE(list.find(";127.0.0.2:"), std::string::npos) << list;
-    EXPECT_NE(list.find(";127.0.0.3:-1:No connection.;"), std::string::npos) << list;
-    EXPECT_EQ(result_list(d), list);
+    EXPECT_EQ(description(d, -110), "Functionality not for group mode.");
+    for (const auto& [code, texts] : languages) {
+        log_capture log;
+        EXPECT_EQ(set_language(d, code), 0);
+        // The command's own result line is already in the new language.
+        EXPECT_TRUE(log.contains("Result code for command 90 : 0. " + texts->get_text(ErrorType::Success)));
+        EXPECT_EQ(description(d, -110), texts->get_text(ErrorType::NotForGroupMode));
+        // A code without a text gets the language's fallback with the number.
+        EXPECT_EQ(description(d, 12345), texts->get_text(static_cast<ErrorType>(12345)));
+    }
+    // Bad, absent or mistyped codes leave the language (now Russian).
+    const std::string russian = description(d, -104);
+    for (const wchar_t* code : {L"RUS", L"ru", L"rus ", L""})
+        EXPECT_EQ(set_language(d, code), -104);
+    EXPECT_EQ(run(d, CommandType::change_driver_lang), -7);
+    d.set_int_param(ParamType::Localization, d.input_params, 1, false);
+    EXPECT_EQ(run(d, CommandType::change_driver_lang), -8);
+    EXPECT_EQ(description(d, -104), russian);
+    EXPECT_EQ(run(d, CommandType::get_error_description), -7);
+    EXPECT_TRUE(d.output_params.empty());
+}
+
+TEST(Settings, VersionTextsAreStrings)
+{
+    device d;
+    std::wstring version, schema;
+    ASSERT_EQ(run(d, CommandType::get_driver_version), 0);
+    EXPECT_EQ(d.get_string_param(ParamType::DriverVersion, d.output_params, version, false), 0);
+    ASSERT_EQ(run(d, CommandType::get_db_schema_version), 0);
+    EXPECT_EQ(d.get_string_param(ParamType::ScaleDBSchemaVersion, d.output_params, schema, false), 0);
+    EXPECT_EQ(version + L" " + schema, L"1.3.7152 28.04.26 0.10");
+}
+
+TEST(Settings, ConnectionType)
+{
+    device d;
+    // {value set, -1 for none; permanent}: without the parameter, one-shot and still 0.
+    for (const auto& [value, permanent] : {std::pair{1, true}, {0, false}, {7, true}, {-1, false}}) {
+        if (value >= 0)
+            d.set_int_param(ParamType::DriverConnectionType, d.input_params, value, false);
+        EXPECT_EQ(run(d, CommandType::change_driver_connection_type), 0);
+        EXPECT_EQ(d.permanent_connection, permanent) << value;
+    }
+}
+
+TEST(Settings, RootFolder)
+{
+    device d;
+    const auto cwd = bytes_of(std::filesystem::current_path().string());
+    auto with_zero = bytes_of("/var/data");
+    with_zero.insert(with_zero.begin() + 4, std::byte{0});  // stored as given, zero byte included
+    d.set_int_param(ParamType::PLUNumber, d.input_params, 3, false);
+    // Absolute, then relative and empty (-104, root unchanged); each consumes the parameter.
+    for (const auto& [path, expected] : {std::pair{with_zero, 0}, {bytes_of("data/in"), -104}, {bytes_of(""), -104}}) {
+        d.set_bytes_array_param(ParamType::DriverRootFolder, d.input_params, path, false);
+        EXPECT_EQ(run(d, CommandType::change_driver_root_folder), expected);
+        EXPECT_EQ(d.driver_root_folder, with_zero);
+        EXPECT_EQ(d.input_params.count(ParamType::DriverRootFolder), 0u);
+    }
+    EXPECT_EQ(d.input_params.count(ParamType::PLUNumber), 1u);  // other pending parameters stay
+    // Absent or of another kind: the code, and the root is the working directory again.
+    EXPECT_EQ(run(d, CommandType::change_driver_root_folder), -7);
+    EXPECT_EQ(d.driver_root_folder, cwd);
+    d.driver_root_folder = with_zero;
+    d.set_string_param(ParamType::DriverRootFolder, d.input_params, L"/x", false);
+    EXPECT_EQ(run(d, CommandType::change_driver_root_folder), -8);
+    EXPECT_EQ(d.driver_root_folder, cwd);
+}
+
+TEST(Settings, LocaleChangeAndRestore)
+{
+    device d;
+    const std::string before = std::locale().name();
+    log_capture log;
+    EXPECT_EQ(d.change_locale(L"xx_NOWHERE.none"), -1000);
+    EXPECT_EQ(std::locale().name(), before);
+    EXPECT_TRUE(has_line_starting(log.lines(), "change_locale err: "));
+    ASSERT_EQ(d.change_locale(L"C.UTF-8"), 0);
+    EXPECT_EQ(std::locale().name(), "C.UTF-8");
+    EXPECT_TRUE(log.contains("change_locale: C.UTF-8"));
+    // Restore the process's locales for the other tests of this binary.
+    EXPECT_EQ(d.change_locale(L"C"), 0);
+    EXPECT_EQ(std::locale().name(), "C");
+    EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C");
 }
