@@ -17,11 +17,20 @@ namespace {
 
 const qv_sim::bytes frame = qv_sim::to_bytes({0x02, 0x05, 0xD0, '1', '2', '3', '4'});
 
-qv_sim::bytes tcp_request()
+const qv_sim::bytes tcp_request = qv_sim::with_count(frame);
+
+// Counts the replies; finish() reports the exchanges, or an error when a
+// reply went missing.
+response_callback counter(std::int64_t& replies)
 {
-    qv_sim::bytes out = qv_sim::le32(static_cast<std::uint32_t>(frame.size()));
-    out.insert(out.end(), frame.begin(), frame.end());
-    return out;
+    return [&replies](std::vector<std::byte>, std::string) { ++replies; };
+}
+
+void finish(benchmark::State& state, std::int64_t replies, std::int64_t per_iteration = 1)
+{
+    if (replies != state.iterations() * per_iteration)
+        state.SkipWithError("a reply was lost");
+    state.SetItemsProcessed(state.iterations() * per_iteration);
 }
 
 // 64 scales on 127.0.0.2 .. 127.0.0.65, made on first use.
@@ -42,7 +51,7 @@ void one_shot_exchanges(benchmark::State& state, const qv_sim::bytes& request)
     const qv_sim::sim_scale& sim = *scales().front();
     int timeout = 4;
     std::int64_t replies = 0;
-    auto cb = [&replies](std::vector<std::byte>, std::string) { ++replies; };
+    const response_callback cb = counter(replies);
     for (auto _ : state) {
         boost::asio::io_context context;
         auto client = std::make_unique<Client>(context, sim.ip(), sim.port_text(), timeout,
@@ -50,14 +59,12 @@ void one_shot_exchanges(benchmark::State& state, const qv_sim::bytes& request)
         context.run();
         client.reset();
     }
-    if (replies != state.iterations())
-        state.SkipWithError("a reply was lost");
-    state.SetItemsProcessed(state.iterations());
+    finish(state, replies);
 }
 
 void BM_OneShotTcp(benchmark::State& state)
 {
-    one_shot_exchanges<tcp_client>(state, tcp_request());
+    one_shot_exchanges<tcp_client>(state, tcp_request);
 }
 
 void BM_Udp(benchmark::State& state)
@@ -72,45 +79,39 @@ void BM_KeptOpenTcp(benchmark::State& state)
     auto client = std::make_unique<permanent_tcp_client>(context, sim.ip(), sim.port_text(), 4, true);
     client->open_connection();
     context.run();
-    const qv_sim::bytes request = tcp_request();
     std::int64_t replies = 0;
-    auto cb = [&replies](std::vector<std::byte>, std::string) { ++replies; };
+    const response_callback cb = counter(replies);
     for (auto _ : state) {
         auto hold = client->lock_exchange();
         context.restart();
         if (client->is_open())
-            client->send_message(request, cb);
+            client->send_message(tcp_request, cb);
         else
-            client->open_connection_and_send_message(request, cb);
+            client->open_connection_and_send_message(tcp_request, cb);
         context.run();
     }
     client.reset();
-    if (replies != state.iterations())
-        state.SkipWithError("a reply was lost");
-    state.SetItemsProcessed(state.iterations());
+    finish(state, replies);
 }
 
 // One command to a list of N scales: N one-shot clients on one io_context.
 void BM_OneShotTcpScalesAtOnce(benchmark::State& state)
 {
     const auto n = static_cast<std::size_t>(state.range(0));
-    const qv_sim::bytes request = tcp_request();
     int timeout = 4;
     std::int64_t replies = 0;
-    auto cb = [&replies](std::vector<std::byte>, std::string) { ++replies; };
+    const response_callback cb = counter(replies);
     for (auto _ : state) {
         boost::asio::io_context context;
         std::vector<std::unique_ptr<tcp_client>> clients;
         for (std::size_t i = 0; i < n; ++i)
             clients.push_back(std::make_unique<tcp_client>(context, scales()[i]->ip(),
                                                            scales()[i]->port_text(), timeout,
-                                                           request, cb, true));
+                                                           tcp_request, cb, true));
         context.run();
         clients.clear();
     }
-    if (replies != state.iterations() * static_cast<std::int64_t>(n))
-        state.SkipWithError("a reply was lost");
-    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(n));
+    finish(state, replies, static_cast<std::int64_t>(n));
 }
 
 }  // namespace

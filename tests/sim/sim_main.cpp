@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <string>
 #include <thread>
@@ -16,11 +15,6 @@
 namespace {
 std::atomic<bool> interrupted{false};
 extern "C" void on_signal(int) { interrupted = true; }
-
-void usage()
-{
-    std::fprintf(stderr, "usage: sim_scale [--ip 127.0.0.x] [--port N] [--seconds N] [--quiet]\n");
-}
 }  // namespace
 
 int main(int argc, char** argv)
@@ -41,12 +35,12 @@ int main(int argc, char** argv)
         else if (arg == "--quiet")
             quiet = true;
         else {
-            usage();
-            return 2;
+            port = -1;  // reported as a usage error below
+            break;
         }
     }
     if (port < 0 || port > 65535) {
-        usage();
+        std::fprintf(stderr, "usage: sim_scale [--ip 127.0.0.x] [--port N] [--seconds N] [--quiet]\n");
         return 2;
     }
     std::signal(SIGINT, on_signal);
@@ -66,7 +60,6 @@ int main(int argc, char** argv)
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         while (!interrupted && (seconds <= 0 || std::chrono::steady_clock::now() < end))
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        sim.stop();
     } catch (const std::exception& ex) {
         std::fprintf(stderr, "sim_scale: %s\n", ex.what());
         return 1;

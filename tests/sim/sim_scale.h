@@ -9,14 +9,12 @@
 //
 // Scripting, by command bytes (one byte, or 0xFF and one byte):
 //     sim.on({0xD0}, 0, {0x10, 0x27});              // RESULT 0, data 10 27
-//     sim.on({0xFF, 0x13}, [](const request& r) {   // any reply body
-//         return reply(reply_frame(r.command, 0, r.rest)); });
+//     sim.on({0xFF, 0x13}, [](const request& r) {   // any reply body, and
+//         return reply(reply_frame(r.command, 0, r.rest), how); });  // a fault of its own
 //     fault slow; slow.delay = 1500ms;
-//     sim.set_fault({0xD0}, slow);                  // only for D0
-//     sim.set_fault(fault{...});                    // for every command
+//     sim.set_fault(slow);                          // for every reply
 // Unknown commands get a plain success frame, 02 02 CMD 00.
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -25,7 +23,6 @@
 #include <initializer_list>
 #include <list>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -38,8 +35,8 @@ using bytes = std::vector<std::byte>;
 
 bytes to_bytes(std::initializer_list<int> values);
 bytes to_bytes(const std::string& text);  // one byte per char
-std::string hex(const bytes& data);         // "02 05 D0"
-bytes le32(std::uint32_t value);
+std::string hex(const bytes& data);       // "02 05 D0"
+bytes with_count(const bytes& frame);     // the TCP framing: 4-byte LE count + frame
 
 // Bytes written as a list of numbers, {0xFF, 0x13}, or given as a vector.
 struct octets {
@@ -63,12 +60,11 @@ struct request {
 
 // How an answer goes out; the default sends the whole reply at once.
 struct fault {
-    std::chrono::milliseconds delay{0};  // wait before answering
-    bool silence = false;                // never answer; the link stays open
-    bool close_before_reply = false;     // close the TCP connection without answering
-    bool reset = false;                  // reset (RST) the TCP connection without answering
-    bool close_mid_reply = false;        // TCP: the count and half the body, then close
-    std::optional<std::size_t> cut_after;  // TCP: only the first N bytes of count + body, then close
+    std::chrono::milliseconds delay{0};     // wait before answering
+    bool silence = false;                   // never answer; the link stays open
+    bool close_before_reply = false;        // TCP: close the connection without answering
+    bool close_mid_reply = false;           // TCP: the count and half the body, then close
+    std::optional<std::size_t> cut_after;   // TCP: only the first N bytes of count + body, then close
     // Write the reply in pieces cut at these offsets, pausing between them.
     // TCP: offsets into count + body. UDP: offsets into the body, one datagram each.
     std::vector<std::size_t> split_at;
@@ -77,7 +73,7 @@ struct fault {
     std::optional<std::size_t> truncate;    // too short: only the first N body bytes
     std::optional<std::uint8_t> first_byte; // replaces the body's first byte
     bool empty_body = false;                // count 0 / an empty datagram
-    int times = -1;                         // applies to this many requests, then lapses; -1: always
+    int times = -1;                         // applies to this many replies, then lapses; -1: always
 };
 
 struct reply {
@@ -109,9 +105,7 @@ public:
     // ---- Scripting; may change while the scale serves.
     void on(const octets& command, handler h);
     void on(const octets& command, std::uint8_t result, const octets& data = {});
-    void set_default(handler h);  // for commands without a handler
-    void set_fault(const octets& command, const fault& f);
-    void set_fault(const fault& f);  // for every command without a fault of its own
+    void set_fault(const fault& f);  // for every reply; overrides the handler's own
     void clear_faults();
     // Called for every request after it is recorded, on the serving thread.
     void set_observer(std::function<void(const request&)> observer);
@@ -121,8 +115,7 @@ public:
     std::size_t request_count() const;
     bool wait_for_requests(std::size_t n, std::chrono::milliseconds timeout) const;
     void clear_requests();
-    std::size_t connections() const;       // TCP connections accepted so far
-    std::size_t open_connections() const;  // TCP connections still open
+    std::size_t connections() const;  // TCP connections accepted so far
 
     // Closes every open TCP connection, with an RST by default (an orderly
     // close otherwise), and returns once they are all gone.
@@ -132,15 +125,17 @@ public:
     void stop();
 
 private:
-    struct connection;
+    struct connection {
+        std::size_t number = 0;
+        int fd = -1;   // closed and set to -1 under mu_ when the connection ends
+        std::thread thread;
+    };
 
     void accept_loop();
     void udp_loop();
     void serve(connection& c);
-    reply answer(const request& r);
-    bool send_tcp(connection& c, const reply& r);
-    void send_udp(const reply& r, const void* peer, unsigned peer_len);
-    void record(const request& r);
+    bool send_tcp(int fd, const reply& r);
+    reply answer(request& r);  // records r, then makes its reply
     void reap(bool all);
 
     std::string ip_;
@@ -148,26 +143,17 @@ private:
     int listen_fd_ = -1;
     int udp_fd_ = -1;
     int stop_fd_ = -1;  // eventfd: readable once stop() has begun
-    std::atomic<bool> stopped_{false};
+    bool stopped_ = false;
     std::thread accept_thread_;
     std::thread udp_thread_;
-    // Late UDP replies go out from threads of their own, so a delayed answer
-    // does not hold up the next datagram.
-    struct udp_worker {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-    std::list<udp_worker> udp_workers_;  // used by the UDP thread only
 
     mutable std::mutex mu_;
     mutable std::condition_variable changed_;
-    std::list<std::unique_ptr<connection>> connections_;
+    std::list<connection> connections_;
     std::size_t accepted_ = 0;
     std::vector<request> requests_;
     std::map<bytes, handler> handlers_;
-    handler default_;
-    std::map<bytes, fault> faults_;
-    std::optional<fault> global_fault_;
+    std::optional<fault> fault_;
     std::function<void(const request&)> observer_;
 };
 
