@@ -2,17 +2,11 @@
 // host sets the scale, connects, reads the PLU count; and the group cases
 // seen from the host.
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <string>
-#include <vector>
 
-#include "device_test_util.h"
 #include "quorvix_driver.h"
 #include "send_test_util.h"
-#include "sim_replies_connect.h"
-#include "sim_scale.h"
 
 using namespace send_test;
 
@@ -27,25 +21,22 @@ protected:
     }
     void TearDown() override { destroy(&handle); }
 
+    // Ip, Port, AdminPassword, Protocol and ConnectTimeout 1.
     void set_scale(const qv_sim::sim_scale& sim, int protocol)
     {
         ASSERT_EQ(set_string_param(handle, 1, sim.ip()), 0);
         ASSERT_EQ(set_string_param(handle, 2, sim.port_text()), 0);
         ASSERT_EQ(set_string_param(handle, 3, "1234"), 0);
         ASSERT_EQ(set_int_param(handle, 5, protocol), 0);
-        ASSERT_EQ(set_int_param(handle, 291, 1), 0);  // ConnectTimeout
+        ASSERT_EQ(set_int_param(handle, 291, 1), 0);
     }
 
-    void road(int protocol, const std::vector<std::byte>& expected_raw)
+    void road(int protocol, const bytes& expected_raw)
     {
         qv_sim::sim_scale sim("127.0.0.2");
         qv_sim::add_connect_replies(sim)->set_plu_count(1234);
         set_scale(sim, protocol);
         ASSERT_EQ(execute_command(handle, 0), 0);
-        std::string serial;
-        EXPECT_EQ(get_string_param(handle, 205, &serial), 0);
-        EXPECT_EQ(serial, "QVSIM0001");
-
         sim.clear_requests();
         device_test::log_capture log;
         ASSERT_EQ(execute_command(handle, 29), 0);
@@ -81,29 +72,29 @@ TEST_F(Road, GroupCommandsSeenFromTheHost)
 
     // The PLU count is not for a group: refused, nothing sent.
     a.clear_requests();
-    b.clear_requests();
     EXPECT_EQ(execute_command(handle, 29), -110);
     EXPECT_EQ(a.request_count() + b.request_count(), 0u);
 
+    // Three scales, one silent: all are asked at once, so the group fails in
+    // about one time-out, not three.
     set_scale(c, 1);
     ASSERT_EQ(execute_command(handle, 79), 0);
-    qv_sim::fault silent;
-    silent.silence = true;
-    b.set_fault(silent);
+    b.set_fault(silent());
+    device_test::log_capture log;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(execute_command(handle, 47), -111);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+    EXPECT_TRUE(log.contains("BAD RESULT FOR 127.0.0.3: -1"));
+    EXPECT_TRUE(log.contains("TOTAL RESULT: -111"));
     std::string serials;
     EXPECT_EQ(get_string_param(handle, 205, &serials), 0);
-    EXPECT_EQ(serials, "127.0.0.2: QVSIM0001; 127.0.0.3: ; 127.0.0.4: QVSIM0001; ");  // .3 never answered
+    EXPECT_EQ(serials, "127.0.0.2: QVSIM0001; 127.0.0.3: ; 127.0.0.4: QVSIM0001; ");
 
     ASSERT_EQ(execute_command(handle, 82), 0);
-    std::vector<std::byte> list;
+    bytes list;
     ASSERT_EQ(get_bytes_array_param(handle, 292, &list), 0);  // CommandResults
     const std::string text = device_test::text_of(list);
-    EXPECT_NE(text.find("127.0.0.2:0:"), std::string::npos) << text;
     EXPECT_NE(text.find("127.0.0.3:-1:No connection.;"), std::string::npos) << text;
-    EXPECT_NE(text.find("127.0.0.4:0:"), std::string::npos) << text;
 
     EXPECT_EQ(execute_command(handle, 80), 0);
     EXPECT_EQ(execute_command(handle, 47), -1);  // empty list

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "sim_scale.h"
 
@@ -14,21 +15,40 @@ namespace qv_sim {
 
 class connect_identity {
 public:
-    void set_protocol_version(std::uint8_t major, std::uint8_t minor);
-    void set_serial_number(std::string serial);  // sent as its bytes, zero bytes included
-    void set_plu_count(std::uint16_t count);
+    struct values {
+        std::uint8_t major = 0;
+        std::uint8_t minor = 17;
+        std::string serial = "QVSIM0001";  // sent as its bytes, zero bytes included
+        std::uint16_t plu_count = 42;
+    };
 
-    std::uint8_t major() const;
-    std::uint8_t minor() const;
-    std::string serial_number() const;
-    std::uint16_t plu_count() const;
+    void set_protocol_version(std::uint8_t major, std::uint8_t minor)
+    {
+        update([&](values& v) {
+            v.major = major;
+            v.minor = minor;
+        });
+    }
+    void set_serial_number(std::string serial) { update([&](values& v) { v.serial = std::move(serial); }); }
+    void set_plu_count(std::uint16_t count) { update([&](values& v) { v.plu_count = count; }); }
+
+    // A consistent copy, for the serving thread.
+    values get() const
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        return v_;
+    }
 
 private:
+    template <class F>
+    void update(F f)
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        f(v_);
+    }
+
     mutable std::mutex mu_;
-    std::uint8_t major_ = 0;
-    std::uint8_t minor_ = 17;
-    std::string serial_ = "QVSIM0001";
-    std::uint16_t plu_count_ = 42;
+    values v_;
 };
 
 // Installs the three replies on `sim` and returns the values they answer
