@@ -96,8 +96,13 @@ TEST_F(Road, GroupCommandsSeenFromTheHost)
     const std::string text = device_test::text_of(list);
     EXPECT_NE(text.find("127.0.0.3:-1:No connection.;"), std::string::npos) << text;
 
-    EXPECT_EQ(execute_command(handle, 80), 0);
+
+    // Connect fails the same way and empties the list; one silent scale alone gives -1.
+    EXPECT_EQ(execute_command(handle, 0), -111);
     EXPECT_EQ(execute_command(handle, 47), -1);  // empty list
+    set_scale(b, 1);
+    EXPECT_EQ(execute_command(handle, 0), -1);
+    EXPECT_TRUE(log.contains("'connect' error=-1"));
 }
 
 }  // namespace
