@@ -1,16 +1,18 @@
 #pragma once
 // What the three scale-link clients share: the reply callback, the TCP
-// framing limit and the pieces of their log lines.
+// framing limit, the resolution of the scale's address, the deadline of each
+// wait and the traffic and error lines of an exchange.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/system/error_code.hpp>
-
-#include "codecs/device_utils.h"
 
 // Reply body (without any TCP count) and the scale's IPv4 address as dotted
 // text. Called at most once per exchange, only for a reply read whole.
@@ -24,25 +26,73 @@ namespace link_detail {
 // bogus or negative count from being read as a body.
 constexpr std::int32_t max_reply_size = 4 * 1024 * 1024;
 
-constexpr std::size_t dump_limit = 100;
+// The error's text as it goes into a log line.
+std::string error_text(const boost::system::error_code& ec);
 
-inline std::string error_text(const boost::system::error_code& ec)
-{
-    return device_utils::safe_log_text(ec.message());
-}
+// The socket to one scale, its endpoint, the deadline of the wait in progress
+// and the lines every client writes. Protocol is boost::asio::ip::tcp or udp.
+// A client derives from it privately and keeps only its own steps.
+template <class Protocol>
+class link_base {
+protected:
+    using error_code = boost::system::error_code;
 
-// stage + ip + ": (" + n + " bytes) " + "%02X " dump of at most 100 bytes.
-inline std::string traffic_line(const char* stage, const std::string& ip, std::size_t n,
-                                const std::vector<std::byte>& data)
-{
-    return stage + ip + ": (" + std::to_string(n) + " bytes) " +
-           device_utils::hex_dump(data, dump_limit);
-}
+    // The endpoint stays 0.0.0.0:0 until resolve() succeeds.
+    link_base(boost::asio::io_context& context, int timeout_seconds, bool log_traffic);
+    ~link_base();  // closes the socket (no shutdown)
 
-inline std::string step_error_line(const char* stage, const std::string& ip, const char* step,
-                                   const boost::system::error_code& ec)
+    // First IPv4 result for host and port (AI_ADDRCONFIG); throws
+    // boost::system::system_error ("resolve") and leaves the endpoint alone.
+    void resolve(const std::string& host, const std::string& port);
+    std::string ip() const;
+
+    // Arms the deadline of the next wait. Each wait is numbered, so that an
+    // expiry already queued when its wait completed cannot close the link
+    // during the next wait; on_expiry runs only for the current wait.
+    template <class OnExpiry>
+    void arm_deadline(OnExpiry on_expiry);
+    void set_timer() { arm_deadline([this] { timed_out(); }); }
+    void stop_waiting();
+    void timed_out();  // the timeout line, then the link closed
+
+    // How this client closes its link; the plain close by default.
+    virtual void close_link();
+
+    // Completions shared by the clients. Each ends the wait in progress and
+    // writes its line; a failure closes the link (an aborted read does not:
+    // the expiry closed it already). True: the exchange goes on.
+    bool sent(const error_code& ec, std::size_t n, const std::vector<std::byte>& request);
+    // Reads the 4-byte little-endian count into `count`.
+    bool count_read(const error_code& ec, std::size_t n, const std::vector<std::byte>& count_bytes,
+                    int& count);
+    bool body_read(const error_code& ec);
+    // The response line, then the body and ip to the callback.
+    void deliver(const response_callback& callback, std::vector<std::byte> body);
+
+    typename Protocol::socket socket;
+    typename Protocol::endpoint endpoint;
+    bool log_traffic;
+
+private:
+    int timeout_seconds;
+    bool waiting = false;
+    unsigned wait_id = 0;
+    boost::asio::steady_timer timer;
+};
+
+template <class Protocol>
+template <class OnExpiry>
+void link_base<Protocol>::arm_deadline(OnExpiry on_expiry)
 {
-    return stage + ip + ": error in " + step + " " + error_text(ec);
+    waiting = true;
+    const unsigned id = ++wait_id;
+    timer.expires_after(std::chrono::seconds(timeout_seconds));
+    timer.async_wait([this, id, on_expiry](const error_code& ec) {
+        if (ec == boost::asio::error::operation_aborted || !waiting || id != wait_id)
+            return;
+        waiting = false;
+        on_expiry();
+    });
 }
 
 }  // namespace link_detail

@@ -11,7 +11,6 @@
 // Destroy the client while its io_context is not running and before that
 // io_context; never run the io_context again once the client is gone.
 
-#include <array>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -20,11 +19,10 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
 
 #include "link/link_common.h"
 
-class permanent_tcp_client {
+class permanent_tcp_client final : private link_detail::link_base<boost::asio::ip::tcp> {
 public:
     // Resolves at once and never connects; a failed resolution is logged and
     // leaves the endpoint at 0.0.0.0:0, so every later connect fails.
@@ -47,36 +45,27 @@ public:
     std::unique_lock<std::mutex> lock_exchange() { return std::unique_lock<std::mutex>(exchange_mutex); }
 
 private:
-    using request_ptr = std::shared_ptr<const std::vector<std::byte>>;
     using body_ptr = std::shared_ptr<std::vector<std::byte>>;
 
     template <class Step>
     void guarded(const char* step, bool close_after, Step&& body) noexcept;
     void log_error(const std::string& line) noexcept;
-    std::string ip() const;
 
     void set_timer();
-    void stop_waiting();
-    void timeout_handler(const boost::system::error_code& ec, unsigned wait_id);
-    void handle_connect(const boost::system::error_code& ec);
-    void handle_connect_and_send_message(const boost::system::error_code& ec,
+    void close_link() override { close_connection(); }
+    bool connected(const error_code& ec);
+    void handle_connect(const error_code& ec);
+    void handle_connect_and_send_message(const error_code& ec,
                                          const std::vector<std::byte>& request,
                                          const response_callback& callback);
-    void handle_send_to(const boost::system::error_code& ec, std::size_t n,
-                        const std::vector<std::byte>& request, const response_callback& callback);
+    void handle_send_to(const error_code& ec, std::size_t n, const std::vector<std::byte>& request,
+                        const response_callback& callback);
     void read_message_size(const response_callback& callback);
-    void handle_read_message_size(const boost::system::error_code& ec, std::size_t n,
+    void handle_read_message_size(const error_code& ec, std::size_t n,
                                   const response_callback& callback);
-    void handle_receive_from(const boost::system::error_code& ec, std::size_t n,
-                             const body_ptr& body, const response_callback& callback);
+    void handle_receive_from(const error_code& ec, const body_ptr& body,
+                             const response_callback& callback);
 
-    int timeout_seconds;
-    bool waiting = false;
-    unsigned wait_id = 0;  // see tcp_client: guards against a stale expiry
-    boost::asio::steady_timer timer;
-    std::array<std::byte, 4> receive_buffer{};  // the reply's count; bodies get their own buffer
-    boost::asio::ip::tcp::socket socket;
-    boost::asio::ip::tcp::endpoint endpoint;
-    bool log_traffic;
+    std::vector<std::byte> count_buffer;  // the reply's count; bodies get their own buffer
     std::mutex exchange_mutex;
 };

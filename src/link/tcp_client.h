@@ -10,47 +10,29 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
 
 #include "link/link_common.h"
 
-class tcp_client {
+class tcp_client final : private link_detail::link_base<boost::asio::ip::tcp> {
 public:
     // `request` is sent unchanged (the caller puts the 4-byte count in front);
     // throws boost::system::system_error ("resolve") when resolution fails.
     tcp_client(boost::asio::io_context& context, const std::string& host, const std::string& port,
                int& timeout_seconds, const std::vector<std::byte>& request,
                const response_callback& callback, bool log_traffic);
-    ~tcp_client();
 
     tcp_client(const tcp_client&) = delete;
     tcp_client& operator=(const tcp_client&) = delete;
 
 private:
-    void set_timer();
-    void stop_waiting();
-    void close_socket();
-    std::string ip() const;
-
     void handle_connect();
-    void handle_send_to(const boost::system::error_code& ec, std::size_t n);
-    void handle_read_message_size(const boost::system::error_code& ec, std::size_t n);
-    void handle_receive_from(const boost::system::error_code& ec, std::size_t n);
-    void timeout_handler(const boost::system::error_code& ec, unsigned wait_id);
+    void handle_send_to(const error_code& ec, std::size_t n);
+    void handle_read_message_size(const error_code& ec, std::size_t n);
+    void handle_receive_from(const error_code& ec, std::size_t n);
 
-    int timeout_seconds;
-    bool waiting = false;
-    // Numbers each armed wait, so that an expiry already queued when its
-    // wait completed cannot close the link during the next wait.
-    unsigned wait_id = 0;
     std::vector<std::byte> count_buffer;
     // Exactly the announced count, so a long reply is never cut and delivered.
     std::vector<std::byte> receive_buffer;
-    boost::asio::io_context& context;
-    boost::asio::ip::tcp::socket socket;
-    boost::asio::ip::tcp::endpoint endpoint;
     std::deque<std::vector<std::byte>> send_queue;
     response_callback callback;
-    boost::asio::steady_timer timer;
-    bool log_traffic;
 };

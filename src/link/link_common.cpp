@@ -1,0 +1,151 @@
+#include "link/link_common.h"
+
+#include <boost/asio/ip/address_v4.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+#include "codecs/device_utils.h"
+#include "logging/logger.h"
+
+namespace link_detail {
+
+std::string error_text(const boost::system::error_code& ec)
+{
+    return device_utils::safe_log_text(ec.message());
+}
+
+namespace {
+
+constexpr std::size_t dump_limit = 100;
+
+// stage + ip + ": (" + n + " bytes) " + "%02X " dump of at most 100 bytes.
+std::string traffic_line(const char* stage, const std::string& ip, std::size_t n,
+                         const std::vector<std::byte>& data)
+{
+    return stage + ip + ": (" + std::to_string(n) + " bytes) " +
+           device_utils::hex_dump(data, dump_limit);
+}
+
+std::string step_error_line(const char* stage, const std::string& ip, const char* step,
+                            const boost::system::error_code& ec)
+{
+    return stage + ip + ": error in " + step + " " + error_text(ec);
+}
+
+}  // namespace
+
+template <class Protocol>
+link_base<Protocol>::link_base(boost::asio::io_context& context, int timeout_seconds,
+                               bool log_traffic)
+    : socket(context),
+      endpoint(boost::asio::ip::address_v4::any(), 0),
+      log_traffic(log_traffic),
+      timeout_seconds(timeout_seconds),
+      timer(context)
+{
+}
+
+template <class Protocol>
+link_base<Protocol>::~link_base()
+{
+    boost::system::error_code ignored;
+    socket.close(ignored);
+}
+
+template <class Protocol>
+void link_base<Protocol>::resolve(const std::string& host, const std::string& port)
+{
+    typename Protocol::resolver resolver(socket.get_executor());
+    auto results = resolver.resolve(Protocol::v4(), host, port,
+                                    Protocol::resolver::address_configured);
+    endpoint = *results.begin();
+}
+
+template <class Protocol>
+std::string link_base<Protocol>::ip() const
+{
+    return endpoint.address().to_string();
+}
+
+template <class Protocol>
+void link_base<Protocol>::stop_waiting()
+{
+    waiting = false;
+    timer.cancel();
+}
+
+template <class Protocol>
+void link_base<Protocol>::timed_out()
+{
+    Logger::e("RESPONSE FOR " + ip() + ": timeout is done!");
+    close_link();
+}
+
+template <class Protocol>
+void link_base<Protocol>::close_link()
+{
+    boost::system::error_code ignored;
+    socket.close(ignored);
+}
+
+template <class Protocol>
+bool link_base<Protocol>::sent(const error_code& ec, std::size_t n,
+                               const std::vector<std::byte>& request)
+{
+    stop_waiting();
+    if (ec) {
+        Logger::e(step_error_line("REQUEST FOR ", ip(), "handle_send_to", ec));
+        close_link();
+        return false;
+    }
+    if (log_traffic)
+        Logger::i(traffic_line("REQUEST FOR ", ip(), n, request));
+    return true;
+}
+
+template <class Protocol>
+bool link_base<Protocol>::count_read(const error_code& ec, std::size_t n,
+                                     const std::vector<std::byte>& count_bytes, int& count)
+{
+    stop_waiting();
+    if (ec == boost::asio::error::operation_aborted) {
+        // The aborted count read names handle_receive_from: the line's settled text.
+        Logger::e(step_error_line("READ MESSAGE SIZE FOR ", ip(), "handle_receive_from", ec));
+        return false;
+    }
+    if (ec || n != 4) {
+        Logger::e(step_error_line("READ MESSAGE SIZE FOR ", ip(), "handle_read_message_size", ec));
+        close_link();
+        return false;
+    }
+    auto it = count_bytes.cbegin();
+    count = device_utils::parse_int32_from_byte_array_le(it, count_bytes.cend());
+    if (log_traffic)
+        Logger::i("READ MESSAGE SIZE FOR " + ip() + ": (4 bytes) " + std::to_string(count));
+    return true;
+}
+
+template <class Protocol>
+bool link_base<Protocol>::body_read(const error_code& ec)
+{
+    stop_waiting();
+    if (!ec)
+        return true;
+    Logger::e(step_error_line("RESPONSE FOR ", ip(), "handle_receive_from", ec));
+    if (ec != boost::asio::error::operation_aborted)
+        close_link();
+    return false;
+}
+
+template <class Protocol>
+void link_base<Protocol>::deliver(const response_callback& callback, std::vector<std::byte> body)
+{
+    if (log_traffic)
+        Logger::i(traffic_line("RESPONSE FOR ", ip(), body.size(), body));
+    callback(std::move(body), ip());
+}
+
+template class link_base<boost::asio::ip::tcp>;
+template class link_base<boost::asio::ip::udp>;
+
+}  // namespace link_detail
