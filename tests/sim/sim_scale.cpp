@@ -339,8 +339,9 @@ void sim_scale::udp_loop()
             ::sendto(udp_fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&peer),
                      sizeof peer);
         }
-        const auto wait = queue.empty() ? -1 : std::chrono::ceil<std::chrono::milliseconds>(
-                                                   queue.begin()->first - clock_type::now()).count();
+        // Never negative: that would make poll wait without limit.
+        const long long wait = queue.empty() ? -1 : std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(
+                                                        queue.begin()->first - clock_type::now()).count());
         if (!wait_for(stop_fd_, udp_fd_, wait))
             return;
         sockaddr_in peer{};

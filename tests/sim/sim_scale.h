@@ -118,7 +118,8 @@ public:
     std::size_t connections() const;  // TCP connections accepted so far
 
     // Closes every open TCP connection, with an RST by default (an orderly
-    // close otherwise), and returns once they are all gone.
+    // close otherwise), and returns once they are all gone (a delayed reply
+    // still goes out first).
     void drop_connections(bool reset = true);
 
     // Stops serving and joins every thread; also run by the destructor.
