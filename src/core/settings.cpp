@@ -48,12 +48,6 @@ std::vector<std::byte> working_directory_bytes()
     return device_utils::parse_byte_array_from_string(std::filesystem::current_path().string());
 }
 
-void append(std::vector<std::byte>& out, const std::string& text)
-{
-    for (const char c : text)
-        out.push_back(static_cast<std::byte>(c));
-}
-
 }  // namespace
 
 // Command 90.
@@ -121,13 +115,11 @@ int device::get_error_description()
 int device::get_result_list()
 {
     const std::shared_ptr<errors_text> texts = current_error_texts();
-    std::vector<std::byte> list;
-    for (const auto& [ip, result] : results) {
-        append(list, ip + ":" + std::to_string(result) + ":");
-        append(list, texts->get_text(static_cast<ErrorType>(result)));
-        append(list, ";");
-    }
-    return set_bytes_array_param(ParamType::CommandResults, output_params, list);
+    std::string list;
+    for (const auto& [ip, result] : results)
+        list += ip + ":" + std::to_string(result) + ":" + texts->get_text(static_cast<ErrorType>(result)) + ";";
+    return set_bytes_array_param(ParamType::CommandResults, output_params,
+                                 device_utils::parse_byte_array_from_string(list));
 }
 
 // Command 51.
