@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "quorvix_driver.h"
-#include "sim_replies_connect.h"
+#include "replies/version.h"
 #include "sim_scale.h"
 
 namespace {
@@ -50,8 +50,14 @@ void plu_count(benchmark::State& state, bool kept_open)
     destroy(&handle);
 }
 
-void BM_PluCountOneShotTcp(benchmark::State& state) { plu_count(state, false); }
-void BM_PluCountKeptOpen(benchmark::State& state) { plu_count(state, true); }
+void BM_PluCountOneShotTcp(benchmark::State& state)
+{
+    plu_count(state, false);
+}
+void BM_PluCountKeptOpen(benchmark::State& state)
+{
+    plu_count(state, true);
+}
 
 void BM_SerialNumberGroup(benchmark::State& state)
 {

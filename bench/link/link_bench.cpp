@@ -28,8 +28,7 @@ response_callback counter(std::int64_t& replies)
 
 void finish(benchmark::State& state, std::int64_t replies, std::int64_t per_iteration = 1)
 {
-    if (replies != state.iterations() * per_iteration)
-        state.SkipWithError("a reply was lost");
+    if (replies != state.iterations() * per_iteration) state.SkipWithError("a reply was lost");
     state.SetItemsProcessed(state.iterations() * per_iteration);
 }
 
@@ -54,8 +53,7 @@ void one_shot_exchanges(benchmark::State& state, const qv_sim::bytes& request)
     const response_callback cb = counter(replies);
     for (auto _ : state) {
         boost::asio::io_context context;
-        auto client = std::make_unique<Client>(context, sim.ip(), sim.port_text(), timeout,
-                                               request, cb, true);
+        auto client = std::make_unique<Client>(context, sim.ip(), sim.port_text(), timeout, request, cb, true);
         context.run();
         client.reset();
     }
@@ -105,9 +103,8 @@ void BM_OneShotTcpScalesAtOnce(benchmark::State& state)
         boost::asio::io_context context;
         std::vector<std::unique_ptr<tcp_client>> clients;
         for (std::size_t i = 0; i < n; ++i)
-            clients.push_back(std::make_unique<tcp_client>(context, scales()[i]->ip(),
-                                                           scales()[i]->port_text(), timeout,
-                                                           tcp_request, cb, true));
+            clients.push_back(std::make_unique<tcp_client>(context, scales()[i]->ip(), scales()[i]->port_text(),
+                                                           timeout, tcp_request, cb, true));
         context.run();
         clients.clear();
     }

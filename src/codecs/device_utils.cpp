@@ -177,9 +177,18 @@ bytes parse_byte_array_from_string(std::string text)
     return out;
 }
 
-bytes convert_to_bytes_le(std::uint16_t value) { return little_endian(value, 2); }
-bytes convert_to_bytes_le(std::uint32_t value) { return little_endian(value, 4); }
-bytes convert_to_bytes_le(std::int64_t value) { return little_endian(static_cast<std::uint64_t>(value), 8); }
+bytes convert_to_bytes_le(std::uint16_t value)
+{
+    return little_endian(value, 2);
+}
+bytes convert_to_bytes_le(std::uint32_t value)
+{
+    return little_endian(value, 4);
+}
+bytes convert_to_bytes_le(std::int64_t value)
+{
+    return little_endian(static_cast<std::uint64_t>(value), 8);
+}
 
 // ---- Text conversions
 
@@ -192,8 +201,8 @@ std::wstring wstr(const std::string& utf8)
     auto first = utf8.begin();
     // A byte-order mark is dropped only when text follows it; the mark alone
     // decodes as U+FEFF.
-    if (utf8.size() > 3 && static_cast<unsigned char>(utf8[0]) == 0xEF &&
-        static_cast<unsigned char>(utf8[1]) == 0xBB && static_cast<unsigned char>(utf8[2]) == 0xBF) {
+    if (utf8.size() > 3 && static_cast<unsigned char>(utf8[0]) == 0xEF && static_cast<unsigned char>(utf8[1]) == 0xBB &&
+        static_cast<unsigned char>(utf8[2]) == 0xBF) {
         first += 3;
     }
     try {

@@ -59,19 +59,28 @@ private:
 };
 
 // ---- Whole-vector readers and builders.
-std::string parse_string_from_byte_array(bytes data);             // zero bytes skipped
-std::string parse_date_string_from_byte_array(bytes data);        // "dd-mm-yy" form, "" unless 3 bytes
-bytes parse_byte_array_from_string(std::string text);             // bytes one to one
-bytes convert_to_bytes_le(std::uint16_t value);                   // 2 bytes
-bytes convert_to_bytes_le(std::uint32_t value);                   // 4 bytes
-bytes convert_to_bytes_le(std::int64_t value);                    // 8 bytes
-inline bytes convert_to_bytes_le_16(std::uint16_t v) { return convert_to_bytes_le(v); }
-inline bytes convert_to_bytes_le_32(std::uint32_t v) { return convert_to_bytes_le(v); }
-inline bytes convert_to_bytes_le_64(std::int64_t v) { return convert_to_bytes_le(v); }
+std::string parse_string_from_byte_array(bytes data);  // zero bytes skipped
+std::string parse_date_string_from_byte_array(bytes data);  // "dd-mm-yy" form, "" unless 3 bytes
+bytes parse_byte_array_from_string(std::string text);  // bytes one to one
+bytes convert_to_bytes_le(std::uint16_t value);  // 2 bytes
+bytes convert_to_bytes_le(std::uint32_t value);  // 4 bytes
+bytes convert_to_bytes_le(std::int64_t value);  // 8 bytes
+inline bytes convert_to_bytes_le_16(std::uint16_t v)
+{
+    return convert_to_bytes_le(v);
+}
+inline bytes convert_to_bytes_le_32(std::uint32_t v)
+{
+    return convert_to_bytes_le(v);
+}
+inline bytes convert_to_bytes_le_64(std::int64_t v)
+{
+    return convert_to_bytes_le(v);
+}
 
 // ---- Text conversions.
-std::wstring wstr(const std::string& utf8);     // never throws; reports to stdout
-std::string str(const std::wstring& wide);      // never throws; reports to stdout
+std::wstring wstr(const std::string& utf8);  // never throws; reports to stdout
+std::string str(const std::wstring& wide);  // never throws; reports to stdout
 std::string convert_ansi_to_utf8(const std::string& text);  // throws std::range_error on bad UTF-8
 // Same as convert_ansi_to_utf8 but never throws: for texts that are only logged.
 std::string safe_log_text(const std::string& text) noexcept;
@@ -85,7 +94,7 @@ wchar_t* utf8_string_to_wchar_t_only_for_windows(const std::string& text);
 // ---- Windows-1251 encoding through the driver's one encoder (convertor.h).
 // A character outside the table throws std::out_of_range ("map::at").
 std::byte encode_win1251_char(wchar_t ch);
-bytes encode_win1251(const std::wstring& text);                   // one byte per character
+bytes encode_win1251(const std::wstring& text);  // one byte per character
 // A fixed-width text field: `width` bytes, the text cut to `width` wide
 // characters or padded with 0x00.
 bytes encode_win1251_field(const std::wstring& text, std::size_t width);

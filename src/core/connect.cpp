@@ -95,7 +95,8 @@ int device::connect()
                     return -1;
                 }
                 auto context = std::make_shared<boost::asio::io_context>();
-                auto client = std::make_shared<permanent_tcp_client>(*context, scale.ip, scale.port, timeout_seconds, true);
+                auto client =
+                    std::make_shared<permanent_tcp_client>(*context, scale.ip, scale.port, timeout_seconds, true);
                 {
                     auto lock = lock_state();
                     io_contexts[scale.ip] = context;
@@ -127,3 +128,14 @@ int device::connect()
         return -1000;
     }
 }
+
+namespace {
+
+const command_registration scale_list{
+    {CommandType::connect, &device::connect},
+    {CommandType::add_ip_to_list, &device::add_ip_to_list},
+    {CommandType::clear_ip_list, &device::clear_ip_list},
+    {CommandType::disconnect, &device::disconnect},
+};
+
+}  // namespace

@@ -1,5 +1,30 @@
-// The device object: construction, destruction, the command entry, the typed
-// access to the parameter maps and the live-weight thread's start and stop.
+// The device object: construction, destruction, the shared state's lock,
+// and the start and stop of the live-weight thread.
+//
+// Threads and locks
+// -----------------
+// * Commands run on the host's calling thread. One command at a time owns the
+//   device: `busy` is acquired atomically before any parameter map is touched
+//   (see the command contract in dispatch.cpp), and while a command owns the device its
+//   input map, output map, `responses` and `results` belong to it alone.
+// * A second host thread may issue the stop command (127) while a command
+//   runs: it only sets `stop_requested`; `busy` stays with the running command,
+//   which notices the flag at its next test and ends with -9.
+// * The live-weight thread (`weight_thread`, started by command -33) reads
+//   `ip_address_list`, `permanent_clients`, `io_contexts`, `timeout_seconds`,
+//   `permanent_connection` and `error_texts` while commands change them.
+//   Those six members are guarded by `state_mutex`: every writer holds it while
+//   it changes them, and the weight thread holds it only to copy what it needs
+//   (shared_ptr copies of a client, its io_context and the text object), then
+//   works on its copies without the lock. A thread holding copies of a
+//   kept-open client and its io_context drops the client copy first.
+//   The host thread that owns the device may read those members without the
+//   lock (no other thread writes them).
+// * `error_texts` is only ever read through a shared_ptr copy
+//   (`current_error_texts()`), so replacing the language never destroys a
+//   text object under a reader.
+// * The weight thread is joined, never detached: `stop_weight_thread()` clears
+//   `weight_running` and waits for it; the destructor does this before it
 
 #include "core/device.h"
 
@@ -10,57 +35,11 @@
 #include <utility>
 
 #include "codecs/device_utils.h"
-#include "commands/version.h"
-#include "core/errors_text.h"
-#include "core/vocab_commands.h"
-#include "core/vocab_params.h"
+#include "core/driver_version.h"
+#include "core/vocab/errors_text.h"
+#include "core/vocab/vocab_commands.h"
+#include "core/vocab/vocab_params.h"
 #include "logging/logger.h"
-
-namespace {
-
-bool is_secret(ParamType p)
-{
-    // Passwords never reach the log in clear.
-    return p == ParamType::AdminPassword || p == ParamType::NewPassword;
-}
-
-const char* const masked_value = "********";
-
-bool is_path_param(ParamType p)
-{
-    return p == ParamType::FilePath || p == ParamType::FolderPath || p == ParamType::FolderForSaveFile;
-}
-
-bool is_separator(char c)
-{
-    return c == '/' || c == '\\';
-}
-
-// Drops the leading relative steps of a relative path: separators and
-// segments made of dots only ("./", "../", "..."), which are dropped rather
-// than resolved so that the result stays under the root folder. Dots that
-// begin a name (".hidden") are part of that name and stay.
-std::string strip_leading_steps(const std::string& text)
-{
-    std::size_t i = 0;
-    while (i < text.size()) {
-        if (is_separator(text[i])) {
-            ++i;
-            continue;
-        }
-        if (text[i] != '.')
-            break;
-        std::size_t j = i;
-        while (j < text.size() && text[j] == '.')
-            ++j;
-        if (j < text.size() && !is_separator(text[j]))
-            break;  // the dots begin a name
-        i = j;
-    }
-    return text.substr(i);
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------- lifecycle
 
@@ -92,8 +71,7 @@ device::~device()
     // The weight thread reads the scale list, the connections and the texts:
     // it must have left before any of them goes.
     stop_weight_thread();
-    if (weight_thread.joinable())
-        weight_thread.detach();  // only when destroyed from the weight thread itself
+    if (weight_thread.joinable()) weight_thread.detach();  // only when destroyed from the weight thread itself
     try {
         Logger::i("'disconnect' start");
     } catch (...) {
@@ -141,12 +119,10 @@ void device::replace_error_texts(std::shared_ptr<errors_text> texts)
 
 bool device::start_weight_thread(std::function<void()> loop)
 {
-    if (weight_running.load())
-        return false;
+    if (weight_running.load()) return false;
     if (weight_thread.joinable() && weight_thread.get_id() != std::this_thread::get_id())
         weight_thread.join();  // a stream that ended by itself
-    if (weight_thread.joinable())
-        return false;
+    if (weight_thread.joinable()) return false;
     weight_running.store(true);
     try {
         weight_thread = std::thread([this, loop = std::move(loop)]() {
@@ -169,276 +145,9 @@ bool device::start_weight_thread(std::function<void()> loop)
 void device::stop_weight_thread() noexcept
 {
     weight_running.store(false);
-    if (!weight_thread.joinable() || weight_thread.get_id() == std::this_thread::get_id())
-        return;
+    if (!weight_thread.joinable() || weight_thread.get_id() == std::this_thread::get_id()) return;
     try {
         weight_thread.join();
     } catch (...) {
     }
-}
-
-// ---------------------------------------------------------------- commands
-
-bool device::keeps_input_params(int command)
-{
-    switch (command) {
-    case 25: case 30: case 82: case 89: case 100: case 120:
-        return true;
-    default:
-        return false;
-    }
-}
-
-int device::execute_command(int command)
-{
-    bool stop_for_other = false;
-    {
-        // Acquiring the device, raising a stop request and releasing the
-        // device each happen whole under the gate, so a stop always reaches
-        // the command that holds the device at that moment: never one that
-        // has already ended, never lost to one that is just starting.
-        std::lock_guard<std::mutex> gate(command_gate);
-        if (busy.load()) {
-            // Another command owns the device and its maps.
-            if (command != static_cast<int>(CommandType::stop_command))
-                return static_cast<int>(ErrorType::PreviousCommandRunning);
-            stop_requested.store(true);
-            stop_for_other = true;
-        } else {
-            busy.store(true);
-        }
-    }
-    if (stop_for_other)
-        return stop_running_command();
-
-    int result = static_cast<int>(ErrorType::UnexpectedDriverError);
-    try {
-        output_params.clear();
-        result = do_command(command);
-    } catch (...) {
-        result = static_cast<int>(ErrorType::UnexpectedDriverError);
-    }
-    if (!keeps_input_params(command))
-        input_params.clear();
-    std::lock_guard<std::mutex> gate(command_gate);
-    stop_requested.store(false);
-    busy.store(false);
-    return result;
-}
-
-// ------------------------------------------------------- parameter access
-
-std::string device::param_name(ParamType p) const
-{
-    // The shared table is the same as `param_names` (a copy made at
-    // construction and never changed) and answers in constant time.
-    const char* name = vocab::param_name(p);
-    return name ? name : "";
-}
-
-std::string device::get_param_info_for_log(ParamType p, DataType k)
-{
-    std::string d = param_kind_prefix(k);
-    d += "\"(" + std::to_string(static_cast<int>(p)) + ")";
-    const std::string name = param_name(p);
-    if (!name.empty())
-        d += " " + name;
-    d += "\"";
-    return d;
-}
-
-bool device::checkParamInMap(ParamType p, param_map& map, DataType k, bool log)
-{
-    if (map.find(p) != map.end())
-        return true;
-    if (log)
-        Logger::w("get " + get_param_info_for_log(p, k) + ": not found!");
-    return false;
-}
-
-DataType device::checkParamDataType(ParamType p, param_map& map)
-{
-    return map.at(p)->get_type();
-}
-
-bool device::parameters_validation(ParamType p, param_map& map)
-{
-    if (map.find(p) != map.end())
-        return true;
-    Logger::w("The '" + std::to_string(static_cast<int>(p)) + "' parameter is missing");
-    return false;
-}
-
-bool device::parameters_validation(const std::vector<ParamType>& list, param_map& map)
-{
-    for (ParamType p : list) {
-        if (p == ParamType::ReservedByte)
-            continue;  // never required
-        if (!parameters_validation(p, map))
-            return false;
-    }
-    return true;
-}
-
-namespace {
-
-// The common path of the three reads. `Value` is the class of the requested
-// kind, `show` renders the value for the success line.
-template <class Value, class Out, class Show>
-int read_param(device& d, ParamType p, param_map& map, Out& out, bool log, DataType kind,
-               const char* function, Show show)
-{
-    try {
-        if (!d.checkParamInMap(p, map, kind, log))
-            return static_cast<int>(ErrorType::RequiredParameterMissing);
-        const std::string description = d.get_param_info_for_log(p, kind);
-        const DataType stored = d.checkParamDataType(p, map);
-        if (stored != kind) {
-            if (log)
-                logging_wrong_type(description, stored);
-            return static_cast<int>(ErrorType::WrongParameterType);
-        }
-        const auto* value = dynamic_cast<const Value*>(map.at(p).get());
-        if (value == nullptr) {
-            Logger::e(std::string(function) + " error: dynamic_cast failed");
-            return static_cast<int>(ErrorType::WrongParameterType);
-        }
-        out = value->value;
-        if (log)
-            Logger::i("get " + description + ": " + (is_secret(p) ? std::string(masked_value) : show(value->value)));
-        return 0;
-    } catch (const std::exception& e) {
-        Logger::e(std::string(function) + " error for param_type " + std::to_string(static_cast<int>(p)) + ": " +
-                  e.what());
-        return static_cast<int>(ErrorType::UnexpectedDriverError);
-    }
-}
-
-}  // namespace
-
-int device::get_int_param(ParamType p, param_map& map, int& out, bool log)
-{
-    return read_param<param_int>(*this, p, map, out, log, DataType::Int, "get_int_param",
-                                 [](int v) { return std::to_string(v); });
-}
-
-int device::get_string_param(ParamType p, param_map& map, std::wstring& out, bool log)
-{
-    return read_param<param_string>(*this, p, map, out, log, DataType::String, "get_string_param",
-                                    [](const std::wstring& v) { return device_utils::str(v); });
-}
-
-int device::get_bytes_array_param(ParamType p, param_map& map, std::vector<std::byte>& out, bool log)
-{
-    return read_param<param_bytearray>(*this, p, map, out, log, DataType::ByteArray, "get_bytes_array_param",
-                                       [](const std::vector<std::byte>& v) { return device_utils::hex_dump(v, 100); });
-}
-
-int device::get_int_param(ParamType p, param_map& map, int& out)
-{
-    return get_int_param(p, map, out, true);
-}
-
-int device::get_string_param(ParamType p, param_map& map, std::wstring& out)
-{
-    return get_string_param(p, map, out, true);
-}
-
-int device::get_bytes_array_param(ParamType p, param_map& map, std::vector<std::byte>& out)
-{
-    return get_bytes_array_param(p, map, out, true);
-}
-
-int device::set_int_param(ParamType p, param_map& map, int value, bool log)
-{
-    try {
-        const std::string description = get_param_info_for_log(p, DataType::Int);
-        if (log)
-            Logger::i("set " + description + ": " + (is_secret(p) ? std::string(masked_value) : std::to_string(value)));
-        map.insert_or_assign(p, std::make_unique<param_int>(value));
-        return 0;
-    } catch (const std::exception& e) {
-        Logger::e("set_int_param error for param_type " + std::to_string(static_cast<int>(p)) + ": " + e.what());
-        return static_cast<int>(ErrorType::UnexpectedDriverError);
-    }
-}
-
-int device::set_string_param(ParamType p, param_map& map, const std::wstring& value, bool log)
-{
-    try {
-        const std::string description = get_param_info_for_log(p, DataType::String);
-        if (log)
-            Logger::i("set " + description + ": " +
-                      (is_secret(p) ? std::string(masked_value) : device_utils::str(value)));
-        map.insert_or_assign(p, std::make_unique<param_string>(value));
-        return 0;
-    } catch (const std::exception& e) {
-        Logger::e(std::string("set_string_param error: ") + e.what());
-        return static_cast<int>(ErrorType::UnexpectedDriverError);
-    }
-}
-
-std::vector<std::byte> device::anchor_path(const std::vector<std::byte>& value) const
-{
-    const std::string text = device_utils::parse_string_from_byte_array(value);
-    if (!text.empty() && text[0] == '/')
-        return value;  // absolute: stored exactly as given
-    const std::string tail = strip_leading_steps(text);
-    const std::string root = device_utils::parse_string_from_byte_array(driver_root_folder);
-    std::string joined;
-    if (root.empty())
-        joined = tail;
-    else if (root.back() == '/')
-        joined = root + tail;
-    else
-        joined = root + "/" + tail;
-    return device_utils::parse_byte_array_from_string(joined);
-}
-
-int device::set_bytes_array_param(ParamType p, param_map& map, const std::vector<std::byte>& value, bool log)
-{
-    try {
-        const std::string description = get_param_info_for_log(p, DataType::ByteArray);
-        if (log) {
-            const bool secret = is_secret(p);
-            Logger::i("set " + description + " (size: " + std::to_string(value.size()) +
-                      "): " + (secret ? std::string(masked_value) : device_utils::hex_dump(value, 100)));
-            Logger::i("as string: " +
-                      (secret ? std::string(masked_value)
-                              : device_utils::parse_string_from_byte_array(value).substr(0, 100)));
-        }
-        if (is_path_param(p)) {
-            const std::string text = device_utils::parse_string_from_byte_array(value);
-            if (text.empty() || text[0] != '/') {
-                std::vector<std::byte> joined = anchor_path(value);
-                if (log) {
-                    Logger::i("change bytes array param (" + std::to_string(static_cast<int>(p)) +
-                              "): " + device_utils::hex_dump(joined, joined.size()));
-                    Logger::i("as string: " + device_utils::parse_string_from_byte_array(joined));
-                }
-                map.insert_or_assign(p, std::make_unique<param_bytearray>(std::move(joined)));
-                return 0;
-            }
-        }
-        map.insert_or_assign(p, std::make_unique<param_bytearray>(value));
-        return 0;
-    } catch (const std::exception& e) {
-        Logger::e(std::string("set_bytes_array_param error: ") + e.what());
-        return static_cast<int>(ErrorType::UnexpectedDriverError);
-    }
-}
-
-int device::set_int_param(ParamType p, param_map& map, int value)
-{
-    return set_int_param(p, map, value, true);
-}
-
-int device::set_string_param(ParamType p, param_map& map, const std::wstring& value)
-{
-    return set_string_param(p, map, value, true);
-}
-
-int device::set_bytes_array_param(ParamType p, param_map& map, const std::vector<std::byte>& value)
-{
-    return set_bytes_array_param(p, map, value, true);
 }

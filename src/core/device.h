@@ -1,60 +1,12 @@
 #pragma once
 // One driver instance. The handle the host holds is the address of a device
-// owned by the registry (core/library.h).
+// owned by the registry (core/library.h). Every command method of every topic
+// is a member of this class: the declarations below are grouped by the file
+// that defines them, one line per command with its number.
 //
-// Every command method of every topic is a member of this class; each topic's
-// source file adds its declarations to one of the marked blocks below.
-//
-// Threads and locks
-// -----------------
-// * Commands run on the host's calling thread. One command at a time owns the
-//   device: `busy` is acquired atomically before any parameter map is touched
-//   (see the command contract below), and while a command owns the device its
-//   input map, output map, `responses` and `results` belong to it alone.
-// * A second host thread may issue the stop command (127) while a command
-//   runs: it only sets `stop_requested`; `busy` stays with the running command,
-//   which notices the flag at its next test and ends with -9.
-// * The live-weight thread (`weight_thread`, started by command -33) reads
-//   `ip_address_list`, `permanent_clients`, `io_contexts`, `timeout_seconds`,
-//   `permanent_connection` and `error_texts` while commands change them.
-//   Those six members are guarded by `state_mutex`: every writer holds it while
-//   it changes them, and the weight thread holds it only to copy what it needs
-//   (shared_ptr copies of a client, its io_context and the text object), then
-//   works on its copies without the lock. A thread holding copies of a
-//   kept-open client and its io_context drops the client copy first.
-//   The host thread that owns the device may read those members without the
-//   lock (no other thread writes them).
-// * `error_texts` is only ever read through a shared_ptr copy
-//   (`current_error_texts()`), so replacing the language never destroys a
-//   text object under a reader.
-// * The weight thread is joined, never detached: `stop_weight_thread()` clears
-//   `weight_running` and waits for it; the destructor does this before it
-//   drops the connections and frees the members.
-//
-// Command contract (execute_command / do_command)
-// ------------------------------------------------
-// The exported execute_command(handle, command) calls
-// `device::execute_command(command)`, which alone acquires and releases
-// `busy`:
-//   1. under `command_gate` it acquires `busy`. When another command
-//      already holds it: the stop command (127) sets `stop_requested` (still
-//      under the gate) and goes to `stop_running_command()`, which writes the
-//      stop command's lines and touches neither map nor `results` nor `busy`;
-//      any other command returns -2 at once, with nothing logged and nothing
-//      changed;
-//   2. having acquired it: empties the output map and calls
-//      `do_command(command)`;
-//   3. afterwards empties the input map unless the command is on the
-//      keep-list (25, 30, 82, 89, 100, 120), then, under the gate, clears
-//      `stop_requested` and releases `busy` (also when do_command ends by an
-//      exception) and returns do_command's result.
-// So `do_command(command)` runs with `busy` held for its command and never
-// changes `busy` itself: it never sees a command to refuse with -2, and the
-// input map is emptied before another command can get in. It logs the
-// dispatcher's lines, runs the group check, empties `results` (except for 81
-// and 82), calls the command's method; the stop command on an idle device
-// takes this ordinary path. Sends and polling loops end with -9 when they
-// find `stop_requested` set.
+// Threads, locks and the command contract are explained where they are
+// implemented: device.cpp (the shared state's lock, the weight thread) and
+// dispatch.cpp (busy, the stop request, the input and output maps).
 
 #include <atomic>
 #include <cstddef>
@@ -67,11 +19,16 @@
 #include <thread>
 #include <vector>
 
-#include <boost/asio/io_context.hpp>
-
+#include "core/command.h"
 #include "core/json_records.h"
 #include "core/params.h"
-#include "core/types.h"
+#include "core/vocab/types.h"
+
+namespace boost {
+namespace asio {
+class io_context;
+}
+}  // namespace boost
 
 class errors_text;
 class permanent_tcp_client;
@@ -79,10 +36,10 @@ class WeightInterface;
 
 // One scale of the device's scale list.
 struct scale_connect_data {
-    std::string ip;             // IPv4 address text; key of responses, results and the kept-open maps
-    std::string port;           // service text for the resolver
-    std::string password;       // admin password, UTF-8
-    int protocol = 0;           // 0 UDP, 1 TCP; anything else: never sent to
+    std::string ip;  // IPv4 address text; key of responses, results and the kept-open maps
+    std::string port;  // service text for the resolver
+    std::string password;  // admin password, UTF-8
+    int protocol = 0;  // 0 UDP, 1 TCP; anything else: never sent to
     std::string serial_number;  // filled by the serial-number query
 };
 
@@ -93,121 +50,253 @@ public:
     device(const device&) = delete;
     device& operator=(const device&) = delete;
 
-    // ---- Command entry (see the command contract above).
-    int execute_command(int command);
-    // True for the commands after which the input map is kept.
+    // ---- core/dispatch.cpp: command entry and dispatch
+    int execute_command(int command);  // acquires the device, runs do_command, releases it
     static bool keeps_input_params(int command);
+    int do_command(int command);  // never throws: -1000 on an exception
+    int stop_running_command();  // 127 arriving while another command runs
+    int stop_command();  // 127
 
-    // ---- Typed parameter access. Results: 0, -7 absent, -8 another kind,
-    // -1000 on an exception. An out-argument is written only on 0. The
-    // overloads without `log` log as with log == true.
+    // ---- core/settings.cpp: driver settings
+    int change_locale(const std::wstring& name);
+    int get_driver_version();  // 51
+    int get_error_description();  // 81
+    int get_result_list();  // 82
+    int get_db_schema_version();  // 89
+    int change_driver_lang();  // 90
+    int change_driver_root_folder();  // 120
+    int change_driver_connection_type();  // 143
+
+    // ---- core/param_access.cpp: typed parameter access. Results: 0, -7
+    // absent, -8 another kind, -1000 on an exception; an out-argument is
+    // written only on 0. The forms without `log` log.
     int get_int_param(ParamType p, param_map& map, int& out, bool log);
     int get_int_param(ParamType p, param_map& map, int& out);
     int get_string_param(ParamType p, param_map& map, std::wstring& out, bool log);
     int get_string_param(ParamType p, param_map& map, std::wstring& out);
     int get_bytes_array_param(ParamType p, param_map& map, std::vector<std::byte>& out, bool log);
     int get_bytes_array_param(ParamType p, param_map& map, std::vector<std::byte>& out);
-
     int set_int_param(ParamType p, param_map& map, int value, bool log);
     int set_int_param(ParamType p, param_map& map, int value);
     int set_string_param(ParamType p, param_map& map, const std::wstring& value, bool log);
     int set_string_param(ParamType p, param_map& map, const std::wstring& value);
-    // FilePath, FolderPath and FolderForSaveFile are anchored to the root folder.
     int set_bytes_array_param(ParamType p, param_map& map, const std::vector<std::byte>& value, bool log);
     int set_bytes_array_param(ParamType p, param_map& map, const std::vector<std::byte>& value);
-
     bool checkParamInMap(ParamType p, param_map& map, DataType k, bool log);
     DataType checkParamDataType(ParamType p, param_map& map);  // throws std::out_of_range when absent
     bool parameters_validation(ParamType p, param_map& map);
     bool parameters_validation(const std::vector<ParamType>& list, param_map& map);
-    // D(p, k): kind prefix + '"(' + p + ')' [+ ' ' + name] + '"'.
     std::string get_param_info_for_log(ParamType p, DataType k);
 
-    // ---- Shared state (see "Threads and locks").
+    // ---- core/send.cpp: framing, group sending, reply validation
+    int send_command(bool with_password, const std::vector<std::byte>& frame, const std::vector<std::byte>& data);
+    int send_command(bool with_password, const std::vector<std::byte>& frame);
+    static int response_validation(std::vector<std::byte> reply);
+    static std::vector<std::byte> build_request_frame(bool with_password, bool password_with_count,
+                                                      const std::vector<std::byte>& frame,
+                                                      const std::vector<std::byte>& data, const std::string& password);
+
+    // ---- core/command.cpp: the command skeleton
+    const std::vector<std::byte>& frame_of(CommandType type) const;  // throws std::out_of_range
+    // send_command with the frame of `type`.
+    int send_command(CommandType type, bool with_password, const std::vector<std::byte>& data = {});
+    // send_command, then on 0 read_first_reply.
+    int query(CommandType type, bool with_password, const reply_decoder& decode,
+              const std::vector<std::byte>& data = {});
+    // Decodes the reply of the scale whose IP text sorts first: 0, -1
+    // without a reply, or -101 (-111 in a list) when it is too short, with
+    // no output written.
+    int read_first_reply(const reply_decoder& decode);
+    // Decodes the reply of every scale whose result is 0, in IP text order;
+    // returns `result`, or -101 (-111 in a list) when a reply was too short.
+    int read_each_reply(const reply_decoder& decode, int result);
+    int write_outputs(const reply_outputs& out);
+    // Marks the scale -101 and gives the command's result (-111 in a list).
+    int reply_too_short(const std::string& ip);
+
+    // ---- core/connect.cpp: scale list and connection
+    int connect();  // 0
+    int add_ip_to_list();  // 79
+    int clear_ip_list();  // 80
+    int disconnect();  // 142
+
+    // ---- commands/states.cpp: scale state record
+    int query_state_scale();  // 43
+
+    // ---- commands/systems/: settings, information, clock and scenarios
+    int beep();  // 1
+    int set_date_format();  // 4
+    int edit_password();  // 5
+    int get_front_app_version();  // 45
+    int get_model_scale_version();  // 46
+    int get_logging();  // 72
+    int set_logging();  // 73
+    int get_scale_information();  // 77
+    int reload_front_application();  // 78
+    int get_scale_language();  // 105
+    int set_scale_language();  // 106
+    int show_message_on_scale();  // 107
+    int set_zero();  // 124
+    int set_tare();  // 125
+    int get_data_processing_method();  // 140
+    int set_data_processing_method();  // 141
+    int set_time();  // 2
+    int set_date();  // 3
+    int get_time();  // 67
+    int get_date();  // 68
+    int get_time_sync();  // 144
+    int set_time_sync();  // 145
+    int get_scenarios_list();  // 70
+    int set_scenario();  // 71
+    int encrypt_scenario();  // 122
+
+    // ---- commands/version.cpp: protocol version and serial number
+    int get_quorvix_protocol_version();  // 44
+    int get_serial_number();  // 47
+
+    // ---- commands/get_weight.cpp: live weight stream
+    int start_get_weight();  // -33
+    int stop_get_weight();  // -34
+
+    // ---- commands/prediction.cpp: recognition service
+    int start_prediction();  // 121
+    int confirm_item_after_prediction();  // 123
+    int velunor_factory_reset();  // 128
+
+    // ---- commands/records/labels.cpp: label layout, shop name and user text (fixed records)
+    int get_params_label();  // 6
+    int set_params_label();  // 7
+    int get_params_label_ex();  // 8
+    int set_params_label_ex();  // 9
+    int get_fonts_items();  // 11
+    int set_fonts_items();  // 12
+    int get_available_fonts();  // 13
+    int get_align_params_label();  // 74
+    int set_align_params_label();  // 75
+    int get_datamatrix_param();  // 116
+    int set_datamatrix_param();  // 117
+    int get_user_text();  // 16
+    int set_user_text();  // 17
+    int get_name_shop();  // 18
+    int set_name_shop();  // 19
+    int get_user_text_utf8();  // 92
+    int set_user_text_utf8();  // 93
+    int get_name_shop_utf8();  // 94
+    int set_name_shop_utf8();  // 95
+
+    // ---- commands/records/barcodes.cpp: barcode structure (fixed records)
+    int get_barcode_structure();  // 37
+    int set_barcode_structure();  // 38
+
+    // ---- commands/records/products.cpp: PLU and message records
+    int get_plu_count();  // 29
+    int set_plu_data();  // 22
+    int get_plu_data();  // 23
+    int set_plu_data_extended();  // 27
+    int get_plu_data_extended();  // 28
+    int get_using_group_code();  // 41
+    int set_using_group_code();  // 42
+    int set_plu_data_utf8();  // 96
+    int get_plu_data_utf8();  // 97
+    int set_plu_data_extended_utf8();  // 98
+    int get_plu_data_extended_utf8();  // 99
+    int add_plu_to_block();  // 25
+    int set_plu_block_data();  // 26
+    int add_message_to_block();  // 30
+    int set_message_data();  // 31
+    int get_message_data();  // 32
+    int set_message_block_data();  // 33
+    int add_message_to_block_utf8();  // 100
+    int set_message_data_utf8();  // 101
+    int get_message_data_utf8();  // 102
+
+    // ---- commands/files/: file transfer, scale folders and backups
+    int send_file();  // 48
+    int send_all_files_from_folder();  // 113
+    int get_file();  // 49
+    int get_contents_list_from_folder();  // 58
+    int create_backup();  // 85
+    int get_backup_status();  // 86
+    int get_quorvix_folder_path();  // 109
+    int delete_file_or_folder();  // 114
+    int create_folder();  // 115
+
+    // ---- commands/products/: catalogue, product document and product database
+    int add_message_to_json();  // 52
+    int add_category_to_json();  // 53
+    int add_product_to_json();  // 54
+    int add_lot_of_product_to_json();  // 83
+    int add_product_rate_to_json();  // 129
+    int clear_db_products_and_messages();  // 20
+    int get_plu_by_code();  // 21
+    int delete_plu_data();  // 24
+    int get_messages_count();  // 34
+    int delete_product();  // 55
+    int get_strings_count_in_message();  // 84
+    int create_json_items_file();  // 87
+    int get_json_items_file_status();  // 88
+    int delete_category();  // 91
+    int get_packer();  // 110
+    int set_packer();  // 111
+    int delete_packer();  // 112
+
+    // ---- commands/barcodes.cpp: barcode prefixes and structures
+    int get_prefix_barcode_type();  // 35
+    int set_prefix_barcode_type();  // 36
+    int get_params_prefixes_barcode();  // 39
+    int set_param_prefix_barcode();  // 40
+    int get_default_barcode_structures();  // 65
+    int set_default_barcode_structures();  // 66
+
+    // ---- commands/labels.cpp: JSON label document, label formats and printing
+    int add_json_label_text_item();  // 59
+    int add_json_label_barcode_item();  // 60
+    int add_json_label_image_item();  // 61
+    int add_json_label_graphic_item();  // 62
+    int send_json_label_data();  // 63
+    int get_json_label_data();  // 64
+    int load_line_data();  // 10
+    int get_default_format_label();  // 14
+    int set_default_format_label();  // 15
+    int print_label();  // 50
+    int set_shop_address();  // 56
+    int get_shop_address();  // 57
+    int set_scale_number();  // 69
+    int get_picture_size();  // 76
+    int get_currency();  // 103
+    int set_currency();  // 104
+    int print_file();  // 108
+    int get_default_format_total_label();  // 118
+    int set_default_format_total_label();  // 119
+    int print_product_label();  // 126
+    int set_shop_name_multi_strings();  // 130
+    int get_shop_name_multi_strings();  // 131
+    int get_default_format_cart_total_label();  // 132
+    int set_default_format_cart_total_label();  // 133
+    int get_default_format_cart_label();  // 134
+    int set_default_format_cart_label();  // 135
+    int get_label_rotate_value();  // 136
+    int set_label_rotate_value();  // 137
+    int get_json_message_tags();  // 138
+    int set_json_message_tags();  // 139
+
+    // ---- Shared state (device.cpp)
     // A copy of the current result-text object, taken under the lock.
     std::shared_ptr<errors_text> current_error_texts() const;
-    // Replaces the result-text object under the lock.
     void replace_error_texts(std::shared_ptr<errors_text> texts);
     std::unique_lock<std::mutex> lock_state() const { return std::unique_lock<std::mutex>(state_mutex); }
 
-    // ---- Live-weight thread. `loop` runs on a new thread with
-    // `weight_running` set and must return soon after `weight_running` turns
-    // false. Returns false, starting nothing, while a stream already runs.
+    // ---- Live-weight thread (device.cpp). `loop` runs on a new thread with
+    // `weight_running` set and must return soon after it turns false; false,
+    // starting nothing, while a stream already runs.
     bool start_weight_thread(std::function<void()> loop);
-    // Clears `weight_running` and joins the thread. Called from the weight
-    // thread itself it only clears the flag (a thread never joins itself).
+    // Clears `weight_running` and joins; from the weight thread itself it
+    // only clears the flag.
     void stop_weight_thread() noexcept;
 
-    // ---- dispatch and driver settings (dispatch.cpp, settings.cpp) ----
-    // Runs one command with the device acquired (see the command contract):
-    // the dispatcher's lines, the group check (-110), the emptying of
-    // `results` (not for 81 and 82), the command's method (120 for a number
-    // without one), the result line. Never throws: -1000 on an exception.
-    int do_command(int command);
-    // The stop command arriving while another command owns the device (the
-    // request is already raised): logs the stop command's lines and returns
-    // 0; touches neither map nor `results` nor `busy`.
-    //
-    // How a running command honours a stop: `send_command` tests
-    // `stop_requested` once its exchanges are over and, finding it set, turns
-    // every per-scale result and its total into -9; every polling loop tests
-    // it before each wait and each new request and returns -9 when it is
-    // set. `busy` is released only when the command really ends.
-    int stop_running_command();
-    // Sets the process-wide C and C++ locales; -1000 (and an error line) when
-    // the system has no locale of that name.
-    int change_locale(const std::wstring& name);
-
-    int stop_command();                   // 127
-    int get_driver_version();             // 51
-    int get_error_description();          // 81
-    int get_result_list();                // 82
-    int get_db_schema_version();          // 89
-    int change_driver_lang();             // 90
-    int change_driver_root_folder();      // 120
-    int change_driver_connection_type();  // 143
-    // ---- end of dispatch and driver settings ----
-
-    // ---- sending, scale list and connection (send.cpp, connect.cpp, commands/version.cpp, commands/records/products.cpp) ----
-    // Sends one request to every scale of the list and returns the combined
-    // result: -1 for an empty list; 0 when every scale answered 0; the
-    // scale's code for a one-scale list; -111 when one scale of several
-    // failed; -9 after a stop request; -1000 when a standard exception ended
-    // the call. Replies are filed in `responses` and per-scale results in
-    // `results`, both under the list entry's IP text. Runs on the command
-    // thread; kept-open exchanges hold the link's exchange lock.
-    int send_command(bool with_password, const std::vector<std::byte>& frame, const std::vector<std::byte>& data);
-    int send_command(bool with_password, const std::vector<std::byte>& frame);
-    // Checks one reply frame: the scale's result byte (0..255), or -1 empty,
-    // -101 too short, -102 no STX, -103 length byte mismatch. No state.
-    static int response_validation(std::vector<std::byte> reply);
-    // One request frame (without the TCP count): 02, length byte, command
-    // bytes, password part, payload. `password_with_count` selects the
-    // count byte + four password bytes of the configuration-file frames
-    // (with_password wins). Throws std::out_of_range ("map::at") for a
-    // four-character password with a character outside the code table.
-    static std::vector<std::byte> build_request_frame(bool with_password, bool password_with_count,
-                                                      const std::vector<std::byte>& frame,
-                                                      const std::vector<std::byte>& data,
-                                                      const std::string& password);
-    // A reply that validated but is too short for the fields a command reads:
-    // marks the scale -101 and gives the command's result (-101, or -111 for
-    // a list of several scales).
-    int reply_too_short(const std::string& ip);
-
-    int connect();          // 0
-    int add_ip_to_list();   // 79
-    int clear_ip_list();    // 80
-    int disconnect();       // 142
-    int get_quorvix_protocol_version();  // 44
-    int get_serial_number();             // 47
-    int get_plu_count();                 // 29
-    // ---- end of sending, scale list and connection ----
-
-    // Data members, in this order (construction order matters: the version
-    // texts first, the vocabulary tables last).
-    mutable std::mutex state_mutex;  // guards the members named in "Threads and locks"
-
+    // Data members, in construction order: the version texts first, the
+    // vocabulary tables last. "lock" marks the members that the weight
+    // thread reads: written only under state_mutex.
     std::wstring driver_version;
     std::wstring driver_version_without_date;
     std::wstring driver_protocol_version;
@@ -215,20 +304,19 @@ public:
     param_map input_params;
     param_map output_params;
     std::map<std::string, std::vector<std::byte>> responses;
-    bool permanent_connection = false;                                              // state_mutex
-    std::map<std::string, std::shared_ptr<permanent_tcp_client>> permanent_clients;  // state_mutex
-    std::map<std::string, std::shared_ptr<boost::asio::io_context>> io_contexts;     // state_mutex
-    int timeout_seconds = 4;                                                        // state_mutex
-    std::atomic<bool> busy{false};
+    bool permanent_connection = false;  // lock
+    std::map<std::string, std::shared_ptr<permanent_tcp_client>> permanent_clients;  // lock
+    std::map<std::string, std::shared_ptr<boost::asio::io_context>> io_contexts;  // lock
+    int timeout_seconds = 4;  // lock
+    std::atomic<bool> busy{false};  // a command owns the device
     std::atomic<bool> stop_requested{false};  // set by the stop command, tested by sends and polls
-    std::mutex command_gate;                  // makes acquire, stop request and release one step each
     std::thread weight_thread;
     std::atomic<bool> weight_running{false};
     std::shared_ptr<WeightInterface> weight_interface;
     int weight_period_ms = 500;
-    std::shared_ptr<errors_text> error_texts;  // state_mutex; read through current_error_texts()
+    std::shared_ptr<errors_text> error_texts;  // lock; read through current_error_texts()
     std::vector<std::wstring> languages;
-    std::vector<scale_connect_data> ip_address_list;  // state_mutex
+    std::vector<scale_connect_data> ip_address_list;  // lock
     std::vector<std::byte> weight_response;
     std::map<std::string, int> results;
     std::vector<std::byte> driver_root_folder;
@@ -240,11 +328,18 @@ public:
     std::map<std::string, ParamType> param_names;
 
 private:
-    // Drops every kept-open connection and then its io_context, under the
-    // lock, so that each client is destroyed while its io_context exists.
-    // Used by the destructor and by disconnect.
+    mutable std::mutex state_mutex;  // guards the members marked "lock"
+    std::mutex command_gate;  // makes acquire, stop request and release one step each
+
+    // The steps of send_command (send.cpp), in the order it takes them.
+    bool is_upload_status_request(const std::vector<std::byte>& frame, const std::vector<std::byte>& data) const;
+    bool skipped_by_last_result(const std::string& ip) const;
+    void exchange_kept_open(const scale_connect_data& scale, const std::vector<std::byte>& request,
+                            const std::function<void(std::vector<std::byte>, std::string)>& callback);
+    int fold_results(bool status_request);
+    int total_after_stop(int total);
+
     void drop_permanent_connections() noexcept;
-    // The name of p in `param_names` ("" when it has none).
     std::string param_name(ParamType p) const;
     std::vector<std::byte> anchor_path(const std::vector<std::byte>& value) const;
 };

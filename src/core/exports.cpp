@@ -27,8 +27,7 @@ template <class Out, class Read>
 int read_into(void* handle, int param, Out* out, Read read)
 {
     device* d = registered(handle);
-    if (d == nullptr || out == nullptr)
-        return unexpected;
+    if (d == nullptr || out == nullptr) return unexpected;
     try {
         return read(*d, static_cast<ParamType>(param), *out);
     } catch (...) {
@@ -40,8 +39,7 @@ template <class Store>
 int store(void* handle, Store s)
 {
     device* d = registered(handle);
-    if (d == nullptr)
-        return unexpected;
+    if (d == nullptr) return unexpected;
     try {
         return s(*d);
     } catch (...) {
@@ -53,8 +51,7 @@ int read_int(device& d, param_map& map, ParamType p, long long& out)
 {
     int v = 0;
     const int r = d.get_int_param(p, map, v);
-    if (r == 0)
-        out = v;
+    if (r == 0) out = v;
     return r;
 }
 
@@ -81,7 +78,8 @@ void destroy(void** handle)
 
 int set_int_param(void* handle, int param, int value)
 {
-    return store(handle, [&](device& d) { return d.set_int_param(static_cast<ParamType>(param), d.input_params, value); });
+    return store(handle,
+                 [&](device& d) { return d.set_int_param(static_cast<ParamType>(param), d.input_params, value); });
 }
 
 int set_string_param(void* handle, int param, const std::string& text)
@@ -99,13 +97,15 @@ int set_string_param(void* handle, int param, const std::string& text)
 
 int set_wstring_param(void* handle, int param, const std::wstring& text)
 {
-    return store(handle, [&](device& d) { return d.set_string_param(static_cast<ParamType>(param), d.input_params, text); });
+    return store(handle,
+                 [&](device& d) { return d.set_string_param(static_cast<ParamType>(param), d.input_params, text); });
 }
 
 int set_bytes_array_param(void* handle, int param, const std::vector<std::byte>& bytes)
 {
-    return store(handle,
-                 [&](device& d) { return d.set_bytes_array_param(static_cast<ParamType>(param), d.input_params, bytes); });
+    return store(handle, [&](device& d) {
+        return d.set_bytes_array_param(static_cast<ParamType>(param), d.input_params, bytes);
+    });
 }
 
 int get_int_param(void* handle, int param, long long* value)
@@ -127,8 +127,9 @@ int get_string_param(void* handle, int param, std::string* text)
 
 int get_wstring_param(void* handle, int param, std::wstring* text)
 {
-    return read_into(handle, param, text,
-                     [](device& d, ParamType p, std::wstring& out) { return d.get_string_param(p, d.output_params, out); });
+    return read_into(handle, param, text, [](device& d, ParamType p, std::wstring& out) {
+        return d.get_string_param(p, d.output_params, out);
+    });
 }
 
 int get_bytes_array_param(void* handle, int param, std::vector<std::byte>* bytes)
@@ -149,16 +150,16 @@ int get_input_string_param(void* handle, int param, std::string* text)
     return read_into(handle, param, text, [](device& d, ParamType p, std::string& out) {
         std::wstring value;
         const int r = d.get_string_param(p, d.input_params, value);
-        if (r == 0)
-            out = device_utils::str(value);
+        if (r == 0) out = device_utils::str(value);
         return r;
     });
 }
 
 int get_input_wstring_param(void* handle, int param, std::wstring* text)
 {
-    return read_into(handle, param, text,
-                     [](device& d, ParamType p, std::wstring& out) { return d.get_string_param(p, d.input_params, out); });
+    return read_into(handle, param, text, [](device& d, ParamType p, std::wstring& out) {
+        return d.get_string_param(p, d.input_params, out);
+    });
 }
 
 int get_input_bytes_array_param(void* handle, int param, std::vector<std::byte>* bytes)
@@ -171,8 +172,7 @@ int get_input_bytes_array_param(void* handle, int param, std::vector<std::byte>*
 int execute_command(void* handle, int command)
 {
     device* d = registered(handle);
-    if (d == nullptr)
-        return unexpected;
+    if (d == nullptr) return unexpected;
     try {
         return d->execute_command(command);
     } catch (...) {
@@ -187,8 +187,7 @@ namespace nativedriver {
 int change_locale(void* handle, std::wstring name)
 {
     device* d = registered(handle);
-    if (d == nullptr)
-        return unexpected;
+    if (d == nullptr) return unexpected;
     try {
         return d->change_locale(name);
     } catch (...) {

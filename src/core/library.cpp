@@ -17,27 +17,23 @@ library::~library()
 {
     // No lock: nothing else can run while the process ends or the library
     // is unloaded. Each device stops its own weight thread first.
-    for (auto& d : devices)
-        d.reset();
+    for (auto& d : devices) d.reset();
     devices.clear();
 }
 
 bool library::check_handle(void* handle)
 {
-    if (handle == nullptr)
-        return false;
+    if (handle == nullptr) return false;
     std::lock_guard<std::mutex> lock(mutex);
     for (const auto& d : devices)
-        if (d.get() == handle)
-            return true;
+        if (d.get() == handle) return true;
     return false;
 }
 
 int library::get_device_position(void* handle)
 {
     for (std::size_t i = 0; i < devices.size(); ++i)
-        if (devices[i].get() == handle)
-            return static_cast<int>(i);
+        if (devices[i].get() == handle) return static_cast<int>(i);
     return -1;
 }
 
@@ -48,8 +44,7 @@ void library::remove(std::vector<std::unique_ptr<device>>& list, int index)
 
 int library::create_device(void** handle)
 {
-    if (handle == nullptr)
-        return -1000;
+    if (handle == nullptr) return -1000;
     std::lock_guard<std::mutex> lock(mutex);
     try {
         // Built before it is registered: a failure leaves the registry as it was.

@@ -5,9 +5,12 @@
 const char* param_kind_prefix(DataType kind)
 {
     switch (kind) {
-    case DataType::Int: return "int param ";
-    case DataType::ByteArray: return "bytes array param ";
-    case DataType::String: return "string param ";
+        case DataType::Int:
+            return "int param ";
+        case DataType::ByteArray:
+            return "bytes array param ";
+        case DataType::String:
+            return "string param ";
     }
     return "";
 }
@@ -15,9 +18,12 @@ const char* param_kind_prefix(DataType kind)
 const char* param_kind_word(DataType kind)
 {
     switch (kind) {
-    case DataType::Int: return "int";
-    case DataType::ByteArray: return "bytes array";
-    case DataType::String: return "string";
+        case DataType::Int:
+            return "int";
+        case DataType::ByteArray:
+            return "bytes array";
+        case DataType::String:
+            return "string";
     }
     return "";
 }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/types.h"
+#include "core/vocab/types.h"
 
 class param_base {
 public:

@@ -29,11 +29,16 @@ constexpr std::size_t max_counted_body = 254;  // a longer body gets the length 
 // The upload steps whose status request (payload starting with 9) marks a
 // silent scale as temporarily unresponsive (-3) rather than failed.
 constexpr CommandType status_upload_frames[] = {
-    CommandType::upload_any_file,        CommandType::upload_config_file,
-    CommandType::upload_update_file,     CommandType::upload_products_file,
-    CommandType::upload_velunor_backup_file, CommandType::upload_categories_file,
-    CommandType::upload_scale_backup_file, CommandType::upload_messages_file,
-    CommandType::upload_json_items_file, CommandType::upload_marking_codes_file,
+    CommandType::upload_any_file,
+    CommandType::upload_config_file,
+    CommandType::upload_update_file,
+    CommandType::upload_products_file,
+    CommandType::upload_velunor_backup_file,
+    CommandType::upload_categories_file,
+    CommandType::upload_scale_backup_file,
+    CommandType::upload_messages_file,
+    CommandType::upload_json_items_file,
+    CommandType::upload_marking_codes_file,
 };
 
 bool frame_is(const std::map<CommandType, bytes>& table, CommandType type, const bytes& frame)
@@ -51,8 +56,8 @@ bytes tcp_request(const bytes& frame)
 
 }  // namespace
 
-bytes device::build_request_frame(bool with_password, bool password_with_count, const bytes& frame,
-                                  const bytes& data, const std::string& password)
+bytes device::build_request_frame(bool with_password, bool password_with_count, const bytes& frame, const bytes& data,
+                                  const std::string& password)
 {
     std::byte password_part[5] = {};
     std::size_t password_size = 0;
@@ -97,114 +102,149 @@ int device::send_command(bool with_password, const bytes& frame)
     return send_command(with_password, frame, bytes{});
 }
 
+namespace {
+
+// The one-shot clients of one send, all on one io_context run once on the
+// calling thread, so every scale of the list is asked at the same time.
+// Members are declared so that destruction drops the TCP clients, then the
+// UDP clients, then the io_context they refer to.
+class one_shot_exchange {
+public:
+    void add(const scale_connect_data& scale, int& timeout_seconds, const bytes& request,
+             const response_callback& callback)
+    {
+        if (scale.protocol == 0)
+            udp_.push_back(
+                std::make_unique<udp_client>(context_, scale.ip, scale.port, timeout_seconds, request, callback, true));
+        else if (scale.protocol == 1)
+            tcp_.push_back(std::make_unique<tcp_client>(context_, scale.ip, scale.port, timeout_seconds,
+                                                        tcp_request(request), callback, true));
+    }
+    void run() { context_.run(); }
+
+private:
+    boost::asio::io_context context_;
+    std::vector<std::unique_ptr<udp_client>> udp_;
+    std::vector<std::unique_ptr<tcp_client>> tcp_;
+};
+
+}  // namespace
+
 int device::send_command(bool with_password, const bytes& frame, const bytes& data)
 {
     Logger::i("send_command() for " + device_utils::hex_dump(frame, frame.size()));
-    if (ip_address_list.empty()) return -1;
+    if (ip_address_list.empty()) return rc(ErrorType::NoConnection);
 
     try {
         responses.clear();
         const bool password_with_count = frame_is(command_frames, CommandType::upload_config_file, frame) ||
                                          frame_is(command_frames, CommandType::download_config_file, frame);
-        bool status_request = false;
-        if (!data.empty() && data[0] == std::byte{9}) {
-            for (CommandType t : status_upload_frames) status_request = status_request || frame_is(command_frames, t, frame);
-        }
-
-        // Declared in this order so that ordinary destruction drops the TCP
-        // clients, then the UDP clients, then the io_context they refer to.
-        std::optional<boost::asio::io_context> context;
-        std::vector<std::unique_ptr<udp_client>> udp_clients;
-        std::vector<std::unique_ptr<tcp_client>> tcp_clients;
-        if (!permanent_connection) context.emplace();
+        std::optional<one_shot_exchange> one_shot;
+        if (!permanent_connection) one_shot.emplace();
 
         for (const scale_connect_data& scale : ip_address_list) {
             const bytes request = build_request_frame(with_password, password_with_count, frame, data, scale.password);
-
-            const auto stored = results.find(scale.ip);
-            if (stored != results.end() && stored->second != 0 && stored->second != 172 && stored->second != -3) {
-                if (stored->second == -112)
-                    Logger::i("REQUEST FOR " + scale.ip + ": file already received");
-                else
-                    Logger::e("REQUEST FOR " + scale.ip + ": not send, because last request had the result = " +
-                              std::to_string(stored->second));
-                continue;
-            }
+            if (skipped_by_last_result(scale.ip)) continue;
 
             // Each reply is filed under the list entry it answers, whatever
             // text the socket reports for the endpoint (a host name or a
             // non-canonical address would otherwise orphan the reply).
             const std::string ip = scale.ip;
-            const response_callback callback = [this, ip](bytes body, std::string) {
-                responses[ip] = std::move(body);
-            };
-
-            if (!permanent_connection) {
-                if (scale.protocol == 0)
-                    udp_clients.push_back(std::make_unique<udp_client>(*context, scale.ip, scale.port, timeout_seconds,
-                                                                       request, callback, true));
-                else if (scale.protocol == 1)
-                    tcp_clients.push_back(std::make_unique<tcp_client>(*context, scale.ip, scale.port, timeout_seconds,
-                                                                       tcp_request(request), callback, true));
-                continue;
-            }
-
-            if (scale.protocol != 1) continue;
-            const auto found_client = permanent_clients.find(scale.ip);
-            const auto found_context = io_contexts.find(scale.ip);
-            if (found_client == permanent_clients.end() || found_context == io_contexts.end()) continue;
-            // Declared so that the client copy goes before its io_context's.
-            const std::shared_ptr<boost::asio::io_context> link_context = found_context->second;
-            const std::shared_ptr<permanent_tcp_client> client = found_client->second;
-            // The live-weight thread shares the first scale's link: one
-            // exchange at a time, from the choice of operation to run()'s end.
-            auto exchange = client->lock_exchange();
-            link_context->restart();
-            Logger::i("io_service reset, starting run() for " + scale.ip);
-            if (client->is_open())
-                client->send_message(tcp_request(request), callback);
+            const response_callback callback = [this, ip](bytes body, std::string) { responses[ip] = std::move(body); };
+            if (one_shot)
+                one_shot->add(scale, timeout_seconds, request, callback);
             else
-                client->open_connection_and_send_message(tcp_request(request), callback);
-            Logger::i("handlers registered, running io_service for " + scale.ip);
-            link_context->run();
+                exchange_kept_open(scale, request, callback);
         }
+        if (one_shot) one_shot->run();
 
-        if (context) context->run();
-
-        int total = 0;
-        const bool group = ip_address_list.size() > 1;
-        for (const scale_connect_data& scale : ip_address_list) {
-            const auto reply = responses.find(scale.ip);
-            if (reply != responses.end()) {
-                const int r = response_validation(reply->second);
-                Logger::i("RESULT FOR " + scale.ip + ": " + std::to_string(r));
-                results[scale.ip] = r;
-                if (r != 0) total = group ? -111 : r;
-                continue;
-            }
-            const auto stored = results.find(scale.ip);
-            if (stored == results.end() || stored->second == 0) {
-                Logger::i("BAD RESULT FOR " + scale.ip + ": -1");
-                results[scale.ip] = status_request ? -3 : -1;
-            }
-            if (results[scale.ip] != -3) total = group ? -111 : -1;
-        }
-
-        if (stop_requested.load()) {
-            for (const scale_connect_data& scale : ip_address_list) results[scale.ip] = -9;
-            for (auto& entry : results) entry.second = -9;
-            total = -9;
-        }
-        Logger::i("TOTAL RESULT: " + std::to_string(total));
-        return total;
+        return total_after_stop(fold_results(is_upload_status_request(frame, data)));
     } catch (const std::exception& e) {
         Logger::e(std::string("send_command err: ") + e.what());
-        return -1000;
+        return rc(ErrorType::UnexpectedDriverError);
     }
 }
 
-int device::reply_too_short(const std::string& ip)
+bool device::is_upload_status_request(const bytes& frame, const bytes& data) const
 {
-    results[ip] = -101;
-    return ip_address_list.size() > 1 ? -111 : -101;
+    if (data.empty() || data[0] != std::byte{9}) return false;
+    for (CommandType t : status_upload_frames)
+        if (frame_is(command_frames, t, frame)) return true;
+    return false;
+}
+
+bool device::skipped_by_last_result(const std::string& ip) const
+{
+    const auto stored = results.find(ip);
+    if (stored == results.end()) return false;
+    const int last = stored->second;
+    if (last == rc(ErrorType::Success) || last == rc(ErrorType::InProgress) ||
+        last == rc(ErrorType::DeviceTemporarilyUnresponsive))
+        return false;
+    if (last == rc(ErrorType::FileReceived))
+        Logger::i("REQUEST FOR " + ip + ": file already received");
+    else
+        Logger::e("REQUEST FOR " + ip + ": not send, because last request had the result = " + std::to_string(last));
+    return true;
+}
+
+void device::exchange_kept_open(const scale_connect_data& scale, const bytes& request,
+                                const response_callback& callback)
+{
+    if (scale.protocol != 1) return;
+    const auto found_client = permanent_clients.find(scale.ip);
+    const auto found_context = io_contexts.find(scale.ip);
+    if (found_client == permanent_clients.end() || found_context == io_contexts.end()) return;
+    // Declared so that the client copy goes before its io_context's.
+    const std::shared_ptr<boost::asio::io_context> link_context = found_context->second;
+    const std::shared_ptr<permanent_tcp_client> client = found_client->second;
+    // The live-weight thread shares the first scale's link: one exchange at
+    // a time, from the choice of operation to run()'s end.
+    auto exchange = client->lock_exchange();
+    link_context->restart();
+    Logger::i("io_service reset, starting run() for " + scale.ip);
+    if (client->is_open())
+        client->send_message(tcp_request(request), callback);
+    else
+        client->open_connection_and_send_message(tcp_request(request), callback);
+    Logger::i("handlers registered, running io_service for " + scale.ip);
+    link_context->run();
+}
+
+int device::fold_results(bool status_request)
+{
+    int total = rc(ErrorType::Success);
+    const bool group = ip_address_list.size() > 1;
+    const int failed = rc(ErrorType::BroadcastError);
+    for (const scale_connect_data& scale : ip_address_list) {
+        const auto reply = responses.find(scale.ip);
+        if (reply != responses.end()) {
+            const int r = response_validation(reply->second);
+            Logger::i("RESULT FOR " + scale.ip + ": " + std::to_string(r));
+            results[scale.ip] = r;
+            if (r != rc(ErrorType::Success)) total = group ? failed : r;
+            continue;
+        }
+        // Not answered, or skipped (its earlier result stays).
+        const auto stored = results.find(scale.ip);
+        if (stored == results.end() || stored->second == rc(ErrorType::Success)) {
+            Logger::i("BAD RESULT FOR " + scale.ip + ": -1");
+            results[scale.ip] =
+                status_request ? rc(ErrorType::DeviceTemporarilyUnresponsive) : rc(ErrorType::NoConnection);
+        }
+        if (results[scale.ip] != rc(ErrorType::DeviceTemporarilyUnresponsive))
+            total = group ? failed : rc(ErrorType::NoConnection);
+    }
+    return total;
+}
+
+int device::total_after_stop(int total)
+{
+    if (stop_requested.load()) {
+        for (const scale_connect_data& scale : ip_address_list) results[scale.ip] = rc(ErrorType::CommandStopped);
+        for (auto& entry : results) entry.second = rc(ErrorType::CommandStopped);
+        total = rc(ErrorType::CommandStopped);
+    }
+    Logger::i("TOTAL RESULT: " + std::to_string(total));
+    return total;
 }

@@ -15,7 +15,7 @@
 
 #include "codecs/device_utils.h"
 #include "core/device.h"
-#include "core/errors_text.h"
+#include "core/vocab/errors_text.h"
 #include "logging/logger.h"
 
 namespace {
@@ -38,8 +38,7 @@ std::shared_ptr<errors_text> make_error_texts(const std::wstring& code)
         {L"geo", [] { return std::make_shared<errors_text_geo>(); }},
     };
     for (const auto& language : languages)
-        if (code == language.first)
-            return language.second();
+        if (code == language.first) return language.second();
     return nullptr;
 }
 
@@ -56,11 +55,9 @@ int device::change_driver_lang()
     Logger::i("'change_driver_lang' start");
     std::wstring code;
     const int read = get_string_param(ParamType::Localization, input_params, code);
-    if (read != 0)
-        return read;
+    if (read != 0) return read;
     std::shared_ptr<errors_text> texts = make_error_texts(code);
-    if (!texts)
-        return invalid_parameter_value;
+    if (!texts) return invalid_parameter_value;
     replace_error_texts(std::move(texts));
     return 0;
 }
@@ -92,8 +89,7 @@ int device::change_driver_root_folder()
     // Zero bytes only matter for the test; the stored value keeps them (the
     // path rule drops them again wherever the root is used).
     const std::filesystem::path path(device_utils::parse_string_from_byte_array(value));
-    if (!path.has_root_directory())
-        return invalid_parameter_value;
+    if (!path.has_root_directory()) return invalid_parameter_value;
     driver_root_folder = std::move(value);
     return 0;
 }
@@ -103,8 +99,7 @@ int device::get_error_description()
 {
     int code = 0;
     const int read = get_int_param(ParamType::ErrorCode, input_params, code);
-    if (read != 0)
-        return read;
+    if (read != 0) return read;
     const std::string text = current_error_texts()->get_text(static_cast<ErrorType>(code));
     return set_bytes_array_param(ParamType::ErrorDescription, output_params,
                                  device_utils::parse_byte_array_from_string(text));
@@ -152,3 +147,17 @@ int device::change_locale(const std::wstring& name)
         return static_cast<int>(ErrorType::UnexpectedDriverError);
     }
 }
+
+namespace {
+
+const command_registration driver_settings{
+    {CommandType::get_driver_version, &device::get_driver_version},
+    {CommandType::get_error_description, &device::get_error_description},
+    {CommandType::get_result_list, &device::get_result_list},
+    {CommandType::get_db_schema_version, &device::get_db_schema_version},
+    {CommandType::change_driver_lang, &device::change_driver_lang},
+    {CommandType::change_driver_root_folder, &device::change_driver_root_folder},
+    {CommandType::change_driver_connection_type, &device::change_driver_connection_type},
+};
+
+}  // namespace

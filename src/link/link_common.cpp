@@ -19,11 +19,9 @@ namespace {
 constexpr std::size_t dump_limit = 100;
 
 // stage + ip + ": (" + n + " bytes) " + "%02X " dump of at most 100 bytes.
-std::string traffic_line(const char* stage, const std::string& ip, std::size_t n,
-                         const std::vector<std::byte>& data)
+std::string traffic_line(const char* stage, const std::string& ip, std::size_t n, const std::vector<std::byte>& data)
 {
-    return stage + ip + ": (" + std::to_string(n) + " bytes) " +
-           device_utils::hex_dump(data, dump_limit);
+    return stage + ip + ": (" + std::to_string(n) + " bytes) " + device_utils::hex_dump(data, dump_limit);
 }
 
 std::string step_error_line(const char* stage, const std::string& ip, const char* step,
@@ -35,8 +33,7 @@ std::string step_error_line(const char* stage, const std::string& ip, const char
 }  // namespace
 
 template <class Protocol>
-link_base<Protocol>::link_base(boost::asio::io_context& context, int timeout_seconds,
-                               bool log_traffic)
+link_base<Protocol>::link_base(boost::asio::io_context& context, int timeout_seconds, bool log_traffic)
     : socket(context),
       endpoint(boost::asio::ip::address_v4::any(), 0),
       log_traffic(log_traffic),
@@ -56,8 +53,7 @@ template <class Protocol>
 void link_base<Protocol>::resolve(const std::string& host, const std::string& port)
 {
     typename Protocol::resolver resolver(socket.get_executor());
-    auto results = resolver.resolve(Protocol::v4(), host, port,
-                                    Protocol::resolver::address_configured);
+    auto results = resolver.resolve(Protocol::v4(), host, port, Protocol::resolver::address_configured);
     endpoint = *results.begin();
 }
 
@@ -89,8 +85,7 @@ void link_base<Protocol>::close_link()
 }
 
 template <class Protocol>
-bool link_base<Protocol>::sent(const error_code& ec, std::size_t n,
-                               const std::vector<std::byte>& request)
+bool link_base<Protocol>::sent(const error_code& ec, std::size_t n, const std::vector<std::byte>& request)
 {
     stop_waiting();
     if (ec) {
@@ -98,14 +93,13 @@ bool link_base<Protocol>::sent(const error_code& ec, std::size_t n,
         close_link();
         return false;
     }
-    if (log_traffic)
-        Logger::i(traffic_line("REQUEST FOR ", ip(), n, request));
+    if (log_traffic) Logger::i(traffic_line("REQUEST FOR ", ip(), n, request));
     return true;
 }
 
 template <class Protocol>
-bool link_base<Protocol>::count_read(const error_code& ec, std::size_t n,
-                                     const std::vector<std::byte>& count_bytes, int& count)
+bool link_base<Protocol>::count_read(const error_code& ec, std::size_t n, const std::vector<std::byte>& count_bytes,
+                                     int& count)
 {
     stop_waiting();
     if (ec == boost::asio::error::operation_aborted) {
@@ -120,8 +114,7 @@ bool link_base<Protocol>::count_read(const error_code& ec, std::size_t n,
     }
     auto it = count_bytes.cbegin();
     count = device_utils::parse_int32_from_byte_array_le(it, count_bytes.cend());
-    if (log_traffic)
-        Logger::i("READ MESSAGE SIZE FOR " + ip() + ": (4 bytes) " + std::to_string(count));
+    if (log_traffic) Logger::i("READ MESSAGE SIZE FOR " + ip() + ": (4 bytes) " + std::to_string(count));
     return true;
 }
 
@@ -129,19 +122,16 @@ template <class Protocol>
 bool link_base<Protocol>::body_read(const error_code& ec)
 {
     stop_waiting();
-    if (!ec)
-        return true;
+    if (!ec) return true;
     Logger::e(step_error_line("RESPONSE FOR ", ip(), "handle_receive_from", ec));
-    if (ec != boost::asio::error::operation_aborted)
-        close_link();
+    if (ec != boost::asio::error::operation_aborted) close_link();
     return false;
 }
 
 template <class Protocol>
 void link_base<Protocol>::deliver(const response_callback& callback, std::vector<std::byte> body)
 {
-    if (log_traffic)
-        Logger::i(traffic_line("RESPONSE FOR ", ip(), body.size(), body));
+    if (log_traffic) Logger::i(traffic_line("RESPONSE FOR ", ip(), body.size(), body));
     callback(std::move(body), ip());
 }
 

@@ -51,7 +51,10 @@ protected:
     // during the next wait; on_expiry runs only for the current wait.
     template <class OnExpiry>
     void arm_deadline(OnExpiry on_expiry);
-    void set_timer() { arm_deadline([this] { timed_out(); }); }
+    void set_timer()
+    {
+        arm_deadline([this] { timed_out(); });
+    }
     void stop_waiting();
     void timed_out();  // the timeout line, then the link closed
 
@@ -63,8 +66,7 @@ protected:
     // the expiry closed it already). True: the exchange goes on.
     bool sent(const error_code& ec, std::size_t n, const std::vector<std::byte>& request);
     // Reads the 4-byte little-endian count into `count`.
-    bool count_read(const error_code& ec, std::size_t n, const std::vector<std::byte>& count_bytes,
-                    int& count);
+    bool count_read(const error_code& ec, std::size_t n, const std::vector<std::byte>& count_bytes, int& count);
     bool body_read(const error_code& ec);
     // The response line, then the body and ip to the callback.
     void deliver(const response_callback& callback, std::vector<std::byte> body);
@@ -88,8 +90,7 @@ void link_base<Protocol>::arm_deadline(OnExpiry on_expiry)
     const unsigned id = ++wait_id;
     timer.expires_after(std::chrono::seconds(timeout_seconds));
     timer.async_wait([this, id, on_expiry](const error_code& ec) {
-        if (ec == boost::asio::error::operation_aborted || !waiting || id != wait_id)
-            return;
+        if (ec == boost::asio::error::operation_aborted || !waiting || id != wait_id) return;
         waiting = false;
         on_expiry();
     });

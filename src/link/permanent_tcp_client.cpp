@@ -23,8 +23,7 @@ void permanent_tcp_client::guarded(const char* step, bool close_after, Step&& bo
     } catch (...) {
         log_error(std::string("'") + step + "' error");
     }
-    if (close_after)
-        close_connection();
+    if (close_after) close_connection();
 }
 
 void permanent_tcp_client::log_error(const std::string& line) noexcept
@@ -35,9 +34,8 @@ void permanent_tcp_client::log_error(const std::string& line) noexcept
     }
 }
 
-permanent_tcp_client::permanent_tcp_client(boost::asio::io_context& context,
-                                           const std::string& host, const std::string& port,
-                                           int timeout_seconds, bool log_traffic)
+permanent_tcp_client::permanent_tcp_client(boost::asio::io_context& context, const std::string& host,
+                                           const std::string& port, int timeout_seconds, bool log_traffic)
     : link_base(context, timeout_seconds, log_traffic), count_buffer(4)
 {
     guarded("permanent_tcp_client", false, [&] { resolve(host, port); });
@@ -50,23 +48,20 @@ permanent_tcp_client::~permanent_tcp_client()
 
 void permanent_tcp_client::set_timer()
 {
-    guarded("set_timer", false, [&] {
-        arm_deadline([this] { guarded("timeout_handler", false, [&] { timed_out(); }); });
-    });
+    guarded("set_timer", false,
+            [&] { arm_deadline([this] { guarded("timeout_handler", false, [&] { timed_out(); }); }); });
 }
 
 void permanent_tcp_client::close_connection()
 {
     guarded("close_connection", false, [&] {
-        if (!socket.is_open())
-            return;
+        if (!socket.is_open()) return;
         error_code ec;
         // Fails silently on a link that never connected.
         socket.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ec);
         ec.clear();
         socket.close(ec);
-        if (ec && log_traffic)
-            Logger::e("Error closing socket: " + link_detail::error_text(ec));
+        if (ec && log_traffic) Logger::e("Error closing socket: " + link_detail::error_text(ec));
     });
 }
 
@@ -83,14 +78,11 @@ bool permanent_tcp_client::connected(const error_code& ec)
 {
     stop_waiting();
     if (ec) {
-        if (log_traffic)
-            Logger::e("Connection with " + ip() +
-                      " not established: " + link_detail::error_text(ec));
+        if (log_traffic) Logger::e("Connection with " + ip() + " not established: " + link_detail::error_text(ec));
         close_connection();
         return false;
     }
-    if (log_traffic)
-        Logger::i("Connection established with " + ip());
+    if (log_traffic) Logger::i("Connection established with " + ip());
     return true;
 }
 
@@ -111,18 +103,15 @@ void permanent_tcp_client::open_connection_and_send_message(const std::vector<st
     });
 }
 
-void permanent_tcp_client::handle_connect_and_send_message(const error_code& ec,
-                                                           const std::vector<std::byte>& request,
+void permanent_tcp_client::handle_connect_and_send_message(const error_code& ec, const std::vector<std::byte>& request,
                                                            const response_callback& callback)
 {
     guarded("handle_connect", true, [&] {
-        if (connected(ec))
-            send_message(request, callback);
+        if (connected(ec)) send_message(request, callback);
     });
 }
 
-void permanent_tcp_client::send_message(const std::vector<std::byte>& request,
-                                        const response_callback& callback)
+void permanent_tcp_client::send_message(const std::vector<std::byte>& request, const response_callback& callback)
 {
     guarded("send_message", false, [&] {
         if (!socket.is_open()) {
@@ -135,20 +124,17 @@ void permanent_tcp_client::send_message(const std::vector<std::byte>& request,
         // The handler holds the bytes until the write has ended; async_write
         // sends them whole.
         auto held = std::make_shared<const std::vector<std::byte>>(request);
-        boost::asio::async_write(socket, boost::asio::buffer(*held),
-                                 [this, held, callback](const error_code& ec, std::size_t n) {
-                                     handle_send_to(ec, n, *held, callback);
-                                 });
+        boost::asio::async_write(
+            socket, boost::asio::buffer(*held),
+            [this, held, callback](const error_code& ec, std::size_t n) { handle_send_to(ec, n, *held, callback); });
     });
 }
 
-void permanent_tcp_client::handle_send_to(const error_code& ec, std::size_t n,
-                                          const std::vector<std::byte>& request,
+void permanent_tcp_client::handle_send_to(const error_code& ec, std::size_t n, const std::vector<std::byte>& request,
                                           const response_callback& callback)
 {
     guarded("handle_send_to", true, [&] {
-        if (sent(ec, n, request))
-            read_message_size(callback);
+        if (sent(ec, n, request)) read_message_size(callback);
     });
 }
 
@@ -156,10 +142,9 @@ void permanent_tcp_client::read_message_size(const response_callback& callback)
 {
     guarded("read_message_size", true, [&] {
         set_timer();
-        boost::asio::async_read(socket, boost::asio::buffer(count_buffer),
-                                [this, callback](const error_code& ec, std::size_t n) {
-                                    handle_read_message_size(ec, n, callback);
-                                });
+        boost::asio::async_read(
+            socket, boost::asio::buffer(count_buffer),
+            [this, callback](const error_code& ec, std::size_t n) { handle_read_message_size(ec, n, callback); });
     });
 }
 
@@ -168,8 +153,7 @@ void permanent_tcp_client::handle_read_message_size(const error_code& ec, std::s
 {
     guarded("handle_read_message_size", true, [&] {
         int count = 0;
-        if (!count_read(ec, n, count_buffer, count))
-            return;
+        if (!count_read(ec, n, count_buffer, count)) return;
         // The count sizes an allocation: a negative or absurd one is a framing
         // error (logged by the guard, which closes the link).
         if (count < 0 || count > link_detail::max_reply_size)
@@ -177,10 +161,9 @@ void permanent_tcp_client::handle_read_message_size(const error_code& ec, std::s
 
         auto body = std::make_shared<std::vector<std::byte>>(static_cast<std::size_t>(count));
         set_timer();
-        boost::asio::async_read(socket, boost::asio::buffer(*body),
-                                [this, body, callback](const error_code& ec, std::size_t) {
-                                    handle_receive_from(ec, body, callback);
-                                });
+        boost::asio::async_read(
+            socket, boost::asio::buffer(*body),
+            [this, body, callback](const error_code& ec, std::size_t) { handle_receive_from(ec, body, callback); });
     });
 }
 
@@ -188,7 +171,6 @@ void permanent_tcp_client::handle_receive_from(const error_code& ec, const body_
                                                const response_callback& callback)
 {
     guarded("handle_receive_from", true, [&] {
-        if (body_read(ec))
-            deliver(callback, *body);  // an empty callback throws bad_function_call: guarded
+        if (body_read(ec)) deliver(callback, *body);  // an empty callback throws bad_function_call: guarded
     });
 }

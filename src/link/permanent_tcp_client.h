@@ -26,8 +26,8 @@ class permanent_tcp_client final : private link_detail::link_base<boost::asio::i
 public:
     // Resolves at once and never connects; a failed resolution is logged and
     // leaves the endpoint at 0.0.0.0:0, so every later connect fails.
-    permanent_tcp_client(boost::asio::io_context& context, const std::string& host,
-                         const std::string& port, int timeout_seconds, bool log_traffic);
+    permanent_tcp_client(boost::asio::io_context& context, const std::string& host, const std::string& port,
+                         int timeout_seconds, bool log_traffic);
     ~permanent_tcp_client();
 
     permanent_tcp_client(const permanent_tcp_client&) = delete;
@@ -35,8 +35,7 @@ public:
 
     void open_connection();
     void send_message(const std::vector<std::byte>& request, const response_callback& callback);
-    void open_connection_and_send_message(const std::vector<std::byte>& request,
-                                          const response_callback& callback);
+    void open_connection_and_send_message(const std::vector<std::byte>& request, const response_callback& callback);
     bool is_open() const { return socket.is_open(); }
     void close_connection();
 
@@ -55,16 +54,13 @@ private:
     void close_link() override { close_connection(); }
     bool connected(const error_code& ec);
     void handle_connect(const error_code& ec);
-    void handle_connect_and_send_message(const error_code& ec,
-                                         const std::vector<std::byte>& request,
+    void handle_connect_and_send_message(const error_code& ec, const std::vector<std::byte>& request,
                                          const response_callback& callback);
     void handle_send_to(const error_code& ec, std::size_t n, const std::vector<std::byte>& request,
                         const response_callback& callback);
     void read_message_size(const response_callback& callback);
-    void handle_read_message_size(const error_code& ec, std::size_t n,
-                                  const response_callback& callback);
-    void handle_receive_from(const error_code& ec, const body_ptr& body,
-                             const response_callback& callback);
+    void handle_read_message_size(const error_code& ec, std::size_t n, const response_callback& callback);
+    void handle_receive_from(const error_code& ec, const body_ptr& body, const response_callback& callback);
 
     std::vector<std::byte> count_buffer;  // the reply's count; bodies get their own buffer
     std::mutex exchange_mutex;

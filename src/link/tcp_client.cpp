@@ -6,9 +6,8 @@
 
 #include "logging/logger.h"
 
-tcp_client::tcp_client(boost::asio::io_context& context, const std::string& host,
-                       const std::string& port, int& timeout_seconds,
-                       const std::vector<std::byte>& request, const response_callback& callback,
+tcp_client::tcp_client(boost::asio::io_context& context, const std::string& host, const std::string& port,
+                       int& timeout_seconds, const std::vector<std::byte>& request, const response_callback& callback,
                        bool log_traffic)
     : link_base(context, timeout_seconds, log_traffic), count_buffer(4), callback(callback)
 {
@@ -29,48 +28,38 @@ void tcp_client::handle_connect()
     // request; a single send may stop short under back-pressure.
     set_timer();
     boost::asio::async_write(socket, boost::asio::buffer(send_queue.front()),
-                             [this](const error_code& ec, std::size_t n) {
-                                 handle_send_to(ec, n);
-                             });
+                             [this](const error_code& ec, std::size_t n) { handle_send_to(ec, n); });
 }
 
 void tcp_client::handle_send_to(const error_code& ec, std::size_t n)
 {
-    if (!sent(ec, n, send_queue.front()))
-        return;
+    if (!sent(ec, n, send_queue.front())) return;
     send_queue.pop_front();
     set_timer();
     boost::asio::async_read(socket, boost::asio::buffer(count_buffer),
-                            [this](const error_code& ec, std::size_t n) {
-                                handle_read_message_size(ec, n);
-                            });
+                            [this](const error_code& ec, std::size_t n) { handle_read_message_size(ec, n); });
 }
 
 void tcp_client::handle_read_message_size(const error_code& ec, std::size_t n)
 {
     int count = 0;
-    if (!count_read(ec, n, count_buffer, count))
-        return;
+    if (!count_read(ec, n, count_buffer, count)) return;
     if (count < 0 || count > link_detail::max_reply_size) {
         // A framing error: the body cannot be read whole, so nothing is.
         Logger::e("READ MESSAGE SIZE FOR " + ip() +
-                  ": error in handle_read_message_size reply size out of range: " +
-                  std::to_string(count));
+                  ": error in handle_read_message_size reply size out of range: " + std::to_string(count));
         close_link();
         return;
     }
     receive_buffer.assign(static_cast<std::size_t>(count), std::byte{0});
     set_timer();
     boost::asio::async_read(socket, boost::asio::buffer(receive_buffer),
-                            [this](const error_code& ec, std::size_t n) {
-                                handle_receive_from(ec, n);
-                            });
+                            [this](const error_code& ec, std::size_t n) { handle_receive_from(ec, n); });
 }
 
 void tcp_client::handle_receive_from(const error_code& ec, std::size_t n)
 {
-    if (!body_read(ec) || !callback)
-        return;
+    if (!body_read(ec) || !callback) return;
     receive_buffer.resize(n);
     // The connection stays open until the owner destroys the client.
     deliver(callback, std::move(receive_buffer));

@@ -17,9 +17,8 @@ class tcp_client final : private link_detail::link_base<boost::asio::ip::tcp> {
 public:
     // `request` is sent unchanged (the caller puts the 4-byte count in front);
     // throws boost::system::system_error ("resolve") when resolution fails.
-    tcp_client(boost::asio::io_context& context, const std::string& host, const std::string& port,
-               int& timeout_seconds, const std::vector<std::byte>& request,
-               const response_callback& callback, bool log_traffic);
+    tcp_client(boost::asio::io_context& context, const std::string& host, const std::string& port, int& timeout_seconds,
+               const std::vector<std::byte>& request, const response_callback& callback, bool log_traffic);
 
     tcp_client(const tcp_client&) = delete;
     tcp_client& operator=(const tcp_client&) = delete;

@@ -2,13 +2,10 @@
 
 #include <boost/asio/buffer.hpp>
 
-udp_client::udp_client(boost::asio::io_context& context, const std::string& host,
-                       const std::string& port, int& timeout_seconds,
-                       const std::vector<std::byte>& request, const response_callback& callback,
+udp_client::udp_client(boost::asio::io_context& context, const std::string& host, const std::string& port,
+                       int& timeout_seconds, const std::vector<std::byte>& request, const response_callback& callback,
                        bool log_traffic)
-    : link_base(context, timeout_seconds, log_traffic),
-      receive_buffer(receive_capacity),
-      callback(callback)
+    : link_base(context, timeout_seconds, log_traffic), receive_buffer(receive_capacity), callback(callback)
 {
     resolve(host, port);  // throws before anything is queued or armed
 
@@ -30,19 +27,15 @@ void udp_client::handle_connect()
 
 void udp_client::handle_send_to(const error_code& ec, std::size_t n)
 {
-    if (!sent(ec, n, send_queue.front()))
-        return;
+    if (!sent(ec, n, send_queue.front())) return;
     send_queue.pop_front();
     set_timer();
     socket.async_receive(boost::asio::buffer(receive_buffer),
-                         [this](const error_code& ec, std::size_t n) {
-                             handle_receive_from(ec, n);
-                         });
+                         [this](const error_code& ec, std::size_t n) { handle_receive_from(ec, n); });
 }
 
 void udp_client::handle_receive_from(const error_code& ec, std::size_t n)
 {
-    if (!body_read(ec) || !callback)
-        return;
+    if (!body_read(ec) || !callback) return;
     deliver(callback, std::vector<std::byte>(receive_buffer.begin(), receive_buffer.begin() + n));
 }

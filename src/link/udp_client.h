@@ -16,9 +16,8 @@ class udp_client final : private link_detail::link_base<boost::asio::ip::udp> {
 public:
     // `request` is the bare frame (no count); throws
     // boost::system::system_error ("resolve") when resolution fails.
-    udp_client(boost::asio::io_context& context, const std::string& host, const std::string& port,
-               int& timeout_seconds, const std::vector<std::byte>& request,
-               const response_callback& callback, bool log_traffic);
+    udp_client(boost::asio::io_context& context, const std::string& host, const std::string& port, int& timeout_seconds,
+               const std::vector<std::byte>& request, const response_callback& callback, bool log_traffic);
 
     udp_client(const udp_client&) = delete;
     udp_client& operator=(const udp_client&) = delete;

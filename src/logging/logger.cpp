@@ -63,19 +63,18 @@ boost::shared_ptr<memory_sink_type> s_memory_sink;
 std::mutex s_home_override_mutex;
 std::string s_home_override;
 
-constexpr std::uintmax_t rotation_size = 7340032;         // 7 MiB
-constexpr std::uintmax_t old_logs_max_size = 36700160;    // 35 MiB
+constexpr std::uintmax_t rotation_size = 7340032;  // 7 MiB
+constexpr std::uintmax_t old_logs_max_size = 36700160;  // 35 MiB
 constexpr std::uintmax_t old_logs_max_files = 5;
 
-std::string home_folder() {
+std::string home_folder()
+{
     {
         std::lock_guard<std::mutex> lock(s_home_override_mutex);
-        if (!s_home_override.empty())
-            return s_home_override;
+        if (!s_home_override.empty()) return s_home_override;
     }
     const passwd* pw = ::getpwuid(::getuid());
-    if (pw != nullptr && pw->pw_dir != nullptr && pw->pw_dir[0] != '\0')
-        return pw->pw_dir;
+    if (pw != nullptr && pw->pw_dir != nullptr && pw->pw_dir[0] != '\0') return pw->pw_dir;
     return Logger::path_delim() + "var" + Logger::path_delim() + "lib" + Logger::path_delim() + "VeravAridir";
 }
 
@@ -87,9 +86,12 @@ std::string home_folder() {
 class numbered_collector : public sinks::file::collector {
 public:
     numbered_collector(boost::shared_ptr<sinks::file::collector> inner, std::string folder, std::string stem)
-        : inner_(std::move(inner)), folder_(std::move(folder)), stem_(std::move(stem)) {}
+        : inner_(std::move(inner)), folder_(std::move(folder)), stem_(std::move(stem))
+    {
+    }
 
-    void store_file(const boost::filesystem::path& src) override {
+    void store_file(const boost::filesystem::path& src) override
+    {
         boost::system::error_code ec;
         boost::filesystem::path target;
         do {
@@ -102,7 +104,8 @@ public:
     }
 
     boost::uintmax_t scan_for_files(sinks::file::scan_method method, const boost::filesystem::path& pattern,
-                                    unsigned int* counter) override {
+                                    unsigned int* counter) override
+    {
         return inner_->scan_for_files(method, pattern, counter);
     }
 
@@ -113,13 +116,14 @@ private:
     unsigned next_ = 0;
 };
 
-bool starts_with(const std::string& text, const std::string& head) {
+bool starts_with(const std::string& text, const std::string& head)
+{
     return text.size() >= head.size() && text.compare(0, head.size(), head) == 0;
 }
 
-void write(severity_level level, std::string& message) noexcept {
-    if (!s_initialized.load(std::memory_order_acquire))
-        return;
+void write(severity_level level, std::string& message) noexcept
+{
+    if (!s_initialized.load(std::memory_order_acquire)) return;
     // Logging never breaks the caller: whatever a sink or the core throws
     // (bad_alloc included) stays here.
     try {
@@ -134,7 +138,8 @@ void write(severity_level level, std::string& message) noexcept {
     }
 }
 
-void print_line(const std::string& line) {
+void print_line(const std::string& line)
+{
     try {
         std::cout << line << std::endl;
     } catch (...) {
@@ -144,25 +149,28 @@ void print_line(const std::string& line) {
 }  // namespace
 
 namespace qv_logging_internal {
-void set_home_folder(const std::string& home) {
+void set_home_folder(const std::string& home)
+{
     std::lock_guard<std::mutex> lock(s_home_override_mutex);
     s_home_override = home;
 }
 }  // namespace qv_logging_internal
 
-std::string Logger::path_delim() {
+std::string Logger::path_delim()
+{
     static const std::string delim = "/";
     return delim;
 }
 
-std::string Logger::appdata_path() {
+std::string Logger::appdata_path()
+{
     static const std::string path = home_folder() + path_delim() + ".VeravAridir" + path_delim() + "log";
     return path;
 }
 
-void Logger::init_log(const std::string& prefix) {
-    if (s_init_claimed.exchange(true))
-        return;
+void Logger::init_log(const std::string& prefix)
+{
+    if (s_init_claimed.exchange(true)) return;
     try {
         s_logger = new logger_type();
     } catch (...) {
@@ -192,8 +200,8 @@ void Logger::init_log(const std::string& prefix) {
         const std::string COMMON_FMT = "[%TimeStamp%][%Severity%][%ThreadID%]:  %Message%";
 
         try {
-            auto console = logging::add_console_log(std::cout, keywords::format = COMMON_FMT,
-                                                    keywords::auto_flush = true);
+            auto console =
+                logging::add_console_log(std::cout, keywords::format = COMMON_FMT, keywords::auto_flush = true);
             console->set_exception_handler(logging::make_exception_suppressor());
         } catch (...) {
         }
@@ -202,22 +210,20 @@ void Logger::init_log(const std::string& prefix) {
 
         boost::shared_ptr<sinks::synchronous_sink<sinks::text_file_backend>> file_sink;
         try {
-            file_sink = logging::add_file_log(
-                keywords::file_name = folder + path_delim() + log_file_name_,
-                keywords::open_mode = std::ios::out | std::ios::app,
-                keywords::auto_flush = true,
-                keywords::format = COMMON_FMT,
-                keywords::rotation_size = rotation_size,
-                keywords::time_based_rotation = sinks::file::rotation_at_time_point(0, 0, 0));
+            file_sink =
+                logging::add_file_log(keywords::file_name = folder + path_delim() + log_file_name_,
+                                      keywords::open_mode = std::ios::out | std::ios::app, keywords::auto_flush = true,
+                                      keywords::format = COMMON_FMT, keywords::rotation_size = rotation_size,
+                                      keywords::time_based_rotation = sinks::file::rotation_at_time_point(0, 0, 0));
             file_sink->set_exception_handler(logging::make_exception_suppressor());
             // Without a collector the rotated files would pile up without
             // limit: a failure to make the old-log folder drops the file sink.
             try {
-                auto limits = sinks::file::make_collector(keywords::target = old_folder,
-                                                          keywords::max_size = old_logs_max_size,
-                                                          keywords::max_files = old_logs_max_files);
-                file_sink->locked_backend()->set_file_collector(boost::make_shared<numbered_collector>(
-                    limits, old_folder, prefix + "quorvix_driver_" + pid + "_"));
+                auto limits =
+                    sinks::file::make_collector(keywords::target = old_folder, keywords::max_size = old_logs_max_size,
+                                                keywords::max_files = old_logs_max_files);
+                file_sink->locked_backend()->set_file_collector(
+                    boost::make_shared<numbered_collector>(limits, old_folder, prefix + "quorvix_driver_" + pid + "_"));
                 // Count the files that earlier processes left in the old-log
                 // folder too, so that its limits hold for the folder, not only
                 // for this process's files.
@@ -235,11 +241,11 @@ void Logger::init_log(const std::string& prefix) {
             backend->add_stream(boost::shared_ptr<std::ostream>(&in_memory_log_stream, boost::null_deleter()));
             backend->auto_flush(false);  // the stream bounds itself on every write
             s_memory_sink = boost::make_shared<memory_sink_type>(backend);
-            s_memory_sink->set_formatter(
-                expr::stream << "[" << expr::attr<boost::posix_time::ptime>("TimeStamp") << "]["
-                             << logging::trivial::severity << "]["
-                             << expr::attr<logging::attributes::current_thread_id::value_type>("ThreadID")
-                             << "]: " << expr::smessage);
+            s_memory_sink->set_formatter(expr::stream
+                                         << "[" << expr::attr<boost::posix_time::ptime>("TimeStamp") << "]["
+                                         << logging::trivial::severity << "]["
+                                         << expr::attr<logging::attributes::current_thread_id::value_type>("ThreadID")
+                                         << "]: " << expr::smessage);
             s_memory_sink->set_exception_handler(logging::make_exception_suppressor());
             core->add_sink(s_memory_sink);
         } catch (...) {
@@ -263,9 +269,9 @@ void Logger::init_log(const std::string& prefix) {
     s_initialized.store(true, std::memory_order_release);
 }
 
-void Logger::set_filter(int level) {
-    if (!s_initialized.load(std::memory_order_acquire))
-        return;
+void Logger::set_filter(int level)
+{
+    if (!s_initialized.load(std::memory_order_acquire)) return;
     try {
         // Compared as int: levels outside 0-4 are valid thresholds, not
         // severities.
@@ -277,27 +283,43 @@ void Logger::set_filter(int level) {
     }
 }
 
-void Logger::t(std::string message) { write(severity_level::trace, message); }
-void Logger::d(std::string message) { write(severity_level::debug, message); }
-void Logger::i(std::string message) { write(severity_level::info, message); }
-void Logger::w(std::string message) { write(severity_level::warning, message); }
-void Logger::e(std::string message) { write(severity_level::error, message); }
+void Logger::t(std::string message)
+{
+    write(severity_level::trace, message);
+}
+void Logger::d(std::string message)
+{
+    write(severity_level::debug, message);
+}
+void Logger::i(std::string message)
+{
+    write(severity_level::info, message);
+}
+void Logger::w(std::string message)
+{
+    write(severity_level::warning, message);
+}
+void Logger::e(std::string message)
+{
+    write(severity_level::error, message);
+}
 
-std::string Logger::get_log_file_name() {
-    if (!s_initialized.load(std::memory_order_acquire))
-        return {};
+std::string Logger::get_log_file_name()
+{
+    if (!s_initialized.load(std::memory_order_acquire)) return {};
     return log_file_name_;
 }
 
-std::string Logger::get_memory_log_data() {
-    if (!s_initialized.load(std::memory_order_acquire) || !s_memory_sink)
-        return {};
+std::string Logger::get_memory_log_data()
+{
+    if (!s_initialized.load(std::memory_order_acquire) || !s_memory_sink) return {};
     // Copied under the lock the memory sink holds while it writes a record.
     auto backend = s_memory_sink->locked_backend();
     return in_memory_log_stream.str();
 }
 
-void Logger::delete_logs_older_than(const std::string& folder, const std::string& prefix, int days) {
+void Logger::delete_logs_older_than(const std::string& folder, const std::string& prefix, int days)
+{
     const auto now = std::chrono::system_clock::now();
     // Clamped so that the limit cannot overflow; 100000 days is beyond any
     // file's age anyway.
@@ -306,24 +328,19 @@ void Logger::delete_logs_older_than(const std::string& folder, const std::string
     const std::string head = prefix + "quorvix_driver";
     std::error_code ec;
     std::filesystem::directory_iterator it(folder, ec);
-    if (ec)
-        return;
+    if (ec) return;
     for (const std::filesystem::directory_iterator end; it != end; it.increment(ec)) {
-        if (ec)
-            break;
+        if (ec) break;
         try {
             std::error_code entry_ec;
             const auto& path = it->path();
-            if (!std::filesystem::is_regular_file(it->status(entry_ec)) || entry_ec)
-                continue;
+            if (!std::filesystem::is_regular_file(it->status(entry_ec)) || entry_ec) continue;
             const std::string name = path.filename().string();
-            if (!starts_with(name, head))
-                continue;
+            if (!starts_with(name, head)) continue;
             struct stat st {};
-            if (::stat(path.c_str(), &st) != 0)
-                continue;
-            const auto written = std::chrono::system_clock::time_point(
-                std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            if (::stat(path.c_str(), &st) != 0) continue;
+            const auto written =
+                std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
                     std::chrono::seconds(static_cast<std::int64_t>(st.st_mtim.tv_sec)) +
                     std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
             if (now - written > limit) {

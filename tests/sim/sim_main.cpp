@@ -14,7 +14,10 @@
 
 namespace {
 std::atomic<bool> interrupted{false};
-extern "C" void on_signal(int) { interrupted = true; }
+extern "C" void on_signal(int)
+{
+    interrupted = true;
+}
 }  // namespace
 
 int main(int argc, char** argv)

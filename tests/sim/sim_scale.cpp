@@ -24,8 +24,7 @@ constexpr std::uint32_t max_request = 16u * 1024u * 1024u;
 
 void put_le32(std::byte* at, std::uint32_t v)
 {
-    for (int i = 0; i < 4; ++i)
-        at[i] = std::byte((v >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i) at[i] = std::byte((v >> (8 * i)) & 0xFF);
 }
 
 // Waits until `fd` is readable, or for `ms` milliseconds (-1: no limit);
@@ -43,11 +42,9 @@ bool wait_for(int stop_fd, int fd, long long ms)
 bool read_exact(int stop_fd, int fd, std::byte* out, std::size_t n)
 {
     for (std::size_t got = 0; got < n;) {
-        if (!wait_for(stop_fd, fd, -1))
-            return false;
+        if (!wait_for(stop_fd, fd, -1)) return false;
         const ssize_t r = ::recv(fd, out + got, n - got, MSG_DONTWAIT);
-        if (r == 0 || (r < 0 && errno != EINTR && errno != EAGAIN))
-            return false;
+        if (r == 0 || (r < 0 && errno != EINTR && errno != EAGAIN)) return false;
         got += r > 0 ? static_cast<std::size_t>(r) : 0;
     }
     return true;
@@ -57,8 +54,7 @@ bool write_all(int fd, const std::byte* data, std::size_t n)
 {
     for (std::size_t sent = 0; sent < n;) {
         const ssize_t r = ::send(fd, data + sent, n - sent, MSG_NOSIGNAL);
-        if (r <= 0 && !(r < 0 && errno == EINTR))
-            return false;
+        if (r <= 0 && !(r < 0 && errno == EINTR)) return false;
         sent += r > 0 ? static_cast<std::size_t>(r) : 0;
     }
     return true;
@@ -71,8 +67,7 @@ sockaddr_in make_address(const std::string& ip, std::uint16_t port)
     a.sin_port = htons(port);
     if (::inet_pton(AF_INET, ip.c_str(), &a.sin_addr) != 1)
         throw std::runtime_error("sim_scale: not an IPv4 address: " + ip);
-    if ((ntohl(a.sin_addr.s_addr) >> 24) != 127)
-        throw std::runtime_error("sim_scale: only loopback addresses: " + ip);
+    if ((ntohl(a.sin_addr.s_addr) >> 24) != 127) throw std::runtime_error("sim_scale: only loopback addresses: " + ip);
     return a;
 }
 
@@ -85,13 +80,11 @@ int bound_socket(int type, sockaddr_in& a)
     const int one = 1;
     socklen_t len = sizeof a;
     if (fd >= 0 && (!tcp || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0) &&
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        (!tcp || ::listen(fd, SOMAXCONN) == 0) &&
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && (!tcp || ::listen(fd, SOMAXCONN) == 0) &&
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
         return fd;
     const int error = errno;
-    if (fd >= 0)
-        ::close(fd);
+    if (fd >= 0) ::close(fd);
     errno = error;
     return -1;
 }
@@ -100,12 +93,9 @@ void parse_frame(request& r)
 {
     const bytes& f = r.frame;
     std::size_t at = std::min<std::size_t>(f.size(), 3);
-    if (f.size() > 3 && f[2] == std::byte{0xFF})
-        at = 4;
-    if (f.size() > 2)
-        r.command.assign(f.begin() + 2, f.begin() + static_cast<std::ptrdiff_t>(at));
-    if (f.size() > at)
-        r.rest.assign(f.begin() + static_cast<std::ptrdiff_t>(at), f.end());
+    if (f.size() > 3 && f[2] == std::byte{0xFF}) at = 4;
+    if (f.size() > 2) r.command.assign(f.begin() + 2, f.begin() + static_cast<std::ptrdiff_t>(at));
+    if (f.size() > at) r.rest.assign(f.begin() + static_cast<std::ptrdiff_t>(at), f.end());
 }
 
 // The body as the fault shapes it: emptied, cut short, another first byte.
@@ -113,10 +103,8 @@ bytes shaped_body(const reply& rep)
 {
     const fault& f = rep.how;
     bytes body = f.empty_body ? bytes{} : rep.body;
-    if (f.truncate && *f.truncate < body.size())
-        body.resize(*f.truncate);
-    if (f.first_byte && !body.empty())
-        body[0] = std::byte{*f.first_byte};
+    if (f.truncate && *f.truncate < body.size()) body.resize(*f.truncate);
+    if (f.first_byte && !body.empty()) body[0] = std::byte{*f.first_byte};
     return body;
 }
 
@@ -125,8 +113,7 @@ std::vector<std::size_t> cuts(const fault& f, std::size_t size)
 {
     std::vector<std::size_t> out;
     for (std::size_t cut : f.split_at)
-        if (cut > 0 && cut < size)
-            out.push_back(cut);
+        if (cut > 0 && cut < size) out.push_back(cut);
     std::sort(out.begin(), out.end());
     out.erase(std::unique(out.begin(), out.end()), out.end());
     return out;
@@ -137,8 +124,7 @@ std::vector<std::size_t> cuts(const fault& f, std::size_t size)
 bytes to_bytes(std::initializer_list<int> values)
 {
     bytes out;
-    for (int v : values)
-        out.push_back(static_cast<std::byte>(v & 0xFF));
+    for (int v : values) out.push_back(static_cast<std::byte>(v & 0xFF));
     return out;
 }
 
@@ -186,8 +172,7 @@ bytes reply_frame(const octets& command, std::uint8_t result, const octets& data
 sim_scale::sim_scale(std::string ip, std::uint16_t port) : ip_(std::move(ip))
 {
     stop_fd_ = ::eventfd(0, EFD_CLOEXEC);
-    if (stop_fd_ < 0)
-        throw std::runtime_error("sim_scale: eventfd failed");
+    if (stop_fd_ < 0) throw std::runtime_error("sim_scale: eventfd failed");
     // TCP and UDP share the port: let the system choose it for TCP and try it
     // for UDP, choosing again when that port is taken for UDP. The UDP socket
     // is bound to the address itself, so its replies come from the address
@@ -204,10 +189,8 @@ sim_scale::sim_scale(std::string ip, std::uint16_t port) : ip_(std::move(ip))
             break;
         }
         failure = std::strerror(errno);
-        if (t >= 0)
-            ::close(t);
-        if (port != 0)
-            break;
+        if (t >= 0) ::close(t);
+        if (port != 0) break;
     }
     if (listen_fd_ < 0) {
         ::close(stop_fd_);
@@ -224,8 +207,7 @@ sim_scale::~sim_scale()
 
 void sim_scale::stop()
 {
-    if (stopped_)
-        return;
+    if (stopped_) return;
     stopped_ = true;
     const std::uint64_t one = 1;
     const ssize_t r = ::write(stop_fd_, &one, sizeof one);
@@ -250,16 +232,14 @@ void sim_scale::reap(bool all)
             else
                 ++it;
     }
-    for (connection& c : ended)
-        c.thread.join();
+    for (connection& c : ended) c.thread.join();
 }
 
 void sim_scale::accept_loop()
 {
     while (wait_for(stop_fd_, listen_fd_, -1)) {
         const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
+        if (fd < 0) continue;
         const int one = 1;
         // Pieces of a split reply must leave as separate segments.
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -278,19 +258,14 @@ void sim_scale::serve(connection& c)
         request r;
         r.connection = c.number;
         r.raw.resize(4);
-        if (!read_exact(stop_fd_, c.fd, r.raw.data(), 4))
-            break;
+        if (!read_exact(stop_fd_, c.fd, r.raw.data(), 4)) break;
         std::uint32_t count = 0;
-        for (int i = 3; i >= 0; --i)
-            count = (count << 8) | std::to_integer<std::uint32_t>(r.raw[i]);
-        if (count > max_request)
-            break;
+        for (int i = 3; i >= 0; --i) count = (count << 8) | std::to_integer<std::uint32_t>(r.raw[i]);
+        if (count > max_request) break;
         r.raw.resize(4 + std::size_t{count});
-        if (!read_exact(stop_fd_, c.fd, r.raw.data() + 4, count))
-            break;
+        if (!read_exact(stop_fd_, c.fd, r.raw.data() + 4, count)) break;
         r.frame.assign(r.raw.begin() + 4, r.raw.end());
-        if (!send_tcp(c.fd, answer(r)))
-            break;
+        if (!send_tcp(c.fd, answer(r))) break;
     }
     std::lock_guard<std::mutex> lock(mu_);
     ::close(c.fd);
@@ -301,25 +276,18 @@ void sim_scale::serve(connection& c)
 bool sim_scale::send_tcp(int fd, const reply& rep)
 {
     const fault& f = rep.how;
-    if (f.silence)
-        return true;
-    if (f.delay.count() > 0 && !wait_for(stop_fd_, -1, f.delay.count()))
-        return false;
-    if (f.close_before_reply)
-        return false;
+    if (f.silence) return true;
+    if (f.delay.count() > 0 && !wait_for(stop_fd_, -1, f.delay.count())) return false;
+    if (f.close_before_reply) return false;
     const bytes body = shaped_body(rep);
     bytes wire = with_count(body);
-    if (f.count)
-        put_le32(wire.data(), *f.count);
+    if (f.count) put_le32(wire.data(), *f.count);
     std::size_t limit = wire.size();
-    if (f.cut_after)
-        limit = std::min(limit, *f.cut_after);
-    if (f.close_mid_reply)
-        limit = std::min(limit, 4 + body.size() / 2);
+    if (f.cut_after) limit = std::min(limit, *f.cut_after);
+    if (f.close_mid_reply) limit = std::min(limit, 4 + body.size() / 2);
     std::size_t from = 0;
     for (std::size_t cut : cuts(f, limit)) {
-        if (!write_all(fd, wire.data() + from, cut - from) ||
-            !wait_for(stop_fd_, -1, f.split_pause.count()))
+        if (!write_all(fd, wire.data() + from, cut - from) || !wait_for(stop_fd_, -1, f.split_pause.count()))
             return false;
         from = cut;
     }
@@ -340,24 +308,25 @@ void sim_scale::udp_loop()
                      sizeof peer);
         }
         // Never negative: that would make poll wait without limit.
-        const long long wait = queue.empty() ? -1 : std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(
-                                                        queue.begin()->first - clock_type::now()).count());
-        if (!wait_for(stop_fd_, udp_fd_, wait))
-            return;
+        const long long wait =
+            queue.empty()
+                ? -1
+                : std::max<long long>(
+                      0,
+                      std::chrono::ceil<std::chrono::milliseconds>(queue.begin()->first - clock_type::now()).count());
+        if (!wait_for(stop_fd_, udp_fd_, wait)) return;
         sockaddr_in peer{};
         socklen_t peer_len = sizeof peer;
         const ssize_t n = ::recvfrom(udp_fd_, buffer.data(), buffer.size(), MSG_DONTWAIT,
                                      reinterpret_cast<sockaddr*>(&peer), &peer_len);
-        if (n < 0)
-            continue;
+        if (n < 0) continue;
         request r;
         r.via = transport::udp;
         r.raw.assign(buffer.begin(), buffer.begin() + n);
         r.frame = r.raw;
         const reply rep = answer(r);
         const fault& f = rep.how;
-        if (f.silence || f.close_before_reply)
-            continue;
+        if (f.silence || f.close_before_reply) continue;
         const bytes body = shaped_body(rep);
         auto due = clock_type::now() + f.delay;
         std::size_t from = 0;
@@ -381,25 +350,22 @@ reply sim_scale::answer(request& r)
         std::lock_guard<std::mutex> lock(mu_);
         requests_.push_back(r);
         const auto it = handlers_.find(r.command);
-        if (it != handlers_.end())
-            h = it->second;
+        if (it != handlers_.end()) h = it->second;
         observer = observer_;
     }
     changed_.notify_all();
-    if (observer)
-        observer(r);
+    if (observer) observer(r);
     reply rep;
     try {
         rep = h ? h(r) : reply(reply_frame(r.command, 0));
     } catch (const std::exception& ex) {
-        std::fprintf(stderr, "sim_scale %s: handler for %s threw: %s\n", ip_.c_str(),
-                     hex(r.command).c_str(), ex.what());
+        std::fprintf(stderr, "sim_scale %s: handler for %s threw: %s\n", ip_.c_str(), hex(r.command).c_str(),
+                     ex.what());
         rep.how.close_before_reply = true;
     }
     std::lock_guard<std::mutex> lock(mu_);
     if (fault_ && fault_->times != 0) {
-        if (fault_->times > 0)
-            --fault_->times;
+        if (fault_->times > 0) --fault_->times;
         rep.how = *fault_;
     }
     return rep;
@@ -413,9 +379,8 @@ void sim_scale::on(const octets& command, handler h)
 
 void sim_scale::on(const octets& command, std::uint8_t result, const octets& data_bytes)
 {
-    on(command, [result, data = data_bytes.value](const request& r) {
-        return reply(reply_frame(r.command, result, data));
-    });
+    on(command,
+       [result, data = data_bytes.value](const request& r) { return reply(reply_frame(r.command, result, data)); });
 }
 
 void sim_scale::set_fault(const fault& f)
@@ -471,18 +436,15 @@ void sim_scale::drop_connections(bool reset)
     std::unique_lock<std::mutex> lock(mu_);
     const linger hard{1, 0};
     for (connection& c : connections_) {
-        if (c.fd < 0)
-            continue;
+        if (c.fd < 0) continue;
         // SO_LINGER 0 turns the close into an RST. Shutting the reading side
         // wakes the serving thread, which then sees the end of the stream and
         // closes.
-        if (reset)
-            ::setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        if (reset) ::setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         ::shutdown(c.fd, SHUT_RD);
     }
     changed_.wait_for(lock, std::chrono::seconds(5), [&] {
-        return std::all_of(connections_.begin(), connections_.end(),
-                           [](const connection& c) { return c.fd < 0; });
+        return std::all_of(connections_.begin(), connections_.end(), [](const connection& c) { return c.fd < 0; });
     });
 }
 

@@ -35,8 +35,8 @@ using bytes = std::vector<std::byte>;
 
 bytes to_bytes(std::initializer_list<int> values);
 bytes to_bytes(const std::string& text);  // one byte per char
-std::string hex(const bytes& data);       // "02 05 D0"
-bytes with_count(const bytes& frame);     // the TCP framing: 4-byte LE count + frame
+std::string hex(const bytes& data);  // "02 05 D0"
+bytes with_count(const bytes& frame);  // the TCP framing: 4-byte LE count + frame
 
 // Bytes written as a list of numbers, {0xFF, 0x13}, or given as a vector.
 struct octets {
@@ -44,7 +44,7 @@ struct octets {
     octets() = default;
     octets(std::initializer_list<int> values) : value(to_bytes(values)) {}
     octets(bytes values) : value(std::move(values)) {}  // NOLINT: implicit on purpose
-    operator const bytes&() const { return value; }     // NOLINT
+    operator const bytes&() const { return value; }  // NOLINT
 };
 
 enum class transport { tcp, udp };
@@ -52,28 +52,28 @@ enum class transport { tcp, udp };
 struct request {
     transport via = transport::tcp;
     std::size_t connection = 0;  // number of the accepted TCP connection (from 1); 0 for UDP
-    bytes raw;                   // as received: TCP count + frame, or the datagram
-    bytes frame;                 // the frame: raw without the TCP count
-    bytes command;               // frame[2], or frame[2..3] when frame[2] is 0xFF
-    bytes rest;                  // after the command bytes: password part and payload
+    bytes raw;  // as received: TCP count + frame, or the datagram
+    bytes frame;  // the frame: raw without the TCP count
+    bytes command;  // frame[2], or frame[2..3] when frame[2] is 0xFF
+    bytes rest;  // after the command bytes: password part and payload
 };
 
 // How an answer goes out; the default sends the whole reply at once.
 struct fault {
-    std::chrono::milliseconds delay{0};     // wait before answering
-    bool silence = false;                   // never answer; the link stays open
-    bool close_before_reply = false;        // TCP: close the connection without answering
-    bool close_mid_reply = false;           // TCP: the count and half the body, then close
-    std::optional<std::size_t> cut_after;   // TCP: only the first N bytes of count + body, then close
+    std::chrono::milliseconds delay{0};  // wait before answering
+    bool silence = false;  // never answer; the link stays open
+    bool close_before_reply = false;  // TCP: close the connection without answering
+    bool close_mid_reply = false;  // TCP: the count and half the body, then close
+    std::optional<std::size_t> cut_after;  // TCP: only the first N bytes of count + body, then close
     // Write the reply in pieces cut at these offsets, pausing between them.
     // TCP: offsets into count + body. UDP: offsets into the body, one datagram each.
     std::vector<std::size_t> split_at;
     std::chrono::milliseconds split_pause{100};
-    std::optional<std::uint32_t> count;     // TCP: this length prefix instead of the body's size
-    std::optional<std::size_t> truncate;    // too short: only the first N body bytes
-    std::optional<std::uint8_t> first_byte; // replaces the body's first byte
-    bool empty_body = false;                // count 0 / an empty datagram
-    int times = -1;                         // applies to this many replies, then lapses; -1: always
+    std::optional<std::uint32_t> count;  // TCP: this length prefix instead of the body's size
+    std::optional<std::size_t> truncate;  // too short: only the first N body bytes
+    std::optional<std::uint8_t> first_byte;  // replaces the body's first byte
+    bool empty_body = false;  // count 0 / an empty datagram
+    int times = -1;  // applies to this many replies, then lapses; -1: always
 };
 
 struct reply {
@@ -128,7 +128,7 @@ public:
 private:
     struct connection {
         std::size_t number = 0;
-        int fd = -1;   // closed and set to -1 under mu_ when the connection ends
+        int fd = -1;  // closed and set to -1 under mu_ when the connection ends
         std::thread thread;
     };
 
@@ -158,8 +158,15 @@ private:
     std::function<void(const request&)> observer_;
 };
 
-// The replies of the commands the driver knows so far, with plausible data;
-// used by the standalone program and available to tests.
+// The replies of every command the driver knows, with plausible data; used by
+// the standalone program and available to tests. Each topic's file
+// (replies/<topic>.cpp) registers the function that installs its replies:
+//     const replies_registration states{[](sim_scale& sim) { add_state_replies(sim); }};
 void add_standard_replies(sim_scale& sim);
+
+class replies_registration {
+public:
+    explicit replies_registration(std::function<void(sim_scale&)> install);
+};
 
 }  // namespace qv_sim

@@ -1,41 +1,32 @@
-// The reply table of the simulated scale: one entry per command the driver
-// knows, answering with plausible data. Unknown commands get a plain success
-// frame (02 02 CMD 00), so a command needs an entry here only when its reply
-// carries data. To teach the scale a command, add one line to the table:
-//     {{0xD0}, result_data(0, {0x10, 0x27})},            // fixed RESULT + data
-//     {{0xFF, 0x13}, [](const request& r) { ... }},      // computed reply
+// The registry of the topics' reply sets. Unknown commands get a plain
+// success frame (02 02 CMD 00), so a command needs replies only when they
+// carry data or keep state.
 #include "sim_scale.h"
-#include "sim_replies_connect.h"
 
 #include <utility>
+#include <vector>
 
 namespace qv_sim {
 
 namespace {
 
-// A handler answering RESULT `result` followed by fixed data.
-handler result_data(std::uint8_t result, bytes data)
+// Built on first use: registrations run during static initialisation.
+std::vector<std::function<void(sim_scale&)>>& installers()
 {
-    return [result, data = std::move(data)](const request& r) {
-        return reply(reply_frame(r.command, result, data));
-    };
-}
-
-std::vector<std::pair<bytes, handler>> standard_table()
-{
-    return {
-        // Entries are added here as commands are built.
-    };
+    static std::vector<std::function<void(sim_scale&)>> all;
+    return all;
 }
 
 }  // namespace
 
+replies_registration::replies_registration(std::function<void(sim_scale&)> install)
+{
+    installers().push_back(std::move(install));
+}
+
 void add_standard_replies(sim_scale& sim)
 {
-    (void)&result_data;  // used by the entries of the table
-    for (auto& entry : standard_table())
-        sim.on(entry.first, std::move(entry.second));
-    add_connect_replies(sim);  // protocol version, serial number, PLU count
+    for (const auto& install : installers()) install(sim);
 }
 
 }  // namespace qv_sim

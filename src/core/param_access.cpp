@@ -1,0 +1,260 @@
+// Typed access to a device's parameter maps: the get and set forms with
+// their log lines, presence checks, password masking and path anchoring.
+
+#include "core/device.h"
+
+#include <exception>
+#include <filesystem>
+#include <utility>
+
+#include "codecs/device_utils.h"
+#include "core/vocab/vocab_params.h"
+#include "logging/logger.h"
+
+namespace {
+
+bool is_secret(ParamType p)
+{
+    // Passwords never reach the log in clear.
+    return p == ParamType::AdminPassword || p == ParamType::NewPassword;
+}
+
+const char* const masked_value = "********";
+
+bool is_path_param(ParamType p)
+{
+    return p == ParamType::FilePath || p == ParamType::FolderPath || p == ParamType::FolderForSaveFile;
+}
+
+bool is_separator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
+// Drops the leading relative steps of a relative path: separators and
+// segments made of dots only ("./", "../", "..."), which are dropped rather
+// than resolved so that the result stays under the root folder. Dots that
+// begin a name (".hidden") are part of that name and stay.
+std::string strip_leading_steps(const std::string& text)
+{
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (is_separator(text[i])) {
+            ++i;
+            continue;
+        }
+        if (text[i] != '.') break;
+        std::size_t j = i;
+        while (j < text.size() && text[j] == '.') ++j;
+        if (j < text.size() && !is_separator(text[j])) break;  // the dots begin a name
+        i = j;
+    }
+    return text.substr(i);
+}
+
+}  // namespace
+
+std::string device::param_name(ParamType p) const
+{
+    // The shared table is the same as `param_names` (a copy made at
+    // construction and never changed) and answers in constant time.
+    const char* name = vocab::param_name(p);
+    return name ? name : "";
+}
+
+std::string device::get_param_info_for_log(ParamType p, DataType k)
+{
+    std::string d = param_kind_prefix(k);
+    d += "\"(" + std::to_string(static_cast<int>(p)) + ")";
+    const std::string name = param_name(p);
+    if (!name.empty()) d += " " + name;
+    d += "\"";
+    return d;
+}
+
+bool device::checkParamInMap(ParamType p, param_map& map, DataType k, bool log)
+{
+    if (map.find(p) != map.end()) return true;
+    if (log) Logger::w("get " + get_param_info_for_log(p, k) + ": not found!");
+    return false;
+}
+
+DataType device::checkParamDataType(ParamType p, param_map& map)
+{
+    return map.at(p)->get_type();
+}
+
+bool device::parameters_validation(ParamType p, param_map& map)
+{
+    if (map.find(p) != map.end()) return true;
+    Logger::w("The '" + std::to_string(static_cast<int>(p)) + "' parameter is missing");
+    return false;
+}
+
+bool device::parameters_validation(const std::vector<ParamType>& list, param_map& map)
+{
+    for (ParamType p : list) {
+        if (p == ParamType::ReservedByte) continue;  // never required
+        if (!parameters_validation(p, map)) return false;
+    }
+    return true;
+}
+
+namespace {
+
+// The common path of the three reads. `Value` is the class of the requested
+// kind, `show` renders the value for the success line.
+template <class Value, class Out, class Show>
+int read_param(device& d, ParamType p, param_map& map, Out& out, bool log, DataType kind, const char* function,
+               Show show)
+{
+    try {
+        if (!d.checkParamInMap(p, map, kind, log)) return static_cast<int>(ErrorType::RequiredParameterMissing);
+        const std::string description = d.get_param_info_for_log(p, kind);
+        const DataType stored = d.checkParamDataType(p, map);
+        if (stored != kind) {
+            if (log) logging_wrong_type(description, stored);
+            return static_cast<int>(ErrorType::WrongParameterType);
+        }
+        const auto* value = dynamic_cast<const Value*>(map.at(p).get());
+        if (value == nullptr) {
+            Logger::e(std::string(function) + " error: dynamic_cast failed");
+            return static_cast<int>(ErrorType::WrongParameterType);
+        }
+        out = value->value;
+        if (log)
+            Logger::i("get " + description + ": " + (is_secret(p) ? std::string(masked_value) : show(value->value)));
+        return 0;
+    } catch (const std::exception& e) {
+        Logger::e(std::string(function) + " error for param_type " + std::to_string(static_cast<int>(p)) + ": " +
+                  e.what());
+        return static_cast<int>(ErrorType::UnexpectedDriverError);
+    }
+}
+
+}  // namespace
+
+int device::get_int_param(ParamType p, param_map& map, int& out, bool log)
+{
+    return read_param<param_int>(*this, p, map, out, log, DataType::Int, "get_int_param",
+                                 [](int v) { return std::to_string(v); });
+}
+
+int device::get_string_param(ParamType p, param_map& map, std::wstring& out, bool log)
+{
+    return read_param<param_string>(*this, p, map, out, log, DataType::String, "get_string_param",
+                                    [](const std::wstring& v) { return device_utils::str(v); });
+}
+
+int device::get_bytes_array_param(ParamType p, param_map& map, std::vector<std::byte>& out, bool log)
+{
+    return read_param<param_bytearray>(*this, p, map, out, log, DataType::ByteArray, "get_bytes_array_param",
+                                       [](const std::vector<std::byte>& v) { return device_utils::hex_dump(v, 100); });
+}
+
+int device::get_int_param(ParamType p, param_map& map, int& out)
+{
+    return get_int_param(p, map, out, true);
+}
+
+int device::get_string_param(ParamType p, param_map& map, std::wstring& out)
+{
+    return get_string_param(p, map, out, true);
+}
+
+int device::get_bytes_array_param(ParamType p, param_map& map, std::vector<std::byte>& out)
+{
+    return get_bytes_array_param(p, map, out, true);
+}
+
+int device::set_int_param(ParamType p, param_map& map, int value, bool log)
+{
+    try {
+        const std::string description = get_param_info_for_log(p, DataType::Int);
+        if (log)
+            Logger::i("set " + description + ": " + (is_secret(p) ? std::string(masked_value) : std::to_string(value)));
+        map.insert_or_assign(p, std::make_unique<param_int>(value));
+        return 0;
+    } catch (const std::exception& e) {
+        Logger::e("set_int_param error for param_type " + std::to_string(static_cast<int>(p)) + ": " + e.what());
+        return static_cast<int>(ErrorType::UnexpectedDriverError);
+    }
+}
+
+int device::set_string_param(ParamType p, param_map& map, const std::wstring& value, bool log)
+{
+    try {
+        const std::string description = get_param_info_for_log(p, DataType::String);
+        if (log)
+            Logger::i("set " + description + ": " +
+                      (is_secret(p) ? std::string(masked_value) : device_utils::str(value)));
+        map.insert_or_assign(p, std::make_unique<param_string>(value));
+        return 0;
+    } catch (const std::exception& e) {
+        Logger::e(std::string("set_string_param error: ") + e.what());
+        return static_cast<int>(ErrorType::UnexpectedDriverError);
+    }
+}
+
+std::vector<std::byte> device::anchor_path(const std::vector<std::byte>& value) const
+{
+    const std::string text = device_utils::parse_string_from_byte_array(value);
+    if (!text.empty() && text[0] == '/') return value;  // absolute: stored exactly as given
+    const std::string tail = strip_leading_steps(text);
+    const std::string root = device_utils::parse_string_from_byte_array(driver_root_folder);
+    std::string joined;
+    if (root.empty())
+        joined = tail;
+    else if (root.back() == '/')
+        joined = root + tail;
+    else
+        joined = root + "/" + tail;
+    return device_utils::parse_byte_array_from_string(joined);
+}
+
+int device::set_bytes_array_param(ParamType p, param_map& map, const std::vector<std::byte>& value, bool log)
+{
+    try {
+        const std::string description = get_param_info_for_log(p, DataType::ByteArray);
+        if (log) {
+            const bool secret = is_secret(p);
+            Logger::i("set " + description + " (size: " + std::to_string(value.size()) +
+                      "): " + (secret ? std::string(masked_value) : device_utils::hex_dump(value, 100)));
+            Logger::i("as string: " + (secret ? std::string(masked_value)
+                                              : device_utils::parse_string_from_byte_array(value).substr(0, 100)));
+        }
+        if (is_path_param(p)) {
+            const std::string text = device_utils::parse_string_from_byte_array(value);
+            if (text.empty() || text[0] != '/') {
+                std::vector<std::byte> joined = anchor_path(value);
+                if (log) {
+                    Logger::i("change bytes array param (" + std::to_string(static_cast<int>(p)) +
+                              "): " + device_utils::hex_dump(joined, joined.size()));
+                    Logger::i("as string: " + device_utils::parse_string_from_byte_array(joined));
+                }
+                map.insert_or_assign(p, std::make_unique<param_bytearray>(std::move(joined)));
+                return 0;
+            }
+        }
+        map.insert_or_assign(p, std::make_unique<param_bytearray>(value));
+        return 0;
+    } catch (const std::exception& e) {
+        Logger::e(std::string("set_bytes_array_param error: ") + e.what());
+        return static_cast<int>(ErrorType::UnexpectedDriverError);
+    }
+}
+
+int device::set_int_param(ParamType p, param_map& map, int value)
+{
+    return set_int_param(p, map, value, true);
+}
+
+int device::set_string_param(ParamType p, param_map& map, const std::wstring& value)
+{
+    return set_string_param(p, map, value, true);
+}
+
+int device::set_bytes_array_param(ParamType p, param_map& map, const std::vector<std::byte>& value)
+{
+    return set_bytes_array_param(p, map, value, true);
+}

@@ -1,1 +1,0 @@
-// Placeholder translation unit for targets whose sources are all in static libraries.

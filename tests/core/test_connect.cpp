@@ -1,0 +1,154 @@
+// The scale list, connect in both connection types, and the protocol-version,
+// serial-number and PLU-count replies, on simulated scales.
+
+#include <string>
+
+#include "send_test_util.h"
+
+using namespace send_test;
+
+namespace {
+
+class Connecting : public device_test_base {
+protected:
+    std::wstring out_string(ParamType p)
+    {
+        std::wstring s;
+        EXPECT_EQ(d.get_string_param(p, d.output_params, s, false), 0) << static_cast<int>(p);
+        return s;
+    }
+};
+
+TEST_F(Connecting, OneShotConnectReplacesTheListAndReadsTheScale)
+{
+    qv_sim::sim_scale sim("127.0.0.2");
+    qv_sim::add_connect_replies(sim)->set_serial_number(std::string("AB12\0\0", 6));  // zero bytes are dropped
+    EXPECT_EQ(d.connect(), -7);  // neither a list nor parameters
+    d.ip_address_list.push_back({"127.0.0.5", "1", "1234", 0, ""});
+    d.set_string_param(ParamType::Ip, d.input_params, L"127.0.0.2");
+    d.set_string_param(ParamType::Port, d.input_params, std::to_wstring(sim.port()));
+    d.set_string_param(ParamType::AdminPassword, d.input_params, L"1234");
+    d.set_int_param(ParamType::Protocol, d.input_params, 1);
+    d.set_int_param(ParamType::ConnectTimeout, d.input_params, 2);
+    device_test::log_capture log;
+    EXPECT_EQ(d.connect(), 0);
+    ASSERT_EQ(d.ip_address_list.size(), 1u);
+    EXPECT_EQ(d.ip_address_list[0].serial_number, "AB12");
+    EXPECT_EQ(d.timeout_seconds, 2);
+    EXPECT_EQ(out_string(ParamType::ScaleProtocolVersion), L"0.17");
+    EXPECT_EQ(out_string(ParamType::DriverProtocolVersion), L"0.17");
+    EXPECT_EQ(out_string(ParamType::SerialNumber), L"AB12");
+    EXPECT_TRUE(log.contains("clear_ip_list ip_address_list size = 0"));
+    EXPECT_TRUE(log.contains("'add_ip_to_list' ip_address_list size = 1"));
+    EXPECT_TRUE(
+        log.contains("Version of the protocol on the scales: 0.17. Protocol version supported by the driver: 0.17"));
+    d.set_string_param(ParamType::Port, d.input_params, L"5001");
+    EXPECT_EQ(d.add_ip_to_list(), -109);  // the same IP text; the port is not compared
+}
+
+TEST_F(Connecting, ProtocolMismatchMarksButConnectSucceeds)
+{
+    const struct {
+        std::uint8_t major, minor;
+        int mark;
+    } table[] = {{0, 17, 0}, {0, 18, -107}, {1, 0, -107}, {0, 2, -108}, {0, 16, -108}};
+    qv_sim::sim_scale sim("127.0.0.2");
+    auto id = qv_sim::add_connect_replies(sim);
+    add_scale(d, sim, 1);
+    for (const auto& row : table) {
+        id->set_protocol_version(row.major, row.minor);
+        d.results.clear();  // as the dispatcher does before every command
+        EXPECT_EQ(d.get_quorvix_protocol_version(), 0);
+        EXPECT_EQ(d.results.at("127.0.0.2"), row.mark) << int(row.major) << "." << int(row.minor);
+    }
+    d.results.clear();
+    EXPECT_EQ(d.connect(), 0);  // the marks never fail a connect
+}
+
+TEST_F(Connecting, SeveralScalesSortAsTextAndSerialsFollowTheList)
+{
+    qv_sim::sim_scale a("127.0.0.9"), b("127.0.0.10");
+    auto ida = qv_sim::add_connect_replies(a), idb = qv_sim::add_connect_replies(b);
+    ida->set_serial_number("S9");
+    idb->set_serial_number("S10");
+    idb->set_protocol_version(0, 18);
+    idb->set_plu_count(10);
+    add_scale(d, a, 1);
+    add_scale(d, b, 0);
+    EXPECT_EQ(d.connect(), 0);
+    // "127.0.0.9" sorts after "127.0.0.10": its version is the one left, ...
+    EXPECT_EQ(out_string(ParamType::ScaleProtocolVersion), L"0.17");
+    EXPECT_EQ(out_string(ParamType::SerialNumber), L"127.0.0.9: S9; 127.0.0.10: S10; ");
+    // ... and a single-scale decoder reads the reply of .10.
+    d.results.clear();
+    EXPECT_EQ(d.get_plu_count(), 0);
+    int count = 0;
+    EXPECT_EQ(d.get_int_param(ParamType::PLUCount, d.output_params, count), 0);
+    EXPECT_EQ(count, 10);
+}
+
+TEST_F(Connecting, ShortRepliesGiveMinus101AndNoOutput)
+{
+    qv_sim::sim_scale sim("127.0.0.2");
+    add_scale(d, sim, 1);
+    sim.on({0xD0}, 0, {0x10});  // one byte where a u16 belongs
+    EXPECT_EQ(d.get_plu_count(), -101);
+    EXPECT_EQ(d.output_params.count(ParamType::PLUCount), 0u);
+    sim.on({0xAB}, 0, {0x00});
+    d.results.clear();
+    EXPECT_EQ(d.get_quorvix_protocol_version(), -101);
+    EXPECT_EQ(d.output_params.count(ParamType::ScaleProtocolVersion), 0u);
+    // LEN 0xFF passes the length check, yet the reply holds 2 bytes of data.
+    sim.on({0xAE}, [](const qv_sim::request&) { return qv_sim::reply(B({2, 0xFF, 0xAE, 0, 'A', 'B'})); });
+    d.results.clear();
+    EXPECT_EQ(d.get_serial_number(), -101);
+    EXPECT_EQ(d.results.at("127.0.0.2"), -101);
+    EXPECT_TRUE(d.ip_address_list[0].serial_number.empty());
+}
+
+TEST_F(Connecting, KeptOpenConnectionsAreOpenedOnceAndReused)
+{
+    qv_sim::sim_scale a("127.0.0.2"), b("127.0.0.3"), late("127.0.0.4");
+    qv_sim::add_connect_replies(a);
+    qv_sim::add_connect_replies(b);
+    d.permanent_connection = true;
+    add_scale(d, a, 1);
+    add_scale(d, b, 1);
+    EXPECT_EQ(d.connect(), 0);
+    EXPECT_EQ(d.permanent_clients.size(), 2u);
+    d.results.clear();
+    EXPECT_EQ(d.get_serial_number(), 0);
+    EXPECT_EQ(a.connections(), 1u);
+    EXPECT_EQ(b.connections(), 1u);
+    EXPECT_EQ(a.request_count(), 3u);  // AB, AE and AE again on one connection
+
+    // A dropped link is opened again by a later request.
+    a.drop_connections();
+    int r = -1;
+    for (int k = 0; k < 2 && r != 0; ++k) {
+        d.results.clear();
+        r = d.get_serial_number();
+    }
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(a.connections(), 2u);
+
+    // A scale added after the connect has no link: nothing is sent to it.
+    add_scale(d, late, 1);
+    d.results.clear();
+    EXPECT_EQ(d.get_serial_number(), -111);
+    EXPECT_EQ(d.results.at("127.0.0.4"), -1);
+
+    EXPECT_EQ(d.disconnect(), 0);
+    EXPECT_TRUE(d.permanent_clients.empty());
+    EXPECT_TRUE(d.io_contexts.empty());
+
+    // A UDP scale cannot be kept open: nothing is sent to it, the list stays.
+    d.ip_address_list = {{late.ip(), late.port_text(), "1234", 0, ""}};
+    device_test::log_capture log;
+    EXPECT_EQ(d.connect(), -1);
+    EXPECT_TRUE(log.contains("UDP not support permanent connection!"));
+    EXPECT_EQ(d.ip_address_list.size(), 1u);
+    EXPECT_EQ(late.request_count(), 0u);
+}
+
+}  // namespace

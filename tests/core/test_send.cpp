@@ -1,0 +1,156 @@
+// Request framing, group sending and reply validation, on simulated scales.
+
+#include <chrono>
+#include <thread>
+
+#include "send_test_util.h"
+
+using namespace send_test;
+
+namespace {
+
+const bytes D0 = B({0xD0});
+
+TEST(Send, Framing)
+{
+    const struct {
+        bool with_password, with_count;
+        bytes frame;
+        std::size_t payload;  // bytes of value 0x55
+        std::string password;
+        bytes head;  // the request's first bytes
+        std::size_t size;
+    } table[] = {
+        {false, false, D0, 253, "", B({2, 0xFE, 0xD0, 0x55}), 256},
+        {false, false, D0, 254, "", B({2, 0xFF, 0xD0, 0x55}), 257},  // FF for every body of 255 or more
+        {false, false, D0, 255, "", B({2, 0xFF, 0xD0, 0x55}), 258},
+        {true, false, D0, 0, "1234", B({2, 5, 0xD0, 0x31, 0x32, 0x33, 0x34}), 7},
+        {true, false, D0, 0, "", B({2, 5, 0xD0, 0, 0, 0, 0}), 7},  // not 4 characters: zeros
+        {true, false, D0, 1, "12345", B({2, 6, 0xD0, 0, 0, 0, 0, 0x55}), 8},
+        // Four Cyrillic letters: 8 UTF-8 bytes, 4 characters, 4 code-page bytes.
+        {true, false, D0, 0, "\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87", B({2, 5, 0xD0, 0xCA, 0xEB, 0xFE, 0xF7}), 7},
+        {false, true, B({0x1B}), 0, "abcdef", B({2, 6, 0x1B, 6, 0, 0, 0, 0}), 8},  // the character count first
+        {false, true, B({0x1C}), 0, "1234", B({2, 6, 0x1C, 4, 0x31, 0x32, 0x33, 0x34}), 8},
+        {true, true, B({0x1B}), 0, "1234", B({2, 5, 0x1B, 0x31, 0x32, 0x33, 0x34}), 7},  // with_password wins
+        {false, false, B({0xFF, 0x13}), 2, "", B({2, 4, 0xFF, 0x13, 0x55, 0x55}), 6},
+    };
+    for (const auto& c : table) {
+        const bytes frame = device::build_request_frame(c.with_password, c.with_count, c.frame,
+                                                        bytes(c.payload, std::byte{0x55}), c.password);
+        ASSERT_EQ(frame.size(), c.size) << qv_sim::hex(c.head);
+        EXPECT_EQ(bytes(frame.begin(), frame.begin() + static_cast<long>(c.head.size())), c.head);
+    }
+}
+
+TEST(Send, Validation)
+{
+    auto sized = [](bytes head, std::size_t size) {
+        head.resize(size);
+        return head;
+    };
+    const struct {
+        bytes reply;
+        int expected;
+    } table[] = {
+        {{}, -1},
+        {B({2, 1, 0xD0}), -101},
+        {B({3, 2, 0xD0, 0}), -102},
+        {sized(B({2, 5, 0xD0, 0}), 8), -103},
+        {B({2, 0xFF, 0xD0, 0, 1}), 0},  // LEN FF: any size
+        {sized(B({2, 0x2A, 0xD0, 0}), 300), 0},  // size - 2 modulo 256
+        {B({2, 2, 0xAB, 0xAC}), 172},  // RESULT is unsigned
+        {B({2, 3, 0xFF, 0x41, 0x7A}), 122},  // two-byte command
+        // No result byte at offset 4, LEN FF or not.
+        {B({2, 0xFF, 0xFF, 0x41}), -101},
+        {B({2, 2, 0xFF, 0x41}), -101},
+    };
+    for (const auto& c : table) EXPECT_EQ(device::response_validation(c.reply), c.expected) << qv_sim::hex(c.reply);
+}
+
+using Sending = device_test_base;
+
+TEST_F(Sending, OneScaleGivesItsOwnCode)
+{
+    qv_sim::sim_scale sim("127.0.0.2");
+    sim.on({0xD0}, 0xAC);
+    add_scale(d, sim, 1);
+    EXPECT_EQ(d.send_command(true, D0), 172);
+    d.ip_address_list[0].protocol = 2;  // neither UDP nor TCP: never sent to
+    EXPECT_EQ(d.send_command(true, D0), -1);
+    EXPECT_EQ(sim.request_count(), 1u);
+}
+
+TEST_F(Sending, SkipRuleAndFileStatus)
+{
+    qv_sim::sim_scale a("127.0.0.2"), b("127.0.0.3");
+    add_scale(d, a, 1);
+    add_scale(d, b, 1);
+    // -112: not sent to, kept, fails the group.
+    d.results["127.0.0.2"] = -112;
+    device_test::log_capture log;
+    EXPECT_EQ(d.send_command(true, D0), -111);
+    EXPECT_EQ(a.request_count(), 0u);
+    EXPECT_EQ(d.results.at("127.0.0.2"), -112);
+    EXPECT_TRUE(log.contains("REQUEST FOR 127.0.0.2: file already received"));
+    // The upload status request: a silent scale becomes -3, the total stays 0,
+    // and the next request of the command still goes to it.
+    d.results.clear();
+    b.set_fault(silent());
+    const bytes upload = d.command_frames.at(CommandType::upload_any_file);
+    EXPECT_EQ(d.send_command(true, upload, B({9})), 0);
+    EXPECT_EQ(d.results.at("127.0.0.3"), -3);
+    b.clear_faults();
+    EXPECT_EQ(d.send_command(true, upload, B({9})), 0);
+    EXPECT_EQ(d.results.at("127.0.0.3"), 0);
+}
+
+TEST_F(Sending, ReplyIsFiledUnderTheListEntry)
+{
+    qv_sim::sim_scale sim("127.0.0.3");
+    d.ip_address_list.push_back({"127.0.0.03", sim.port_text(), "abcdef", 1, ""});  // another spelling
+    EXPECT_EQ(d.send_command(false, d.command_frames.at(CommandType::upload_config_file), B({7})), 0);
+    EXPECT_EQ(d.results.at("127.0.0.03"), 0);
+    EXPECT_EQ(d.responses.count("127.0.0.03"), 1u);
+    // The 1B frame carries the password's character count, the TCP request its length.
+    ASSERT_EQ(sim.request_count(), 1u);
+    EXPECT_EQ(sim.requests()[0].raw, B({9, 0, 0, 0, 2, 7, 0x1B, 6, 0, 0, 0, 0, 7}));
+}
+
+TEST_F(Sending, ABadEntrySendsToNobody)
+{
+    qv_sim::sim_scale sim("127.0.0.2");
+    add_scale(d, sim, 1);
+    d.ip_address_list.push_back({"127.0.0.3", "no-such-svc", "1234", 1, ""});
+    EXPECT_EQ(d.send_command(true, D0), -1000);
+    EXPECT_TRUE(d.responses.empty());
+    // A password character outside the code table.
+    d.ip_address_list.back() = {"127.0.0.3", sim.port_text(),
+                                "ab\xE4\xB8\xAD"
+                                "c",
+                                1, ""};
+    device_test::log_capture log;
+    EXPECT_EQ(d.send_command(true, D0), -1000);
+    EXPECT_TRUE(log.contains("send_command err: map::at"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(sim.request_count(), 0u);
+}
+
+TEST_F(Sending, StopRequestTurnsEveryResultIntoMinus9)
+{
+    qv_sim::sim_scale a("127.0.0.2"), b("127.0.0.3");
+    qv_sim::fault slow;
+    slow.delay = std::chrono::milliseconds(400);
+    a.set_fault(slow);
+    add_scale(d, a, 1);
+    add_scale(d, b, 0);
+    std::thread stopper([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        d.stop_requested = true;
+    });
+    EXPECT_EQ(d.send_command(true, D0), -9);
+    stopper.join();
+    EXPECT_EQ(d.results.at("127.0.0.2"), -9);
+    EXPECT_EQ(d.results.at("127.0.0.3"), -9);
+}
+
+}  // namespace

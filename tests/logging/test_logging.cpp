@@ -1,0 +1,271 @@
+// Logger scenarios each run in a forked child (init_log works once per
+// process); the in-memory log stream is tested directly.
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <sstream>
+#include <thread>
+#include <tuple>
+
+#include <gtest/gtest.h>
+
+// GCC 12 at -O1 gives a false -Wmaybe-uninitialized inside <regex>.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <regex>
+
+#include "logging/logger.h"
+#include "logging/logger_test_seam.h"
+#include "logging/ring_buffer_stream.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t MiB = 1048576;
+
+struct TempDir {
+    std::string path;
+    TempDir()
+    {
+        char tmpl[] = "/tmp/qv_logging_XXXXXX";
+        path = ::mkdtemp(tmpl);
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+    std::string log() const { return path + "/.VeravAridir/log"; }
+};
+
+// Runs a scenario in a forked child, with the log folder under `home` (when
+// given) and std::cout (console sink, set-up lines) sent into `out`. gtest
+// prints through stdio, so failure messages show; the exit code carries them.
+void run_in_child(const std::string& home, const std::function<void(std::stringstream& out)>& scenario)
+{
+    std::cout.flush();
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (!home.empty()) qv_logging_internal::set_home_folder(home);
+        std::stringstream out;
+        std::streambuf* const saved = std::cout.rdbuf(out.rdbuf());
+        scenario(out);
+        std::cout.rdbuf(saved);
+        std::fflush(nullptr);
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "scenario failed in the child, status " << status;
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A file last written `age_seconds` ago.
+void write_file(const std::string& path, long age_seconds)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path) << "old\n";
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(age_seconds));
+}
+
+using Records = std::vector<std::pair<std::string, std::string>>;  // severity, message
+
+// "[" time stamp "][" severity "][0x" thread "]:" blanks message. File and
+// console: ISO-like stamp and two blanks; memory log: the date-time library's
+// default stamp and one blank.
+const std::string record_tail = R"(\]\[(trace|debug|info|warning|error)\]\[0x[0-9a-fA-F]+\]:)";
+const std::regex file_line(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6})" + record_tail + "  ([^ ].*)");
+const std::regex memory_line(R"(\[\d{4}-[A-Z][a-z]{2}-\d\d \d\d:\d\d:\d\d\.\d{6})" + record_tail + " ([^ ].*)");
+
+// With `skip_others`, lines of standard output that are not records (the
+// set-up lines) are passed over; otherwise every line must be a record.
+Records parse(const std::string& text, bool memory_form, bool skip_others = false)
+{
+    Records out;
+    std::istringstream in(text);
+    std::smatch m;
+    for (std::string line; std::getline(in, line);) {
+        if (std::regex_match(line, m, memory_form ? memory_line : file_line))
+            out.emplace_back(m[1], m[2]);
+        else if (!skip_others || line.rfind('[', 0) == 0)
+            ADD_FAILURE() << "not a log line: " << line;
+    }
+    return out;
+}
+
+TEST(Logger, LogFolderComesFromPasswordDatabase)
+{
+    run_in_child("", [](std::stringstream&) {
+        ::setenv("HOME", "/not-the-home-folder", 1);
+        const passwd* pw = ::getpwuid(::getuid());
+        const std::string home = (pw && pw->pw_dir && *pw->pw_dir) ? pw->pw_dir : "/var/lib/VeravAridir";
+        EXPECT_EQ(Logger::appdata_path(), home + "/.VeravAridir/log");
+    });
+}
+
+TEST(Logger, SilentBeforeInitThenFiltersFormatsAndOldLogs)
+{
+    TempDir home;
+    const std::string A = home.log();
+    const long day = 24 * 3600;
+    const std::tuple<std::string, long, bool> files[] = {
+        // name, age in seconds, kept
+        {A + "/pos_quorvix_driver_17.log", 7 * day + 1, false},
+        {A + "/pos_quorvix_driver_18.log", 6 * day, true},
+        {A + "/other.log", 30 * day, true},
+        {A + "/quorvix_driver_21.log", 30 * day, true},  // another prefix
+        {A + "/pos_quorvix_driver_sub/pos_quorvix_driver_19.log", 30 * day, true},  // never entered
+        {A + "/pos_old/pos_quorvix_driver_20_00.log", 8 * day, false},
+        {A + "/pos_old/pos_quorvix_driver_20_01.log", 7 * day - 60, true},
+    };
+    for (const auto& [name, age, kept] : files) write_file(name, age);
+
+    run_in_child(home.path, [&](std::stringstream& out) {
+        Logger::e("before init");  // no file, no console line, no memory log
+        EXPECT_EQ(Logger::get_log_file_name() + Logger::get_memory_log_data() + out.str(), "");
+        EXPECT_EQ(std::distance(fs::recursive_directory_iterator(home.path), {}), 11)
+            << "only the old logs and folders";
+        Logger::init_log("pos_");
+        Logger::d("debug-0");
+        Logger::i("info-0");
+        Logger::init_log("other_");  // ignored
+        const std::tuple<int, void (*)(std::string), const char*> writes[] = {
+            // filter, writer, message
+            {0, Logger::t, "trace-1"},      {0, Logger::d, "debug-1"}, {4, Logger::w, "warning-4"},
+            {4, Logger::e, "error-4"},      {5, Logger::e, "error-5"}, {-3, Logger::t, "trace-neg"},
+            {-3, Logger::w, "Привет, весы"}};
+        for (const auto& [filter, write, message] : writes) {
+            Logger::set_filter(filter);
+            write(message);
+        }
+        const std::string name = "pos_quorvix_driver_" + std::to_string(::getpid()) + ".log";
+        EXPECT_EQ(Logger::get_log_file_name(), name);
+        const Records expected = {{"info", "info-0"},   {"trace", "trace-1"},   {"debug", "debug-1"},
+                                  {"error", "error-4"}, {"trace", "trace-neg"}, {"warning", "Привет, весы"}};
+        EXPECT_EQ(parse(read_file(A + "/" + name), false), expected);
+        EXPECT_EQ(parse(Logger::get_memory_log_data(), true), expected);
+        const std::string console = out.str();
+        EXPECT_EQ(parse(console, false, true), expected);
+        EXPECT_EQ(console.find("path to log file: " + A + "\n"), 0u) << console;
+        for (const char* gone : {"pos_quorvix_driver_17.log", "pos_quorvix_driver_20_00.log"})
+            EXPECT_NE(console.find(std::string("Удаляю старый лог: ") + gone + "\n"), std::string::npos);
+        for (const auto& [file, age, kept] : files) EXPECT_EQ(fs::exists(file), kept) << file;
+    });
+}
+
+TEST(Logger, UnwritableLogFolderNeverBreaksACaller)
+{
+    TempDir tmp;
+    write_file(tmp.path + "/home", 0);  // a file where the home folder should be
+    run_in_child(tmp.path + "/home", [&](std::stringstream& out) {
+        EXPECT_NO_THROW(Logger::init_log("pos_"));
+        EXPECT_NO_THROW(Logger::i("still logging"));
+        std::thread([] { Logger::e("from a thread"); }).join();
+        const Records expected = {{"info", "still logging"}, {"error", "from a thread"}};
+        EXPECT_EQ(parse(Logger::get_memory_log_data(), true), expected);
+        EXPECT_EQ(parse(out.str(), false, true), expected);
+    });
+}
+
+TEST(Logger, RotatesBySizeAndKeepsFiveOldFiles)
+{
+    TempDir home;
+    const std::string old = home.log() + "/pos_old/pos_quorvix_driver_";
+    // Left by an earlier process, oldest first; all younger than 7 days.
+    for (int k = 0; k < 5; ++k) write_file(old + "1_0" + std::to_string(k) + ".log", (5 - k) * 3600L);
+    run_in_child(home.path, [&](std::stringstream&) {
+        Logger::init_log("pos_");
+        for (int k = 0; k < 176; ++k)  // 11 MiB: one size rotation, and the memory log trimmed
+            Logger::i(std::string(64 * 1024, 'x'));
+        const std::string pid = std::to_string(::getpid());
+        EXPECT_TRUE(fs::exists(old + pid + "_00.log"));
+        EXPECT_FALSE(fs::exists(old + "1_00.log")) << "the oldest file should go";
+        EXPECT_EQ(std::distance(fs::directory_iterator(home.log() + "/pos_old"), fs::directory_iterator()), 5);
+        const std::string memory = Logger::get_memory_log_data();
+        EXPECT_LE(memory.size(), RingBufferStream::max_size);
+        EXPECT_GT(memory.size(), 9 * MiB);
+        EXPECT_TRUE(memory.front() == '[' && memory.back() == '\n');
+    });
+}
+
+TEST(Logger, MemoryLogReadWhileTwoThreadsWrite)
+{
+    TempDir home;
+    run_in_child(home.path, [&](std::stringstream&) {
+        Logger::init_log("");
+        constexpr int per_writer = 1000;
+        std::atomic<int> running{2};
+        auto writer = [&](const std::string& name) {
+            for (int k = 0; k < per_writer; ++k) Logger::i(name + std::to_string(k));
+            --running;
+        };
+        std::thread a(writer, "writer-a-"), b(writer, "writer-b-");
+        for (int reads = 0; running > 0 || reads == 0; ++reads) {
+            const std::string copy = Logger::get_memory_log_data();
+            EXPECT_TRUE(copy.empty() || copy.back() == '\n');  // whole records only
+            if (reads % 50 == 0) parse(copy, true);
+        }
+        a.join();
+        b.join();
+        EXPECT_EQ(parse(Logger::get_memory_log_data(), true).size(), 2u * per_writer);
+    });
+}
+
+// ---- the in-memory log stream on its own ----
+
+TEST(RingBufferStream, TrimsWholeMebibytesAboveTheBoundAndKeepsAppending)
+{
+    const std::pair<std::size_t, std::size_t> cases[] = {// written, kept
+                                                         {10485760, 10485760},
+                                                         {10485761, 9437185},
+                                                         {12 * MiB + 1, 9 * MiB + 1},
+                                                         {100, 100}};
+    for (const auto& [written, kept] : cases) {
+        RingBufferStream s;
+        s << std::string(written, 'a');
+        EXPECT_EQ(s.size(), kept) << written;
+        s << "tail";  // after a trim too, a write goes after the kept text
+        const std::string text = s.str();
+        EXPECT_EQ(text.size(), kept + 4 > RingBufferStream::max_size ? kept + 4 - MiB : kept + 4) << written;
+        EXPECT_EQ(text.substr(text.size() - 5), "atail") << written;
+    }
+}
+
+TEST(RingBufferStream, StaysBoundedWithoutFlushAndCutsAtLineEnds)
+{
+    RingBufferStream s;
+    const std::string line = "[record] Удаляю старый лог: pos_quorvix_driver_17.log and some padding text\n";
+    std::size_t most = 0;
+    for (std::size_t written = 0; written < 25 * MiB; written += line.size()) {
+        s << line;
+        most = std::max(most, s.size());
+    }
+    EXPECT_LE(most, RingBufferStream::max_size);
+    const std::string text = s.str();
+    EXPECT_EQ(text.substr(0, line.size()), line);
+    EXPECT_EQ(text.size() % line.size(), 0u);
+
+    // With no line end to cut at, the cut still never splits a UTF-8 character.
+    RingBufferStream u;
+    std::string letters = "x";  // puts every 2-byte character off the 1 MiB boundary
+    while (letters.size() <= RingBufferStream::max_size) letters += "я";
+    u << letters;
+    EXPECT_EQ(u.size(), letters.size() - MiB - 1);
+    EXPECT_EQ(u.str().substr(0, 2), "я");
+}
+
+}  // namespace
