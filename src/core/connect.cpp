@@ -18,7 +18,7 @@
 
 int device::add_ip_to_list()
 {
-    if (!parameters_validation({ParamType::Ip, ParamType::Port, ParamType::AdminPassword}, input_params)) return -7;
+    if (!parameters_validation({ParamType::Ip, ParamType::Port, ParamType::AdminPassword}, input_params)) return rc(ErrorType::RequiredParameterMissing);
 
     std::wstring ip;
     std::wstring port;
@@ -42,7 +42,7 @@ int device::add_ip_to_list()
     {
         auto lock = lock_state();
         for (const scale_connect_data& scale : ip_address_list)
-            if (scale.ip == entry.ip) return -109;
+            if (scale.ip == entry.ip) return rc(ErrorType::IpAlreadyInList);
         ip_address_list.push_back(std::move(entry));
         size = ip_address_list.size();
     }
@@ -92,7 +92,7 @@ int device::connect()
                 if (scale.protocol != 1) {
                     Logger::e("UDP not support permanent connection!");
                     results[scale.ip] = -1;
-                    return -1;
+                    return rc(ErrorType::NoConnection);
                 }
                 auto context = std::make_shared<boost::asio::io_context>();
                 auto client =
@@ -122,10 +122,10 @@ int device::connect()
         return 0;
     } catch (const std::exception& e) {
         Logger::e(std::string("'connect' error: ") + e.what());
-        return -1000;
+        return rc(ErrorType::UnexpectedDriverError);
     } catch (...) {
         Logger::e("'connect' error");
-        return -1000;
+        return rc(ErrorType::UnexpectedDriverError);
     }
 }
 

@@ -86,7 +86,7 @@ int device::execute_command(int command)
         if (busy.load()) {
             // Another command owns the device and its maps.
             if (command != static_cast<int>(CommandType::stop_command))
-                return static_cast<int>(ErrorType::PreviousCommandRunning);
+                return rc(ErrorType::PreviousCommandRunning);
             stop_requested.store(true);
             stop_for_other = true;
         } else {
@@ -95,12 +95,12 @@ int device::execute_command(int command)
     }
     if (stop_for_other) return stop_running_command();
 
-    int result = static_cast<int>(ErrorType::UnexpectedDriverError);
+    int result = rc(ErrorType::UnexpectedDriverError);
     try {
         output_params.clear();
         result = do_command(command);
     } catch (...) {
-        result = static_cast<int>(ErrorType::UnexpectedDriverError);
+        result = rc(ErrorType::UnexpectedDriverError);
     }
     if (!keeps_input_params(command)) input_params.clear();
     std::lock_guard<std::mutex> gate(command_gate);
@@ -120,19 +120,19 @@ int device::do_command(int command)
         if (flag == broadcast_validation_.end()) {
             Logger::e("command not found in broadcast_validation_");
             Logger::i(separator);
-            return static_cast<int>(ErrorType::UnknownCommand);
+            return rc(ErrorType::UnknownCommand);
         }
 
         if (!keeps_results(command)) results.clear();
 
         int result;
         if (!flag->second && ip_address_list.size() > 1) {
-            result = static_cast<int>(ErrorType::NotForGroupMode);
+            result = rc(ErrorType::NotForGroupMode);
         } else {
             const auto& methods = registered_commands();
             const auto method = methods.find(static_cast<CommandType>(command));
             result =
-                method == methods.end() ? static_cast<int>(ErrorType::UnknownCommand) : (this->*(method->second))();
+                method == methods.end() ? rc(ErrorType::UnknownCommand) : (this->*(method->second))();
             if (!keeps_input_params(command)) input_params.clear();
         }
 
@@ -145,7 +145,7 @@ int device::do_command(int command)
             Logger::i(separator);
         } catch (...) {
         }
-        return static_cast<int>(ErrorType::UnexpectedDriverError);
+        return rc(ErrorType::UnexpectedDriverError);
     }
 }
 
@@ -170,7 +170,7 @@ int device::stop_running_command()
         Logger::i(separator);
         return result;
     } catch (...) {
-        return static_cast<int>(ErrorType::UnexpectedDriverError);
+        return rc(ErrorType::UnexpectedDriverError);
     }
 }
 

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int unexpected = -1000;
+constexpr int unexpected = rc(ErrorType::UnexpectedDriverError);
 
 device* registered(void* handle)
 {

@@ -34,7 +34,7 @@ int library::get_device_position(void* handle)
 {
     for (std::size_t i = 0; i < devices.size(); ++i)
         if (devices[i].get() == handle) return static_cast<int>(i);
-    return -1;
+    return -1;  // not a result code: no such position
 }
 
 void library::remove(std::vector<std::unique_ptr<device>>& list, int index)
@@ -44,7 +44,7 @@ void library::remove(std::vector<std::unique_ptr<device>>& list, int index)
 
 int library::create_device(void** handle)
 {
-    if (handle == nullptr) return -1000;
+    if (handle == nullptr) return rc(ErrorType::UnexpectedDriverError);
     std::lock_guard<std::mutex> lock(mutex);
     try {
         // Built before it is registered: a failure leaves the registry as it was.
@@ -54,7 +54,7 @@ int library::create_device(void** handle)
         // The host gets a result code rather than an exception across the
         // library's C interface.
         Logger::e(std::string("create error: ") + e.what());
-        return -1000;
+        return rc(ErrorType::UnexpectedDriverError);
     }
     *handle = devices.back().get();
     std::cout << "library.create_device() handle:" << *handle << std::endl;

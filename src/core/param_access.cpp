@@ -109,17 +109,17 @@ int read_param(device& d, ParamType p, param_map& map, Out& out, bool log, DataT
                Show show)
 {
     try {
-        if (!d.checkParamInMap(p, map, kind, log)) return static_cast<int>(ErrorType::RequiredParameterMissing);
+        if (!d.checkParamInMap(p, map, kind, log)) return rc(ErrorType::RequiredParameterMissing);
         const std::string description = d.get_param_info_for_log(p, kind);
         const DataType stored = d.checkParamDataType(p, map);
         if (stored != kind) {
             if (log) logging_wrong_type(description, stored);
-            return static_cast<int>(ErrorType::WrongParameterType);
+            return rc(ErrorType::WrongParameterType);
         }
         const auto* value = dynamic_cast<const Value*>(map.at(p).get());
         if (value == nullptr) {
             Logger::e(std::string(function) + " error: dynamic_cast failed");
-            return static_cast<int>(ErrorType::WrongParameterType);
+            return rc(ErrorType::WrongParameterType);
         }
         out = value->value;
         if (log)
@@ -128,7 +128,7 @@ int read_param(device& d, ParamType p, param_map& map, Out& out, bool log, DataT
     } catch (const std::exception& e) {
         Logger::e(std::string(function) + " error for param_type " + std::to_string(static_cast<int>(p)) + ": " +
                   e.what());
-        return static_cast<int>(ErrorType::UnexpectedDriverError);
+        return rc(ErrorType::UnexpectedDriverError);
     }
 }
 
@@ -177,7 +177,7 @@ int device::set_int_param(ParamType p, param_map& map, int value, bool log)
         return 0;
     } catch (const std::exception& e) {
         Logger::e("set_int_param error for param_type " + std::to_string(static_cast<int>(p)) + ": " + e.what());
-        return static_cast<int>(ErrorType::UnexpectedDriverError);
+        return rc(ErrorType::UnexpectedDriverError);
     }
 }
 
@@ -192,7 +192,7 @@ int device::set_string_param(ParamType p, param_map& map, const std::wstring& va
         return 0;
     } catch (const std::exception& e) {
         Logger::e(std::string("set_string_param error: ") + e.what());
-        return static_cast<int>(ErrorType::UnexpectedDriverError);
+        return rc(ErrorType::UnexpectedDriverError);
     }
 }
 
@@ -240,7 +240,7 @@ int device::set_bytes_array_param(ParamType p, param_map& map, const std::vector
         return 0;
     } catch (const std::exception& e) {
         Logger::e(std::string("set_bytes_array_param error: ") + e.what());
-        return static_cast<int>(ErrorType::UnexpectedDriverError);
+        return rc(ErrorType::UnexpectedDriverError);
     }
 }
 

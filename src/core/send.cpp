@@ -84,14 +84,14 @@ bytes device::build_request_frame(bool with_password, bool password_with_count, 
 
 int device::response_validation(std::vector<std::byte> reply)
 {
-    if (reply.empty()) return -1;
-    if (reply.size() < 4) return -101;
-    if (reply[0] != stx) return -102;
-    if (reply[1] != escape && reply[1] != static_cast<std::byte>((reply.size() - 2) & 0xFF)) return -103;
+    if (reply.empty()) return rc(ErrorType::NoConnection);
+    if (reply.size() < 4) return rc(ErrorType::InvalidResponseLength);
+    if (reply[0] != stx) return rc(ErrorType::ResponseWithoutStx);
+    if (reply[1] != escape && reply[1] != static_cast<std::byte>((reply.size() - 2) & 0xFF)) return rc(ErrorType::ResponseSizeMismatch);
     if (reply[2] == escape) {
         // A two-byte command puts its result at offset 4, which a 4-byte
         // reply does not have: treat it as too short rather than read past it.
-        if (reply.size() < 5) return -101;
+        if (reply.size() < 5) return rc(ErrorType::InvalidResponseLength);
         return std::to_integer<int>(reply[4]);
     }
     return std::to_integer<int>(reply[3]);

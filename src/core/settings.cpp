@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr int invalid_parameter_value = static_cast<int>(ErrorType::InvalidParameterValue);
+constexpr int invalid_parameter_value = rc(ErrorType::InvalidParameterValue);
 
 // The text object of a language code, compared exactly (case and length);
 // empty for any other code.
@@ -144,7 +144,7 @@ int device::change_locale(const std::wstring& name)
         return 0;
     } catch (const std::exception& e) {
         Logger::e(std::string("change_locale err: ") + e.what());
-        return static_cast<int>(ErrorType::UnexpectedDriverError);
+        return rc(ErrorType::UnexpectedDriverError);
     }
 }
 
