@@ -18,7 +18,8 @@
 
 int device::add_ip_to_list()
 {
-    if (!parameters_validation({ParamType::Ip, ParamType::Port, ParamType::AdminPassword}, input_params)) return rc(ErrorType::RequiredParameterMissing);
+    if (!parameters_validation({ParamType::Ip, ParamType::Port, ParamType::AdminPassword}, input_params))
+        return rc(ErrorType::RequiredParameterMissing);
 
     std::wstring ip;
     std::wstring port;

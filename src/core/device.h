@@ -34,6 +34,12 @@ class errors_text;
 class permanent_tcp_client;
 class WeightInterface;
 
+// The bytes of a request frame that hold a password: never logged in clear.
+struct secret_span {
+    std::size_t offset = 0;
+    std::size_t length = 0;
+};
+
 // One scale of the device's scale list.
 struct scale_connect_data {
     std::string ip;  // IPv4 address text; key of responses, results and the kept-open maps
@@ -334,8 +340,10 @@ private:
     // The steps of send_command (send.cpp), in the order it takes them.
     bool is_upload_status_request(const std::vector<std::byte>& frame, const std::vector<std::byte>& data) const;
     bool skipped_by_last_result(const std::string& ip) const;
+    secret_span password_span(bool with_password, bool password_with_count, const std::vector<std::byte>& frame) const;
     void exchange_kept_open(const scale_connect_data& scale, const std::vector<std::byte>& request,
-                            const std::function<void(std::vector<std::byte>, std::string)>& callback);
+                            const std::function<void(std::vector<std::byte>, std::string)>& callback,
+                            const secret_span& secret);
     int fold_results(bool status_request);
     int total_after_stop(int total);
 

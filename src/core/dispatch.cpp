@@ -2,31 +2,29 @@
 // the per-scale results, the call of the registered method, the result line,
 // and the stop command.
 //
-//
 // Command contract (execute_command / do_command)
 // ------------------------------------------------
 // The exported execute_command(handle, command) calls
 // `device::execute_command(command)`, which alone acquires and releases
 // `busy`:
-//   1. under `command_gate` it acquires `busy`. When another command
-//      already holds it: the stop command (127) sets `stop_requested` (still
-//      under the gate) and goes to `stop_running_command()`, which writes the
-//      stop command's lines and touches neither map nor `results` nor `busy`;
-//      any other command returns -2 at once, with nothing logged and nothing
-//      changed;
-//   2. having acquired it: empties the output map and calls
+//   1. the stop command (127) never acquires the device: under
+//      `command_gate` it sets `stop_requested` when a command runs (and
+//      nothing when none runs), then `stop_running_command()` writes its
+//      lines; it touches neither map nor `results` nor `busy`;
+//   2. any other command acquires `busy` under the gate, or returns -2 at
+//      once, with nothing logged and nothing changed, when another command
+//      holds it;
+//   3. having acquired it: empties the output map and calls
 //      `do_command(command)`;
-//   3. afterwards empties the input map unless the command is on the
+//   4. afterwards empties the input map unless the command is on the
 //      keep-list (25, 30, 82, 89, 100, 120), then, under the gate, clears
 //      `stop_requested` and releases `busy` (also when do_command ends by an
 //      exception) and returns do_command's result.
 // So `do_command(command)` runs with `busy` held for its command and never
-// changes `busy` itself: it never sees a command to refuse with -2, and the
-// input map is emptied before another command can get in. It logs the
-// dispatcher's lines, runs the group check, empties `results` (except for 81
-// and 82), calls the command's method; the stop command on an idle device
-// takes this ordinary path. Sends and polling loops end with -9 when they
-// find `stop_requested` set.
+// changes `busy` itself. It logs the dispatcher's lines, runs the group
+// check, empties `results` (except for 81 and 82) and calls the command's
+// method. Sends and polling loops end with -9 when they find
+// `stop_requested` set.
 
 #include <exception>
 #include <map>
@@ -76,24 +74,26 @@ bool device::keeps_input_params(int command)
 
 int device::execute_command(int command)
 {
-    bool stop_for_other = false;
+    if (command == static_cast<int>(CommandType::stop_command)) {
+        // The stop only ever raises the request of a running command. It
+        // never takes the device, so it cannot empty the maps or results
+        // that a command just filled for its host thread, and a stop that
+        // finds the device idle leaves nothing for the next command.
+        {
+            std::lock_guard<std::mutex> gate(command_gate);
+            if (busy.load()) stop_requested.store(true);
+        }
+        return stop_running_command();
+    }
     {
         // Acquiring the device, raising a stop request and releasing the
         // device each happen whole under the gate, so a stop always reaches
         // the command that holds the device at that moment: never one that
         // has already ended, never lost to one that is just starting.
         std::lock_guard<std::mutex> gate(command_gate);
-        if (busy.load()) {
-            // Another command owns the device and its maps.
-            if (command != static_cast<int>(CommandType::stop_command))
-                return rc(ErrorType::PreviousCommandRunning);
-            stop_requested.store(true);
-            stop_for_other = true;
-        } else {
-            busy.store(true);
-        }
+        if (busy.load()) return rc(ErrorType::PreviousCommandRunning);
+        busy.store(true);
     }
-    if (stop_for_other) return stop_running_command();
 
     int result = rc(ErrorType::UnexpectedDriverError);
     try {
@@ -131,8 +131,7 @@ int device::do_command(int command)
         } else {
             const auto& methods = registered_commands();
             const auto method = methods.find(static_cast<CommandType>(command));
-            result =
-                method == methods.end() ? rc(ErrorType::UnknownCommand) : (this->*(method->second))();
+            result = method == methods.end() ? rc(ErrorType::UnknownCommand) : (this->*(method->second))();
             if (!keeps_input_params(command)) input_params.clear();
         }
 
@@ -157,11 +156,11 @@ int device::stop_command()
 
 int device::stop_running_command()
 {
-    // Runs on a second thread while another command owns the device, after
-    // execute_command has raised the stop request under its gate; `busy`
-    // stays with the running command until that command really ends (a
-    // command arriving meanwhile still gets -2). The maps and `results`
-    // belong to the running command, so only the lines are written here.
+    // Runs on whichever thread sent the stop, after execute_command has
+    // raised the request of a running command (if any) under its gate;
+    // `busy` stays with the running command until that command really ends
+    // (a command arriving meanwhile still gets -2). The maps and `results`
+    // belong to the commands, so only the lines are written here.
     try {
         Logger::i(separator);
         Logger::i("do_command " + std::to_string(static_cast<int>(CommandType::stop_command)));

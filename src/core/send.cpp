@@ -47,6 +47,8 @@ bool frame_is(const std::map<CommandType, bytes>& table, CommandType type, const
     return it != table.end() && it->second == frame;
 }
 
+constexpr std::size_t tcp_count_size = 4;
+
 bytes tcp_request(const bytes& frame)
 {
     bytes request = device_utils::convert_to_bytes_le_32(static_cast<std::uint32_t>(frame.size()));
@@ -87,7 +89,8 @@ int device::response_validation(std::vector<std::byte> reply)
     if (reply.empty()) return rc(ErrorType::NoConnection);
     if (reply.size() < 4) return rc(ErrorType::InvalidResponseLength);
     if (reply[0] != stx) return rc(ErrorType::ResponseWithoutStx);
-    if (reply[1] != escape && reply[1] != static_cast<std::byte>((reply.size() - 2) & 0xFF)) return rc(ErrorType::ResponseSizeMismatch);
+    if (reply[1] != escape && reply[1] != static_cast<std::byte>((reply.size() - 2) & 0xFF))
+        return rc(ErrorType::ResponseSizeMismatch);
     if (reply[2] == escape) {
         // A two-byte command puts its result at offset 4, which a 4-byte
         // reply does not have: treat it as too short rather than read past it.
@@ -111,14 +114,17 @@ namespace {
 class one_shot_exchange {
 public:
     void add(const scale_connect_data& scale, int& timeout_seconds, const bytes& request,
-             const response_callback& callback)
+             const response_callback& callback, const secret_span& secret)
     {
-        if (scale.protocol == 0)
+        if (scale.protocol == 0) {
             udp_.push_back(
                 std::make_unique<udp_client>(context_, scale.ip, scale.port, timeout_seconds, request, callback, true));
-        else if (scale.protocol == 1)
+            udp_.back()->hide_in_log(secret.offset, secret.length);
+        } else if (scale.protocol == 1) {
             tcp_.push_back(std::make_unique<tcp_client>(context_, scale.ip, scale.port, timeout_seconds,
                                                         tcp_request(request), callback, true));
+            tcp_.back()->hide_in_log(tcp_count_size + secret.offset, secret.length);
+        }
     }
     void run() { context_.run(); }
 
@@ -139,6 +145,7 @@ int device::send_command(bool with_password, const bytes& frame, const bytes& da
         responses.clear();
         const bool password_with_count = frame_is(command_frames, CommandType::upload_config_file, frame) ||
                                          frame_is(command_frames, CommandType::download_config_file, frame);
+        const secret_span secret = password_span(with_password, password_with_count, frame);
         std::optional<one_shot_exchange> one_shot;
         if (!permanent_connection) one_shot.emplace();
 
@@ -152,9 +159,9 @@ int device::send_command(bool with_password, const bytes& frame, const bytes& da
             const std::string ip = scale.ip;
             const response_callback callback = [this, ip](bytes body, std::string) { responses[ip] = std::move(body); };
             if (one_shot)
-                one_shot->add(scale, timeout_seconds, request, callback);
+                one_shot->add(scale, timeout_seconds, request, callback, secret);
             else
-                exchange_kept_open(scale, request, callback);
+                exchange_kept_open(scale, request, callback, secret);
         }
         if (one_shot) one_shot->run();
 
@@ -188,8 +195,21 @@ bool device::skipped_by_last_result(const std::string& ip) const
     return true;
 }
 
+secret_span device::password_span(bool with_password, bool password_with_count, const bytes& frame) const
+{
+    // 02, the length byte and the opcode come first; the count form puts the
+    // password's length in front of it.
+    secret_span span;
+    if (!with_password && !password_with_count) return span;
+    span.offset = 2 + frame.size() + (with_password ? 0 : 1);
+    span.length = 4;
+    // The password change carries the new password right behind the old.
+    if (with_password && frame_is(command_frames, CommandType::edit_password, frame)) span.length += 4;
+    return span;
+}
+
 void device::exchange_kept_open(const scale_connect_data& scale, const bytes& request,
-                                const response_callback& callback)
+                                const response_callback& callback, const secret_span& secret)
 {
     if (scale.protocol != 1) return;
     const auto found_client = permanent_clients.find(scale.ip);
@@ -201,6 +221,7 @@ void device::exchange_kept_open(const scale_connect_data& scale, const bytes& re
     // The live-weight thread shares the first scale's link: one exchange at
     // a time, from the choice of operation to run()'s end.
     auto exchange = client->lock_exchange();
+    client->hide_in_log(tcp_count_size + secret.offset, secret.length);
     link_context->restart();
     Logger::i("io_service reset, starting run() for " + scale.ip);
     if (client->is_open())

@@ -24,6 +24,16 @@ std::string traffic_line(const char* stage, const std::string& ip, std::size_t n
     return stage + ip + ": (" + std::to_string(n) + " bytes) " + device_utils::hex_dump(data, dump_limit);
 }
 
+// The request's dump with the hidden span shown as "** ".
+std::string request_line(const std::string& ip, std::size_t n, const std::vector<std::byte>& data,
+                         std::size_t hidden_offset, std::size_t hidden_length)
+{
+    std::string dump = device_utils::hex_dump(data, dump_limit);
+    for (std::size_t k = hidden_offset; k < hidden_offset + hidden_length && 3 * k + 2 <= dump.size(); ++k)
+        dump.replace(3 * k, 2, "**");
+    return "REQUEST FOR " + ip + ": (" + std::to_string(n) + " bytes) " + dump;
+}
+
 std::string step_error_line(const char* stage, const std::string& ip, const char* step,
                             const boost::system::error_code& ec)
 {
@@ -93,7 +103,7 @@ bool link_base<Protocol>::sent(const error_code& ec, std::size_t n, const std::v
         close_link();
         return false;
     }
-    if (log_traffic) Logger::i(traffic_line("REQUEST FOR ", ip(), n, request));
+    if (log_traffic) Logger::i(request_line(ip(), n, request, hidden_offset, hidden_length));
     return true;
 }
 

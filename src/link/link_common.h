@@ -34,6 +34,15 @@ std::string error_text(const boost::system::error_code& ec);
 // A client derives from it privately and keeps only its own steps.
 template <class Protocol>
 class link_base {
+public:
+    // Bytes of the next request dumps that the log shows as "** " (the
+    // password part of a request): from `offset`, `length` bytes.
+    void hide_in_log(std::size_t offset, std::size_t length)
+    {
+        hidden_offset = offset;
+        hidden_length = length;
+    }
+
 protected:
     using error_code = boost::system::error_code;
 
@@ -76,6 +85,8 @@ protected:
     bool log_traffic;
 
 private:
+    std::size_t hidden_offset = 0;
+    std::size_t hidden_length = 0;
     int timeout_seconds;
     bool waiting = false;
     unsigned wait_id = 0;

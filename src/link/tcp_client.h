@@ -15,6 +15,7 @@
 
 class tcp_client final : private link_detail::link_base<boost::asio::ip::tcp> {
 public:
+    using link_detail::link_base<boost::asio::ip::tcp>::hide_in_log;
     // `request` is sent unchanged (the caller puts the 4-byte count in front);
     // throws boost::system::system_error ("resolve") when resolution fails.
     tcp_client(boost::asio::io_context& context, const std::string& host, const std::string& port, int& timeout_seconds,

@@ -14,6 +14,7 @@
 
 class udp_client final : private link_detail::link_base<boost::asio::ip::udp> {
 public:
+    using link_detail::link_base<boost::asio::ip::udp>::hide_in_log;
     // `request` is the bare frame (no count); throws
     // boost::system::system_error ("resolve") when resolution fails.
     udp_client(boost::asio::io_context& context, const std::string& host, const std::string& port, int& timeout_seconds,

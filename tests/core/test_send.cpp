@@ -3,6 +3,9 @@
 #include <chrono>
 #include <thread>
 
+#include <boost/asio/io_context.hpp>
+
+#include "link/permanent_tcp_client.h"
 #include "send_test_util.h"
 
 using namespace send_test;
@@ -151,6 +154,48 @@ TEST_F(Sending, StopRequestTurnsEveryResultIntoMinus9)
     stopper.join();
     EXPECT_EQ(d.results.at("127.0.0.2"), -9);
     EXPECT_EQ(d.results.at("127.0.0.3"), -9);
+}
+
+}  // namespace
+
+namespace {
+
+// The request lines show the password bytes (and the new password of the
+// password change) as "**", every other byte as it was sent.
+TEST(Send, PasswordsNeverReachTheTrafficLines)
+{
+    const struct {
+        int protocol;
+        bool permanent;
+        bool with_password;
+        bytes frame;
+        bytes data;
+        std::string line;
+    } table[] = {
+        {1, false, true, D0, {}, "REQUEST FOR 127.0.0.2: (11 bytes) 07 00 00 00 02 05 D0 ** ** ** ** "},
+        {0, false, true, D0, B({0x55}), "REQUEST FOR 127.0.0.2: (8 bytes) 02 06 D0 ** ** ** ** 55 "},
+        {1, true, true, D0, {}, "REQUEST FOR 127.0.0.2: (11 bytes) 07 00 00 00 02 05 D0 ** ** ** ** "},
+        {0, false, true, B({0x16}), B({0x35, 0x36, 0x37, 0x38, 0x55}),
+         "REQUEST FOR 127.0.0.2: (12 bytes) 02 0A 16 ** ** ** ** ** ** ** ** 55 "},
+        {0, false, false, B({0x1C}), {}, "REQUEST FOR 127.0.0.2: (8 bytes) 02 06 1C 04 ** ** ** ** "},
+        {0, false, false, D0, B({0x31}), "REQUEST FOR 127.0.0.2: (4 bytes) 02 02 D0 31 "},
+    };
+    for (const auto& c : table) {
+        qv_sim::sim_scale sim("127.0.0.2");
+        device d;
+        d.timeout_seconds = 1;
+        add_scale(d, sim, c.protocol);
+        if (c.permanent) {
+            d.permanent_connection = true;
+            auto context = std::make_shared<boost::asio::io_context>();
+            d.io_contexts[sim.ip()] = context;
+            d.permanent_clients[sim.ip()] =
+                std::make_shared<permanent_tcp_client>(*context, sim.ip(), sim.port_text(), d.timeout_seconds, true);
+        }
+        device_test::log_capture log;
+        d.send_command(c.with_password, c.frame, c.data);
+        EXPECT_TRUE(log.contains(c.line)) << c.line;
+    }
 }
 
 }  // namespace
