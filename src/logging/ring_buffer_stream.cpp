@@ -6,49 +6,43 @@ RingBufferStream::RingBufferStream() : std::ostream(nullptr)
     init(&buffer_);
 }
 
-int RingBufferStream::RingBuffer::sync()
-{
-    trim();
-    return 0;
-}
-
 std::streamsize RingBufferStream::RingBuffer::xsputn(const char* s, std::streamsize n)
 {
-    const std::streamsize written = std::stringbuf::xsputn(s, n);
+    if (n <= 0) return 0;
+    text_.append(s, static_cast<std::size_t>(n));
     trim();
-    return written;
+    return n;
 }
 
 RingBufferStream::RingBuffer::int_type RingBufferStream::RingBuffer::overflow(int_type c)
 {
-    const int_type result = std::stringbuf::overflow(c);
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    text_.push_back(traits_type::to_char_type(c));
     trim();
-    return result;
+    return c;
 }
 
 void RingBufferStream::RingBuffer::trim()
 {
-    const std::size_t n = size();
+    const std::size_t n = text_.size();
     if (n <= max_size) return;
     // Drop whole mebibytes from the front until at most max_size is left, in
-    // one copy rather than one per mebibyte.
+    // one move rather than one per mebibyte.
     const std::size_t steps = (n - max_size + trim_step - 1) / trim_step;
-    std::size_t cut = steps * trim_step;
-    if (cut > n) cut = n;
-    std::string text = str();
-    // Move the cut on to the next line end so that the kept text starts with
-    // a whole record; with no line end left, at least never start inside a
-    // UTF-8 character.
-    if (cut > 0 && cut < text.size() && text[cut - 1] != '\n') {
-        const std::size_t eol = text.find('\n', cut);
-        if (eol != std::string::npos) {
+    std::size_t cut = steps * trim_step < n ? steps * trim_step : n;
+    // The kept text should start with a whole record: move the cut on to the
+    // end of the line it falls in, unless that line runs on for more than
+    // another mebibyte (one huge record): then cut inside it, but never
+    // inside a UTF-8 character.
+    if (cut < n && text_[cut - 1] != '\n') {
+        const std::size_t eol = text_.find('\n', cut);
+        if (eol != std::string::npos && eol - cut < trim_step) {
             cut = eol + 1;
         } else {
-            while (cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) ++cut;
+            while (cut < n && (static_cast<unsigned char>(text_[cut]) & 0xC0) == 0x80) ++cut;
         }
     }
-    text.erase(0, cut);
-    str(text);
+    text_.erase(0, cut);
 }
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <new>
 #include <ostream>
-#include <sstream>
+#include <streambuf>
 #include <string>
 
 class RingBufferStream : public std::ostream {
@@ -13,24 +13,22 @@ public:
     static constexpr std::size_t max_size = 10485760;  // 10 MiB
     static constexpr std::size_t trim_step = 1048576;  // 1 MiB
 
-    class RingBuffer : public std::stringbuf {
+    // No put area: every character and every block goes through overflow or
+    // xsputn, so the bound is checked on each write, the line end that a
+    // log record ends with included.
+    class RingBuffer : public std::streambuf {
     public:
-        // Opened with `ate` so that replacing the text after a trim leaves the
-        // put position at its end and later writes keep appending.
-        RingBuffer() : std::stringbuf(std::ios::in | std::ios::out | std::ios::ate) {}
-        ~RingBuffer() override = default;
-
-        // Bytes held; cheap (no copy of the text).
-        std::size_t size() const { return static_cast<std::size_t>(pptr() - pbase()); }
+        std::size_t size() const { return text_.size(); }
+        const std::string& text() const { return text_; }
 
     protected:
-        int sync() override;
-        // Writes trim as well, so the bound holds even when nobody flushes.
+        int sync() override { return 0; }
         std::streamsize xsputn(const char* s, std::streamsize n) override;
         int_type overflow(int_type c) override;
 
     private:
         void trim();
+        std::string text_;
     };
 
     RingBufferStream();
@@ -38,7 +36,7 @@ public:
 
     // A copy of the whole text held, oldest first. Callers that share the
     // stream between threads hold their own lock around writes and this call.
-    std::string str() const { return buffer_.str(); }
+    std::string str() const { return buffer_.text(); }
     std::size_t size() const { return buffer_.size(); }
 
 private:

@@ -269,3 +269,24 @@ TEST(RingBufferStream, StaysBoundedWithoutFlushAndCutsAtLineEnds)
 }
 
 }  // namespace
+
+namespace {
+
+// Every write is checked, the single line end behind a record included, and
+// a record of several MiB is cut inside rather than dropped whole.
+TEST(RingBufferStream, NeverAboveTheBoundAndCutsInsideAHugeRecord)
+{
+    RingBufferStream s;
+    s << std::string(RingBufferStream::max_size, 'a');
+    s.put('\n');
+    EXPECT_LE(s.size(), RingBufferStream::max_size);
+
+    RingBufferStream h;
+    h << "first\n" << std::string(3 * MiB, 'b') << "\n";
+    h << std::string(RingBufferStream::max_size - 3 * MiB, 'c');
+    EXPECT_LE(h.size(), RingBufferStream::max_size);
+    EXPECT_GE(h.size(), RingBufferStream::max_size - MiB);  // not the whole huge record dropped
+    EXPECT_EQ(h.str()[0], 'b');
+}
+
+}  // namespace
