@@ -345,10 +345,7 @@ void replace(std::wstring& text, const std::wstring& from, const std::wstring& t
 std::string split_text_into_lines_with_max_length(std::string text, int max_length)
 {
     const std::wstring wide = wstr(text);
-    // Below 1 there is no sensible line width: the text is left unwrapped.
-    if (max_length < 1) {
-        return str(wide);
-    }
+    // A maximum below 1 puts every character on a line of its own.
     // Only the characters of the current line count, so every line holds at
     // most max_length characters whether it follows a wrap or a newline.
     std::wstring out;
@@ -405,6 +402,23 @@ wchar_t* utf8_string_to_wchar_t_only_for_windows(const std::string& /*text*/)
     // Only meaningful on Windows. One terminating zero rather than a
     // zero-length array, so a caller that reads it as a C string stays in bounds.
     return new wchar_t[1]{L'\0'};
+}
+
+std::string escape_control_characters(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    char buf[5];
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            std::snprintf(buf, sizeof buf, "\\x%02X", u);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 std::string hex_dump(const bytes& data, std::size_t limit)

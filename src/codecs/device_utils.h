@@ -82,6 +82,9 @@ inline bytes convert_to_bytes_le_64(std::int64_t v)
 std::wstring wstr(const std::string& utf8);  // never throws; reports to stdout
 std::string str(const std::wstring& wide);  // never throws; reports to stdout
 std::string convert_ansi_to_utf8(const std::string& text);  // throws std::range_error on bad UTF-8
+// Control characters (below 0x20, and 0x7F) written as \xNN: a text that
+// came from a scale can then never start a log record of its own.
+std::string escape_control_characters(const std::string& text);
 // Same as convert_ansi_to_utf8 but never throws: for texts that are only logged.
 std::string safe_log_text(const std::string& text) noexcept;
 bytes win1251_to_utf8(const bytes& data);

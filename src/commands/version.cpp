@@ -90,6 +90,8 @@ int device::get_serial_number()  // 47
         },
         result);
 
+    // A lone scale whose reply was cut short has no serial number to show.
+    if (result == rc(ErrorType::InvalidResponseLength)) return log.result(result);
     std::string text;
     if (ip_address_list.size() == 1) {
         text = ip_address_list.front().serial_number;

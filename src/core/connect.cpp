@@ -16,6 +16,24 @@
 #include "link/permanent_tcp_client.h"
 #include "logging/logger.h"
 
+namespace {
+
+// A port given as digits must name a port: the resolver would take 70637
+// modulo 65536 and reach another service of the scale.
+bool port_out_of_range(const std::wstring& port)
+{
+    if (port.empty()) return false;
+    unsigned long value = 0;
+    for (wchar_t c : port) {
+        if (c < L'0' || c > L'9') return false;  // a service name: the resolver decides
+        value = value * 10 + static_cast<unsigned long>(c - L'0');
+        if (value > 65535) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 int device::add_ip_to_list()
 {
     if (!parameters_validation({ParamType::Ip, ParamType::Port, ParamType::AdminPassword}, input_params))
@@ -28,6 +46,7 @@ int device::add_ip_to_list()
     if (r != 0) return r;
     r = get_string_param(ParamType::Port, input_params, port);
     if (r != 0) return r;
+    if (port_out_of_range(port)) return rc(ErrorType::InvalidParameterValue);
     r = get_string_param(ParamType::AdminPassword, input_params, password);
     if (r != 0) return r;
     int protocol = 0;  // absent or of another kind: UDP

@@ -123,7 +123,9 @@ int read_param(device& d, ParamType p, param_map& map, Out& out, bool log, DataT
         }
         out = value->value;
         if (log)
-            Logger::i("get " + description + ": " + (is_secret(p) ? std::string(masked_value) : show(value->value)));
+            Logger::i("get " + description + ": " +
+                      (is_secret(p) ? std::string(masked_value)
+                                    : device_utils::escape_control_characters(show(value->value))));
         return 0;
     } catch (const std::exception& e) {
         Logger::e(std::string(function) + " error for param_type " + std::to_string(static_cast<int>(p)) + ": " +
@@ -187,7 +189,8 @@ int device::set_string_param(ParamType p, param_map& map, const std::wstring& va
         const std::string description = get_param_info_for_log(p, DataType::String);
         if (log)
             Logger::i("set " + description + ": " +
-                      (is_secret(p) ? std::string(masked_value) : device_utils::str(value)));
+                      (is_secret(p) ? std::string(masked_value)
+                                    : device_utils::escape_control_characters(device_utils::str(value))));
         map.insert_or_assign(p, std::make_unique<param_string>(value));
         return 0;
     } catch (const std::exception& e) {
@@ -221,7 +224,8 @@ int device::set_bytes_array_param(ParamType p, param_map& map, const std::vector
             Logger::i("set " + description + " (size: " + std::to_string(value.size()) +
                       "): " + (secret ? std::string(masked_value) : device_utils::hex_dump(value, 100)));
             Logger::i("as string: " + (secret ? std::string(masked_value)
-                                              : device_utils::parse_string_from_byte_array(value).substr(0, 100)));
+                                              : device_utils::escape_control_characters(
+                                                    device_utils::parse_string_from_byte_array(value).substr(0, 100))));
         }
         if (is_path_param(p)) {
             const std::string text = device_utils::parse_string_from_byte_array(value);

@@ -242,7 +242,8 @@ TEST(TextConversions, ReplaceSplitAndBase64)
     EXPECT_EQ(w, L"AB-AB");
     EXPECT_EQ(du::split_text_into_lines_with_max_length("ab\ncdef", 3), "ab\ncde\nf");
     EXPECT_EQ(du::split_text_into_lines_with_max_length("\xD0\x90\xD0\x91\xD0\x92", 2), "\xD0\x90\xD0\x91\n\xD0\x92");
-    EXPECT_EQ(du::split_text_into_lines_with_max_length("abc", 0), "abc");
+    EXPECT_EQ(du::split_text_into_lines_with_max_length("abc", 0), "\na\nb\nc");
+    EXPECT_EQ(du::split_text_into_lines_with_max_length("ab", -5), "\na\nb");
     std::unique_ptr<wchar_t[]> stub(du::utf8_string_to_wchar_t_only_for_windows("abc"));
     EXPECT_TRUE(stub && stub[0] == L'\0');
 

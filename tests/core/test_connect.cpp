@@ -104,6 +104,30 @@ TEST_F(Connecting, ShortRepliesGiveMinus101AndNoOutput)
     EXPECT_EQ(d.get_serial_number(), -101);
     EXPECT_EQ(d.results.at("127.0.0.2"), -101);
     EXPECT_TRUE(d.ip_address_list[0].serial_number.empty());
+    EXPECT_EQ(d.output_params.count(ParamType::SerialNumber), 0u);
+}
+
+TEST_F(Connecting, PortDigitsAboveTheRangeAreRefused)
+{
+    for (const auto& [port, expected] : {std::pair{L"70637", -104}, {L"65536", -104}, {L"99999999999", -104}}) {
+        d.set_string_param(ParamType::Ip, d.input_params, L"127.0.0.2");
+        d.set_string_param(ParamType::Port, d.input_params, port);
+        d.set_string_param(ParamType::AdminPassword, d.input_params, L"1234");
+        EXPECT_EQ(d.add_ip_to_list(), expected);
+        EXPECT_TRUE(d.ip_address_list.empty());
+        EXPECT_EQ(d.connect(), expected);
+    }
+}
+
+TEST_F(Connecting, ScaleTextsCannotForgeLogRecords)
+{
+    qv_sim::sim_scale sim("127.0.0.2");
+    qv_sim::add_connect_replies(sim)->set_serial_number("S1\n[info]: forged");
+    add_scale(d, sim, 1);
+    device_test::log_capture log;
+    EXPECT_EQ(d.get_serial_number(), 0);
+    EXPECT_TRUE(log.contains("set string param \"(205) SerialNumber\": S1\\x0A[info]: forged")) << log.lines().back();
+    EXPECT_EQ(out_string(ParamType::SerialNumber), L"S1\n[info]: forged");  // the value itself is kept
 }
 
 TEST_F(Connecting, KeptOpenConnectionsAreOpenedOnceAndReused)
