@@ -69,7 +69,7 @@ private:
     std::map<std::uint16_t, std::uint8_t> messages_;
     std::map<std::uint32_t, packer> packers_;
     std::map<std::uint32_t, std::size_t> marking_codes_;
-    int preparation_polls_ = 2;
+    int preparation_polls_ = 1;
     int polls_left_ = 0;
     int creates_ = 0;
     int last_clear_rate_ = -1;
