@@ -239,8 +239,8 @@ public:
     int get_messages_count();  // 34
     int delete_product();  // 55
     int get_strings_count_in_message();  // 84
-    int create_json_items_file();  // 87
-    int get_json_items_file_status();  // 88
+    int create_json_items_file();  // 87: every scale starts its items file; send's result and `results`, no wait
+    int get_json_items_file_status();  // 88: one status ask: 0 ready, 172 preparing (also in `results`), no poll
     int delete_category();  // 91
     int get_packer();  // 110
     int set_packer();  // 111
