@@ -4,6 +4,9 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include <algorithm>
+#include <type_traits>
+
 #include "codecs/device_utils.h"
 #include "logging/logger.h"
 
@@ -104,7 +107,26 @@ bool link_base<Protocol>::sent(const error_code& ec, std::size_t n, const std::v
         return false;
     }
     if (log_traffic) Logger::i(request_line(ip(), n, request, hidden_offset, hidden_length));
+    // The frame follows the 4-byte count on TCP.
+    const std::size_t frame = std::is_same<Protocol, boost::asio::ip::tcp>::value ? 4 : 0;
+    request_command.clear();
+    keep_deadline = false;
+    if (request.size() > frame + 2) {
+        request_command.push_back(request[frame + 2]);
+        if (request[frame + 2] == std::byte{0xFF} && request.size() > frame + 3)
+            request_command.push_back(request[frame + 3]);
+    }
     return true;
+}
+
+template <class Protocol>
+bool link_base<Protocol>::answers_request(const std::vector<std::byte>& body)
+{
+    if (request_command.empty() || body.size() < 2 + request_command.size()) return true;
+    if (std::equal(request_command.begin(), request_command.end(), body.begin() + 2)) return true;
+    Logger::w(traffic_line("RESPONSE FOR ", ip(), body.size(), body) + "is not the answer to this request: dropped");
+    keep_deadline = true;
+    return false;
 }
 
 template <class Protocol>

@@ -58,11 +58,13 @@ protected:
     // Arms the deadline of the next wait. Each wait is numbered, so that an
     // expiry already queued when its wait completed cannot close the link
     // during the next wait; on_expiry runs only for the current wait.
+    // With `renew` false the wait ends when the previous one would have: a
+    // reply dropped as another request's answer gives no extra time.
     template <class OnExpiry>
-    void arm_deadline(OnExpiry on_expiry);
+    void arm_deadline(OnExpiry on_expiry, bool renew = true);
     void set_timer()
     {
-        arm_deadline([this] { timed_out(); });
+        arm_deadline([this] { timed_out(); }, !keep_deadline);
     }
     void stop_waiting();
     void timed_out();  // the timeout line, then the link closed
@@ -79,12 +81,22 @@ protected:
     bool body_read(const error_code& ec);
     // The response line, then the body and ip to the callback.
     void deliver(const response_callback& callback, std::vector<std::byte> body);
+    // False for a reply whose command bytes (one, or FF and one) differ from
+    // those of the request last sent: it answers another request (a late or
+    // repeated reply) and is logged and dropped. Too short to tell: true,
+    // the reply check judges it.
+    bool answers_request(const std::vector<std::byte>& body);
 
     typename Protocol::socket socket;
     typename Protocol::endpoint endpoint;
     bool log_traffic;
+    // Set once a reply was dropped as another request's: the waits that
+    // follow end when the first wait for this request's reply would have.
+    bool keep_deadline = false;
 
 private:
+    std::vector<std::byte> request_command;  // the command bytes of the request last sent
+    std::chrono::steady_clock::time_point deadline;
     std::size_t hidden_offset = 0;
     std::size_t hidden_length = 0;
     int timeout_seconds;
@@ -95,11 +107,12 @@ private:
 
 template <class Protocol>
 template <class OnExpiry>
-void link_base<Protocol>::arm_deadline(OnExpiry on_expiry)
+void link_base<Protocol>::arm_deadline(OnExpiry on_expiry, bool renew)
 {
     waiting = true;
     const unsigned id = ++wait_id;
-    timer.expires_after(std::chrono::seconds(timeout_seconds));
+    if (renew) deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    timer.expires_at(deadline);
     timer.async_wait([this, id, on_expiry](const error_code& ec) {
         if (ec == boost::asio::error::operation_aborted || !waiting || id != wait_id) return;
         waiting = false;

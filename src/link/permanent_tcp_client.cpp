@@ -1,5 +1,9 @@
 #include "link/permanent_tcp_client.h"
 
+#include <sys/socket.h>
+#include <sys/types.h>
+
+#include <cerrno>
 #include <exception>
 #include <stdexcept>
 
@@ -49,7 +53,7 @@ permanent_tcp_client::~permanent_tcp_client()
 void permanent_tcp_client::set_timer()
 {
     guarded("set_timer", false,
-            [&] { arm_deadline([this] { guarded("timeout_handler", false, [&] { timed_out(); }); }); });
+            [&] { arm_deadline([this] { guarded("timeout_handler", false, [&] { timed_out(); }); }, !keep_deadline); });
 }
 
 void permanent_tcp_client::close_connection()
@@ -118,6 +122,14 @@ void permanent_tcp_client::send_message(const std::vector<std::byte>& request, c
             Logger::e("Attempt to send message on closed socket.");
             return;
         }
+        if (!drop_stale_input()) {
+            // The scale closed the idle link: open it again before this
+            // request, which it has not seen.
+            if (log_traffic) Logger::i("Connection with " + ip() + " was closed by the scale: opening it again");
+            close_connection();
+            open_connection_and_send_message(request, callback);
+            return;
+        }
         set_timer();
         // No queue: each exchange sends the request it was given, so a request
         // that failed or timed out can never go out in place of a later one.
@@ -128,6 +140,24 @@ void permanent_tcp_client::send_message(const std::vector<std::byte>& request, c
             socket, boost::asio::buffer(*held),
             [this, held, callback](const error_code& ec, std::size_t n) { handle_send_to(ec, n, *held, callback); });
     });
+}
+
+bool permanent_tcp_client::drop_stale_input()
+{
+    // Nothing may be waiting between exchanges: bytes that are (a late or
+    // unasked reply) would be read as this request's answer. A read of 0
+    // bytes, or a reset, is the scale's close of the idle link.
+    std::byte buf[512];
+    for (;;) {
+        const ssize_t n = ::recv(socket.native_handle(), buf, sizeof buf, MSG_DONTWAIT);
+        if (n > 0) {
+            Logger::w("RESPONSE FOR " + ip() + ": (" + std::to_string(n) + " bytes) arrived between requests: dropped");
+            continue;
+        }
+        if (n == 0) return false;
+        if (errno == EINTR) continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK;
+    }
 }
 
 void permanent_tcp_client::handle_send_to(const error_code& ec, std::size_t n, const std::vector<std::byte>& request,
@@ -171,6 +201,11 @@ void permanent_tcp_client::handle_receive_from(const error_code& ec, const body_
                                                const response_callback& callback)
 {
     guarded("handle_receive_from", true, [&] {
-        if (body_read(ec)) deliver(callback, *body);  // an empty callback throws bad_function_call: guarded
+        if (!body_read(ec)) return;
+        if (!answers_request(*body)) {
+            read_message_size(callback);  // the answer may still come, within the same time-out
+            return;
+        }
+        deliver(callback, *body);  // an empty callback throws bad_function_call: guarded
     });
 }

@@ -52,6 +52,8 @@ private:
     void log_error(const std::string& line) noexcept;
 
     void set_timer();
+    // False when the scale has closed the link; drops any bytes waiting.
+    bool drop_stale_input();
     void close_link() override { close_connection(); }
     bool connected(const error_code& ec);
     void handle_connect(const error_code& ec);

@@ -35,6 +35,11 @@ void tcp_client::handle_send_to(const error_code& ec, std::size_t n)
 {
     if (!sent(ec, n, send_queue.front())) return;
     send_queue.pop_front();
+    read_message_size();
+}
+
+void tcp_client::read_message_size()
+{
     set_timer();
     boost::asio::async_read(socket, boost::asio::buffer(count_buffer),
                             [this](const error_code& ec, std::size_t n) { handle_read_message_size(ec, n); });
@@ -61,6 +66,10 @@ void tcp_client::handle_receive_from(const error_code& ec, std::size_t n)
 {
     if (!body_read(ec) || !callback) return;
     receive_buffer.resize(n);
+    if (!answers_request(receive_buffer)) {
+        read_message_size();  // the answer may still come, within the same time-out
+        return;
+    }
     // The connection stays open until the owner destroys the client.
     deliver(callback, std::move(receive_buffer));
 }

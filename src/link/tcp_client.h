@@ -27,6 +27,7 @@ public:
 private:
     void handle_connect();
     void handle_send_to(const error_code& ec, std::size_t n);
+    void read_message_size();
     void handle_read_message_size(const error_code& ec, std::size_t n);
     void handle_receive_from(const error_code& ec, std::size_t n);
 

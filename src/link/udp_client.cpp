@@ -29,6 +29,11 @@ void udp_client::handle_send_to(const error_code& ec, std::size_t n)
 {
     if (!sent(ec, n, send_queue.front())) return;
     send_queue.pop_front();
+    receive();
+}
+
+void udp_client::receive()
+{
     set_timer();
     socket.async_receive(boost::asio::buffer(receive_buffer),
                          [this](const error_code& ec, std::size_t n) { handle_receive_from(ec, n); });
@@ -37,5 +42,10 @@ void udp_client::handle_send_to(const error_code& ec, std::size_t n)
 void udp_client::handle_receive_from(const error_code& ec, std::size_t n)
 {
     if (!body_read(ec) || !callback) return;
-    deliver(callback, std::vector<std::byte>(receive_buffer.begin(), receive_buffer.begin() + n));
+    std::vector<std::byte> body(receive_buffer.begin(), receive_buffer.begin() + static_cast<std::ptrdiff_t>(n));
+    if (!answers_request(body)) {
+        receive();  // the answer may still come, within the same time-out
+        return;
+    }
+    deliver(callback, std::move(body));
 }

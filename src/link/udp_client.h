@@ -26,6 +26,7 @@ public:
 private:
     void handle_connect();
     void handle_send_to(const error_code& ec, std::size_t n);
+    void receive();
     void handle_receive_from(const error_code& ec, std::size_t n);
 
     static constexpr std::size_t receive_capacity = 65535;

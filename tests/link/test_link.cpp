@@ -303,6 +303,9 @@ TEST(OneShot, ScalesAreServedAtTheSameTime)
 
 // After a failed exchange the next one opens a fresh connection and carries
 // its own request, never the failed one; its reply reaches its own callback.
+// A link the scale closed while idle is opened again by the next request,
+// which goes out once, on the new connection; after a time-out the failed
+// request is never sent again.
 TEST(KeptOpen, ReopensWithItsOwnRequestAfterAFailure)
 {
     enum class failure { reset_idle, close_idle, time_out };
@@ -316,15 +319,16 @@ TEST(KeptOpen, ReopensWithItsOwnRequestAfterAFailure)
             sim.set_fault(with([](fault& once) { once.silence = true, once.times = 1; }));
         else
             sim.drop_connections(f == failure::reset_idle);
-        EXPECT_EQ(link.exchange(frame_d0({std::byte{0xB2}})).calls, 0);
+        EXPECT_EQ(link.exchange(frame_d0({std::byte{0xB2}})).calls, f == failure::time_out ? 0 : 1);
 
         const outcome third = link.exchange(frame_d0({std::byte{0xC3}}));
         ASSERT_EQ(third.calls, 1);
         EXPECT_EQ(hex(third.body), "02 07 D0 00 31 32 33 34 C3");
         EXPECT_EQ(sim.connections(), 2u);
         const auto got = sim.requests();
+        ASSERT_EQ(got.size(), 3u);
         EXPECT_EQ(hex(got.back().raw), "08 00 00 00 02 06 D0 31 32 33 34 C3");
-        for (const request& r : got) EXPECT_TRUE(r.connection != 2 || r.rest.back() == std::byte{0xC3});
+        EXPECT_EQ(got[1].connection, f == failure::time_out ? 1u : 2u);  // B2 once, on a live connection
     }
 }
 
@@ -391,3 +395,63 @@ TEST(LinkLog, KeptOpenLines)
                      "'handle_read_message_size' error: reply size out of range: -2",
                      "Attempt to send message on closed socket."}));
 }
+
+namespace {
+
+// A reply to another command (a late or repeated one) is dropped and the
+// client goes on waiting for its own answer within the same time-out.
+TEST(AllClients, ForeignReplyIsDroppedAndTheAnswerStillTaken)
+{
+    const bytes foreign = reply_frame({0xAB}, 0, {0x00, 0x11});
+    const bytes own = reply_frame({0xD0}, 0, {0x10, 0x27});
+    for (kind k : {kind::tcp, kind::udp, kind::kept_open}) {
+        SCOPED_TRACE(static_cast<int>(k));
+        sim_scale sim("127.0.0.2");
+        sim.on({0xD0}, [&](const request&) {
+            bytes body = foreign;
+            fault how;
+            if (k == kind::udp) {
+                how.split_at = {foreign.size()};  // two datagrams
+                how.split_pause = 50ms;
+                body.insert(body.end(), own.begin(), own.end());
+            } else {
+                how.count = static_cast<std::uint32_t>(foreign.size());  // two TCP replies in a row
+                const bytes second = with_count(own);
+                body.insert(body.end(), second.begin(), second.end());
+            }
+            return reply(body, how);
+        });
+        const outcome o = exchange(k, sim);
+        ASSERT_EQ(o.calls, 1);
+        EXPECT_EQ(o.body, own);
+    }
+}
+
+// A kept-open link holding an unasked reply between two exchanges drops it
+// before the next request, so every later reply answers its own request.
+TEST(KeptOpen, UnaskedBytesBetweenExchangesAreDropped)
+{
+    sim_scale sim("127.0.0.2");
+    bool doubled = true;
+    sim.on({0xD0}, [&](const request& r) {
+        const bytes body = reply_frame(r.command, 0, r.rest);
+        if (!std::exchange(doubled, false)) return reply(body);
+        fault how;  // the reply twice
+        how.count = static_cast<std::uint32_t>(body.size());
+        bytes twice = body;
+        const bytes again = with_count(body);
+        twice.insert(twice.end(), again.begin(), again.end());
+        return reply(twice, how);
+    });
+    kept_open link(sim);
+    ASSERT_EQ(link.exchange(frame_d0({std::byte{0xA1}})).calls, 1);
+    std::this_thread::sleep_for(100ms);  // the duplicate is waiting now
+    for (std::uint8_t tag : {0xB2, 0xC3}) {
+        const outcome o = link.exchange(frame_d0({std::byte{tag}}));
+        ASSERT_EQ(o.calls, 1);
+        EXPECT_EQ(o.body.back(), std::byte{tag});
+    }
+    EXPECT_EQ(sim.connections(), 1u);
+}
+
+}  // namespace
