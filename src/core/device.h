@@ -169,7 +169,7 @@ public:
     int confirm_item_after_prediction();  // 123
     int velunor_factory_reset();  // 128
 
-    // ---- commands/records/labels.cpp: label layout, shop name and user text (fixed records)
+    // ---- commands/records/labels/: label layout, shop name and user text (fixed records)
     int get_params_label();  // 6
     int set_params_label();  // 7
     int get_params_label_ex();  // 8
