@@ -69,7 +69,7 @@ struct request_case {
     bytes expected;  // the frame sent; empty: nothing sent
 };
 
-class Settings : public device_test_base {
+class ScaleSettings : public device_test_base {
 protected:
     void SetUp() override
     {
@@ -95,7 +95,7 @@ protected:
     qv_sim::sim_scale sim{"127.0.0.13"};
 };
 
-TEST_F(Settings, RequestBytesWithEdgeValues)
+TEST_F(ScaleSettings, RequestBytesWithEdgeValues)
 {
     qv_sim::add_settings_replies(sim);
     const int missing = -7, wrong_kind = -8, refused = -104;
@@ -172,7 +172,7 @@ TEST_F(Settings, RequestBytesWithEdgeValues)
     });
 }
 
-TEST_F(Settings, LongTextsAtTheCountBoundary)
+TEST_F(ScaleSettings, LongTextsAtTheCountBoundary)
 {
     // 255 time-zone bytes still fit their count byte.
     bytes zone_payload = B({0, 0xFF});
@@ -204,7 +204,7 @@ struct getter_case {
     std::wstring text;
 };
 
-TEST_F(Settings, GettersDecodeRepliesAndShortRepliesWriteNothing)
+TEST_F(ScaleSettings, GettersDecodeRepliesAndShortRepliesWriteNothing)
 {
     const getter_case cases[] = {
         {"front app", 45, B({0xAC}), true, B({1, 2, 30}), P::FrontAppVersion, {}, 0, L"1.2.30"},
@@ -252,7 +252,7 @@ TEST_F(Settings, GettersDecodeRepliesAndShortRepliesWriteNothing)
     }
 }
 
-TEST_F(Settings, ScaleRefusalsGiveTheirCodeAndErrorLine)
+TEST_F(ScaleSettings, ScaleRefusalsGiveTheirCodeAndErrorLine)
 {
     const struct {
         int command;
@@ -280,7 +280,7 @@ TEST_F(Settings, ScaleRefusalsGiveTheirCodeAndErrorLine)
     for (const std::string& line : log.lines()) EXPECT_EQ(line.find("'set_date_format' error"), std::string::npos);
 }
 
-TEST_F(Settings, SettersAreAnsweredByTheSimulatedScale)
+TEST_F(ScaleSettings, SettersAreAnsweredByTheSimulatedScale)
 {
     auto kept = qv_sim::add_settings_replies(sim);
     const struct {
@@ -312,7 +312,7 @@ TEST_F(Settings, SettersAreAnsweredByTheSimulatedScale)
     EXPECT_EQ(device_test::text_of(info), kept->get().information);
 }
 
-TEST_F(Settings, TwoScalesOutputFromTheFirstIpInTextOrder)
+TEST_F(ScaleSettings, TwoScalesOutputFromTheFirstIpInTextOrder)
 {
     // 127.0.0.9 joins the list first, but "127.0.0.10" sorts before it.
     device two;
