@@ -152,6 +152,13 @@ public:
     int get_date();  // 68
     int get_time_sync();  // 144
     int set_time_sync();  // 145
+    // The host's local time as "%d-%m-%Y_%H-%M-%S" (05-12-2026_17-42-09),
+    // read from the host clock; "" when it cannot be converted.
+    static std::string return_current_time_and_date();
+    // Replaces the host clock (whole seconds since the Unix epoch) of every
+    // device, so that tests can fix the time; an empty function restores the
+    // system clock.
+    static void set_host_clock(std::function<std::int64_t()> clock);
     int get_scenarios_list();  // 70
     int set_scenario();  // 71
     int encrypt_scenario();  // 122
