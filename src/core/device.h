@@ -171,10 +171,23 @@ public:
     int start_get_weight();  // -33
     int stop_get_weight();  // -34
 
-    // ---- commands/prediction.cpp: recognition service
+    // ---- commands/prediction/: recognition service
     int start_prediction();  // 121
     int confirm_item_after_prediction();  // 123
     int velunor_factory_reset();  // 128
+    // Internal steps of the commands above and of the file download; they bypass the dispatcher's checks.
+    // -30: 0 with JsonPredictionItems written, -114 while the recognition runs, or the exchange's code.
+    int get_prediction_status();
+    // -36: the status byte (3 also writes ErrorDescription); 0 when the scale answers 120; or the exchange's code.
+    int get_velunor_factory_reset_status();
+    // -24: reads ItemCode, 325 to 327; send_command's result (0, -111, error), -7/-8, or -104 for another type.
+    int create_json_prediction_statistic();
+    // -25: every scale's status; a preparing scale gets 172 in results. 0 all ready, 172 while any prepares, or error.
+    int get_json_prediction_statistic_status();
+    // -27: reads 328 and 329 (absent -104, another kind -8); send_command's result (0, -111 or error).
+    int create_archive_prediction_statistic();
+    // -28: as -25, for the archive.
+    int get_archive_prediction_statistic_status();
 
     // ---- commands/records/labels/: label layout, shop name and user text (fixed records)
     int get_params_label();  // 6

@@ -1,0 +1,161 @@
+// The scale's scenarios: reading the list in as many parts as the scale
+// sends, choosing a scenario, and encrypting one while polling its status.
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "codecs/byte_writer.h"
+#include "commands/prediction/polling.h"
+#include "core/device.h"
+#include "logging/logger.h"
+
+namespace {
+
+using bytes = std::vector<std::byte>;
+
+constexpr std::byte quote{0x22};
+constexpr std::size_t max_scenario_size = 255;
+
+struct scenario_entry {
+    int number = 0;
+    bytes name;
+    bytes second;
+};
+
+struct list_part {
+    std::uint16_t total = 0;
+    std::vector<scenario_entry> entries;
+};
+
+// One entry of the output text: number byte, "name", second text (or the
+// name) without its quote bytes, then a closing quote.
+void append_entry(bytes& text, const scenario_entry& e)
+{
+    text.push_back(static_cast<std::byte>((0x30 + e.number) & 0xFF));
+    text.push_back(quote);
+    text.insert(text.end(), e.name.begin(), e.name.end());
+    text.push_back(quote);
+    for (std::byte b : e.second.empty() ? e.name : e.second)
+        if (b != quote) text.push_back(b);
+    text.push_back(quote);
+}
+
+// Reads the scenario from the input map for the two set commands: 0 and the
+// payload, or -7, -8, -104.
+int scenario_payload(device& d, bytes& payload)
+{
+    bytes scenario;
+    const int read = d.get_bytes_array_param(ParamType::Scenarios, d.input_params, scenario);
+    if (read != rc(ErrorType::Success)) return read;
+    if (scenario.size() > max_scenario_size) return rc(ErrorType::InvalidParameterValue);
+    device_utils::byte_writer w;
+    w.u8(static_cast<std::uint8_t>(scenario.size())).raw(scenario);
+    payload = w.take();
+    return rc(ErrorType::Success);
+}
+
+// True while a scale of the list still reports the encryption in progress;
+// with several scales the combined result alone would hide it behind -111.
+bool any_scale_in_progress(const std::map<std::string, int>& results)
+{
+    for (const auto& entry : results)
+        if (entry.second == rc(ErrorType::InProgress)) return true;
+    return false;
+}
+
+}  // namespace
+
+int device::get_scenarios_list()  // 70
+{
+    const command_log log("get_scenarios_list");
+    try {
+        std::uint32_t received = 0;
+        for (;;) {
+            const int sent = send_command(CommandType::get_scenarios_list, with_password);
+            if (sent != rc(ErrorType::Success)) {
+                log.error(sent);
+                return stop_requested.load() ? rc(ErrorType::CommandStopped) : sent;
+            }
+
+            list_part part;
+            const int read = read_first_reply([&part](scale_reply& r) {
+                part.total = r.data.uint16_le();
+                const std::uint16_t count = r.data.uint16_le();
+                for (std::uint16_t k = 0; k < count; ++k) {
+                    scenario_entry e;
+                    e.number = r.data.byte();
+                    e.name = r.data.byte_array(r.data.byte());
+                    e.second = r.data.byte_array(r.data.byte());
+                    part.entries.push_back(std::move(e));
+                }
+            });
+            if (read != rc(ErrorType::Success)) return log.result(read);
+
+            // The request carries no position, so only the counts tell the
+            // list's end: a part that adds nothing while entries are due, or
+            // more entries than announced, would otherwise be asked for ever.
+            const std::uint32_t after = received + static_cast<std::uint32_t>(part.entries.size());
+            if ((part.entries.empty() && received < part.total) || after > part.total)
+                return log.result(rc(ErrorType::InvalidResponseLength));
+            received = after;
+
+            for (const scenario_entry& e : part.entries) {
+                bytes text;
+                get_bytes_array_param(ParamType::Scenarios, output_params, text);
+                append_entry(text, e);
+                set_bytes_array_param(ParamType::Scenarios, output_params, text);
+                if (stop_requested.load()) return rc(ErrorType::CommandStopped);
+            }
+            if (stop_requested.load()) return rc(ErrorType::CommandStopped);
+            if (received == part.total) return rc(ErrorType::Success);
+        }
+    } catch (const std::exception& e) {
+        Logger::e(std::string("get_scenarios_list err: ") + e.what());
+        return rc(ErrorType::UnexpectedDriverError);
+    }
+}
+
+int device::set_scenario()  // 71
+{
+    const command_log log("set_scenario");
+    bytes payload;
+    const int input = scenario_payload(*this, payload);
+    if (input != rc(ErrorType::Success)) return input;
+    return log.result(send_command(CommandType::set_scenario, with_password, payload));
+}
+
+int device::encrypt_scenario()  // 122
+{
+    const command_log log("encrypt_scenario", error_line::name_error);
+    bytes payload;
+    const int input = scenario_payload(*this, payload);
+    if (input != rc(ErrorType::Success)) return input;
+
+    int result = send_command(CommandType::encrypt_scenario, with_password, payload);
+    if (result != rc(ErrorType::Success)) return log.result(result);
+
+    // No limit on the polls: the scale answers each one, and a scale that
+    // stops answering ends the loop with its error.
+    do {
+        qv_polling_internal::pause(qv_polling_internal::timing().encryption_period, stop_requested);
+        if (stop_requested.load()) return rc(ErrorType::CommandStopped);
+        Logger::i("'get_encrypt_scenario_status' start");
+        result = send_command(CommandType::get_encrypt_scenario_status, with_password);
+        if (stop_requested.load()) return rc(ErrorType::CommandStopped);
+    } while (result != rc(ErrorType::Success) && any_scale_in_progress(results));
+    return log.result(result);
+}
+
+namespace {
+
+const command_registration systems_scenarios{
+    {CommandType::get_scenarios_list, &device::get_scenarios_list},
+    {CommandType::set_scenario, &device::set_scenario},
+    {CommandType::encrypt_scenario, &device::encrypt_scenario},
+};
+
+}  // namespace
