@@ -55,7 +55,10 @@ protected:
 
 TEST_F(LabelDocument, EmptyLabelFrameByteForByte)
 {
-    ASSERT_EQ(send_label(2, 58, 30), 0);
+    testing::internal::CaptureStdout();
+    const int sent = send_label(2, 58, 30);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(sent, 0);
     const std::string doc =
         "{\n"
         "    \"labelFormatType\": \"2\",\n"
@@ -63,6 +66,7 @@ TEST_F(LabelDocument, EmptyLabelFrameByteForByte)
         "    \"height\": \"30\"\n"
         "}\n";
     ASSERT_EQ(doc.size(), 70u);
+    EXPECT_NE(printed.find("json data: \n" + doc + "\n"), std::string::npos) << printed;
     bytes expected = B({0x50, 0, 0, 0, 0x02, 0x4E, 0xFF, 0x18, '1', '2', '3', '4', 0x46, 0x00});
     const bytes text = text_bytes(doc);
     expected.insert(expected.end(), text.begin(), text.end());
