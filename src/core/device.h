@@ -274,7 +274,7 @@ public:
     int get_default_barcode_structures();  // 65
     int set_default_barcode_structures();  // 66
 
-    // ---- commands/labels.cpp: JSON label document, label formats and printing
+    // ---- commands/labels/: JSON label document, label formats and printing
     int add_json_label_text_item();  // 59
     int add_json_label_barcode_item();  // 60
     int add_json_label_image_item();  // 61
@@ -305,6 +305,10 @@ public:
     int set_label_rotate_value();  // 137
     int get_json_message_tags();  // 138
     int set_json_message_tags();  // 139
+    // The one getter and the one setter behind the four default-format
+    // commands of each kind (14/15, 118/119, 132/133, 134/135).
+    int get_format_label(CommandType type);
+    int set_format_label(CommandType type);
 
     // ---- Shared state (device.cpp)
     // A copy of the current result-text object, taken under the lock.

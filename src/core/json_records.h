@@ -4,6 +4,7 @@
 // filled in by the catalogue and label commands; the device only builds the
 // lists empty and destroys them with itself.
 
+#include <string>
 #include <vector>
 
 struct Category {};
@@ -12,10 +13,42 @@ struct Product {};
 struct LotOfProduct {};
 struct ProductRate {};
 
-struct TextItem {};
-struct ImageItem {};
-struct BarcodeItem {};
-struct GraphicItem {};
+// Label items, in the order the host adds them. Texts are UTF-8.
+struct TextItem {
+    std::string type;
+    int x = 0;
+    int y = 0;
+    int font = 0;
+    int align = 0;
+    int orientation = 0;
+    std::string width;  // decimal text of the given value; empty: not given
+    std::string height;  // likewise
+};
+
+struct ImageItem {
+    int imageNumber = 0;
+    int x = 0;
+    int y = 0;
+    int orientation = 0;
+};
+
+struct BarcodeItem {
+    std::string type;
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    bool lineVerification = false;
+    int orientation = 0;
+    int number = 0;
+};
+
+struct GraphicItem {
+    int x = 0;
+    int y = 0;
+    int xEnd = 0;
+    int yEnd = 0;
+};
 
 struct jsonProductData {
     std::vector<Category> categories;
@@ -29,8 +62,8 @@ struct jsonLabelData {
     int labelFormatType = 0;
     int width = 58;
     int height = 30;
-    std::vector<TextItem> text_items;
-    std::vector<ImageItem> image_items;
-    std::vector<BarcodeItem> barcode_items;
-    std::vector<GraphicItem> graphic_items;
+    std::vector<TextItem> textItems;
+    std::vector<ImageItem> imageItems;
+    std::vector<BarcodeItem> barcodeItems;
+    std::vector<GraphicItem> graphicItems;
 };

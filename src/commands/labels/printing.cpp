@@ -1,0 +1,153 @@
+// Printing (a label, a product's label, a file on the scale) and the
+// pictures that labels show: loading one line block by line block, and
+// asking a picture's size.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "codecs/byte_writer.h"
+#include "core/device.h"
+#include "logging/logger.h"
+
+namespace {
+
+constexpr std::size_t picture_block_size = 100;
+constexpr int last_picture_number = 10;
+
+bool is_byte(int value)
+{
+    return value >= 0 && value <= 255;
+}
+
+}  // namespace
+
+int device::print_label()  // 50
+{
+    const command_log log("print_label");
+    return log.result(send_command(CommandType::print_label, with_password));
+}
+
+int device::print_file()  // 108
+{
+    const command_log log("print_file", error_line::name_error);
+    int delete_after = 0;
+    int r = get_int_param(ParamType::DeleteFileAfterPrint, input_params, delete_after);
+    if (r != 0) return r;
+    // A flag beyond one byte would reach the scale as another flag.
+    if (!is_byte(delete_after)) return rc(ErrorType::InvalidParameterValue);
+    std::vector<std::byte> name;
+    r = get_bytes_array_param(ParamType::FileOnScale, input_params, name);
+    if (r != 0) return r;
+    name.erase(std::remove(name.begin(), name.end(), std::byte{0}), name.end());
+    if (name.size() > std::numeric_limits<std::uint16_t>::max()) return rc(ErrorType::InvalidParameterValue);
+    device_utils::byte_writer data;
+    data.u8(static_cast<std::uint8_t>(delete_after)).u16(static_cast<std::uint16_t>(name.size())).raw(name);
+    return log.result(send_command(CommandType::print_file, with_password, data.data()));
+}
+
+int device::print_product_label()  // 126
+{
+    const command_log log("print_product_label");
+    // The product is named by the first of these that the host set.
+    const std::pair<ParamType, std::uint8_t> selectors[] = {
+        {ParamType::ItemCode, 0},
+        {ParamType::PLUNumber, 1},
+        {ParamType::ButtonNumber, 2},
+    };
+    const std::pair<ParamType, std::uint8_t>* chosen = nullptr;
+    for (const auto& s : selectors) {
+        if (parameters_validation(s.first, input_params)) {
+            chosen = &s;
+            break;
+        }
+    }
+    if (chosen == nullptr) return rc(ErrorType::InvalidParameterValue);
+    int value = 0;
+    const int r = get_int_param(chosen->first, input_params, value);
+    if (r != 0) return r;
+    device_utils::byte_writer data;
+    data.u8(chosen->second).i32(value);
+    return log.result(send_command(CommandType::print_product_label, with_password, data.data()));
+}
+
+int device::get_picture_size()  // 76
+{
+    const command_log log("get_picture_size");
+    if (!parameters_validation(ParamType::PictureNumber, input_params)) return rc(ErrorType::InvalidParameterValue);
+    int number = 0;
+    const int r = get_int_param(ParamType::PictureNumber, input_params, number);
+    if (r != 0) return r;
+    if (number < 0 || number > last_picture_number) return rc(ErrorType::InvalidParameterValue);
+    device_utils::byte_writer data;
+    data.u8(static_cast<std::uint8_t>(number));
+    return log.result(query(
+        CommandType::get_picture_size, with_password,
+        [](scale_reply& reply) {
+            reply.out.put_int(ParamType::PictureWidth, reply.data.byte());
+            reply.out.put_int(ParamType::PictureHeight, reply.data.byte());
+        },
+        data.data()));
+}
+
+int device::load_line_data()  // 10
+{
+    const command_log log("load_line_data");
+    std::vector<std::byte> lines;
+    int width = 0;
+    int height = 0;
+    int number = 0;
+    int r = get_bytes_array_param(ParamType::LineData, input_params, lines);
+    if (r == 0) r = get_int_param(ParamType::PictureWidth, input_params, width);
+    if (r == 0) r = get_int_param(ParamType::PictureHeight, input_params, height);
+    if (r == 0) r = get_int_param(ParamType::PictureNumber, input_params, number);
+    if (r != 0) return r;
+
+    const std::size_t blocks = (lines.size() + picture_block_size - 1) / picture_block_size;
+    if (blocks == 0) return rc(ErrorType::Success);
+    // Block numbers and the sizes are one byte each: anything larger would
+    // make the scale overwrite earlier blocks or draw another picture.
+    if (blocks > 255 || number < 0 || number > last_picture_number || !is_byte(width) || !is_byte(height))
+        return rc(ErrorType::InvalidParameterValue);
+
+    // A scale that fails a block is skipped for the rest (the send's rule),
+    // so the others still get the whole picture; the failure is the result.
+    int group_failure = rc(ErrorType::Success);
+    for (std::size_t k = 1; k <= blocks; ++k) {
+        const std::size_t begin = (k - 1) * picture_block_size;
+        const std::size_t end = std::min(lines.size(), begin + picture_block_size);
+        device_utils::byte_writer data;
+        data.u8(static_cast<std::uint8_t>(width))
+            .u8(static_cast<std::uint8_t>(height))
+            .u8(static_cast<std::uint8_t>(number))
+            .u8(static_cast<std::uint8_t>(k))
+            .padded(
+                {lines.begin() + static_cast<std::ptrdiff_t>(begin), lines.begin() + static_cast<std::ptrdiff_t>(end)},
+                picture_block_size);
+        const int result = send_command(CommandType::load_line_data, with_password, data.data());
+        if (result == rc(ErrorType::Success)) continue;
+        if (result == rc(ErrorType::BroadcastError)) {
+            group_failure = result;
+            continue;
+        }
+        Logger::e("load_ine_data (block " + std::to_string(k) + ") " + std::to_string(result));
+        return result;
+    }
+    return group_failure;
+}
+
+namespace {
+
+const command_registration labels_printing{
+    {CommandType::print_label, &device::print_label},
+    {CommandType::print_file, &device::print_file},
+    {CommandType::print_product_label, &device::print_product_label},
+    {CommandType::get_picture_size, &device::get_picture_size},
+    {CommandType::load_line_data, &device::load_line_data},
+};
+
+}  // namespace
