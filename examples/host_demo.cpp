@@ -1,6 +1,7 @@
 // A small host program: loads the driver library at run time as a host
 // application would, connects to one scale over TCP and prints its protocol
-// version, serial number and PLU count with the result texts.
+// version, serial number and PLU count with the result texts, then writes one
+// PLU record and reads it back.
 //
 //     host_demo <path to libquorvix_driver.so> <scale IP> <port> [admin password]
 //
@@ -73,6 +74,37 @@ std::string string_output(const driver& d, void* handle, int param)
     return text;
 }
 
+// Puts one product on the scale as a plain PLU record (command 22) and
+// reads it back (command 23): the main job of a retail driver.
+int write_and_read_plu(const driver& d, void* handle)
+{
+    constexpr int p_item_code = 182, p_plu_number = 183, p_name_first = 184, p_price = 41, p_shelf_life = 186;
+    constexpr int p_tare = 40, p_message_number = 189, p_rostest = 190;
+    constexpr int c_set_plu = 22, c_get_plu = 23;
+
+    d.set_int(handle, p_plu_number, 1);
+    d.set_int(handle, p_item_code, 4600001);
+    d.set_string(handle, p_name_first, "Apples, Golden");
+    d.set_int(handle, p_price, 12990);  // in the scale's smallest currency unit
+    d.set_int(handle, p_shelf_life, 14);
+    d.set_int(handle, p_tare, 0);
+    d.set_int(handle, p_message_number, 0);
+    d.set_string(handle, p_rostest, "0000");
+    const int written = d.execute(handle, c_set_plu);
+    std::printf("set_plu_data -> %d (%s)\n", written, result_text(d, handle, written).c_str());
+    if (written != 0) return written;
+
+    d.set_int(handle, p_plu_number, 1);
+    const int read = d.execute(handle, c_get_plu);
+    long long item_code = 0, price = 0;
+    const std::string name = string_output(d, handle, p_name_first);
+    d.get_int(handle, p_item_code, &item_code);
+    d.get_int(handle, p_price, &price);
+    std::printf("get_plu_data -> %d (%s)\n", read, result_text(d, handle, read).c_str());
+    if (read == 0) std::printf("  PLU 1: %s, item code %lld, price %lld\n", name.c_str(), item_code, price);
+    return read;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -114,6 +146,7 @@ int main(int argc, char** argv)
         std::printf("get_plu_count -> %d (%s)\n", counted, result_text(d, handle, counted).c_str());
         if (counted == 0) std::printf("  PLU count: %lld\n", count);
         status = counted;
+        if (status == 0) status = write_and_read_plu(d, handle);
     }
     d.destroy(&handle);
     // The library stays loaded: its static objects end with the process.

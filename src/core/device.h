@@ -214,7 +214,7 @@ public:
     int get_barcode_structure();  // 37
     int set_barcode_structure();  // 38
 
-    // ---- commands/records/products.cpp: PLU and message records
+    // ---- commands/records/products/: PLU and message records
     int get_plu_count();  // 29
     int set_plu_data();  // 22
     int get_plu_data();  // 23
@@ -235,6 +235,16 @@ public:
     int add_message_to_block_utf8();  // 100
     int set_message_data_utf8();  // 101
     int get_message_data_utf8();  // 102
+    // What the collecting commands (25, 30, 100) put into a block buffer,
+    // kept beside its bytes so that a block goes out with the count of its
+    // whole records, all of one form.
+    struct collected_block {
+        std::vector<std::byte> bytes;  // the buffer as it stood after the last collecting command
+        std::size_t foreign = 0;  // leading bytes that were already there (stored by the host)
+        std::size_t fixed_records = 0;  // Windows-1251 records
+        std::size_t utf8_records = 0;
+    };
+    std::map<ParamType, collected_block> collected_blocks;  // by buffer: PluBlock, MessageBlock
 
     // ---- commands/files/: file transfer, scale folders and backups
     int send_file();  // 48

@@ -1,0 +1,178 @@
+// PLU and message blocks: records collected over several commands and sent
+// in one frame with their count, and the message-line records sent and read
+// one at a time.
+
+#include "commands/records/products/blocks.h"
+
+#include <string>
+
+#include "core/device.h"
+
+using plu_records::text_form;
+
+namespace plu_records {
+
+int collect_record(device& d, ParamType key, const std::vector<std::byte>& record, text_form form)
+{
+    std::vector<std::byte> buffer;
+    if (d.checkParamInMap(key, d.input_params, DataType::ByteArray, false)) {
+        const int r = d.get_bytes_array_param(key, d.input_params, buffer);
+        if (r != rc(ErrorType::Success)) return r;
+    }
+    device::collected_block noted = d.collected_blocks[key];
+    // A buffer that differs from what was collected last was stored by the
+    // host, or is what is left after the input map was cleared.
+    if (noted.bytes != buffer) noted = device::collected_block{{}, buffer.size(), 0, 0};
+    buffer.insert(buffer.end(), record.begin(), record.end());
+    const int r = d.set_bytes_array_param(key, d.input_params, buffer);
+    if (r != rc(ErrorType::Success)) return r;
+    noted.bytes = std::move(buffer);
+    ++(form == text_form::win1251 ? noted.fixed_records : noted.utf8_records);
+    d.collected_blocks[key] = std::move(noted);
+    return rc(ErrorType::Success);
+}
+
+}  // namespace plu_records
+
+namespace {
+
+// The number of whole Windows-1251 records of `record_size` bytes in a
+// block buffer; 0 when it holds anything else (a UTF-8 record, stray bytes),
+// which no count could describe.
+std::size_t whole_records(const device& d, ParamType key, const std::vector<std::byte>& buffer, std::size_t record_size)
+{
+    device::collected_block noted{{}, buffer.size(), 0, 0};
+    const auto it = d.collected_blocks.find(key);
+    if (it != d.collected_blocks.end() && it->second.bytes == buffer) noted = it->second;
+    if (noted.utf8_records != 0 || noted.foreign % record_size != 0) return 0;
+    return noted.foreign / record_size + noted.fixed_records;
+}
+
+int send_block(device& d, ParamType key, CommandType type, std::size_t record_size, std::size_t most, const char* name)
+{
+    const command_log log(name);
+    std::vector<std::byte> buffer;
+    const int r = d.get_bytes_array_param(key, d.input_params, buffer);
+    if (r != rc(ErrorType::Success)) return r;
+    const std::size_t count = whole_records(d, key, buffer, record_size);
+    if (count < 1 || count > most) return rc(ErrorType::InvalidParameterValue);
+    device_utils::byte_writer payload;
+    payload.u8(static_cast<std::uint8_t>(count)).raw(buffer);
+    return log.result(d.send_command(type, with_password, payload.data()));
+}
+
+// Builds one message line from the inputs; logs the collecting command's
+// start line.
+int build_message(device& d, text_form form, std::vector<std::byte>& record)
+{
+    const command_log log(form == text_form::win1251 ? "add_message_to_block" : "add_message_to_block_utf8");
+    device_utils::byte_writer out;
+    const int r = plu_records::encode_record(d, plu_records::message_record(), form, {}, out);
+    if (r != rc(ErrorType::Success)) return r;
+    if (form == text_form::win1251 && out.size() != plu_records::message_size)
+        return rc(ErrorType::InvalidParameterValue);
+    record = out.take();
+    return rc(ErrorType::Success);
+}
+
+int collect_message(device& d, text_form form)
+{
+    std::vector<std::byte> record;
+    const int r = build_message(d, form, record);
+    if (r != rc(ErrorType::Success)) return r;
+    return plu_records::collect_record(d, ParamType::MessageBlock, record, form);
+}
+
+// Sends only the line built now: lines collected for a block stay out of a
+// single-record frame.
+int set_message(device& d, CommandType type, text_form form, const char* name)
+{
+    const command_log log(name);
+    std::vector<std::byte> record;
+    const int r = build_message(d, form, record);
+    if (r != rc(ErrorType::Success)) return r;
+    return log.result(d.send_command(type, with_password, record));
+}
+
+int get_message(device& d, CommandType type, text_form form, const char* name)
+{
+    const command_log log(name);
+    // The message and line numbers: the first two fields of a message record.
+    const plu_records::record_table& record = plu_records::message_record();
+    const plu_records::record_table key(record.begin(), record.begin() + 2);
+    device_utils::byte_writer payload;
+    const int r = plu_records::encode_record(d, key, form, {}, payload);
+    if (r != rc(ErrorType::Success)) return r;
+    return log.result(d.query(
+        type, with_password,
+        [form](scale_reply& reply) {
+            if (form == text_form::win1251) {
+                // The text fills the frame: LEN - 2 bytes from the data.
+                const int len = std::to_integer<int>(reply.frame[1]);
+                reply.out.put_string(ParamType::MessageString, reply.data.win1251_string(len < 2 ? 0 : len - 2));
+            } else {
+                const int n = reply.data.uint16_le();
+                reply.out.put_bytes(ParamType::MessageString, reply.data.byte_array(n));
+            }
+        },
+        payload.data()));
+}
+
+}  // namespace
+
+int device::set_plu_block_data()  // 26
+{
+    return send_block(*this, ParamType::PluBlock, CommandType::set_plu_block_data, plu_records::extended_plu_size, 6,
+                      "set_plu_block_data");
+}
+
+int device::add_message_to_block()  // 30
+{
+    return collect_message(*this, text_form::win1251);
+}
+
+int device::add_message_to_block_utf8()  // 100
+{
+    return collect_message(*this, text_form::utf8);
+}
+
+int device::set_message_block_data()  // 33
+{
+    return send_block(*this, ParamType::MessageBlock, CommandType::set_message_block_data, plu_records::message_size, 8,
+                      "set_message_block_data");
+}
+
+int device::set_message_data()  // 31
+{
+    return set_message(*this, CommandType::set_message_data, text_form::win1251, "set_message_data");
+}
+
+int device::set_message_data_utf8()  // 101
+{
+    return set_message(*this, CommandType::set_message_data_utf8, text_form::utf8, "set_message_data_utf8");
+}
+
+int device::get_message_data()  // 32
+{
+    return get_message(*this, CommandType::get_message_data, text_form::win1251, "get_message_data");
+}
+
+int device::get_message_data_utf8()  // 102
+{
+    return get_message(*this, CommandType::get_message_data_utf8, text_form::utf8, "get_message_data_utf8");
+}
+
+namespace {
+
+const command_registration records_blocks{
+    {CommandType::set_plu_block_data, &device::set_plu_block_data},
+    {CommandType::add_message_to_block, &device::add_message_to_block},
+    {CommandType::add_message_to_block_utf8, &device::add_message_to_block_utf8},
+    {CommandType::set_message_block_data, &device::set_message_block_data},
+    {CommandType::set_message_data, &device::set_message_data},
+    {CommandType::set_message_data_utf8, &device::set_message_data_utf8},
+    {CommandType::get_message_data, &device::get_message_data},
+    {CommandType::get_message_data_utf8, &device::get_message_data_utf8},
+};
+
+}  // namespace

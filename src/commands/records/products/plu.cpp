@@ -1,0 +1,219 @@
+// PLU records of the fixed-record command set: the PLU count, the scale's
+// group-code switch, the plain record and the extended record, read and
+// written in the Windows-1251 and UTF-8 forms.
+
+#include <string>
+#include <vector>
+
+#include "commands/records/products/blocks.h"
+#include "commands/records/products/records.h"
+#include "core/device.h"
+#include "logging/logger.h"
+
+using plu_records::text_form;
+
+namespace {
+
+// Runs command 41 on every scale of the list and gives the switch they all
+// have. Bytes 70-71 of an extended record go to every scale alike, so scales
+// that disagree would store a date as a group code or the reverse: such a
+// list is refused.
+int agreed_group_switch(device& d, int& use_group_code)
+{
+    const int r = d.get_using_group_code();
+    if (r != rc(ErrorType::Success)) return r;
+    std::string values;
+    bool differ = false;
+    int first = -1;
+    for (const auto& [ip, reply] : d.responses) {
+        int value = 0;
+        try {
+            device_utils::byte_reader data(reply, reply_data_offset(reply));
+            value = data.byte();
+        } catch (const device_utils::short_buffer&) {
+            return d.reply_too_short(ip);
+        }
+        if (first < 0) first = value;
+        differ = differ || value != first;
+        values += (values.empty() ? "" : ", ") + ip + ": " + std::to_string(value);
+    }
+    if (differ) {
+        Logger::e("UseGroupCodeAsProp differs between the scales (" + values + "): the record is not sent");
+        return rc(ErrorType::InvalidParameterValue);
+    }
+    use_group_code = 0;
+    return d.get_int_param(ParamType::UseGroupCodeAsProp, d.output_params, use_group_code);
+}
+
+// Builds one extended PLU record from the inputs; logs the builder's start line.
+int build_extended(device& d, text_form form, std::vector<std::byte>& record)
+{
+    const command_log log(form == text_form::win1251 ? "add_plu_to_block" : "add_plu_to_block_utf8");
+    device_utils::byte_writer out;
+    const int r = plu_records::encode_record(
+        d, plu_records::extended_plu_record(), form, [&d](int& sw) { return agreed_group_switch(d, sw); }, out);
+    if (r != rc(ErrorType::Success)) return r;
+    if (form == text_form::win1251 && out.size() != plu_records::extended_plu_size)
+        return rc(ErrorType::InvalidParameterValue);
+    record = out.take();
+    return rc(ErrorType::Success);
+}
+
+// The PLU number of a getter as its u16 payload.
+int plu_number_payload(device& d, std::vector<std::byte>& payload)
+{
+    int number = 0;
+    const int r = d.get_int_param(ParamType::PLUNumber, d.input_params, number);
+    if (r != rc(ErrorType::Success)) return r;
+    if (number < 1 || number > 65535) return rc(ErrorType::InvalidParameterValue);
+    payload = device_utils::byte_writer().u16(static_cast<std::uint16_t>(number)).take();
+    return rc(ErrorType::Success);
+}
+
+int set_plain(device& d, CommandType type, text_form form, const char* name)
+{
+    const command_log log(name);
+    device_utils::byte_writer out;
+    const int r = plu_records::encode_record(d, plu_records::plain_plu_record(form), form, {}, out);
+    if (r != rc(ErrorType::Success)) return r;
+    return log.result(d.send_command(type, with_password, out.data()));
+}
+
+int get_plain(device& d, CommandType type, text_form form, const char* name)
+{
+    const command_log log(name);
+    std::vector<std::byte> payload;
+    const int r = plu_number_payload(d, payload);
+    if (r != rc(ErrorType::Success)) return r;
+    return log.result(d.query(
+        type, with_password,
+        [form](scale_reply& reply) {
+            plu_records::decode_record(plu_records::plain_plu_record(form), form, 0, true, reply.data, reply.out);
+        },
+        payload));
+}
+
+// Sends only the record built now: the records collected for a block stay
+// out of a single-record frame.
+int set_extended(device& d, CommandType type, text_form form, const char* name)
+{
+    const command_log log(name);
+    std::vector<std::byte> record;
+    const int r = build_extended(d, form, record);
+    if (r != rc(ErrorType::Success)) return r;
+    return log.result(d.send_command(type, with_password, record));
+}
+
+int get_extended(device& d, CommandType type, text_form form, const char* name)
+{
+    const command_log log(name);
+    std::vector<std::byte> payload;
+    int r = plu_number_payload(d, payload);
+    if (r != rc(ErrorType::Success)) return r;
+    int use_group_code = 0;
+    r = d.get_using_group_code();
+    if (r != rc(ErrorType::Success)) return r;
+    r = d.get_int_param(ParamType::UseGroupCodeAsProp, d.output_params, use_group_code);
+    if (r != rc(ErrorType::Success)) return r;
+    return log.result(d.query(
+        type, with_password,
+        [form, use_group_code](scale_reply& reply) {
+            plu_records::decode_record(plu_records::extended_plu_record(), form, use_group_code, true, reply.data,
+                                       reply.out);
+        },
+        payload));
+}
+
+}  // namespace
+
+int device::get_plu_count()  // 29
+{
+    const command_log log("get_plu_count");
+    return log.result(query(CommandType::get_plu_count, with_password,
+                            [](scale_reply& r) { r.out.put_int(ParamType::PLUCount, r.data.uint16_le()); }));
+}
+
+int device::get_using_group_code()  // 41
+{
+    const command_log log("get_using_group_code");
+    return log.result(query(CommandType::get_using_group_code, with_password,
+                            [](scale_reply& r) { r.out.put_int(ParamType::UseGroupCodeAsProp, r.data.byte()); }));
+}
+
+int device::set_using_group_code()  // 42
+{
+    const command_log log("set_using_group_code");
+    int value = 0;
+    const int r = get_int_param(ParamType::UseGroupCodeAsProp, input_params, value);
+    if (r != rc(ErrorType::Success)) return r;
+    if (value != 0 && value != 1) return rc(ErrorType::InvalidParameterValue);
+    return log.result(send_command(CommandType::set_using_group_code, with_password,
+                                   device_utils::byte_writer().u8(static_cast<std::uint8_t>(value)).take()));
+}
+
+int device::set_plu_data()  // 22
+{
+    return set_plain(*this, CommandType::set_plu_data, text_form::win1251, "set_plu_data");
+}
+
+int device::set_plu_data_utf8()  // 96
+{
+    return set_plain(*this, CommandType::set_plu_data_utf8, text_form::utf8, "set_plu_data_utf8");
+}
+
+int device::get_plu_data()  // 23
+{
+    return get_plain(*this, CommandType::get_plu_data, text_form::win1251, "get_plu_data");
+}
+
+int device::get_plu_data_utf8()  // 97
+{
+    return get_plain(*this, CommandType::get_plu_data_utf8, text_form::utf8, "get_plu_data_utf8");
+}
+
+int device::set_plu_data_extended()  // 27
+{
+    return set_extended(*this, CommandType::set_plu_data_extended, text_form::win1251, "set_plu_data_extended");
+}
+
+int device::set_plu_data_extended_utf8()  // 98
+{
+    return set_extended(*this, CommandType::set_plu_data_extended_utf8, text_form::utf8, "set_plu_data_extended_utf8");
+}
+
+int device::get_plu_data_extended()  // 28
+{
+    return get_extended(*this, CommandType::get_plu_data_extended, text_form::win1251, "get_plu_data_extended");
+}
+
+int device::get_plu_data_extended_utf8()  // 99
+{
+    return get_extended(*this, CommandType::get_plu_data_extended_utf8, text_form::utf8, "get_plu_data_extended_utf8");
+}
+
+int device::add_plu_to_block()  // 25
+{
+    std::vector<std::byte> record;
+    const int r = build_extended(*this, text_form::win1251, record);
+    if (r != rc(ErrorType::Success)) return r;
+    return collect_record(*this, ParamType::PluBlock, record, text_form::win1251);
+}
+
+namespace {
+
+const command_registration records_plu{
+    {CommandType::get_plu_count, &device::get_plu_count},
+    {CommandType::get_using_group_code, &device::get_using_group_code},
+    {CommandType::set_using_group_code, &device::set_using_group_code},
+    {CommandType::set_plu_data, &device::set_plu_data},
+    {CommandType::get_plu_data, &device::get_plu_data},
+    {CommandType::set_plu_data_utf8, &device::set_plu_data_utf8},
+    {CommandType::get_plu_data_utf8, &device::get_plu_data_utf8},
+    {CommandType::add_plu_to_block, &device::add_plu_to_block},
+    {CommandType::set_plu_data_extended, &device::set_plu_data_extended},
+    {CommandType::set_plu_data_extended_utf8, &device::set_plu_data_extended_utf8},
+    {CommandType::get_plu_data_extended, &device::get_plu_data_extended},
+    {CommandType::get_plu_data_extended_utf8, &device::get_plu_data_extended_utf8},
+};
+
+}  // namespace
