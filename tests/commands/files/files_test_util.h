@@ -54,6 +54,7 @@ protected:
         std::filesystem::remove_all(dir, ec);
     }
 
+public:  // reached from the lambdas of case tables
     std::string write(const std::string& name, const bytes& content)
     {
         const std::string path = dir + "/" + name;

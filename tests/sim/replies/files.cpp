@@ -139,6 +139,12 @@ void file_store::clear_faults()
     silent_ = false;
 }
 
+void file_store::corrupt_data(bool on)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    corrupt_ = on;
+}
+
 std::vector<received_upload> file_store::uploads() const
 {
     std::lock_guard<std::mutex> lock(mu_);
@@ -254,6 +260,7 @@ reply file_store::handle(const request& r)
                 if (offset != u.content.size()) u.in_order = false;
                 if (u.content.size() < offset + length) u.content.resize(offset + length);
                 std::copy(data.begin() + 8, data.end(), u.content.begin() + static_cast<long>(offset));
+                if (corrupt_ && length > 0) u.content[offset] ^= std::byte{1};
                 ++u.packets;
                 if (last) u.complete = u.in_order;
                 return answer(0);

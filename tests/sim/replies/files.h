@@ -70,6 +70,9 @@ public:
     // is answered.
     void silent_from(std::uint8_t subcode, std::size_t nth);
     void clear_faults();
+    // Flips the lowest bit of the first byte of every data packet taken in,
+    // as a damaged transfer would.
+    void corrupt_data(bool on);
 
     // Uploads that reached their status step, oldest first, and the one in
     // progress (if any) last.
@@ -99,6 +102,7 @@ private:
     std::vector<fault_rule> rules_;
     std::map<std::uint8_t, std::size_t> seen_;
     bool silent_ = false;
+    bool corrupt_ = false;
     std::vector<received_upload> done_;
     std::optional<received_upload> current_;
     std::map<std::string, bytes> files_;
