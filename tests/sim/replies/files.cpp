@@ -173,6 +173,14 @@ void file_store::put_file(const std::string& key, bytes content)
     files_[key] = std::move(content);
 }
 
+void file_store::clear_uploads()
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    done_.clear();
+    current_.reset();
+    files_.clear();
+}
+
 // Called with mu_ held.
 std::optional<std::uint8_t> file_store::injected(std::uint8_t subcode)
 {

@@ -82,6 +82,7 @@ public:
     std::map<std::string, bytes> files() const;
     std::optional<bytes> file(const std::string& key) const;
     void put_file(const std::string& key, bytes content);  // for downloads
+    void clear_uploads();  // forgets uploads and files (long benchmark runs)
 
     // The request handler for one upload opcode.
     reply handle(const request& r);
