@@ -256,6 +256,14 @@ public:
     int get_quorvix_folder_path();  // 109
     int delete_file_or_folder();  // 114
     int create_folder();  // 115
+    // The exchange shared by upload and download (commands/files/transfer.h
+    // defines the enumeration and states the contract).
+    enum class FileSendState : std::int32_t;
+    std::map<std::string, std::vector<std::byte>> get_file_hash_from_scale(FileSendState state,
+                                                                           std::vector<std::byte> bytes,
+                                                                           bool no_password, CommandType command);
+    int md5_check(const std::string& path_template, const std::map<std::string, std::vector<std::byte>>& hashes);
+    int send_all_files_from_folder(const std::string& local, const std::string& target);  // one folder of 113
 
     // ---- commands/products/: catalogue, product document and product database
     int add_message_to_json();  // 52
@@ -275,6 +283,7 @@ public:
     int get_packer();  // 110
     int set_packer();  // 111
     int delete_packer();  // 112
+    int fill_byte_array_for_json();  // product document into input -1; a stub in commands/files/ until built
 
     // ---- commands/barcodes.cpp: barcode prefixes and structures
     int get_prefix_barcode_type();  // 35

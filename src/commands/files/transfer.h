@@ -1,0 +1,107 @@
+#pragma once
+// The file-transfer exchange shared by the upload and the download: the
+// steps and sub-codes of an exchange, reading a local file whole, its MD5
+// digest, listing a local folder, and the per-scale folder of a download.
+//
+// Contract for the commands built on it:
+// - Every request of an exchange goes through device::send_command with the
+//   frame of the file type's internal CommandType; its data opens with one of
+//   the sub-codes below.
+// - get_file_hash gives the standard RFC 1321 digest bytes (d41d8cd9... for
+//   the empty message): compare them byte by byte with a scale's digest.
+// - device::get_file_hash_from_scale (Parameters or Hash) returns one entry
+//   per scale that took part, an empty vector for a scale whose exchange
+//   failed; its poll ends at the latest after `file_transfer_waits().
+//   hash_deadline`, the scales still without a digest then get an empty one
+//   and -105 in `results`.
+// - device::md5_check(template, hashes) replaces "<ip>" in the template by
+//   get_subfolder_for_save of each scale and compares that local copy with
+//   the scale's digest. Any scale that cannot be verified (mismatch, no
+//   digest, copy unreadable) gets -105 in `results`; the result is 0, -105
+//   with one scale, -111 with several; an empty map with scales listed is
+//   -105 (nothing was verified).
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/device.h"
+
+// The step an exchange is in.
+enum class device::FileSendState : std::int32_t {
+    Name = 1,
+    Parameters = 2,
+    Data = 3,
+    BackupParameters = 4,
+    Hash = 5,
+    Preparation = 6,
+    ItemCode = 8,
+};
+using FileSendState = device::FileSendState;
+
+// First byte of the data of every file-transfer request.
+namespace file_subcode {
+constexpr std::uint8_t name = 0x01;
+constexpr std::uint8_t parameters = 0x02;
+constexpr std::uint8_t data = 0x03;
+constexpr std::uint8_t backup_parameters = 0x05;
+constexpr std::uint8_t hash_start = 0x06;
+constexpr std::uint8_t hash_poll = 0x07;
+constexpr std::uint8_t item_code = 0x08;
+constexpr std::uint8_t status = 0x09;
+}  // namespace file_subcode
+
+// Content bytes in one full data packet.
+constexpr std::size_t file_packet_size = 60000;
+
+// Scale IP text -> the digest it gave; empty for a scale whose exchange failed.
+using file_hash_map = std::map<std::string, std::vector<std::byte>>;
+
+// ---- Local files.
+
+enum class file_read_status {
+    ok,
+    unreadable,  // missing, not a regular file, or failed while reading
+    too_large,  // 4 GiB or more (the packet offset is 32-bit), or more than a vector can hold
+};
+
+// Reads the whole regular file at `path`; on any failure `out` is empty and
+// the reason is logged.
+file_read_status read_local_file(const std::string& path, std::vector<std::byte>& out);
+// The same, giving only the bytes (empty on any failure).
+std::vector<std::byte> get_bytes_array_from_file(const std::string& path);
+
+// The 16-byte MD5 digest of `data`, in the standard byte order.
+std::vector<std::byte> get_file_hash(const std::vector<std::byte>& data);
+
+// The direct entries of a local folder as full path texts, unsorted; an empty
+// or unreadable folder gives what was listed so far (logged).
+std::vector<std::string> get_file_list(const std::filesystem::path& folder);
+
+// The local folder name of a scale's downloads: its serial number, "-" and its
+// IP. Characters that would leave or split the folder ('/', '\', control
+// characters) become '_'. An IP that the list lacks gives "-" + ip.
+std::string get_subfolder_for_save(const std::vector<scale_connect_data>& list, const std::string& ip);
+
+// ---- Waits of the polls. Process-wide; tests shorten them.
+struct file_transfer_wait_times {
+    std::chrono::milliseconds hash_first{200};  // after the request that starts hashing
+    std::chrono::milliseconds hash_next{2000};  // between later hash polls
+    std::chrono::milliseconds hash_deadline{std::chrono::minutes(5)};  // the whole hash poll
+    std::chrono::milliseconds status_next{2000};  // between upload status polls
+};
+file_transfer_wait_times& file_transfer_waits();
+
+// send_command, unless a stop request is pending: then no request goes out,
+// every entry of `results` becomes -9, and so does the result.
+int send_unless_stopped(device& d, bool with_password, const std::vector<std::byte>& frame,
+                        const std::vector<std::byte>& data);
+
+// Sleeps `wait` (resuming after signals) unless `stop` is or becomes set;
+// false when it was.
+bool pause_unless_stopped(const std::atomic<bool>& stop, std::chrono::milliseconds wait);

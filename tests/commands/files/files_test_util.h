@@ -1,0 +1,79 @@
+#pragma once
+// Shared by the file-transfer tests: a device with short poll waits, a
+// temporary folder for local files, and input parameters by kind.
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "commands/files/transfer.h"
+#include "replies/files.h"
+#include "send_test_util.h"
+
+namespace files_test {
+
+using bytes = qv_sim::bytes;
+using namespace std::chrono_literals;
+
+inline bytes from_hex(const std::string& text)
+{
+    bytes out;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
+        out.push_back(static_cast<std::byte>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+// Deterministic content of `n` bytes.
+inline bytes pattern(std::size_t n)
+{
+    bytes out(n);
+    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::byte>((i * 7 + 3) & 0xFF);
+    return out;
+}
+
+class files_fixture : public send_test::device_test_base {
+protected:
+    void SetUp() override
+    {
+        device_test_base::SetUp();
+        saved_ = file_transfer_waits();
+        file_transfer_waits().hash_first = 5ms;
+        file_transfer_waits().hash_next = 5ms;
+        file_transfer_waits().status_next = 5ms;
+        char tmpl[] = "/tmp/qv_files_test_XXXXXX";
+        dir = ::mkdtemp(tmpl);
+    }
+    void TearDown() override
+    {
+        file_transfer_waits() = saved_;
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+
+public:  // reached from the lambdas of case tables
+    std::string write(const std::string& name, const bytes& content)
+    {
+        const std::string path = dir + "/" + name;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
+        return path;
+    }
+    void set_int(ParamType p, int v) { d.set_int_param(p, d.input_params, v, false); }
+    void set_text(ParamType p, const std::string& v)
+    {
+        d.set_bytes_array_param(p, d.input_params, device_test::bytes_of(v), false);
+    }
+    void set_bytes(ParamType p, const bytes& v) { d.set_bytes_array_param(p, d.input_params, v, false); }
+
+    std::string dir;
+
+private:
+    file_transfer_wait_times saved_;
+};
+
+}  // namespace files_test
