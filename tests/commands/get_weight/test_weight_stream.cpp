@@ -35,8 +35,8 @@ public:
         {
             std::lock_guard<std::mutex> lock(mu_);
             readings_.push_back({weight, tare, std::move(state)});
+            changed_.notify_all();  // under the lock, so thread checkers see no unlocked signal
         }
-        changed_.notify_all();
         if (on_call) on_call();
     }
     void weight_error(std::string text) override
@@ -44,8 +44,8 @@ public:
         {
             std::lock_guard<std::mutex> lock(mu_);
             errors_.push_back(std::move(text));
+            changed_.notify_all();  // under the lock, so thread checkers see no unlocked signal
         }
-        changed_.notify_all();
         if (on_call) on_call();
     }
 
