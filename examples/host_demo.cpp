@@ -1,7 +1,7 @@
 // A small host program: loads the driver library at run time as a host
 // application would, connects to one scale over TCP and prints its protocol
-// version, serial number and PLU count with the result texts, then writes one
-// PLU record and reads it back.
+// version, serial number and PLU count with the result texts, writes one
+// PLU record and reads it back, then shows three readings of its live weight.
 //
 //     host_demo <path to libquorvix_driver.so> <scale IP> <port> [admin password]
 //
@@ -9,11 +9,16 @@
 
 #include <dlfcn.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "quorvix_driver.h"
+#include "quorvix_weight.h"
 
 namespace {
 
@@ -105,6 +110,67 @@ int write_and_read_plu(const driver& d, void* handle)
     return read;
 }
 
+// ---- Live weight: the host's own sink, three readings, then the stop.
+
+// Called on the driver's weight thread: prints the first readings and lets
+// the main thread know.
+class printing_sink : public WeightInterface {
+public:
+    void weight_changed(int weight, int tare, std::vector<std::byte> state) override
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (readings_ >= 3) return;
+        ++readings_;
+        std::printf("  weight %d, tare %d, state %02X\n", weight, tare,
+                    state.empty() ? 0u : std::to_integer<unsigned>(state[0]));
+        std::fflush(stdout);
+        done_.notify_all();
+    }
+    void weight_error(std::string text) override
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        std::printf("  %s\n", text.c_str());
+        std::fflush(stdout);
+    }
+    bool wait_for_three(std::chrono::seconds timeout)
+    {
+        std::unique_lock<std::mutex> lock(mu_);
+        return done_.wait_for(lock, timeout, [this] { return readings_ >= 3; });
+    }
+
+private:
+    std::mutex mu_;
+    std::condition_variable done_;
+    int readings_ = 0;
+};
+
+int show_live_weight(const driver& d, void* handle)
+{
+    constexpr int c_stop_get_weight = -34;
+    // A host linked against the library calls the member directly:
+    //     static_cast<device*>(handle)->start_get_weight(sink, period);
+    // This one loads the library at run time, so it looks the member up by its
+    // C++ name; on this platform a non-virtual member function takes the
+    // object's address as a hidden first argument.
+    using start_fn = int (*)(void*, std::shared_ptr<WeightInterface>&, int&);
+    const auto start_get_weight =
+        reinterpret_cast<start_fn>(dlsym(d.lib, "_ZN6device16start_get_weightERSt10shared_ptrI15WeightInterfaceERi"));
+    if (!start_get_weight) {
+        std::fprintf(stderr, "host_demo: device::start_get_weight not exported\n");
+        return 1;
+    }
+    auto printer = std::make_shared<printing_sink>();
+    std::shared_ptr<WeightInterface> sink = printer;
+    int period_ms = 200;
+    const int started = start_get_weight(handle, sink, period_ms);
+    std::printf("start_get_weight -> %d (%s)\n", started, result_text(d, handle, started).c_str());
+    if (started != 0) return started;
+    const bool three = printer->wait_for_three(std::chrono::seconds(10));
+    const int stopped = d.execute(handle, c_stop_get_weight);  // returns once the weight thread has ended
+    std::printf("stop_get_weight -> %d (%s)\n", stopped, result_text(d, handle, stopped).c_str());
+    return three ? stopped : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -148,6 +214,7 @@ int main(int argc, char** argv)
         status = counted;
         if (status == 0) status = write_and_read_plu(d, handle);
     }
+    if (status == 0) status = show_live_weight(d, handle);
     d.destroy(&handle);
     // The library stays loaded: its static objects end with the process.
     return status == 0 ? 0 : 1;

@@ -25,6 +25,8 @@
 //   text object under a reader.
 // * The weight thread is joined, never detached: `stop_weight_thread()` clears
 //   `weight_running` and waits for it; the destructor does this before it
+//   closes the connections. Starts and stops take `weight_control`, so two
+//   host threads never start two streams nor join the same thread.
 
 #include "core/device.h"
 
@@ -117,37 +119,44 @@ void device::replace_error_texts(std::shared_ptr<errors_text> texts)
 
 // ------------------------------------------------------------ live weight
 
+namespace {
+
+// The device whose weight thread is the calling thread, if any: such a
+// thread can neither join nor restart itself.
+thread_local const device* weight_thread_of = nullptr;
+
+}  // namespace
+
 bool device::start_weight_thread(std::function<void()> loop)
 {
+    if (weight_thread_of == this) return false;
+    std::lock_guard<std::mutex> control(weight_control);
     if (weight_running.load()) return false;
-    if (weight_thread.joinable() && weight_thread.get_id() != std::this_thread::get_id())
-        weight_thread.join();  // a stream that ended by itself
-    if (weight_thread.joinable()) return false;
+    if (weight_thread.joinable()) weight_thread.join();  // a stream that ended by itself
     weight_running.store(true);
-    try {
-        weight_thread = std::thread([this, loop = std::move(loop)]() {
-            try {
-                loop();
-            } catch (const std::exception& e) {
-                Logger::e(std::string("weight thread error: ") + e.what());
-            } catch (...) {
-                Logger::e("weight thread error");
-            }
+    // A failed creation throws with the flag still set.
+    weight_thread = std::thread([this, loop = std::move(loop)]() {
+        weight_thread_of = this;
+        try {
+            loop();
+        } catch (const std::exception& e) {
             weight_running.store(false);
-        });
-    } catch (...) {
-        weight_running.store(false);
-        throw;
-    }
+            Logger::e(std::string("weight thread error: ") + e.what());
+        } catch (...) {
+            weight_running.store(false);
+            Logger::e("weight thread error");
+        }
+    });
     return true;
 }
 
 void device::stop_weight_thread() noexcept
 {
     weight_running.store(false);
-    if (!weight_thread.joinable() || weight_thread.get_id() == std::this_thread::get_id()) return;
+    if (weight_thread_of == this) return;
     try {
-        weight_thread.join();
+        std::lock_guard<std::mutex> control(weight_control);
+        if (weight_thread.joinable()) weight_thread.join();
     } catch (...) {
     }
 }

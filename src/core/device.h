@@ -23,6 +23,9 @@
 #include "core/json_records.h"
 #include "core/params.h"
 #include "core/vocab/types.h"
+// The whole class below stands for the host's view of `device` there.
+#define QUORVIX_DRIVER_INTERNAL
+#include "quorvix_weight.h"
 
 namespace boost {
 namespace asio {
@@ -32,7 +35,6 @@ class io_context;
 
 class errors_text;
 class permanent_tcp_client;
-class WeightInterface;
 
 // The bytes of a request frame that hold a password: never logged in clear.
 struct secret_span {
@@ -170,6 +172,9 @@ public:
     // ---- commands/get_weight.cpp: live weight stream
     int start_get_weight();  // -33
     int stop_get_weight();  // -34
+    // The host's entry with a sink of its own (quorvix_weight.h), outside the
+    // dispatcher; exported under its C++ name.
+    QUORVIX_DRIVER_API int start_get_weight(std::shared_ptr<WeightInterface>& sink, int& period);
 
     // ---- commands/prediction/: recognition service
     int start_prediction();  // 121
@@ -336,8 +341,11 @@ public:
     std::unique_lock<std::mutex> lock_state() const { return std::unique_lock<std::mutex>(state_mutex); }
 
     // ---- Live-weight thread (device.cpp). `loop` runs on a new thread with
-    // `weight_running` set and must return soon after it turns false; false,
-    // starting nothing, while a stream already runs.
+    // `weight_running` set and must return soon after it turns false; a loop
+    // that returns leaves the flag as it is, one that throws clears it. False,
+    // starting nothing, while the flag is set or when called from the weight
+    // thread itself. A thread that cannot be created throws and leaves the
+    // flag set (further starts are refused until a stop).
     bool start_weight_thread(std::function<void()> loop);
     // Clears `weight_running` and joins; from the weight thread itself it
     // only clears the flag.
@@ -379,6 +387,7 @@ public:
 private:
     mutable std::mutex state_mutex;  // guards the members marked "lock"
     std::mutex command_gate;  // makes acquire, stop request and release one step each
+    std::mutex weight_control;  // one start or stop of the weight thread at a time; guards weight_thread
 
     // The steps of send_command (send.cpp), in the order it takes them.
     bool is_upload_status_request(const std::vector<std::byte>& frame, const std::vector<std::byte>& data) const;

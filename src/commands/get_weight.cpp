@@ -1,0 +1,252 @@
+// The live weight stream: command -33 (with the log-only sink), command -34,
+// the host's entry with a sink of its own, and the weight thread that polls
+// the first scale of the list.
+//
+// The thread owns copies of everything the host or a later command could
+// replace: the sink pointer and the period from the start, and at the top of
+// each poll the first scale, the connection type, the time-out and the
+// kept-open client and its io_context, taken under the state lock. The
+// exchange itself runs without that lock; on a kept-open link it holds the
+// link's exchange lock from the open-or-send choice to the end of run(), as
+// send_command does, so a command and a poll never share one run().
+
+#include "commands/get_weight.h"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+
+#include "codecs/device_utils.h"
+#include "core/device.h"
+#include "core/vocab/errors_text.h"
+#include "link/permanent_tcp_client.h"
+#include "link/tcp_client.h"
+#include "link/udp_client.h"
+#include "logging/logger.h"
+
+void TestWeightInterface::weight_changed(int weight, int, std::vector<std::byte>)
+{
+    Logger::i("weight = " + std::to_string(weight));
+}
+
+void TestWeightInterface::weight_error(std::string text)
+{
+    Logger::i("error_text = " + text);
+}
+
+namespace {
+
+using bytes = std::vector<std::byte>;
+
+// 02 0C FF 41 RESULT, then weight (i32 LE), tare (i32 LE) and the state byte.
+constexpr std::size_t weight_at = 5;
+constexpr std::size_t reading_size = 14;
+
+// The pause is slept in slices so that a stop ends it at once.
+constexpr std::chrono::milliseconds pause_slice{20};
+
+// What one poll needs from the device. The io_context is declared before the
+// client, so the client copy goes first.
+struct poll_target {
+    scale_connect_data scale;
+    bool kept_open = false;
+    int timeout_seconds = 0;
+    std::shared_ptr<boost::asio::io_context> context;
+    std::shared_ptr<permanent_tcp_client> client;
+};
+
+// False when the list is empty.
+bool take_target(device& d, poll_target& t)
+{
+    auto lock = d.lock_state();
+    if (d.ip_address_list.empty()) return false;
+    t.scale = d.ip_address_list.front();
+    t.kept_open = d.permanent_connection;
+    t.timeout_seconds = d.timeout_seconds;
+    if (t.kept_open) {
+        const auto context = d.io_contexts.find(t.scale.ip);
+        const auto client = d.permanent_clients.find(t.scale.ip);
+        if (context != d.io_contexts.end() && client != d.permanent_clients.end()) {
+            t.context = context->second;
+            t.client = client->second;
+        }
+    }
+    return true;
+}
+
+bytes with_count(const bytes& frame)
+{
+    bytes request = device_utils::convert_to_bytes_le_32(static_cast<std::uint32_t>(frame.size()));
+    request.insert(request.end(), frame.begin(), frame.end());
+    return request;
+}
+
+// One request, one reply or none; nothing is sent to a scale the connection
+// type cannot reach. Resolution failures and io_context errors throw.
+void exchange(const poll_target& t, const bytes& frame, const response_callback& callback)
+{
+    if (t.kept_open) {
+        if (t.scale.protocol != 1 || !t.client || !t.context) return;
+        auto hold = t.client->lock_exchange();
+        t.context->restart();
+        if (t.client->is_open())
+            t.client->send_message(with_count(frame), callback);
+        else
+            t.client->open_connection_and_send_message(with_count(frame), callback);
+        t.context->run();
+        return;
+    }
+    boost::asio::io_context context;
+    int timeout_seconds = t.timeout_seconds;
+    if (t.scale.protocol == 0) {
+        udp_client client(context, t.scale.ip, t.scale.port, timeout_seconds, frame, callback, false);
+        context.run();
+    } else if (t.scale.protocol == 1) {
+        tcp_client client(context, t.scale.ip, t.scale.port, timeout_seconds, with_count(frame), callback, true);
+        context.run();
+    }
+}
+
+std::string result_text(const device& d, int code)
+{
+    const std::shared_ptr<errors_text> texts = d.current_error_texts();
+    return texts ? texts->get_text(static_cast<ErrorType>(code)) : std::to_string(code);
+}
+
+void pause(const device& d, int period_ms)
+{
+    if (period_ms <= 0) return;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(period_ms);
+    while (d.weight_running.load()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end) return;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, pause_slice));
+    }
+}
+
+// One poll: its result code, and the reading when it is 0. Never throws.
+int poll(device& d, const poll_target& t, const bytes& frame, bytes& reply)
+{
+    try {
+        d.weight_response.clear();
+        exchange(t, frame, [&d](bytes body, std::string) { d.weight_response = std::move(body); });
+        reply = d.weight_response;
+        const int r = device::response_validation(reply);
+        // A result-0 reply too short for the reading is not read past its end.
+        if (r == rc(ErrorType::Success) && reply.size() < reading_size) return rc(ErrorType::InvalidResponseLength);
+        return r;
+    } catch (const std::exception& e) {
+        // A failed resolution or an io_context error ends this poll only.
+        Logger::e(std::string("'get_weight' error: ") + e.what());
+    } catch (...) {
+        Logger::e("'get_weight' error");
+    }
+    return rc(ErrorType::UnexpectedDriverError);
+}
+
+// Hands one poll's outcome to the sink, unless the stream was stopped
+// meanwhile; a sink that throws costs that one report.
+void report(device& d, WeightInterface& sink, int r, const bytes& reply)
+{
+    try {
+        if (r != rc(ErrorType::Success)) {
+            if (d.weight_running.load()) sink.weight_error("Get weight error: " + result_text(d, r));
+            return;
+        }
+        device_utils::byte_reader data(reply, weight_at);
+        const int weight = data.int32_le();
+        const int tare = data.int32_le();
+        const bytes state{static_cast<std::byte>(data.byte())};
+        if (d.weight_running.load()) sink.weight_changed(weight, tare, state);
+    } catch (const std::exception& e) {
+        Logger::e(std::string("'get_weight' error: ") + e.what());
+    } catch (...) {
+        Logger::e("'get_weight' error");
+    }
+}
+
+void run_weight_stream(device& d, const std::shared_ptr<WeightInterface>& sink, int period_ms, const bytes& frame)
+{
+    while (d.weight_running.load()) {
+        poll_target target;
+        if (!take_target(d, target)) break;  // the flag stays set until a stop
+        bytes reply;
+        const int r = poll(d, target, frame, reply);
+        report(d, *sink, r, reply);
+        if (r == rc(ErrorType::UnknownCommand)) {
+            // The scale does not know the weight request: no point asking again.
+            d.weight_running.store(false);
+            Logger::e("'get_weight' error: " + result_text(d, r));
+            break;
+        }
+        pause(d, period_ms);
+    }
+    Logger::i("'get_weight' end");
+}
+
+}  // namespace
+
+int device::start_get_weight(std::shared_ptr<WeightInterface>& sink, int& period)
+{
+    try {
+        Logger::i("'get_weight' start");
+        bool listed = false;
+        {
+            auto lock = lock_state();
+            listed = !ip_address_list.empty();
+        }
+        if (weight_running.load() || !listed) return rc(ErrorType::PreviousCommandRunning);
+        if (!sink) {
+            Logger::e("'get_weight' error: no sink");
+            return rc(ErrorType::InvalidParameterValue);
+        }
+        // The thread keeps its own copies: the host's holder and int may
+        // change or go as soon as this returns.
+        const bytes frame = build_request_frame(without_password, false, frame_of(CommandType::weight_poll), {}, "");
+        auto loop = [this, own_sink = sink, own_period = period, frame]() {
+            run_weight_stream(*this, own_sink, own_period, frame);
+        };
+        if (!start_weight_thread(std::move(loop))) return rc(ErrorType::PreviousCommandRunning);
+        return rc(ErrorType::Success);
+    } catch (const std::exception& e) {
+        Logger::e(std::string("'get_weight' error: ") + e.what());
+    } catch (...) {
+        Logger::e("'get_weight' error");
+    }
+    return rc(ErrorType::UnexpectedDriverError);
+}
+
+int device::start_get_weight()  // -33
+{
+    // Installed only once the stream has started, so a running stream never
+    // has its sink replaced under it.
+    std::shared_ptr<WeightInterface> sink = std::make_shared<TestWeightInterface>();
+    int period = weight_period_ms;
+    const int r = start_get_weight(sink, period);
+    if (r == rc(ErrorType::Success)) weight_interface = std::move(sink);
+    return r;
+}
+
+int device::stop_get_weight()  // -34
+{
+    Logger::i("'stop_get_weight' start");
+    stop_weight_thread();
+    Logger::i("'get_weight' stop");
+    return rc(ErrorType::Success);
+}
+
+namespace {
+
+const command_registration get_weight{
+    {CommandType::start_get_weight, &device::start_get_weight},
+    {CommandType::stop_get_weight, &device::stop_get_weight},
+};
+
+}  // namespace
