@@ -93,23 +93,33 @@ std::string label_document(const jsonLabelData& label)
     return out.str();
 }
 
+// The item's type text and its required numbers, in order; the first that
+// cannot be read gives its code.
+int read_required_item_values(device& d, std::string& type, std::initializer_list<std::pair<ParamType, int*>> numbers)
+{
+    std::wstring text;
+    int r = d.get_string_param(ParamType::LabelItemType, d.input_params, text);
+    if (r != 0) return r;
+    type = device_utils::str(text);
+    for (const auto& [param, member] : numbers) {
+        r = d.get_int_param(param, d.input_params, *member);
+        if (r != 0) return r;
+    }
+    return rc(ErrorType::Success);
+}
+
 }  // namespace
 
 int device::add_json_label_text_item()  // 59
 {
     const command_log log("add_json_label_text_item");
     TextItem item;
-    std::wstring type;
-    int r = get_string_param(ParamType::LabelItemType, input_params, type);
+    const int r = read_required_item_values(*this, item.type,
+                                            {{ParamType::XCoordinate, &item.x},
+                                             {ParamType::YCoordinate, &item.y},
+                                             {ParamType::Font, &item.font},
+                                             {ParamType::Align, &item.align}});
     if (r != 0) return r;
-    item.type = device_utils::str(type);
-    for (auto [param, member] : {std::pair{ParamType::XCoordinate, &item.x},
-                                 {ParamType::YCoordinate, &item.y},
-                                 {ParamType::Font, &item.font},
-                                 {ParamType::Align, &item.align}}) {
-        r = get_int_param(param, input_params, *member);
-        if (r != 0) return r;
-    }
     // Optional values that cannot be read keep their defaults.
     get_int_param(ParamType::Rotate, input_params, item.orientation);
     int size = 0;
@@ -124,17 +134,12 @@ int device::add_json_label_barcode_item()  // 60
     const command_log log("add_json_label_barcode_item");
     BarcodeItem item;
     item.number = static_cast<int>(json_label_data.barcodeItems.size()) + 1;
-    std::wstring type;
-    int r = get_string_param(ParamType::LabelItemType, input_params, type);
+    int r = read_required_item_values(*this, item.type,
+                                      {{ParamType::XCoordinate, &item.x},
+                                       {ParamType::YCoordinate, &item.y},
+                                       {ParamType::Width, &item.width},
+                                       {ParamType::Height, &item.height}});
     if (r != 0) return r;
-    item.type = device_utils::str(type);
-    for (auto [param, member] : {std::pair{ParamType::XCoordinate, &item.x},
-                                 {ParamType::YCoordinate, &item.y},
-                                 {ParamType::Width, &item.width},
-                                 {ParamType::Height, &item.height}}) {
-        r = get_int_param(param, input_params, *member);
-        if (r != 0) return r;
-    }
     get_int_param(ParamType::Rotate, input_params, item.orientation);
     get_int_param(ParamType::Number, input_params, item.number);
     int test_line = -1;
