@@ -3,6 +3,7 @@
 
 #include "replies/labels.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -21,8 +22,11 @@ bytes payload(const request& r)
 
 bytes with_length(const bytes& text)
 {
-    bytes out{std::byte(text.size() & 0xFF), std::byte((text.size() >> 8) & 0xFF)};
-    out.insert(out.end(), text.begin(), text.end());
+    // Sized once: GCC 12 misreads an insert behind a two-byte list as an overflow.
+    bytes out(2 + text.size());
+    out[0] = std::byte(text.size() & 0xFF);
+    out[1] = std::byte((text.size() >> 8) & 0xFF);
+    std::copy(text.begin(), text.end(), out.begin() + 2);
     return out;
 }
 
