@@ -8,15 +8,25 @@
 
 namespace {
 
-// The serial number comes from the scale itself: a '/' or '\' in it must not
-// lead outside the download folder or into a folder of its own choosing.
-std::string safe_folder_name(std::string name)
+// The serial number comes from the scale itself: it becomes one path
+// component of letters, digits, '.', '_' and '-' (anything else is replaced),
+// never "." or "..", so that no scale can lead a download outside the
+// download folder or into a folder of its own choosing.
+std::string safe_serial(std::string serial)
 {
-    for (char& c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '/' || c == '\\' || u < 0x20 || u == 0x7F) c = '_';
+    for (char& c : serial) {
+        const bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+                          c == '_' || c == '-';
+        if (!kept) c = '_';
     }
-    return name;
+    if (serial == "." || serial == "..") serial.assign(serial.size(), '_');
+    return serial;
+}
+
+// The IP comes from the host's list; the same rule keeps it one component.
+std::string safe_folder_name(const std::string& serial, const std::string& ip)
+{
+    return safe_serial(serial) + "-" + safe_serial(ip);
 }
 
 }  // namespace
@@ -24,8 +34,8 @@ std::string safe_folder_name(std::string name)
 std::string get_subfolder_for_save(const std::vector<scale_connect_data>& list, const std::string& ip)
 {
     for (const scale_connect_data& scale : list)
-        if (scale.ip == ip) return safe_folder_name(scale.serial_number + "-" + scale.ip);
+        if (scale.ip == ip) return safe_folder_name(scale.serial_number, scale.ip);
     // No caller passes an IP outside the list; answer as for a scale whose
     // serial number is still unknown.
-    return safe_folder_name("-" + ip);
+    return safe_folder_name("", ip);
 }

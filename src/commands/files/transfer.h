@@ -84,8 +84,9 @@ std::vector<std::byte> get_file_hash(const std::vector<std::byte>& data);
 std::vector<std::string> get_file_list(const std::filesystem::path& folder);
 
 // The local folder name of a scale's downloads: its serial number, "-" and its
-// IP. Characters that would leave or split the folder ('/', '\', control
-// characters) become '_'. An IP that the list lacks gives "-" + ip.
+// IP. The serial keeps letters, digits, '.', '_' and '-', anything else
+// becomes '_', and "." or ".." become "_" or "__": one path component that
+// stays inside the download folder. An IP that the list lacks gives "-" + ip.
 std::string get_subfolder_for_save(const std::vector<scale_connect_data>& list, const std::string& ip);
 
 // ---- Waits of the polls. Process-wide; tests shorten them.

@@ -12,6 +12,7 @@
 
 #include "codecs/byte_writer.h"
 #include "codecs/device_utils.h"
+#include "commands/files/scale_files.h"
 #include "commands/files/transfer.h"
 #include "core/device.h"
 #include "logging/logger.h"
@@ -86,16 +87,13 @@ std::string with_forward_slashes(std::string text)
     return text;
 }
 
-// 24 flag bits, the first character the highest bit of the first byte.
+// The backup flags behind their sub-code.
 bytes backup_flags(const bytes& chars)
 {
-    std::uint8_t flags[3] = {};
-    for (std::size_t j = 0; j < chars.size() && j < 24; ++j)
-        if ((std::to_integer<unsigned>(chars[j]) & 1u) != 0)
-            flags[j / 8] |= static_cast<std::uint8_t>(0x80u >> (j % 8));
-    device_utils::byte_writer w;
-    w.u8(file_subcode::backup_parameters).u8(flags[0]).u8(flags[1]).u8(flags[2]);
-    return w.take();
+    bytes data{std::byte{file_subcode::backup_parameters}};
+    const bytes flags = pack_backup_flags(chars);
+    data.insert(data.end(), flags.begin(), flags.end());
+    return data;
 }
 
 bytes data_packet(const bytes& content, std::size_t k, std::size_t n)
