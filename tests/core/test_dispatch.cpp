@@ -247,37 +247,44 @@ TEST(Dispatch, StopsFromASecondThreadNeverTakeAnotherCommandsOutputs)
     EXPECT_EQ(completed + stopped, 300);
 }
 
+// A long command to two scales (TCP and UDP) on thread A; thread B's
+// command is refused at once and its stop accepted: every result -9, and the
+// next command runs whole.
 TEST(Dispatch, StopFromSecondThreadEndsTheLongCommandWithMinus9)
 {
     using namespace std::chrono;
     const test_deadline deadline{std::chrono::seconds(30)};
-    qv_sim::sim_scale scale("127.0.0.2");
+    qv_sim::sim_scale slow("127.0.0.2"), udp("127.0.0.3");
+    qv_sim::add_connect_replies(slow);
+    qv_sim::add_connect_replies(udp);
     qv_sim::fault late;
     late.delay = milliseconds(1500);
-    scale.set_fault(late);
+    slow.set_fault(late);
     device d;
-    add_scale(d, scale, 1);
+    add_scale(d, slow, 1);
+    add_scale(d, udp, 0);
     log_capture log;
 
     std::atomic<int> long_result{1};
-    std::thread a([&] { long_result = run(d, CommandType::get_plu_count); });
-    EXPECT_TRUE(scale.wait_for_requests(1, seconds(2)));
+    std::thread a([&] { long_result = run(d, CommandType::get_serial_number); });
+    EXPECT_TRUE(slow.wait_for_requests(1, seconds(2)));
     const auto start = steady_clock::now();
-    EXPECT_EQ(run(d, CommandType::get_plu_count), -2);
+    EXPECT_EQ(run(d, CommandType::get_serial_number), -2);
     EXPECT_LT(steady_clock::now() - start, milliseconds(500));
     EXPECT_EQ(run(d, CommandType::stop_command), 0);
     EXPECT_EQ(run(d, CommandType::get_driver_version), -2);  // the stopped command still owns the device
     a.join();
 
     EXPECT_EQ(long_result.load(), -9);
-    EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.2", -9}}));
-    EXPECT_EQ(scale.request_count(), 1u);
+    EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.2", -9}, {"127.0.0.3", -9}}));
+    EXPECT_EQ(slow.request_count() + udp.request_count(), 2u);
     const auto lines = log.lines();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "do_command 29"), 1);  // the refused one left no trace
-    EXPECT_TRUE(log.contains("Result code for command 29 : -9. " +
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "do_command 47"), 1);  // the refused one left no trace
+    EXPECT_TRUE(log.contains("TOTAL RESULT: -9"));
+    EXPECT_TRUE(log.contains("Result code for command 47 : -9. " +
                              d.current_error_texts()->get_text(ErrorType::CommandStopped)));
-    EXPECT_FALSE(d.busy.load());
-    EXPECT_EQ(run(d, CommandType::get_driver_version), 0);
+    slow.clear_faults();
+    EXPECT_EQ(run(d, CommandType::get_serial_number), 0);
 }
 
 TEST(Settings, LanguageSelectsTextsForResultLinesAnd81)

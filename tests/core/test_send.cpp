@@ -148,33 +148,6 @@ TEST_F(Sending, ABadEntrySendsToNobody)
     EXPECT_EQ(sim.request_count(), 0u);
 }
 
-// A stop from a second thread while a command's exchanges run: every
-// result -9, the total -9; the next command runs whole.
-TEST_F(Sending, StopFromAnotherThreadTurnsEveryResultIntoMinus9)
-{
-    const test_deadline deadline{std::chrono::seconds(30)};
-    qv_sim::sim_scale a("127.0.0.2"), b("127.0.0.3");
-    qv_sim::add_connect_replies(a);
-    qv_sim::add_connect_replies(b);
-    qv_sim::fault slow;
-    slow.delay = std::chrono::milliseconds(600);
-    a.set_fault(slow);
-    add_scale(d, a, 1);
-    add_scale(d, b, 0);
-    const int serial = static_cast<int>(CommandType::get_serial_number);
-    std::thread stopper([&] {
-        a.wait_for_requests(1, std::chrono::seconds(3));
-        d.execute_command(static_cast<int>(CommandType::stop_command));
-    });
-    device_test::log_capture log;
-    EXPECT_EQ(d.execute_command(serial), -9);
-    stopper.join();
-    EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.2", -9}, {"127.0.0.3", -9}}));
-    EXPECT_TRUE(log.contains("TOTAL RESULT: -9"));
-    a.clear_faults();
-    EXPECT_EQ(d.execute_command(serial), 0);
-}
-
 // Whether a scale is asked again within one command depends on its stored
 // result: 0, 172 (in progress) and -3 are asked, any other is skipped with
 // its line, keeps its result and fails the send.
