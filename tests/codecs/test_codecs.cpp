@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 
 namespace du = device_utils;
@@ -37,6 +38,33 @@ TEST(Win1251Encoder, OneTableOf184Keys)
     // Every character but the placeholder encodes back to the byte it stands for.
     for (const auto& [ch, byte] : win1251_convertor.map())
         EXPECT_TRUE(ch == 0xFF1F || codepage1251[std::to_integer<int>(byte)] == ch) << std::hex << int(ch);
+}
+
+// The upper half of the decoding table, byte by byte: 23 bytes of 0x80-0xBF
+// as in Windows-1251, the other 41 the placeholder, 0xC0-0xFF the Cyrillic
+// letters in order. Each byte decodes the same through the reply reader.
+TEST(Win1251Decoder, UpperHalfOfTheTable)
+{
+    std::map<int, wchar_t> expected;
+    for (int b = 0x80; b <= 0xBF; ++b) expected[b] = 0xFF1F;
+    const std::pair<int, wchar_t> mapped[] = {
+        {0x82, 0x201A}, {0x85, 0x2026}, {0x88, 0x20AC}, {0x8B, 0x2039}, {0x91, 0x2018}, {0x92, 0x2019},
+        {0x93, 0x201C}, {0x94, 0x201D}, {0x96, 0x2013}, {0x97, 0x2014}, {0x99, 0x2122}, {0x9B, 0x203A},
+        {0xA0, 0x00A0}, {0xA7, 0x00A7}, {0xA8, 0x0401}, {0xA9, 0x00A9}, {0xAB, 0x00AB}, {0xAE, 0x00AE},
+        {0xB0, 0x00B0}, {0xB1, 0x00B1}, {0xB8, 0x0451}, {0xB9, 0x2116}, {0xBB, 0x00BB},
+    };
+    for (const auto& [b, ch] : mapped) expected[b] = ch;
+    for (int b = 0xC0; b <= 0xFF; ++b) expected[b] = static_cast<wchar_t>(0x0410 + (b - 0xC0));
+    ASSERT_EQ(expected.size(), 128u);
+    bytes all;
+    std::wstring want;
+    for (const auto& [b, ch] : expected) {
+        EXPECT_EQ(codepage1251[b], ch) << std::hex << b;
+        all.push_back(static_cast<std::byte>(b));
+        want.push_back(ch);
+    }
+    du::byte_reader r(all);
+    EXPECT_EQ(r.win1251_string(128), want);
 }
 
 TEST(Win1251Encoder, CharactersOutsideTheTableThrowMapAt)
@@ -259,6 +287,9 @@ TEST(TextConversions, ReplaceSplitAndBase64)
         {" TW\r\nFu TQ\t\n", "TWFuTQAA", B({0x4D, 0x61, 0x6E, 0x4D})},
         {"", "", {}},
         {"+/+/", "+/+/", B({0xFB, 0xFF, 0xBF})},
+        // 4k+1 characters: three pads, of which only two bytes are dropped.
+        {"TWFuT", "TWFuTAAA", B({0x4D, 0x61, 0x6E, 0x4C})},
+        {"T", "TAAA", B({0x4C})},
     };
     for (auto c : cases) {
         EXPECT_EQ(du::parse_byte_array_from_base64_string(c.in), c.want);

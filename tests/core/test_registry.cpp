@@ -16,7 +16,11 @@
 #include "core/device.h"
 #include "core/vocab/errors_text.h"
 #include "device_test_util.h"
+#include "link/permanent_tcp_client.h"
 #include "quorvix_driver.h"
+#include "replies/version.h"
+#include "sim_scale.h"
+#include "test_deadline.h"
 
 using device_test::log_capture;
 
@@ -146,28 +150,68 @@ TEST(Exports, ReadsAndKinds)
     EXPECT_EQ(dev.input_params.size() + dev.output_params.size(), 4u);  // reads add nothing
 }
 
-TEST(Exports, BusyDeviceKeepsItsMaps)
+// A host thread runs a long command through the exports; a second thread's
+// command is refused and its stop accepted, and neither touches the running
+// command's parameters: the inputs stay until the command itself ends, with
+// -9, and the stop ends with it.
+TEST(Exports, ASecondThreadLeavesTheRunningCommandsMaps)
 {
+    const test_deadline deadline{std::chrono::seconds(30)};
+    qv_sim::sim_scale scale("127.0.0.120");
+    qv_sim::add_connect_replies(scale)->set_plu_count(55);
+    qv_sim::fault late;
+    late.delay = std::chrono::milliseconds(800);
+    scale.set_fault(late);
     host_handle d;
-    auto& dev = d.dev();
-    ASSERT_EQ(set_int_param(d.h, 17, 1), 0);
-    dev.set_int_param(static_cast<ParamType>(18), dev.output_params, 2, false);
-    dev.results["10.0.0.1"] = 0;
+    d.dev().timeout_seconds = 2;
+    d.dev().ip_address_list.push_back({scale.ip(), scale.port_text(), "1234", 1, ""});
+    ASSERT_EQ(set_int_param(d.h, 21, 4), 0);
 
-    dev.busy.store(true);  // another command owns the device
+    std::atomic<int> first{1};
+    std::thread host([&] { first = execute_command(d.h, 29); });
+    EXPECT_TRUE(scale.wait_for_requests(1, std::chrono::seconds(3)));
     EXPECT_EQ(execute_command(d.h, 29), -2);
     EXPECT_EQ(execute_command(d.h, 127), 0);
-    EXPECT_TRUE(dev.stop_requested && dev.busy);
-    EXPECT_EQ(dev.input_params.size() + dev.output_params.size() + dev.results.size(), 3u);
+    long long v = 0;
+    EXPECT_EQ(get_input_int_param(d.h, 21, &v), 0);
+    EXPECT_EQ(v, 4);
+    host.join();
+    EXPECT_EQ(first, -9);
+    EXPECT_EQ(get_input_int_param(d.h, 21, &v), -7);  // emptied by the command's own end
 
-    dev.busy.store(false);
-    execute_command(d.h, 29);
-    EXPECT_FALSE(dev.busy || dev.stop_requested);
-    EXPECT_TRUE(dev.input_params.empty() && dev.output_params.empty());
+    scale.clear_faults();
+    EXPECT_EQ(execute_command(d.h, 29), 0);
+    EXPECT_EQ(get_int_param(d.h, 17, &v), 0);
+    EXPECT_EQ(v, 55);
+}
+
+// Destroying a device writes its two lines, also with kept-open links,
+// which go with it.
+TEST(Lifecycle, DestroyedDeviceWritesItsLines)
+{
+    qv_sim::sim_scale scale("127.0.0.121");
+    qv_sim::add_connect_replies(scale);
+    for (const bool kept_open : {false, true}) {
+        SCOPED_TRACE(kept_open);
+        auto d = std::make_unique<device>();
+        std::weak_ptr<permanent_tcp_client> link;
+        if (kept_open) {
+            d->timeout_seconds = 1;
+            d->permanent_connection = true;
+            d->ip_address_list.push_back({scale.ip(), scale.port_text(), "1234", 1, ""});
+            ASSERT_EQ(d->connect(), 0);
+            link = d->permanent_clients.at(scale.ip());
+        }
+        log_capture log;
+        d.reset();
+        EXPECT_EQ(log.lines(), (std::vector<std::string>{"~device", "'disconnect' start"}));
+        EXPECT_TRUE(link.expired());
+    }
 }
 
 TEST(Lifecycle, DestroyWhileTheWeightThreadReadsTheDevice)
 {
+    const test_deadline deadline{std::chrono::seconds(20)};
     device_test::init_test_log();
     std::atomic<int> reads{0};
     std::atomic<bool> left{false};
@@ -209,6 +253,7 @@ TEST(Lifecycle, DestroyWhileTheWeightThreadReadsTheDevice)
 
 TEST(Lifecycle, WeightThreadStopsAndRestarts)
 {
+    const test_deadline deadline{std::chrono::seconds(20)};
     device d;
     auto loop = [&] {
         while (d.weight_running) std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -1,12 +1,16 @@
 // Request framing, group sending and reply validation, on simulated scales.
 
+#include <atomic>
 #include <chrono>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include <boost/asio/io_context.hpp>
 
 #include "link/permanent_tcp_client.h"
 #include "send_test_util.h"
+#include "test_deadline.h"
 
 using namespace send_test;
 
@@ -66,6 +70,12 @@ TEST(Send, Validation)
         // No result byte at offset 4, LEN FF or not.
         {B({2, 0xFF, 0xFF, 0x41}), -101},
         {B({2, 2, 0xFF, 0x41}), -101},
+        // The checks in their order: length, then STX, then LEN, then the
+        // result byte of a two-byte command.
+        {B({3}), -101},
+        {B({3, 1, 0xD0}), -101},
+        {B({3, 2, 0xFF, 0x41}), -102},
+        {B({2, 9, 0xFF, 0x41}), -103},
     };
     for (const auto& c : table) EXPECT_EQ(device::response_validation(c.reply), c.expected) << qv_sim::hex(c.reply);
 }
@@ -138,22 +148,135 @@ TEST_F(Sending, ABadEntrySendsToNobody)
     EXPECT_EQ(sim.request_count(), 0u);
 }
 
-TEST_F(Sending, StopRequestTurnsEveryResultIntoMinus9)
+// Whether a scale is asked again within one command depends on its stored
+// result: 0, 172 (in progress) and -3 are asked, any other is skipped with
+// its line, keeps its result and fails the send.
+TEST_F(Sending, SkipRuleByTheStoredResult)
 {
-    qv_sim::sim_scale a("127.0.0.2"), b("127.0.0.3");
+    qv_sim::sim_scale sim("127.0.0.126");
+    sim.on({0xD0}, 0);
+    add_scale(d, sim, 1);
+    const std::string not_sent = "REQUEST FOR 127.0.0.126: not send, because last request had the result = ";
+    const struct {
+        int stored;
+        bool sent;
+    } table[] = {{0, true}, {172, true}, {-3, true}, {-1, false}, {-101, false}, {5, false}, {-110, false}};
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.stored);
+        sim.clear_requests();
+        d.results = {{"127.0.0.126", row.stored}};
+        device_test::log_capture log;
+        EXPECT_EQ(d.send_command(true, D0), row.sent ? 0 : -1);
+        EXPECT_EQ(sim.request_count(), row.sent ? 1u : 0u);
+        EXPECT_EQ(d.results.at("127.0.0.126"), row.sent ? 0 : row.stored);
+        EXPECT_EQ(log.contains(not_sent + std::to_string(row.stored)), !row.sent);
+        EXPECT_FALSE(log.contains("BAD RESULT FOR 127.0.0.126: -1"));
+        EXPECT_TRUE(log.contains(std::string("TOTAL RESULT: ") + (row.sent ? "0" : "-1")));
+    }
+}
+
+// A scale that answers 172 is asked again by the next send of the command;
+// when it then stays silent it keeps 172, without a "BAD RESULT" line, and
+// fails the send (-1 alone, -111 in a group).
+TEST_F(Sending, AScaleAt172IsAskedAgainAndKeepsIt)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    qv_sim::sim_scale busy("127.0.0.127"), other("127.0.0.128");
+    busy.on({0xD0}, 0xAC);
+    add_scale(d, busy, 1);
+    EXPECT_EQ(d.send_command(true, D0), 172);
+    EXPECT_EQ(d.send_command(true, D0), 172);
+    EXPECT_EQ(busy.request_count(), 2u);
+    EXPECT_EQ(d.results.at("127.0.0.127"), 172);
+
+    busy.set_fault(silent());
+    device_test::log_capture log;
+    EXPECT_EQ(d.send_command(true, D0), -1);
+    EXPECT_EQ(busy.request_count(), 3u);
+    EXPECT_EQ(d.results.at("127.0.0.127"), 172);
+    EXPECT_FALSE(log.contains("BAD RESULT FOR 127.0.0.127: -1"));
+    EXPECT_TRUE(log.contains("TOTAL RESULT: -1"));
+
+    add_scale(d, other, 1);
+    EXPECT_EQ(d.send_command(true, D0), -111);
+    EXPECT_EQ(busy.request_count(), 4u);
+    EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.127", 172}, {"127.0.0.128", 0}}));
+}
+
+// A device on kept-open links to two scales, connected.
+class KeptOpenSending : public device_test_base {
+protected:
+    void connect_to(std::initializer_list<qv_sim::sim_scale*> scales)
+    {
+        d.permanent_connection = true;
+        for (auto* s : scales) {
+            qv_sim::add_connect_replies(*s)->set_plu_count(10000);
+            add_scale(d, *s, 1);
+        }
+        ASSERT_EQ(d.connect(), 0);
+        d.results.clear();  // as the dispatcher does before a command
+    }
+};
+
+// Kept-open scales are served one after the other, each exchange between
+// its two lines, in list order; then the results in list order.
+TEST_F(KeptOpenSending, ScalesOneAfterTheOtherWithTheirLinesInOrder)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    qv_sim::sim_scale a("127.0.0.122"), b("127.0.0.121");  // list order, not address order
+    connect_to({&a, &b});
     qv_sim::fault slow;
-    slow.delay = std::chrono::milliseconds(400);
-    a.set_fault(slow);
-    add_scale(d, a, 1);
-    add_scale(d, b, 0);
-    std::thread stopper([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        d.stop_requested = true;
+    slow.delay = std::chrono::milliseconds(300);
+    std::map<std::string, std::chrono::steady_clock::time_point> asked;
+    std::mutex asked_mutex;
+    for (auto* s : {&a, &b}) {
+        s->set_fault(slow);
+        s->set_observer([&, ip = s->ip()](const qv_sim::request&) {
+            std::lock_guard<std::mutex> lock(asked_mutex);
+            asked[ip] = std::chrono::steady_clock::now();
+        });
+    }
+    std::vector<std::string> expected{"send_command() for D0 "};
+    for (const std::string ip : {"127.0.0.122", "127.0.0.121"}) {
+        expected.insert(
+            expected.end(),
+            {"io_service reset, starting run() for " + ip, "handlers registered, running io_service for " + ip,
+             "REQUEST FOR " + ip + ": (11 bytes) 07 00 00 00 02 05 D0 ** ** ** ** ",
+             "READ MESSAGE SIZE FOR " + ip + ": (4 bytes) 6", "RESPONSE FOR " + ip + ": (6 bytes) 02 04 D0 00 10 27 "});
+    }
+    expected.insert(expected.end(), {"RESULT FOR 127.0.0.122: 0", "RESULT FOR 127.0.0.121: 0", "TOTAL RESULT: 0"});
+    device_test::log_capture log;
+    EXPECT_EQ(d.send_command(true, D0), 0);
+    EXPECT_EQ(log.lines(), expected);
+    std::lock_guard<std::mutex> lock(asked_mutex);
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_GE(asked["127.0.0.121"] - asked["127.0.0.122"], std::chrono::milliseconds(280));  // after a's reply
+    EXPECT_EQ(a.connections() + b.connections(), 2u);
+}
+
+// The send holds the link's exchange lock, which the live-weight thread
+// shares: while another thread holds it, the request waits.
+TEST_F(KeptOpenSending, SendWaitsForTheLinksExchangeLock)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    qv_sim::sim_scale sim("127.0.0.123");
+    connect_to({&sim});
+    using clock = std::chrono::steady_clock;
+    std::atomic<clock::rep> asked{0}, released{0};
+    sim.set_observer([&](const qv_sim::request&) { asked = clock::now().time_since_epoch().count(); });
+    std::atomic<bool> held{false};
+    std::thread holder([&, client = d.permanent_clients.at("127.0.0.123")] {
+        auto hold = client->lock_exchange();
+        held = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        released = clock::now().time_since_epoch().count();
     });
-    EXPECT_EQ(d.send_command(true, D0), -9);
-    stopper.join();
-    EXPECT_EQ(d.results.at("127.0.0.2"), -9);
-    EXPECT_EQ(d.results.at("127.0.0.3"), -9);
+    while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto start = clock::now();
+    EXPECT_EQ(d.send_command(true, D0), 0);
+    EXPECT_GE(clock::now() - start, std::chrono::milliseconds(400));
+    holder.join();
+    EXPECT_GE(asked.load(), released.load());
 }
 
 }  // namespace

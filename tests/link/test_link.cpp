@@ -1,7 +1,14 @@
 // The three clients of the scale link against the simulated scale, and their
 // exact log lines.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -19,6 +26,8 @@
 #include "logging/logger.h"
 #include "logging/logger_test_seam.h"
 #include "sim_scale.h"
+
+#include "../core/test_deadline.h"
 
 using namespace qv_sim;
 using namespace std::chrono_literals;
@@ -180,6 +189,7 @@ INSTANTIATE_TEST_SUITE_P(Link, TcpClients, testing::Values(kind::tcp, kind::kept
 // not at all, whatever the scale does.
 TEST_P(AllClients, RepliesAndTheirFaults)
 {
+    const test_deadline deadline{std::chrono::seconds(30)};
     const bool udp = GetParam() == kind::udp;
     const char* whole = "02 08 D0 00 01 02 03 04 05 06";
     struct row {
@@ -206,7 +216,7 @@ TEST_P(AllClients, RepliesAndTheirFaults)
         {"close inside the count", with([](fault& f) { f.cut_after = 2; }), true, nullptr, false},
         {"close before reply", with([](fault& f) { f.close_before_reply = true; }), true, nullptr, false},
         {"negative count", with([](fault& f) { f.count = 0x80000000u; }), true, nullptr, false},
-        {"count over the cap", with([](fault& f) { f.count = link_detail::max_reply_size + 1; }), true, nullptr, false},
+        {"count over the cap", with([](fault& f) { f.count = 4194305; }), true, nullptr, false},
         {"count beyond the body", with([](fault& f) { f.count = 100; }), true, nullptr, true},
     };
     sim.on({0xD0}, 0, {1, 2, 3, 4, 5, 6});
@@ -247,6 +257,7 @@ TEST_P(TcpClients, LongReplyIsDeliveredWhole)
 // the exchange past its time-out.
 TEST_P(TcpClients, LargeRequestsAreSentWholeAndTheSendTimesOut)
 {
+    const test_deadline deadline{std::chrono::seconds(30)};
     const bytes big = frame_d0(bytes(12 << 20, std::byte{0x5A}));
     EXPECT_EQ(exchange(GetParam(), sim, big).calls, 1);
     ASSERT_EQ(sim.request_count(), 1u);
@@ -308,6 +319,7 @@ TEST(OneShot, ScalesAreServedAtTheSameTime)
 // request is never sent again.
 TEST(KeptOpen, ReopensWithItsOwnRequestAfterAFailure)
 {
+    const test_deadline deadline{std::chrono::seconds(30)};
     enum class failure { reset_idle, close_idle, time_out };
     for (failure f : {failure::reset_idle, failure::close_idle, failure::time_out}) {
         SCOPED_TRACE(static_cast<int>(f));
@@ -356,6 +368,7 @@ TEST(KeptOpen, TwoThreadsEachGetTheirOwnReplies)
 
 TEST(LinkLog, OneShotLines)
 {
+    const test_deadline deadline{std::chrono::seconds(30)};
     sim_scale sim("127.0.0.2");
     sim.on({0xD0}, 0, bytes(146, std::byte{0xAB}));  // a 150-byte body: the dump stops at 100 bytes
     std::string dump = "02 94 D0 00 ";
@@ -402,6 +415,7 @@ namespace {
 // client goes on waiting for its own answer within the same time-out.
 TEST(AllClients, ForeignReplyIsDroppedAndTheAnswerStillTaken)
 {
+    const test_deadline deadline{std::chrono::seconds(30)};
     const bytes foreign = reply_frame({0xAB}, 0, {0x00, 0x11});
     const bytes own = reply_frame({0xD0}, 0, {0x10, 0x27});
     for (kind k : {kind::tcp, kind::udp, kind::kept_open}) {
@@ -455,3 +469,243 @@ TEST(KeptOpen, UnaskedBytesBetweenExchangesAreDropped)
 }
 
 }  // namespace
+
+namespace {
+
+// ---- edge cases: exact lines, stray datagrams, address texts, the count cap
+
+int bound_socket(int type, const std::string& ip, std::uint16_t port, std::uint16_t* bound_port = nullptr)
+{
+    const int fd = ::socket(AF_INET, type, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    ::inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ADD_FAILURE() << "cannot bind " << ip << ":" << port;
+        return fd;
+    }
+    socklen_t size = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+    if (bound_port) *bound_port = ntohs(a.sin_port);
+    return fd;
+}
+
+// A listener whose accept queue is full and never emptied: the kernel drops
+// further connection requests, so a connect to it neither succeeds nor fails
+// until the client's own time-out.
+struct unanswered_listener {
+    int fd = -1;
+    std::uint16_t port = 0;
+    std::vector<int> fillers;
+    explicit unanswered_listener(const std::string& ip)
+    {
+        fd = bound_socket(SOCK_STREAM, ip, 0, &port);
+        ::listen(fd, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        ::inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
+        for (int k = 0; k < 3; ++k) {
+            fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+            ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+        }
+        std::this_thread::sleep_for(100ms);  // the queue fills
+    }
+    ~unanswered_listener()
+    {
+        for (int f : fillers) ::close(f);
+        ::close(fd);
+    }
+};
+
+}  // namespace
+
+// A connect that times out: exactly two lines and no callback. The one-shot
+// client's send then fails on the closed socket; the kept-open link reports
+// the aborted connect, at set-up and for a request alike.
+TEST(LinkLog, ConnectTimeOutLines)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    unanswered_listener deaf("127.0.0.121");
+    const std::string port = std::to_string(deaf.port);
+    const std::string timed_out = "RESPONSE FOR 127.0.0.121: timeout is done!";
+
+    std::size_t mark = log_mark();
+    const outcome one_shot = exchange(kind::tcp, "127.0.0.121", port, frame_d0());
+    EXPECT_EQ(one_shot.calls, 0);
+    EXPECT_GE(one_shot.seconds, 0.9);
+    const lines tcp = logged_since(mark);
+    EXPECT_EQ(tcp, (lines{timed_out, "REQUEST FOR 127.0.0.121: error in handle_send_to Bad file descriptor"}));
+
+    const lines aborted{timed_out, "Connection with 127.0.0.121 not established: Operation canceled"};
+    mark = log_mark();
+    kept_open link("127.0.0.121", port);  // the set-up connect
+    EXPECT_EQ(logged_since(mark), aborted);
+    EXPECT_FALSE(link.client->is_open());
+    mark = log_mark();
+    const outcome request = link.exchange(frame_d0());  // the connect for a request
+    EXPECT_EQ(request.calls, 0);
+    EXPECT_GE(request.seconds, 0.9);
+    EXPECT_EQ(logged_since(mark), aborted);
+}
+
+// A kept-open link: a count read that times out writes exactly two lines
+// after the request and closes the link, which the next request opens again;
+// an empty callback gets the reply read and logged, then the guard's line,
+// and the link closed.
+TEST(LinkLog, KeptOpenTimeOutAndEmptyCallbackLines)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    sim_scale sim("127.0.0.120");
+    kept_open link(sim);
+    const std::string request = "REQUEST FOR 127.0.0.120: (11 bytes) 07 00 00 00 02 05 D0 31 32 33 34 ";
+    const lines answered{request, "READ MESSAGE SIZE FOR 127.0.0.120: (4 bytes) 4",
+                         "RESPONSE FOR 127.0.0.120: (4 bytes) 02 02 D0 00 "};
+
+    sim.set_fault(with([](fault& f) { f.silence = true, f.times = 1; }));
+    std::size_t mark = log_mark();
+    EXPECT_EQ(link.exchange(frame_d0()).calls, 0);
+    EXPECT_EQ(logged_since(mark),
+              (lines{request, "RESPONSE FOR 127.0.0.120: timeout is done!",
+                     "READ MESSAGE SIZE FOR 127.0.0.120: error in handle_receive_from Operation canceled"}));
+    EXPECT_FALSE(link.client->is_open());
+
+    mark = log_mark();
+    EXPECT_EQ(link.exchange(frame_d0()).calls, 1);
+    lines reopened{"Connection established with 127.0.0.120"};
+    reopened.insert(reopened.end(), answered.begin(), answered.end());
+    EXPECT_EQ(logged_since(mark), reopened);
+
+    mark = log_mark();
+    link.context.restart();
+    link.client->send_message(with_count(frame_d0()), {});
+    link.context.run();
+    lines guarded = answered;
+    guarded.push_back("'handle_receive_from' error: bad_function_call");
+    EXPECT_EQ(logged_since(mark), guarded);
+    EXPECT_FALSE(link.client->is_open());
+    EXPECT_EQ(sim.connections(), 2u);
+}
+
+// The one-shot clients read a reply for an empty callback and drop it
+// without the response line.
+TEST(LinkLog, OneShotEmptyCallbackDropsTheReplyWithoutALine)
+{
+    sim_scale sim("127.0.0.120");
+    int timeout = 1;
+    boost::asio::io_context context;
+    std::size_t mark = log_mark();
+    {
+        tcp_client client(context, sim.ip(), sim.port_text(), timeout, with_count(frame_d0()), {}, true);
+        context.run();
+    }
+    EXPECT_EQ(logged_since(mark), (lines{"REQUEST FOR 127.0.0.120: (11 bytes) 07 00 00 00 02 05 D0 31 32 33 34 ",
+                                         "READ MESSAGE SIZE FOR 127.0.0.120: (4 bytes) 4"}));
+    context.restart();
+    mark = log_mark();
+    {
+        udp_client client(context, sim.ip(), sim.port_text(), timeout, frame_d0(), {}, true);
+        context.run();
+    }
+    EXPECT_EQ(logged_since(mark), (lines{"REQUEST FOR 127.0.0.120: (7 bytes) 02 05 D0 31 32 33 34 "}));
+    EXPECT_EQ(sim.request_count(), 2u);
+}
+
+// Only the scale's own address and port reach a UDP client: a datagram from
+// another port or another address is never read as the reply.
+TEST(Udp, DatagramsFromAnotherSourceAreIgnored)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    const struct {
+        const char* name;
+        const char* stray_ip;
+        bool same_port;
+        bool answered;
+    } rows[] = {
+        {"another port", "127.0.0.122", false, true},
+        {"another address, the same port", "127.0.0.123", true, true},
+        {"only the stray datagram", "127.0.0.122", false, false},
+    };
+    const bytes own = reply_frame({0xD0}, 0, {0x10, 0x27});
+    const bytes stray = reply_frame({0xD0}, 0, {0x66, 0x66});
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::uint16_t port = 0;
+        const int scale = bound_socket(SOCK_DGRAM, "127.0.0.122", 0, &port);
+        const int other = bound_socket(SOCK_DGRAM, r.stray_ip, r.same_port ? port : 0);
+        const timeval wait{2, 0};
+        ::setsockopt(scale, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        std::thread server([&] {
+            std::byte in[512];
+            sockaddr_in from{};
+            socklen_t size = sizeof from;
+            if (::recvfrom(scale, in, sizeof in, 0, reinterpret_cast<sockaddr*>(&from), &size) <= 0) return;
+            ::sendto(other, stray.data(), stray.size(), 0, reinterpret_cast<sockaddr*>(&from), size);
+            std::this_thread::sleep_for(100ms);
+            if (r.answered) ::sendto(scale, own.data(), own.size(), 0, reinterpret_cast<sockaddr*>(&from), size);
+        });
+        const outcome o = exchange(kind::udp, "127.0.0.122", std::to_string(port), frame_d0());
+        server.join();
+        ::close(scale);
+        ::close(other);
+        EXPECT_EQ(o.calls, r.answered ? 1 : 0);
+        EXPECT_EQ(o.body, r.answered ? own : bytes{});
+        EXPECT_GE(o.seconds, r.answered ? 0.09 : 0.9);
+    }
+}
+
+// The address in the lines and in the callback is the endpoint's dotted
+// text, not the host text: an empty host is the loopback address, and an
+// address written with leading zeros comes back in its standard form.
+TEST_P(AllClients, LinesAndCallbackNameTheEndpointAddress)
+{
+    sim_scale loopback("127.0.0.1");  // where an empty host resolves to (its port is the system's choice)
+    sim_scale zeros("127.0.0.124");
+    const struct {
+        std::string host;
+        const sim_scale& sim;
+        std::string ip;
+    } rows[] = {{"", loopback, "127.0.0.1"}, {"127.000.000.124", zeros, "127.0.0.124"}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.host);
+        const std::size_t mark = log_mark();
+        const outcome o = exchange(GetParam(), r.host, r.sim.port_text(), frame_d0());
+        EXPECT_EQ(o.calls, 1);
+        EXPECT_EQ(o.ip, r.ip);
+        EXPECT_EQ(r.sim.request_count(), 1u);
+        const lines got = logged_since(mark);
+        const std::string head = "REQUEST FOR " + r.ip + ": (";
+        EXPECT_TRUE(std::any_of(got.begin(), got.end(), [&](const std::string& l) { return l.rfind(head, 0) == 0; }))
+            << testing::PrintToString(got);
+    }
+}
+
+// The largest reply count accepted is 4 MiB: 4,194,304 bytes are read and
+// delivered; 4,194,305 are refused at the count, without waiting.
+TEST_P(TcpClients, ReplyCountCapIsFourMebibytes)
+{
+    const test_deadline deadline{std::chrono::seconds(60)};
+    sim_scale sim("127.0.0.125");
+    const std::string refused = GetParam() == kind::tcp
+                                    ? "READ MESSAGE SIZE FOR 127.0.0.125: error in handle_read_message_size "
+                                      "reply size out of range: 4194305"
+                                    : "'handle_read_message_size' error: reply size out of range: 4194305";
+    for (const std::size_t size : {std::size_t{4194304}, std::size_t{4194305}}) {
+        SCOPED_TRACE(size);
+        sim.on({0xD0}, 0, bytes(size - 4, std::byte{0x5A}));  // 02 FF D0 00 and the data
+        const std::size_t mark = log_mark();
+        const outcome o = exchange(GetParam(), sim);
+        const lines got = logged_since(mark);
+        const bool has_refusal = std::find(got.begin(), got.end(), refused) != got.end();
+        if (size == 4194304) {
+            ASSERT_EQ(o.calls, 1);
+            EXPECT_EQ(o.body.size(), size);
+            EXPECT_FALSE(has_refusal);
+        } else {
+            EXPECT_EQ(o.calls, 0);
+            EXPECT_TRUE(has_refusal) << testing::PrintToString(got);
+            EXPECT_LT(o.seconds, 0.9);
+        }
+    }
+}

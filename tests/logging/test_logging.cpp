@@ -1,5 +1,6 @@
 // Logger scenarios each run in a forked child (init_log works once per
 // process); the in-memory log stream is tested directly.
+#include <dlfcn.h>
 #include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,7 +25,42 @@
 #include "logging/logger_test_seam.h"
 #include "logging/ring_buffer_stream.h"
 
+#include "../core/test_deadline.h"
+
 namespace fs = std::filesystem;
+
+namespace {
+
+// What the password database answers the logger: the real entry, unless a
+// scenario in a forked child asks for a user without an entry or without a
+// home folder.
+enum class user_entry { real, none, empty_home, no_home };
+user_entry answered_entry = user_entry::real;
+
+}  // namespace
+
+extern "C" passwd* getpwuid(uid_t uid)
+{
+    static passwd entry{};
+    static char name[] = "qv";
+    static char empty[] = "";
+    switch (answered_entry) {
+        case user_entry::none:
+            return nullptr;
+        case user_entry::empty_home:
+        case user_entry::no_home:
+            entry = passwd{};
+            entry.pw_name = name;
+            entry.pw_uid = uid;
+            entry.pw_dir = answered_entry == user_entry::empty_home ? empty : nullptr;
+            return &entry;
+        case user_entry::real:
+            break;
+    }
+    using lookup = passwd* (*)(uid_t);
+    static const lookup real = reinterpret_cast<lookup>(::dlsym(RTLD_NEXT, "getpwuid"));
+    return real ? real(uid) : nullptr;
+}
 
 namespace {
 
@@ -55,6 +91,7 @@ void run_in_child(const std::string& home, const std::function<void(std::strings
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
+        ::alarm(30);  // the scenario's own deadline: a stuck child ends, and fails, in seconds
         if (!home.empty()) qv_logging_internal::set_home_folder(home);
         std::stringstream out;
         std::streambuf* const saved = std::cout.rdbuf(out.rdbuf());
@@ -115,6 +152,17 @@ TEST(Logger, LogFolderComesFromPasswordDatabase)
         const std::string home = (pw && pw->pw_dir && *pw->pw_dir) ? pw->pw_dir : "/var/lib/VeravAridir";
         EXPECT_EQ(Logger::appdata_path(), home + "/.VeravAridir/log");
     });
+}
+
+TEST(Logger, LogFolderFallsBackWithoutAHomeEntry)
+{
+    for (const user_entry entry : {user_entry::none, user_entry::empty_home, user_entry::no_home}) {
+        SCOPED_TRACE(static_cast<int>(entry));
+        run_in_child("", [entry](std::stringstream&) {
+            answered_entry = entry;
+            EXPECT_EQ(Logger::appdata_path(), "/var/lib/VeravAridir/.VeravAridir/log");
+        });
+    }
 }
 
 TEST(Logger, SilentBeforeInitThenFiltersFormatsAndOldLogs)
@@ -229,6 +277,7 @@ TEST(Logger, MemoryLogReadWhileTwoThreadsWrite)
 
 TEST(RingBufferStream, TrimsWholeMebibytesAboveTheBoundAndKeepsAppending)
 {
+    const test_deadline deadline{std::chrono::seconds(20)};
     const std::pair<std::size_t, std::size_t> cases[] = {// written, kept
                                                          {10485760, 10485760},
                                                          {10485761, 9437185},
@@ -247,6 +296,7 @@ TEST(RingBufferStream, TrimsWholeMebibytesAboveTheBoundAndKeepsAppending)
 
 TEST(RingBufferStream, StaysBoundedWithoutFlushAndCutsAtLineEnds)
 {
+    const test_deadline deadline{std::chrono::seconds(20)};
     RingBufferStream s;
     const std::string line = "[record] Удаляю старый лог: pos_quorvix_driver_17.log and some padding text\n";
     std::size_t most = 0;
@@ -276,6 +326,7 @@ namespace {
 // a record of several MiB is cut inside rather than dropped whole.
 TEST(RingBufferStream, NeverAboveTheBoundAndCutsInsideAHugeRecord)
 {
+    const test_deadline deadline{std::chrono::seconds(20)};
     RingBufferStream s;
     s << std::string(RingBufferStream::max_size, 'a');
     s.put('\n');

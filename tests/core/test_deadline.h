@@ -1,0 +1,59 @@
+#pragma once
+// A test's own deadline: a test that waits on a thread, a time-out or a
+// stream may hang for ever when a fault breaks what ends the wait. Declared
+// at the top of such a test, the deadline ends the whole test process with a
+// message once the test has run longer than its limit, so the fault fails
+// the test in seconds rather than at the test runner's time-out.
+//     const test_deadline deadline{std::chrono::seconds(10)};
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class test_deadline {
+public:
+    explicit test_deadline(std::chrono::seconds limit)
+        : name_(current_test_name()), watchdog_([this, limit] { watch(limit); })
+    {
+    }
+    ~test_deadline()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            done_ = true;
+        }
+        ended_.notify_all();
+        watchdog_.join();
+    }
+    test_deadline(const test_deadline&) = delete;
+    test_deadline& operator=(const test_deadline&) = delete;
+
+private:
+    static std::string current_test_name()
+    {
+        const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+        return info ? std::string(info->test_suite_name()) + "." + info->name() : std::string("a test");
+    }
+
+    void watch(std::chrono::seconds limit)
+    {
+        std::unique_lock<std::mutex> lock(mu_);
+        if (ended_.wait_for(lock, limit, [this] { return done_; })) return;
+        std::fprintf(stderr, "\n%s: still running after its deadline of %lld s: failed\n", name_.c_str(),
+                     static_cast<long long>(limit.count()));
+        std::fflush(nullptr);
+        std::_Exit(3);  // the stuck threads cannot be ended one by one
+    }
+
+    std::string name_;
+    std::mutex mu_;
+    std::condition_variable ended_;
+    bool done_ = false;
+    std::thread watchdog_;  // last: starts once everything it reads exists
+};
