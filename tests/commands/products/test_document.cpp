@@ -51,24 +51,8 @@ public:  // the catalogue builders below reach the helpers through a reference
     device d;
 };
 
-TEST_F(Document, EmptyCatalogueAndEverySecondCall)
-{
-    EXPECT_EQ(document(), "{\n}\n");
-    set_int(ParamType::ItemCode, 1);
-    run(CommandType::add_product_to_json);
-    EXPECT_NE(document(), "{\n}\n");
-    EXPECT_EQ(document(), "{\n}\n");  // the first call emptied the catalogue
-}
-
-TEST_F(Document, TheTwoRecordExample)
-{
-    set_int(ParamType::MessageNumber, 3);
-    set_text(ParamType::MessageString, "Fresh");
-    run(CommandType::add_message_to_json);
-    set_int(ParamType::ItemCode, 1001);
-    set_int(ParamType::Price, 12345);
-    run(CommandType::add_product_to_json);
-    const std::string expected = R"({
+// One message (3, Fresh) and one product (1001, price 12345).
+const std::string example_document = R"({
     "messages": [
         {
             "id": "3",
@@ -90,8 +74,26 @@ TEST_F(Document, TheTwoRecordExample)
     ]
 }
 )";
-    EXPECT_EQ(expected.size(), 412u);
-    EXPECT_EQ(document(), expected);
+
+TEST_F(Document, EmptyCatalogueAndEverySecondCall)
+{
+    EXPECT_EQ(document(), "{\n}\n");
+    set_int(ParamType::ItemCode, 1);
+    run(CommandType::add_product_to_json);
+    EXPECT_NE(document(), "{\n}\n");
+    EXPECT_EQ(document(), "{\n}\n");  // the first call emptied the catalogue
+}
+
+TEST_F(Document, TheTwoRecordExample)
+{
+    set_int(ParamType::MessageNumber, 3);
+    set_text(ParamType::MessageString, "Fresh");
+    run(CommandType::add_message_to_json);
+    set_int(ParamType::ItemCode, 1001);
+    set_int(ParamType::Price, 12345);
+    run(CommandType::add_product_to_json);
+    EXPECT_EQ(example_document.size(), 412u);
+    EXPECT_EQ(document(), example_document);
 }
 
 struct single {
@@ -425,3 +427,51 @@ TEST_F(Document, EffectsInOrderAndTheCatalogueEmptied)
 }
 
 }  // namespace
+
+// The document uploaded as the JSON items file (command 48, FileType 10) to a
+// simulated scale, compiled where the file-transfer test helpers exist.
+#if __has_include("../files/files_test_util.h")
+#include "../files/files_test_util.h"
+
+namespace {
+
+class DocumentUpload : public files_test::files_fixture {
+protected:
+    void SetUp() override
+    {
+        files_fixture::SetUp();
+        sim = std::make_unique<qv_sim::sim_scale>("127.0.0.90");
+        store = qv_sim::add_file_replies(*sim);
+        send_test::add_scale(d, *sim, 1);
+    }
+    int run(CommandType c) { return d.execute_command(static_cast<int>(c)); }
+    std::unique_ptr<qv_sim::sim_scale> sim;
+    std::shared_ptr<qv_sim::file_store> store;
+};
+
+TEST_F(DocumentUpload, TheCollectedCatalogueArrivesWhole)
+{
+    set_int(ParamType::MessageNumber, 3);
+    set_text(ParamType::MessageString, "Fresh");
+    ASSERT_EQ(run(CommandType::add_message_to_json), 0);
+    set_int(ParamType::ItemCode, 1001);
+    set_int(ParamType::Price, 12345);
+    ASSERT_EQ(run(CommandType::add_product_to_json), 0);
+    set_int(ParamType::FileType, 10);
+    EXPECT_EQ(run(CommandType::send_file), 0);
+    ASSERT_EQ(store->uploads().size(), 1u);
+    EXPECT_TRUE(store->uploads()[0].md5_ok);
+    EXPECT_EQ(store->file("FF 13"), bytes_of(example_document));
+    EXPECT_TRUE(d.json_product_data.products.empty() && d.json_product_data.messages.empty());
+    EXPECT_TRUE(d.input_params.empty());  // -1 went with the other inputs
+}
+
+TEST_F(DocumentUpload, AnEmptyCatalogueSendsTheEmptyDocument)
+{
+    set_int(ParamType::FileType, 10);
+    EXPECT_EQ(run(CommandType::send_file), 0);
+    EXPECT_EQ(store->file("FF 13"), bytes_of("{\n}\n"));
+}
+
+}  // namespace
+#endif
