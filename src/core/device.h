@@ -276,6 +276,10 @@ public:
     int add_product_to_json();  // 54
     int add_lot_of_product_to_json();  // 83
     int add_product_rate_to_json();  // 129
+    int clear_json_product_data();  // empties the pending catalogue; no command of its own
+    // The pending catalogue as the JSON product document into input -1, then
+    // the catalogue emptied; always 0. Called by the upload of the JSON items file.
+    int fill_byte_array_for_json();
     int clear_db_products_and_messages();  // 20
     int get_plu_by_code();  // 21
     int delete_plu_data();  // 24
@@ -288,7 +292,6 @@ public:
     int get_packer();  // 110
     int set_packer();  // 111
     int delete_packer();  // 112
-    int fill_byte_array_for_json();  // product document into input -1; a stub in commands/files/ until built
 
     // ---- commands/barcodes.cpp: barcode prefixes and structures
     int get_prefix_barcode_type();  // 35

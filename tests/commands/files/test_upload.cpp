@@ -187,7 +187,6 @@ TEST_F(Upload, RefusalsSendNothing)
         {"empty file", [](Upload& t) { t.file(4, {}); }, 171},
         {"unknown type", [](Upload& t) { t.file(3, B({1})); }, -104},
         {"type above the table", [](Upload& t) { t.file(16, B({1})); }, -104},
-        {"no product document yet", [](Upload& t) { t.set_int(ParamType::FileType, 10); }, -104},
         {"option above a byte",
          [](Upload& t) {
              t.file(4, B({1}));
