@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 #include "core/device.h"
@@ -30,6 +31,24 @@ bool library::check_handle(void* handle)
     return false;
 }
 
+namespace {
+
+// One line on standard output, formatted apart and written unformatted, so
+// that the shared stream's format state is never touched while the log's
+// console sink writes to it from another thread.
+void print_line(const char* text, const void* handle = nullptr, bool with_handle = true)
+{
+    std::ostringstream line;
+    line << text;
+    if (with_handle) line << handle;
+    line << '\n';
+    const std::string s = line.str();
+    std::cout.write(s.data(), static_cast<std::streamsize>(s.size()));
+    std::cout.flush();
+}
+
+}  // namespace
+
 int library::get_device_position(void* handle)
 {
     for (std::size_t i = 0; i < devices.size(); ++i)
@@ -57,7 +76,7 @@ int library::create_device(void** handle)
         return rc(ErrorType::UnexpectedDriverError);
     }
     *handle = devices.back().get();
-    std::cout << "library.create_device() handle:" << *handle << std::endl;
+    print_line("library.create_device() handle:", *handle);
     return 0;
 }
 
@@ -65,13 +84,13 @@ void library::destroy_device(void** handle)
 {
     std::lock_guard<std::mutex> lock(mutex);
     void* h = handle != nullptr ? *handle : nullptr;
-    std::cout << "library.destroy_device() handle:" << h << std::endl;
+    print_line("library.destroy_device() handle:", h);
     const int position = h != nullptr ? get_device_position(h) : -1;
     if (position >= 0) {
         remove(devices, position);
-        std::cout << "device removed" << h << std::endl;
+        print_line("device removed", h);
     } else {
-        std::cout << "the device is missing" << h << std::endl;
+        print_line("the device is missing", h);
     }
-    std::cout << "library.destroy_device() END" << std::endl;
+    print_line("library.destroy_device() END", nullptr, false);
 }
