@@ -36,7 +36,7 @@ cmake -S examples/installed_host -B "$work/build" -DCMAKE_TOOLCHAIN_FILE="$PWD/c
       -DCMAKE_EXE_LINKER_FLAGS_DEBUG="$sanitize" >/dev/null
 cmake --build "$work/build" -j "$(nproc)" >/dev/null
 # With pkg-config, which sees only the prefix's package files.
-export PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig"
+export PKG_CONFIG_LIBDIR="$(dirname "$(find "$prefix" -name quorvix_driver.pc)")"
 libdir="$(pkg-config --variable=libdir quorvix_driver)"
 # shellcheck disable=SC2046  # pkg-config's flags are meant to split
 g++ -m32 -std=c++17 -Werror $sanitize examples/installed_host/linked_host.cpp \
