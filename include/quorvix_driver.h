@@ -24,7 +24,10 @@
 #include <string>
 #include <vector>
 
+// Marks what the library exports; everything else in it is hidden.
+#ifndef QUORVIX_DRIVER_API
 #define QUORVIX_DRIVER_API __attribute__((visibility("default")))
+#endif
 
 extern "C" {
 

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Builds the test configuration (Debug -O1, AddressSanitizer and
-# UndefinedBehaviorSanitizer, warnings as errors) and runs every test.
+# UndefinedBehaviorSanitizer, warnings as errors) and runs every test, then
+# checks the installed package: installs into a temporary prefix, builds
+# hosts against the installed files alone and runs them against the
+# installed simulated scale.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+command -v pkg-config >/dev/null || apt-get install -y -qq --no-install-recommends pkgconf >/dev/null
+sanitize="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined"
 cmake -S . -B build-test -DCMAKE_TOOLCHAIN_FILE=cmake/i386-toolchain.cmake \
       -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
       -DQV_TESTS=ON -DQV_SANITIZE=ON -DQV_WERROR=ON >/dev/null
@@ -11,3 +16,46 @@ cmake --build build-test -j "$(nproc)"
 export ASAN_OPTIONS=detect_leaks=1:strict_init_order=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build-test --output-on-failure -j "$(nproc)" --timeout 300
+
+# ---- The installed package. The library of the test configuration carries
+# the sanitizers' runtime, so the hosts are built with the same flags.
+work="$(mktemp -d)"
+prefix="$work/prefix"
+sim_pid=""
+cleanup() {
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cmake --install build-test --prefix "$prefix" >/dev/null
+
+# With the CMake package: the example host (dlopen, headers only) and a
+# linked host.
+cmake -S examples/installed_host -B "$work/build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/i386-toolchain.cmake" \
+      -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -Werror $sanitize" \
+      -DCMAKE_EXE_LINKER_FLAGS_DEBUG="$sanitize" >/dev/null
+cmake --build "$work/build" -j "$(nproc)" >/dev/null
+# With pkg-config, which sees only the prefix's package files.
+export PKG_CONFIG_LIBDIR="$(dirname "$(find "$prefix" -name quorvix_driver.pc)")"
+libdir="$(pkg-config --variable=libdir quorvix_driver)"
+# shellcheck disable=SC2046  # pkg-config's flags are meant to split
+g++ -m32 -std=c++17 -Werror $sanitize examples/installed_host/linked_host.cpp \
+    $(pkg-config --cflags --libs quorvix_driver) -Wl,-rpath,"$libdir" -o "$work/linked_host_pc"
+
+"$prefix/bin/sim_scale" --ip 127.0.0.2 --quiet --seconds 60 >"$work/sim.out" 2>&1 &
+sim_pid=$!
+port=""
+for _ in $(seq 1 100); do
+  port="$(sed -n 's/^sim_scale listening on [0-9.]* port \([0-9]*\).*/\1/p' "$work/sim.out")"
+  [ -n "$port" ] && break
+  kill -0 "$sim_pid" 2>/dev/null || break
+  sleep 0.05
+done
+[ -n "$port" ] || { echo "install check: the simulated scale did not start" >&2; cat "$work/sim.out" >&2; exit 1; }
+run_host() {
+  "$@" >"$work/host.out" 2>&1 || { cat "$work/host.out" >&2; echo "install check: $1 failed" >&2; return 1; }
+}
+run_host "$work/build/host_demo" "$libdir/libquorvix_driver.so" 127.0.0.2 "$port"
+run_host "$work/build/linked_host" 127.0.0.2 "$port"
+run_host "$work/linked_host_pc" 127.0.0.2 "$port"
+echo "install check passed: package in a temporary prefix, hosts built against it ran against the simulated scale"
