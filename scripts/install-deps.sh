@@ -8,7 +8,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
-    cmake make g++ g++-multilib \
+    cmake make g++ g++-multilib pkgconf \
     libboost-dev:i386 libboost-log-dev:i386 libboost-locale-dev:i386 \
     libboost-filesystem-dev:i386 libboost-serialization-dev:i386 \
     libboost-thread-dev:i386 libboost-date-time-dev:i386 libboost-system-dev:i386 \

@@ -1,21 +1,20 @@
 #!/usr/bin/env bash
 # Builds the test configuration (Debug -O1, AddressSanitizer and
-# UndefinedBehaviorSanitizer, warnings as errors) and runs every test, then
-# checks the installed package: installs into a temporary prefix, builds
-# hosts against the installed files alone and runs them against the
-# installed simulated scale.
+# UndefinedBehaviorSanitizer, warnings as errors), checks the installed
+# package (installs into a temporary prefix, builds hosts against the
+# installed files alone and runs them against the installed simulated scale),
+# then runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-command -v pkg-config >/dev/null || apt-get install -y -qq --no-install-recommends pkgconf >/dev/null
 sanitize="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined"
 cmake -S . -B build-test -DCMAKE_TOOLCHAIN_FILE=cmake/i386-toolchain.cmake \
       -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
       -DQV_TESTS=ON -DQV_SANITIZE=ON -DQV_WERROR=ON >/dev/null
 cmake --build build-test -j "$(nproc)"
+
 export ASAN_OPTIONS=detect_leaks=1:strict_init_order=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-ctest --test-dir build-test --output-on-failure -j "$(nproc)" --timeout 300
 
 # ---- The installed package. The library of the test configuration carries
 # the sanitizers' runtime, so the hosts are built with the same flags.
@@ -59,3 +58,9 @@ run_host "$work/build/host_demo" "$libdir/libquorvix_driver.so" 127.0.0.2 "$port
 run_host "$work/build/linked_host" 127.0.0.2 "$port"
 run_host "$work/linked_host_pc" 127.0.0.2 "$port"
 echo "install check passed: package in a temporary prefix, hosts built against it ran against the simulated scale"
+kill "$sim_pid" 2>/dev/null || true
+wait "$sim_pid" 2>/dev/null || true
+sim_pid=""
+
+# ---- Every test, last, so that its summary closes the output.
+ctest --test-dir build-test --output-on-failure -j "$(nproc)" --timeout 300
