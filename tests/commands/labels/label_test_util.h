@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "replies/labels.h"
@@ -41,6 +43,11 @@ protected:
     void set(ParamType p, int value) { d.set_int_param(p, d.input_params, value, false); }
     void set(ParamType p, const std::wstring& value) { d.set_string_param(p, d.input_params, value, false); }
     void set(ParamType p, const bytes& value) { d.set_bytes_array_param(p, d.input_params, value, false); }
+    // Several inputs of any kind at once.
+    void set(std::initializer_list<std::pair<ParamType, std::variant<int, std::wstring, bytes>>> given)
+    {
+        for (const auto& [p, v] : given) std::visit([this, p = p](const auto& x) { set(p, x); }, v);
+    }
     int run(CommandType c) { return d.execute_command(static_cast<int>(c)); }
 
     int out_int(ParamType p)

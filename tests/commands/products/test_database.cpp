@@ -4,31 +4,17 @@
 // items-file preparation as the download polls it.
 
 #include <climits>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "products_test_util.h"
 #include "replies/products.h"
 #include "send_test_util.h"
 
 using namespace send_test;
+using products_test::inputs;
 
 namespace {
-
-void set_int(device& d, ParamType p, int v)
-{
-    d.set_int_param(p, d.input_params, v, false);
-}
-
-void set_bytes(device& d, ParamType p, const bytes& v)
-{
-    d.set_bytes_array_param(p, d.input_params, v, false);
-}
-
-void set_text(device& d, ParamType p)
-{
-    d.set_string_param(p, d.input_params, L"1", false);
-}
 
 int out_int(device& d, ParamType p)
 {
@@ -68,9 +54,9 @@ protected:
         sim.clear_requests();
     }
 
-    int run(int command, const std::function<void(device&)>& inputs)
+    int run(int command, const inputs& given = {})
     {
-        inputs(d);
+        products_test::set_inputs(d, given);
         return d.execute_command(command);
     }
 
@@ -78,100 +64,73 @@ protected:
     std::shared_ptr<qv_sim::product_database> db;
 };
 
-struct wire_case {
-    const char* what;
-    int command;
-    std::function<void(device&)> inputs;
-    bytes opcode;
-    bytes payload;
-    int result = 0;
-};
-
 TEST_F(Database, RequestBytesAtTheEdges)
 {
-    const auto none = [](device&) {};
-    const wire_case cases[] = {
-        {"clear, no inputs", 20, none, B({0x18}), B({0x00})},
-        {"clear, rate sent as its low byte", 20, [](device& d) { set_int(d, ParamType::ClearProductRate, 257); },
-         B({0x18}), B({0x01})},
-        {"clear, a wrong-kind rate taken as 0", 20, [](device& d) { set_text(d, ParamType::ClearProductRate); },
-         B({0x18}), B({0x00})},
-        {"clear products", 20,
-         [](device& d) {
-             set_int(d, ParamType::TypeDBClearData, 1);
-             set_int(d, ParamType::ClearProductRate, 5);
-         },
-         B({0xB9}), B({0x05})},
-        {"clear messages", 20, [](device& d) { set_int(d, ParamType::TypeDBClearData, 2); }, B({0xBA}), B({})},
-        {"clear marking codes, no item code", 20, [](device& d) { set_int(d, ParamType::TypeDBClearData, 3); },
-         B({0xFF, 0x11}), B({0, 0, 0, 0})},
-        {"clear marking codes, highest item code", 20,
-         [](device& d) {
-             set_int(d, ParamType::TypeDBClearData, 3);
-             set_int(d, ParamType::ItemCode, 9999999);
-         },
-         B({0xFF, 0x11}), B({0x7F, 0x96, 0x98, 0x00})},
-        {"PLU by code", 21, [](device& d) { set_int(d, ParamType::ItemCode, 1001); }, B({0x5A}), B({0xE9, 0x03, 0, 0})},
-        {"PLU by code, highest (not on the scale)", 21, [](device& d) { set_int(d, ParamType::ItemCode, 9999999); },
-         B({0x5A}), B({0x7F, 0x96, 0x98, 0x00}), 130},
-        {"delete PLU", 24, [](device& d) { set_int(d, ParamType::PLUNumber, 7); }, B({0x54}), B({7, 0})},
-        {"delete PLU 65535 (not on the scale)", 24, [](device& d) { set_int(d, ParamType::PLUNumber, 65535); },
-         B({0x54}), B({0xFF, 0xFF}), 128},
-        {"messages count", 34, none, B({0xD1}), B({})},
-        {"delete product: the item code wins", 55,
-         [](device& d) {
-             set_int(d, ParamType::ItemCode, 1001);
-             set_int(d, ParamType::PLUNumber, 7);
-         },
-         B({0xFF, 0x0F}), B({0x00, 0xE9, 0x03, 0, 0})},
-        {"delete product by PLU", 55, [](device& d) { set_int(d, ParamType::PLUNumber, 7); }, B({0xFF, 0x0F}),
-         B({0x01, 0x07, 0x00})},
-        {"lines of a message", 84, [](device& d) { set_int(d, ParamType::MessageNumber, 1); }, B({0xBB}), B({1, 0})},
-        {"create items file", 87, none, B({0xFF, 0x14}), B({})},
-        {"items file status", 88, none, B({0xFF, 0x15}), B({})},
-        {"delete category with rebinding", 91,
-         [](device& d) {
-             set_int(d, ParamType::CategoryId, 7);
-             set_int(d, ParamType::CategoryDeleteType, 2);
-             set_int(d, ParamType::CategoryIdForRebinding, 9);
-         },
-         B({0xFF, 0x25}), B({7, 0, 0, 0, 2, 9, 0, 0, 0})},
-        {"delete category type 1: no rebinding id read or sent", 91,
-         [](device& d) {
-             set_int(d, ParamType::CategoryId, 7);
-             set_int(d, ParamType::CategoryDeleteType, 1);
-             set_int(d, ParamType::CategoryIdForRebinding, -5);
-         },
-         B({0xFF, 0x25}), B({7, 0, 0, 0, 1})},
-        {"delete category, type absent", 91, [](device& d) { set_int(d, ParamType::CategoryId, 9); }, B({0xFF, 0x25}),
-         B({9, 0, 0, 0, 0})},
-        {"get packer", 110, [](device& d) { set_int(d, ParamType::PackerId, 1); }, B({0xFF, 0x08}), B({1, 0, 0, 0})},
-        {"set packer, no password", 111,
-         [](device& d) {
-             set_int(d, ParamType::PackerId, 5);
-             set_bytes(d, ParamType::PackerName, B({0x41, 0x42}));
-         },
-         B({0xFF, 0x09}), B({5, 0, 0, 0, 2, 0, 0x41, 0x42})},
-        {"set packer, empty password", 111,
-         [](device& d) {
-             set_int(d, ParamType::PackerId, INT_MAX);
-             set_bytes(d, ParamType::PackerName, B({}));
-             set_bytes(d, ParamType::NewPassword, B({}));
-         },
-         B({0xFF, 0x09}), B({0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0})},
-        {"set packer with password", 111,
-         [](device& d) {
-             set_int(d, ParamType::PackerId, 0);
-             set_bytes(d, ParamType::PackerName, B({0x41}));
-             set_bytes(d, ParamType::NewPassword, B({0x31, 0x00}));
-         },
-         B({0xFF, 0x09}), B({0, 0, 0, 0, 1, 0, 0x41, 2, 0, 0x31, 0x00})},
-        {"delete packer", 112, [](device& d) { set_int(d, ParamType::PackerId, 1); }, B({0xFF, 0x0A}), B({1, 0, 0, 0})},
+    using P = ParamType;
+    const struct {
+        const char* what;
+        int command;
+        inputs given;
+        bytes opcode;
+        bytes payload;
+        int result = 0;
+    } cases[] = {
+        {"clear, no inputs", 20, {}, B({0x18}), B({0x00})},
+        {"clear, rate sent as its low byte", 20, {{P::ClearProductRate, 257}}, B({0x18}), B({0x01})},
+        {"clear, a wrong-kind rate taken as 0", 20, {{P::ClearProductRate, L"1"}}, B({0x18}), B({0x00})},
+        {"clear products", 20, {{P::TypeDBClearData, 1}, {P::ClearProductRate, 5}}, B({0xB9}), B({0x05})},
+        {"clear messages", 20, {{P::TypeDBClearData, 2}}, B({0xBA}), B({})},
+        {"clear marking codes, no item code", 20, {{P::TypeDBClearData, 3}}, B({0xFF, 0x11}), B({0, 0, 0, 0})},
+        {"clear marking codes, highest item code",
+         20,
+         {{P::TypeDBClearData, 3}, {P::ItemCode, 9999999}},
+         B({0xFF, 0x11}),
+         B({0x7F, 0x96, 0x98, 0x00})},
+        {"PLU by code", 21, {{P::ItemCode, 1001}}, B({0x5A}), B({0xE9, 0x03, 0, 0})},
+        {"delete PLU 65535 (not on the scale)", 24, {{P::PLUNumber, 65535}}, B({0x54}), B({0xFF, 0xFF}), 128},
+        {"messages count", 34, {}, B({0xD1}), B({})},
+        {"delete product: the item code wins",
+         55,
+         {{P::ItemCode, 1001}, {P::PLUNumber, 7}},
+         B({0xFF, 0x0F}),
+         B({0x00, 0xE9, 0x03, 0, 0})},
+        {"delete product by PLU", 55, {{P::PLUNumber, 7}}, B({0xFF, 0x0F}), B({0x01, 0x07, 0x00})},
+        {"lines of a message", 84, {{P::MessageNumber, 1}}, B({0xBB}), B({1, 0})},
+        {"create items file", 87, {}, B({0xFF, 0x14}), B({})},
+        {"items file status", 88, {}, B({0xFF, 0x15}), B({})},
+        {"delete category with rebinding",
+         91,
+         {{P::CategoryId, 7}, {P::CategoryDeleteType, 2}, {P::CategoryIdForRebinding, 9}},
+         B({0xFF, 0x25}),
+         B({7, 0, 0, 0, 2, 9, 0, 0, 0})},
+        {"delete category type 1: no rebinding id read or sent",
+         91,
+         {{P::CategoryId, 7}, {P::CategoryDeleteType, 1}, {P::CategoryIdForRebinding, -5}},
+         B({0xFF, 0x25}),
+         B({7, 0, 0, 0, 1})},
+        {"delete category, type absent", 91, {{P::CategoryId, 9}}, B({0xFF, 0x25}), B({9, 0, 0, 0, 0})},
+        {"get packer", 110, {{P::PackerId, 1}}, B({0xFF, 0x08}), B({1, 0, 0, 0})},
+        {"set packer, no password",
+         111,
+         {{P::PackerId, 5}, {P::PackerName, "AB"}},
+         B({0xFF, 0x09}),
+         B({5, 0, 0, 0, 2, 0, 0x41, 0x42})},
+        {"set packer, empty password",
+         111,
+         {{P::PackerId, INT_MAX}, {P::PackerName, ""}, {P::NewPassword, ""}},
+         B({0xFF, 0x09}),
+         B({0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0})},
+        {"set packer with password",
+         111,
+         {{P::PackerId, 0}, {P::PackerName, "A"}, {P::NewPassword, std::string("1\0", 2)}},
+         B({0xFF, 0x09}),
+         B({0, 0, 0, 0, 1, 0, 0x41, 2, 0, 0x31, 0x00})},
+        {"delete packer", 112, {{P::PackerId, 1}}, B({0xFF, 0x0A}), B({1, 0, 0, 0})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         reseed();
-        EXPECT_EQ(run(c.command, c.inputs), c.result);
+        EXPECT_EQ(run(c.command, c.given), c.result);
         ASSERT_EQ(sim.request_count(), 1u);
         const auto r = sim.requests()[0];
         EXPECT_EQ(r.command, c.opcode);
@@ -179,115 +138,39 @@ TEST_F(Database, RequestBytesAtTheEdges)
     }
 }
 
-struct refusal_case {
-    const char* what;
-    int command;
-    std::function<void(device&)> inputs;
-    int result;
-};
-
 TEST_F(Database, RefusalsSendNothing)
 {
-    const bytes big(65536, std::byte{0x41});
-    const auto packer = [](device& d) {
-        set_int(d, ParamType::PackerId, 5);
-        set_bytes(d, ParamType::PackerName, B({0x41}));
-    };
-    const refusal_case cases[] = {
-        {"clear type 4", 20, [](device& d) { set_int(d, ParamType::TypeDBClearData, 4); }, -104},
-        {"clear type -1", 20, [](device& d) { set_int(d, ParamType::TypeDBClearData, -1); }, -104},
-        {"clear type of another kind", 20, [](device& d) { set_text(d, ParamType::TypeDBClearData); }, -8},
-        {"clear marking codes, negative item code", 20,
-         [](device& d) {
-             set_int(d, ParamType::TypeDBClearData, 3);
-             set_int(d, ParamType::ItemCode, INT_MIN);
-         },
-         -104},
-        {"clear marking codes, item code of another kind", 20,
-         [](device& d) {
-             set_int(d, ParamType::TypeDBClearData, 3);
-             set_text(d, ParamType::ItemCode);
-         },
+    using P = ParamType;
+    const std::string big(65536, 'A');
+    const struct {
+        const char* what;
+        int command;
+        inputs given;
+        int result;
+    } cases[] = {
+        {"clear type 4", 20, {{P::TypeDBClearData, 4}}, -104},
+        {"clear type of another kind", 20, {{P::TypeDBClearData, L"1"}}, -8},
+        {"clear marking codes, negative item code", 20, {{P::TypeDBClearData, 3}, {P::ItemCode, INT_MIN}}, -104},
+        {"PLU by code 10000000", 21, {{P::ItemCode, 10000000}}, -104},
+        {"PLU by code, absent", 21, {}, -7},
+        {"delete PLU 65536", 24, {{P::PLUNumber, 65536}}, -104},
+        {"delete product, item code 0 despite a PLU", 55, {{P::ItemCode, 0}, {P::PLUNumber, 7}}, -104},
+        {"delete product, item code of another kind", 55, {{P::ItemCode, L"1"}}, -8},
+        {"delete product, neither", 55, {}, -7},
+        {"category delete type 258", 91, {{P::CategoryId, 7}, {P::CategoryDeleteType, 258}}, -104},
+        {"category delete type of another kind", 91, {{P::CategoryId, 7}, {P::CategoryDeleteType, L"1"}}, -8},
+        {"rebinding missing", 91, {{P::CategoryId, 7}, {P::CategoryDeleteType, 2}}, -7},
+        {"set packer, no name", 111, {{P::PackerId, 5}}, -7},
+        {"set packer, name of 65536 bytes", 111, {{P::PackerId, 5}, {P::PackerName, big}}, -104},
+        {"set packer, password of another kind",
+         111,
+         {{P::PackerId, 5}, {P::PackerName, "A"}, {P::NewPassword, L"1"}},
          -8},
-        {"PLU by code 0", 21, [](device& d) { set_int(d, ParamType::ItemCode, 0); }, -104},
-        {"PLU by code 10000000", 21, [](device& d) { set_int(d, ParamType::ItemCode, 10000000); }, -104},
-        {"PLU by code, absent", 21, [](device&) {}, -7},
-        {"delete PLU 0", 24, [](device& d) { set_int(d, ParamType::PLUNumber, 0); }, -104},
-        {"delete PLU 65536", 24, [](device& d) { set_int(d, ParamType::PLUNumber, 65536); }, -104},
-        {"delete product, item code 0 despite a PLU", 55,
-         [](device& d) {
-             set_int(d, ParamType::ItemCode, 0);
-             set_int(d, ParamType::PLUNumber, 7);
-         },
-         -104},
-        {"delete product, item code of another kind", 55, [](device& d) { set_text(d, ParamType::ItemCode); }, -8},
-        {"delete product, PLU -1", 55, [](device& d) { set_int(d, ParamType::PLUNumber, -1); }, -104},
-        {"delete product, neither", 55, [](device&) {}, -7},
-        {"message 0", 84, [](device& d) { set_int(d, ParamType::MessageNumber, 0); }, -104},
-        {"message 65536", 84, [](device& d) { set_int(d, ParamType::MessageNumber, 65536); }, -104},
-        {"category -1", 91, [](device& d) { set_int(d, ParamType::CategoryId, -1); }, -104},
-        {"category delete type 258", 91,
-         [](device& d) {
-             set_int(d, ParamType::CategoryId, 7);
-             set_int(d, ParamType::CategoryDeleteType, 258);
-         },
-         -104},
-        {"category delete type -1", 91,
-         [](device& d) {
-             set_int(d, ParamType::CategoryId, 7);
-             set_int(d, ParamType::CategoryDeleteType, -1);
-         },
-         -104},
-        {"category delete type of another kind", 91,
-         [](device& d) {
-             set_int(d, ParamType::CategoryId, 7);
-             set_text(d, ParamType::CategoryDeleteType);
-         },
-         -8},
-        {"rebinding missing", 91,
-         [](device& d) {
-             set_int(d, ParamType::CategoryId, 7);
-             set_int(d, ParamType::CategoryDeleteType, 2);
-         },
-         -7},
-        {"rebinding 0", 91,
-         [](device& d) {
-             set_int(d, ParamType::CategoryId, 7);
-             set_int(d, ParamType::CategoryDeleteType, 2);
-             set_int(d, ParamType::CategoryIdForRebinding, 0);
-         },
-         -104},
-        {"get packer -1", 110, [](device& d) { set_int(d, ParamType::PackerId, -1); }, -104},
-        {"set packer -1", 111,
-         [&](device& d) {
-             packer(d);
-             set_int(d, ParamType::PackerId, -1);
-         },
-         -104},
-        {"set packer, no name", 111, [](device& d) { set_int(d, ParamType::PackerId, 5); }, -7},
-        {"set packer, name of 65536 bytes", 111,
-         [&](device& d) {
-             packer(d);
-             set_bytes(d, ParamType::PackerName, big);
-         },
-         -104},
-        {"set packer, password of 65536 bytes", 111,
-         [&](device& d) {
-             packer(d);
-             set_bytes(d, ParamType::NewPassword, big);
-         },
-         -104},
-        {"set packer, password of another kind", 111,
-         [&](device& d) {
-             packer(d);
-             set_text(d, ParamType::NewPassword);
-         },
-         -8},
-        {"delete packer, absent", 112, [](device&) {}, -7},
+        {"delete packer, absent", 112, {}, -7},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(run(c.command, c.inputs), c.result);
+        EXPECT_EQ(run(c.command, c.given), c.result);
         EXPECT_EQ(sim.request_count(), 0u);
     }
 }
@@ -295,35 +178,30 @@ TEST_F(Database, RefusalsSendNothing)
 TEST_F(Database, ClearLogsTheRequestNameAndItsRefusedItemCode)
 {
     device_test::log_capture log;
-    EXPECT_EQ(run(20,
-                  [](device& d) {
-                      set_int(d, ParamType::TypeDBClearData, 3);
-                      set_int(d, ParamType::ItemCode, 10000000);
-                  }),
-              -104);
+    EXPECT_EQ(run(20, {{ParamType::TypeDBClearData, 3}, {ParamType::ItemCode, 10000000}}), -104);
     EXPECT_TRUE(log.contains("Invalid ItemCode parameter: 10000000"));
 
     // The scale refuses: the request's name, then the code without a blank.
     sim.on({0xFF, 0x11}, 124);
-    EXPECT_EQ(run(20, [](device& d) { set_int(d, ParamType::TypeDBClearData, 3); }), 124);
+    EXPECT_EQ(run(20, {{ParamType::TypeDBClearData, 3}}), 124);
     EXPECT_TRUE(log.contains("clear_marking_codes124"));
     sim.set_fault(silent());
-    EXPECT_EQ(run(20, [](device& d) { set_int(d, ParamType::TypeDBClearData, 2); }), -1);
+    EXPECT_EQ(run(20, {{ParamType::TypeDBClearData, 2}}), -1);
     EXPECT_TRUE(log.contains("clear_db_messages-1"));
 }
 
 TEST_F(Database, GettersDecodeTheScalesReplies)
 {
-    EXPECT_EQ(run(21, [](device& d) { set_int(d, ParamType::ItemCode, 1002); }), 0);
+    EXPECT_EQ(run(21, {{ParamType::ItemCode, 1002}}), 0);
     EXPECT_EQ(out_int(d, ParamType::PLUNumber), 7);
-    EXPECT_EQ(run(34, [](device&) {}), 0);
+    EXPECT_EQ(run(34), 0);
     EXPECT_EQ(out_int(d, ParamType::MessagesCount), 2);
-    EXPECT_EQ(run(84, [](device& d) { set_int(d, ParamType::MessageNumber, 1); }), 0);
+    EXPECT_EQ(run(84, {{ParamType::MessageNumber, 1}}), 0);
     EXPECT_EQ(out_int(d, ParamType::StringsCountInMessage), 3);
 
     // The packer's id is the reply's (an i32), apart from the input.
     sim.on({0xFF, 0x08}, 0, {0xFE, 0xFF, 0xFF, 0xFF, 3, 0, 'a', 0, 'c'});
-    EXPECT_EQ(run(110, [](device& d) { set_int(d, ParamType::PackerId, 1); }), 0);
+    EXPECT_EQ(run(110, {{ParamType::PackerId, 1}}), 0);
     EXPECT_EQ(out_int(d, ParamType::PackerId), -2);
     bytes name;
     EXPECT_EQ(d.get_bytes_array_param(ParamType::PackerName, d.output_params, name, false), 0);
@@ -332,28 +210,24 @@ TEST_F(Database, GettersDecodeTheScalesReplies)
 
 TEST_F(Database, ShortRepliesGiveMinus101AndNoOutput)
 {
-    struct short_case {
+    const struct {
         int command;
-        std::function<void(device&)> inputs;
+        inputs given;
         bytes opcode;
         bytes data;
         ParamType output;
-    };
-    const short_case cases[] = {
-        {21, [](device& d) { set_int(d, ParamType::ItemCode, 1001); }, B({0x5A}), B({1}), ParamType::PLUNumber},
-        {34, [](device&) {}, B({0xD1}), B({}), ParamType::MessagesCount},
-        {84, [](device& d) { set_int(d, ParamType::MessageNumber, 1); }, B({0xBB}), B({}),
-         ParamType::StringsCountInMessage},
-        {110, [](device& d) { set_int(d, ParamType::PackerId, 1); }, B({0xFF, 0x08}), B({1, 0, 0}),
-         ParamType::PackerId},
+    } cases[] = {
+        {21, {{ParamType::ItemCode, 1001}}, B({0x5A}), B({1}), ParamType::PLUNumber},
+        {34, {}, B({0xD1}), B({}), ParamType::MessagesCount},
+        {84, {{ParamType::MessageNumber, 1}}, B({0xBB}), B({}), ParamType::StringsCountInMessage},
+        {110, {{ParamType::PackerId, 1}}, B({0xFF, 0x08}), B({1, 0, 0}), ParamType::PackerId},
         // A name length larger than the bytes that follow it.
-        {110, [](device& d) { set_int(d, ParamType::PackerId, 1); }, B({0xFF, 0x08}), B({1, 0, 0, 0, 5, 0, 'a'}),
-         ParamType::PackerId},
+        {110, {{ParamType::PackerId, 1}}, B({0xFF, 0x08}), B({1, 0, 0, 0, 5, 0, 'a'}), ParamType::PackerId},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command);
         sim.on(c.opcode, 0, c.data);
-        EXPECT_EQ(run(c.command, c.inputs), -101);
+        EXPECT_EQ(run(c.command, c.given), -101);
         EXPECT_EQ(d.output_params.count(c.output), 0u);
         EXPECT_EQ(d.output_params.count(ParamType::PackerName), 0u);
     }
@@ -362,40 +236,32 @@ TEST_F(Database, ShortRepliesGiveMinus101AndNoOutput)
 TEST_F(Database, RoundTripsAgainstTheSimulatedDatabase)
 {
     // A packer written is found, with its name; deleted, it is gone.
-    EXPECT_EQ(run(111,
-                  [](device& d) {
-                      set_int(d, ParamType::PackerId, 5);
-                      set_bytes(d, ParamType::PackerName, B({'I', 'v', 'a', 'n'}));
-                  }),
-              0);
-    EXPECT_EQ(run(110, [](device& d) { set_int(d, ParamType::PackerId, 5); }), 0);
+    EXPECT_EQ(run(111, {{ParamType::PackerId, 5}, {ParamType::PackerName, "Ivan"}}), 0);
+    EXPECT_EQ(run(110, {{ParamType::PackerId, 5}}), 0);
     EXPECT_EQ(out_int(d, ParamType::PackerId), 5);
     bytes name;
     EXPECT_EQ(d.get_bytes_array_param(ParamType::PackerName, d.output_params, name, false), 0);
     EXPECT_EQ(name, B({'I', 'v', 'a', 'n'}));
-    EXPECT_EQ(run(112, [](device& d) { set_int(d, ParamType::PackerId, 5); }), 0);
+    EXPECT_EQ(run(112, {{ParamType::PackerId, 5}}), 0);
     device_test::log_capture log;
-    EXPECT_EQ(run(110, [](device& d) { set_int(d, ParamType::PackerId, 5); }), 187);
+    EXPECT_EQ(run(110, {{ParamType::PackerId, 5}}), 187);
     EXPECT_TRUE(log.contains("get_packer 187"));
     EXPECT_EQ(d.output_params.count(ParamType::PackerName), 0u);
 
     // Rebinding moves the products; a deleted product is no longer found.
-    EXPECT_EQ(run(91,
-                  [](device& d) {
-                      set_int(d, ParamType::CategoryId, 7);
-                      set_int(d, ParamType::CategoryDeleteType, 2);
-                      set_int(d, ParamType::CategoryIdForRebinding, 9);
-                  }),
-              0);
+    EXPECT_EQ(
+        run(91,
+            {{ParamType::CategoryId, 7}, {ParamType::CategoryDeleteType, 2}, {ParamType::CategoryIdForRebinding, 9}}),
+        0);
     EXPECT_FALSE(db->has_category(7));
     EXPECT_EQ(db->find_product(1001)->category, 9u);
-    EXPECT_EQ(run(55, [](device& d) { set_int(d, ParamType::ItemCode, 1001); }), 0);
-    EXPECT_EQ(run(21, [](device& d) { set_int(d, ParamType::ItemCode, 1001); }), 130);
+    EXPECT_EQ(run(55, {{ParamType::ItemCode, 1001}}), 0);
+    EXPECT_EQ(run(21, {{ParamType::ItemCode, 1001}}), 130);
 
     // Clearing products and messages empties both tables.
-    EXPECT_EQ(run(20, [](device&) {}), 0);
+    EXPECT_EQ(run(20), 0);
     EXPECT_EQ(db->product_count(), 0u);
-    EXPECT_EQ(run(34, [](device&) {}), 0);
+    EXPECT_EQ(run(34), 0);
     EXPECT_EQ(out_int(d, ParamType::MessagesCount), 0);
 }
 
@@ -435,13 +301,13 @@ TEST_F(Database, GettersAreForOneScaleAndASilentScaleTimesOut)
 {
     qv_sim::sim_scale second("127.0.0.72");
     add_scale(d, second, 1);
-    EXPECT_EQ(run(34, [](device&) {}), -110);
+    EXPECT_EQ(run(34), -110);
     EXPECT_EQ(sim.request_count(), 0u);
 
     d.ip_address_list.pop_back();
     sim.set_fault(silent());
     device_test::log_capture log;
-    EXPECT_EQ(run(112, [](device& d) { set_int(d, ParamType::PackerId, 1); }), -1);
+    EXPECT_EQ(run(112, {{ParamType::PackerId, 1}}), -1);
     EXPECT_TRUE(log.contains("delete_packer -1"));
     EXPECT_EQ(d.execute_command(87), -1);
     EXPECT_TRUE(log.contains("'create_json_items_file' error=-1"));

@@ -10,28 +10,21 @@
 #include <string>
 #include <vector>
 
-#include "core/device.h"
-#include "device_test_util.h"
+#include "products_test_util.h"
 
 namespace {
 
 using bytes = std::vector<std::byte>;
 using device_test::bytes_of;
 using device_test::text_of;
+using products_test::inputs;
+using products_test::raw;
 
 class Document : public ::testing::Test {
-public:  // the catalogue builders below reach the helpers through a reference
+public:
     void SetUp() override { device_test::init_test_log(); }
 
-    void set_int(ParamType p, int v) { d.set_int_param(p, d.input_params, v, false); }
-    void set_text(ParamType p, const std::string& v) { d.set_bytes_array_param(p, d.input_params, bytes_of(v), false); }
-    void set_raw(ParamType p, std::initializer_list<int> v)
-    {
-        bytes b;
-        for (int x : v) b.push_back(static_cast<std::byte>(x));
-        d.set_bytes_array_param(p, d.input_params, b, false);
-    }
-    void run(CommandType c) { ASSERT_EQ(d.execute_command(static_cast<int>(c)), 0); }
+    void run(CommandType c, const inputs& given) { ASSERT_EQ(products_test::run(d, c, given), 0); }
 
     // The document as the builder leaves it in input -1.
     std::string document()
@@ -78,104 +71,17 @@ const std::string example_document = R"({
 TEST_F(Document, EmptyCatalogueAndEverySecondCall)
 {
     EXPECT_EQ(document(), "{\n}\n");
-    set_int(ParamType::ItemCode, 1);
-    run(CommandType::add_product_to_json);
+    run(CommandType::add_product_to_json, {{ParamType::ItemCode, 1}});
     EXPECT_NE(document(), "{\n}\n");
     EXPECT_EQ(document(), "{\n}\n");  // the first call emptied the catalogue
 }
 
 TEST_F(Document, TheTwoRecordExample)
 {
-    set_int(ParamType::MessageNumber, 3);
-    set_text(ParamType::MessageString, "Fresh");
-    run(CommandType::add_message_to_json);
-    set_int(ParamType::ItemCode, 1001);
-    set_int(ParamType::Price, 12345);
-    run(CommandType::add_product_to_json);
+    run(CommandType::add_message_to_json, {{ParamType::MessageNumber, 3}, {ParamType::MessageString, "Fresh"}});
+    run(CommandType::add_product_to_json, {{ParamType::ItemCode, 1001}, {ParamType::Price, 12345}});
     EXPECT_EQ(example_document.size(), 412u);
     EXPECT_EQ(document(), example_document);
-}
-
-struct single {
-    const char* what;
-    CommandType command;
-    void (*inputs)(Document&);
-    std::string expected;
-};
-
-TEST_F(Document, OneRecordOfEachKind)
-{
-    const std::vector<single> cases{
-        {"category without number", CommandType::add_category_to_json,
-         [](Document& t) {
-             t.set_int(ParamType::GroupCode, 12);
-             t.set_text(ParamType::CategoryName, "Dairy");
-         },
-         R"({
-    "categories": [
-        {
-            "idCategory": "12",
-            "name": "Dairy"
-        }
-    ]
-}
-)"},
-        {"rate with both dates", CommandType::add_product_rate_to_json,
-         [](Document& t) {
-             t.set_int(ParamType::ItemCode, 1001);
-             t.d.set_string_param(ParamType::Rate, t.d.input_params, L"2.5", false);
-             t.set_raw(ParamType::StatisticStartDate, {1, 2, 24});
-             t.set_raw(ParamType::UpdateDate, {1, 2});  // no date: written empty
-         },
-         R"({
-    "productRates": [
-        {
-            "productCode": "1001",
-            "rate": "2.5",
-            "startDate": "01-02-24",
-            "updateDate": ""
-        }
-    ]
-}
-)"},
-        {"lot without shelf-life date", CommandType::add_lot_of_product_to_json,
-         [](Document& t) {
-             t.set_int(ParamType::ItemCode, 1002);
-             t.set_raw(ParamType::ShelfLifeTime, {14, 30, 0});
-         },
-         R"({
-    "lotsOfProduct": [
-        {
-            "id": "1",
-            "productCode": "1002",
-            "manufactureDate": ""
-        }
-    ]
-}
-)"},
-        {"product with only its code", CommandType::add_product_to_json,
-         [](Document& t) { t.set_int(ParamType::ItemCode, 7); },
-         R"({
-    "products": [
-        {
-            "id": "1",
-            "code": "7",
-            "name": "",
-            "price": "0.0",
-            "shelfLife": "0",
-            "tare": "0.0",
-            "productType": "WEIGHT",
-            "deleted": "false"
-        }
-    ]
-}
-)"},
-    };
-    for (const auto& c : cases) {
-        c.inputs(*this);
-        run(c.command);
-        EXPECT_EQ(document(), c.expected) << c.what;
-    }
 }
 
 // Every kind, every product key, the writer's escapes (quote, backslash,
@@ -183,80 +89,63 @@ TEST_F(Document, OneRecordOfEachKind)
 // embedded JSON texts and one that does not parse.
 void add_full_catalogue(Document& t)
 {
-    t.set_int(ParamType::MessageNumber, 3);
-    t.set_text(ParamType::MessageString, "Fresh");
-    t.run(CommandType::add_message_to_json);
-    t.set_int(ParamType::MessageNumber, 7);
-    t.set_text(ParamType::MessageString, "Say \"hi\"\\path/x\t\x01\x1f\x7f");
-    t.run(CommandType::add_message_to_json);
-
-    t.set_int(ParamType::GroupCode, 12);
-    t.set_text(ParamType::CategoryName, "Молоко");
-    t.set_int(ParamType::CategoryNumber, 5);
-    t.run(CommandType::add_category_to_json);
-    t.set_int(ParamType::GroupCode, 13);
-    t.set_text(ParamType::CategoryName, "Bread\r\n");
-    t.run(CommandType::add_category_to_json);
-
-    t.set_int(ParamType::ItemCode, 1001);
-    t.d.set_string_param(ParamType::Rate, t.d.input_params, L"1,5 ₽", false);
-    t.set_raw(ParamType::StatisticStartDate, {1, 2, 24});
-    t.set_raw(ParamType::UpdateDate, {31, 12, 24});
-    t.run(CommandType::add_product_rate_to_json);
-
-    t.set_int(ParamType::ItemCode, 1001);
-    t.set_raw(ParamType::ManufacturedDate, {5, 12, 24});
-    t.set_raw(ParamType::ShelfLifeDate, {30, 12, 24});
-    t.set_raw(ParamType::ShelfLifeTime, {14, 30, 0});
-    t.run(CommandType::add_lot_of_product_to_json);
-    t.set_int(ParamType::ItemCode, 1002);
-    t.run(CommandType::add_lot_of_product_to_json);
-
-    t.set_int(ParamType::ItemCode, 1001);
-    t.set_int(ParamType::PLUNumber, 17);
-    t.set_int(ParamType::ButtonNumber, 4);
-    t.set_text(ParamType::NameFirst, "Сыр");
-    t.set_text(ParamType::NameSecond, "Gouda 1/2");
-    t.set_text(ParamType::ROSTEST, "RU.123");
-    t.set_text(ParamType::AdditionProductData, "extra");
-    t.set_int(ParamType::Price, 12345);
-    t.set_int(ParamType::DiscountPrice, 9990);
-    t.set_int(ParamType::Tare, 150);
-    t.set_int(ParamType::GoodsType, 1);
-    t.set_int(ParamType::PieceWeight, 250);
-    t.set_int(ParamType::GroupCode, 12);
-    t.set_int(ParamType::MessageNumber, 3);
-    t.set_text(ParamType::JsonProductMessages,
-               R"([{"id": 1, "text": "a/b"}, {"id": 2.50e1, "ok": true, "none": null}])");
-    t.set_text(ParamType::JsonProductLabelImages, "[]");
-    t.set_int(ParamType::ShelfLife, 10);
-    t.set_raw(ParamType::ShelfLifeDate, {30, 12, 24});
-    t.set_raw(ParamType::ManufacturedDate, {5, 12, 24});
-    t.set_int(ParamType::LabelFormat, 2);
-    t.set_int(ParamType::LabelFormatForDiscount, 3);
-    t.set_int(ParamType::BCFormat, 7);
-    t.set_text(ParamType::PrefixBCType, "2");
-    t.set_int(ParamType::StaticBarcodeType, 1);
-    t.set_text(ParamType::StaticBarcodeValue, "4600000000000");
-    t.set_int(ParamType::MinWeight, 100);
-    t.set_int(ParamType::MaxWeight, 15000);
-    t.set_int(ParamType::WrappingType, 0);
-    t.set_text(ParamType::Gtin, "04600000000001");
-    t.set_int(ParamType::LearningModeEnabled, 1);
-    t.set_text(ParamType::ShelfLifeType, "DAYS");
-    t.run(CommandType::add_product_to_json);
-
-    t.set_int(ParamType::ItemCode, 1002);
-    t.set_int(ParamType::Price, 0);
-    t.set_int(ParamType::Tare, -5);
-    t.set_int(ParamType::GoodsType, 2);
-    t.set_text(ParamType::PieceWeight, "0.25");
-    t.set_int(ParamType::BCFormat, 5);
-    t.set_text(ParamType::JsonBarcodeStructures, "NNNNNNNQQQQQC");
-    t.set_text(ParamType::JsonProductMessages, R"([{"a": "b}])");
-    t.set_text(ParamType::JsonProductLabelImages, R"({"n": 5})");
-    t.set_int(ParamType::LearningModeEnabled, 2);
-    t.run(CommandType::add_product_to_json);
+    t.run(CommandType::add_message_to_json, {{ParamType::MessageNumber, 3}, {ParamType::MessageString, "Fresh"}});
+    t.run(CommandType::add_message_to_json,
+          {{ParamType::MessageNumber, 7}, {ParamType::MessageString, "Say \"hi\"\\path/x\t\x01\x1f\x7f"}});
+    t.run(CommandType::add_category_to_json,
+          {{ParamType::GroupCode, 12}, {ParamType::CategoryName, "Молоко"}, {ParamType::CategoryNumber, 5}});
+    t.run(CommandType::add_category_to_json, {{ParamType::GroupCode, 13}, {ParamType::CategoryName, "Bread\r\n"}});
+    t.run(CommandType::add_product_rate_to_json, {{ParamType::ItemCode, 1001},
+                                                  {ParamType::Rate, L"1,5 ₽"},
+                                                  {ParamType::StatisticStartDate, raw({1, 2, 24})},
+                                                  {ParamType::UpdateDate, raw({31, 12, 24})}});
+    t.run(CommandType::add_lot_of_product_to_json, {{ParamType::ItemCode, 1001},
+                                                    {ParamType::ManufacturedDate, raw({5, 12, 24})},
+                                                    {ParamType::ShelfLifeDate, raw({30, 12, 24})},
+                                                    {ParamType::ShelfLifeTime, raw({14, 30, 0})}});
+    t.run(CommandType::add_lot_of_product_to_json, {{ParamType::ItemCode, 1002}});
+    t.run(CommandType::add_product_to_json,
+          {{ParamType::ItemCode, 1001},
+           {ParamType::PLUNumber, 17},
+           {ParamType::ButtonNumber, 4},
+           {ParamType::NameFirst, "Сыр"},
+           {ParamType::NameSecond, "Gouda 1/2"},
+           {ParamType::ROSTEST, "RU.123"},
+           {ParamType::AdditionProductData, "extra"},
+           {ParamType::Price, 12345},
+           {ParamType::DiscountPrice, 9990},
+           {ParamType::Tare, 150},
+           {ParamType::GoodsType, 1},
+           {ParamType::PieceWeight, 250},
+           {ParamType::GroupCode, 12},
+           {ParamType::MessageNumber, 3},
+           {ParamType::JsonProductMessages, R"([{"id": 1, "text": "a/b"}, {"id": 2.50e1, "ok": true, "none": null}])"},
+           {ParamType::JsonProductLabelImages, "[]"},
+           {ParamType::ShelfLife, 10},
+           {ParamType::ShelfLifeDate, raw({30, 12, 24})},
+           {ParamType::ManufacturedDate, raw({5, 12, 24})},
+           {ParamType::LabelFormat, 2},
+           {ParamType::LabelFormatForDiscount, 3},
+           {ParamType::BCFormat, 7},
+           {ParamType::PrefixBCType, "2"},
+           {ParamType::StaticBarcodeType, 1},
+           {ParamType::StaticBarcodeValue, "4600000000000"},
+           {ParamType::MinWeight, 100},
+           {ParamType::MaxWeight, 15000},
+           {ParamType::WrappingType, 0},
+           {ParamType::Gtin, "04600000000001"},
+           {ParamType::LearningModeEnabled, 1},
+           {ParamType::ShelfLifeType, "DAYS"}});
+    t.run(CommandType::add_product_to_json, {{ParamType::ItemCode, 1002},
+                                             {ParamType::Price, 0},
+                                             {ParamType::Tare, -5},
+                                             {ParamType::GoodsType, 2},
+                                             {ParamType::PieceWeight, "0.25"},
+                                             {ParamType::BCFormat, 5},
+                                             {ParamType::JsonBarcodeStructures, "NNNNNNNQQQQQC"},
+                                             {ParamType::JsonProductMessages, R"([{"a": "b}])"},
+                                             {ParamType::JsonProductLabelImages, R"({"n": 5})"},
+                                             {ParamType::LearningModeEnabled, 2}});
 }
 
 const std::string full_document = R"({
@@ -403,7 +292,7 @@ TEST_F(Document, SameBytesUnderADecimalCommaLocale)
 TEST_F(Document, EffectsInOrderAndTheCatalogueEmptied)
 {
     add_full_catalogue(*this);
-    set_text(ParamType::ProductDocument, "old");
+    products_test::set_inputs(d, {{ParamType::ProductDocument, "old"}});
     device_test::log_capture log;
     testing::internal::CaptureStdout();
     const std::string text = document();
@@ -421,8 +310,7 @@ TEST_F(Document, EffectsInOrderAndTheCatalogueEmptied)
     EXPECT_EQ(lines.back(), "clear_json_product_data");
 
     // Running numbers start again at 1.
-    set_int(ParamType::ItemCode, 5);
-    run(CommandType::add_product_to_json);
+    run(CommandType::add_product_to_json, {{ParamType::ItemCode, 5}});
     EXPECT_EQ(d.json_product_data.products.at(0).id, 1);
 }
 
@@ -444,33 +332,26 @@ protected:
         store = qv_sim::add_file_replies(*sim);
         send_test::add_scale(d, *sim, 1);
     }
-    int run(CommandType c) { return d.execute_command(static_cast<int>(c)); }
+    int run(CommandType c, const products_test::inputs& given) { return products_test::run(d, c, given); }
+    int send() { return run(CommandType::send_file, {{ParamType::FileType, 10}}); }
     std::unique_ptr<qv_sim::sim_scale> sim;
     std::shared_ptr<qv_sim::file_store> store;
 };
 
 TEST_F(DocumentUpload, TheCollectedCatalogueArrivesWhole)
 {
-    set_int(ParamType::MessageNumber, 3);
-    set_text(ParamType::MessageString, "Fresh");
-    ASSERT_EQ(run(CommandType::add_message_to_json), 0);
-    set_int(ParamType::ItemCode, 1001);
-    set_int(ParamType::Price, 12345);
-    ASSERT_EQ(run(CommandType::add_product_to_json), 0);
-    set_int(ParamType::FileType, 10);
-    EXPECT_EQ(run(CommandType::send_file), 0);
-    ASSERT_EQ(store->uploads().size(), 1u);
-    EXPECT_TRUE(store->uploads()[0].md5_ok);
+    EXPECT_EQ(send(), 0);  // an empty catalogue sends the empty document
+    EXPECT_EQ(store->file("FF 13"), bytes_of("{\n}\n"));
+
+    ASSERT_EQ(
+        run(CommandType::add_message_to_json, {{ParamType::MessageNumber, 3}, {ParamType::MessageString, "Fresh"}}), 0);
+    ASSERT_EQ(run(CommandType::add_product_to_json, {{ParamType::ItemCode, 1001}, {ParamType::Price, 12345}}), 0);
+    EXPECT_EQ(send(), 0);
+    ASSERT_EQ(store->uploads().size(), 2u);
+    EXPECT_TRUE(store->uploads()[1].md5_ok);
     EXPECT_EQ(store->file("FF 13"), bytes_of(example_document));
     EXPECT_TRUE(d.json_product_data.products.empty() && d.json_product_data.messages.empty());
     EXPECT_TRUE(d.input_params.empty());  // -1 went with the other inputs
-}
-
-TEST_F(DocumentUpload, AnEmptyCatalogueSendsTheEmptyDocument)
-{
-    set_int(ParamType::FileType, 10);
-    EXPECT_EQ(run(CommandType::send_file), 0);
-    EXPECT_EQ(store->file("FF 13"), bytes_of("{\n}\n"));
 }
 
 }  // namespace
