@@ -50,6 +50,7 @@ link_base<Protocol>::link_base(boost::asio::io_context& context, int timeout_sec
     : socket(context),
       endpoint(boost::asio::ip::address_v4::any(), 0),
       log_traffic(log_traffic),
+      ip_text(endpoint.address().to_string()),
       timeout_seconds(timeout_seconds),
       timer(context)
 {
@@ -67,20 +68,63 @@ void link_base<Protocol>::resolve(const std::string& host, const std::string& po
 {
     typename Protocol::resolver resolver(socket.get_executor());
     auto results = resolver.resolve(Protocol::v4(), host, port, Protocol::resolver::address_configured);
-    endpoint = *results.begin();
+    set_endpoint(*results.begin());
 }
 
 template <class Protocol>
-std::string link_base<Protocol>::ip() const
+void link_base<Protocol>::set_endpoint(const endpoint_type& to)
 {
-    return endpoint.address().to_string();
+    endpoint = to;
+    ip_text = endpoint.address().to_string();
 }
 
 template <class Protocol>
-void link_base<Protocol>::stop_waiting()
+void link_base<Protocol>::set_timer()
+{
+    waiting = true;
+    if (!keep_deadline) deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    // A later deadline never needs the timer moved now: it is moved on when
+    // it fires early.
+    if (!timer_armed) start_timer();
+}
+
+template <class Protocol>
+void link_base<Protocol>::start_timer()
+{
+    timer_armed = true;
+    const unsigned armed = ++timer_generation;
+    timer.expires_at(deadline);
+    timer.async_wait([this, armed](const error_code& ec) { timer_fired(ec, armed); });
+}
+
+template <class Protocol>
+void link_base<Protocol>::timer_fired(const error_code& ec, unsigned armed)
+{
+    if (armed != timer_generation) return;  // cancelled; a newer wait may be armed
+    timer_armed = false;
+    if (ec == boost::asio::error::operation_aborted || !waiting) return;
+    if (std::chrono::steady_clock::now() < deadline) {
+        start_timer();  // a later wait moved the deadline on
+        return;
+    }
+    waiting = false;
+    on_deadline();
+}
+
+template <class Protocol>
+void link_base<Protocol>::exchange_over()
 {
     waiting = false;
-    timer.cancel();
+    if (timer_armed) {
+        timer_armed = false;
+        ++timer_generation;
+        timer.cancel();
+    }
+    if (finished) {
+        auto hook = std::move(finished);
+        finished = nullptr;
+        hook();
+    }
 }
 
 template <class Protocol>
