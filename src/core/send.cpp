@@ -14,6 +14,7 @@
 #include "core/device.h"
 #include "link/one_shot_group.h"
 #include "link/permanent_tcp_client.h"
+#include "logging/log_gate.h"
 #include "logging/logger.h"
 
 namespace {
@@ -46,6 +47,12 @@ bool frame_is(const std::map<CommandType, bytes>& table, CommandType type, const
 }
 
 constexpr std::size_t tcp_count_size = 4;
+
+// The info lines of every send are built only for a log that writes them.
+bool info_logged()
+{
+    return qv_logging_internal::writes(qv_logging_internal::info_severity);
+}
 
 bytes tcp_request(const bytes& frame)
 {
@@ -105,7 +112,7 @@ int device::send_command(bool with_password, const bytes& frame)
 
 int device::send_command(bool with_password, const bytes& frame, const bytes& data)
 {
-    Logger::i("send_command() for " + device_utils::hex_dump(frame, frame.size()));
+    if (info_logged()) Logger::i("send_command() for " + device_utils::hex_dump(frame, frame.size()));
     if (ip_address_list.empty()) return rc(ErrorType::NoConnection);
 
     try {
@@ -210,12 +217,12 @@ void device::exchange_kept_open(const scale_connect_data& scale, const bytes& re
     auto exchange = client->lock_exchange();
     client->hide_in_log(tcp_count_size + secret.offset, secret.length);
     link_context->restart();
-    Logger::i("io_service reset, starting run() for " + scale.ip);
+    if (info_logged()) Logger::i("io_service reset, starting run() for " + scale.ip);
     if (client->is_open())
         client->send_message(tcp_request(request), callback);
     else
         client->open_connection_and_send_message(tcp_request(request), callback);
-    Logger::i("handlers registered, running io_service for " + scale.ip);
+    if (info_logged()) Logger::i("handlers registered, running io_service for " + scale.ip);
     link_context->run();
 }
 
@@ -228,7 +235,7 @@ int device::fold_results(bool status_request)
         const auto reply = responses.find(scale.ip);
         if (reply != responses.end()) {
             const int r = response_validation(reply->second);
-            Logger::i("RESULT FOR " + scale.ip + ": " + std::to_string(r));
+            if (info_logged()) Logger::i("RESULT FOR " + scale.ip + ": " + std::to_string(r));
             results[scale.ip] = r;
             if (r != rc(ErrorType::Success)) total = group ? failed : r;
             continue;
@@ -253,6 +260,6 @@ int device::total_after_stop(int total)
         for (auto& entry : results) entry.second = rc(ErrorType::CommandStopped);
         total = rc(ErrorType::CommandStopped);
     }
-    Logger::i("TOTAL RESULT: " + std::to_string(total));
+    if (info_logged()) Logger::i("TOTAL RESULT: " + std::to_string(total));
     return total;
 }

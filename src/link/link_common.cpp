@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "codecs/device_utils.h"
+#include "logging/log_gate.h"
 #include "logging/logger.h"
 
 namespace link_detail {
@@ -20,6 +21,12 @@ std::string error_text(const boost::system::error_code& ec)
 namespace {
 
 constexpr std::size_t dump_limit = 100;
+
+// Traffic lines are built only for a log that writes them.
+bool traffic_logged(bool log_traffic)
+{
+    return log_traffic && qv_logging_internal::writes(qv_logging_internal::info_severity);
+}
 
 // stage + ip + ": (" + n + " bytes) " + "%02X " dump of at most 100 bytes.
 std::string traffic_line(const char* stage, const std::string& ip, std::size_t n, const std::vector<std::byte>& data)
@@ -150,7 +157,7 @@ bool link_base<Protocol>::sent(const error_code& ec, std::size_t n, const std::v
         close_link();
         return false;
     }
-    if (log_traffic) Logger::i(request_line(ip(), n, request, hidden_offset, hidden_length));
+    if (traffic_logged(log_traffic)) Logger::i(request_line(ip(), n, request, hidden_offset, hidden_length));
     // The frame follows the 4-byte count on TCP.
     const std::size_t frame = std::is_same<Protocol, boost::asio::ip::tcp>::value ? 4 : 0;
     request_command.clear();
@@ -190,7 +197,8 @@ bool link_base<Protocol>::count_read(const error_code& ec, std::size_t n, const 
     }
     auto it = count_bytes.cbegin();
     count = device_utils::parse_int32_from_byte_array_le(it, count_bytes.cend());
-    if (log_traffic) Logger::i("READ MESSAGE SIZE FOR " + ip() + ": (4 bytes) " + std::to_string(count));
+    if (traffic_logged(log_traffic))
+        Logger::i("READ MESSAGE SIZE FOR " + ip() + ": (4 bytes) " + std::to_string(count));
     return true;
 }
 
@@ -207,7 +215,7 @@ bool link_base<Protocol>::body_read(const error_code& ec)
 template <class Protocol>
 void link_base<Protocol>::deliver(const response_callback& callback, std::vector<std::byte> body)
 {
-    if (log_traffic) Logger::i(traffic_line("RESPONSE FOR ", ip(), body.size(), body));
+    if (traffic_logged(log_traffic)) Logger::i(traffic_line("RESPONSE FOR ", ip(), body.size(), body));
     callback(std::move(body), ip());
 }
 
