@@ -128,6 +128,23 @@ std::atomic<int> s_threshold{static_cast<int>(severity_level::info)};
 // (the memory form leaves the fraction out when it is zero, as the date-time
 // library's default output does).
 
+// Looked up by name once, not for every record.
+const logging::attribute_name& time_stamp_name()
+{
+    static const logging::attribute_name name("TimeStamp");
+    return name;
+}
+const logging::attribute_name& thread_id_name()
+{
+    static const logging::attribute_name name("ThreadID");
+    return name;
+}
+const logging::attribute_name& line_id_name()
+{
+    static const logging::attribute_name name("LineID");
+    return name;
+}
+
 // The date and time of one second, formatted once for every record of that
 // second on this thread.
 struct second_text {
@@ -194,7 +211,7 @@ void append_severity(std::string& out, const logging::record_view& rec)
 
 void append_thread(std::string& out, const logging::record_view& rec)
 {
-    if (const auto id = rec["ThreadID"].extract<logging::attributes::current_thread_id::value_type>())
+    if (const auto id = rec[thread_id_name()].extract<logging::attributes::current_thread_id::value_type>())
         out += thread_text(*id);
 }
 
@@ -213,11 +230,11 @@ void format_common(const logging::record_view& rec, logging::formatting_ostream&
         std::string text;
     };
     thread_local made last;
-    const auto line = rec["LineID"].extract<unsigned int>();
+    const auto line = rec[line_id_name()].extract<unsigned int>();
     if (!line || !last.valid || last.line != *line) {
         std::string& out = last.text;
         out.assign("[");
-        if (const auto stamp = rec["TimeStamp"].extract<boost::posix_time::ptime>()) {
+        if (const auto stamp = rec[time_stamp_name()].extract<boost::posix_time::ptime>()) {
             out += seconds_of(*stamp).iso;
             append_fraction(out, *stamp);
         }
@@ -237,7 +254,7 @@ void format_memory(const logging::record_view& rec, logging::formatting_ostream&
 {
     thread_local std::string out;
     out.assign("[");
-    if (const auto stamp = rec["TimeStamp"].extract<boost::posix_time::ptime>()) {
+    if (const auto stamp = rec[time_stamp_name()].extract<boost::posix_time::ptime>()) {
         out += seconds_of(*stamp).named;
         if (stamp->time_of_day().fractional_seconds() != 0) append_fraction(out, *stamp);
     }
