@@ -34,6 +34,7 @@ class io_context;
 }  // namespace boost
 
 class errors_text;
+class one_shot_group;
 class permanent_tcp_client;
 
 // The bytes of a request frame that hold a password: never logged in clear.
@@ -396,11 +397,17 @@ private:
     bool is_upload_status_request(const std::vector<std::byte>& frame, const std::vector<std::byte>& data) const;
     bool skipped_by_last_result(const std::string& ip) const;
     secret_span password_span(bool with_password, bool password_with_count, const std::vector<std::byte>& frame) const;
+    void exchange_one_shot(one_shot_group& group, const scale_connect_data& scale, const std::vector<std::byte>& request,
+                           const std::function<void(std::vector<std::byte>, std::string)>& callback,
+                           const secret_span& secret);
     void exchange_kept_open(const scale_connect_data& scale, const std::vector<std::byte>& request,
                             const std::function<void(std::vector<std::byte>, std::string)>& callback,
                             const secret_span& secret);
     int fold_results(bool status_request);
     int total_after_stop(int total);
+    // The one-shot exchanges' io_context and resolved addresses, kept from
+    // one send to the next (made by the first one-shot send).
+    std::shared_ptr<one_shot_group> one_shot_links;
 
     void drop_permanent_connections() noexcept;
     std::string param_name(ParamType p) const;

@@ -4,7 +4,6 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,9 +12,9 @@
 #include "codecs/convertor.h"
 #include "codecs/device_utils.h"
 #include "core/device.h"
+#include "link/one_shot_group.h"
 #include "link/permanent_tcp_client.h"
-#include "link/tcp_client.h"
-#include "link/udp_client.h"
+#include "logging/log_gate.h"
 #include "logging/logger.h"
 
 namespace {
@@ -48,6 +47,12 @@ bool frame_is(const std::map<CommandType, bytes>& table, CommandType type, const
 }
 
 constexpr std::size_t tcp_count_size = 4;
+
+// The info lines of every send are built only for a log that writes them.
+bool info_logged()
+{
+    return qv_logging_internal::writes(qv_logging_internal::info_severity);
+}
 
 bytes tcp_request(const bytes& frame)
 {
@@ -105,40 +110,9 @@ int device::send_command(bool with_password, const bytes& frame)
     return send_command(with_password, frame, bytes{});
 }
 
-namespace {
-
-// The one-shot clients of one send, all on one io_context run once on the
-// calling thread, so every scale of the list is asked at the same time.
-// Members are declared so that destruction drops the TCP clients, then the
-// UDP clients, then the io_context they refer to.
-class one_shot_exchange {
-public:
-    void add(const scale_connect_data& scale, int& timeout_seconds, const bytes& request,
-             const response_callback& callback, const secret_span& secret)
-    {
-        if (scale.protocol == 0) {
-            udp_.push_back(
-                std::make_unique<udp_client>(context_, scale.ip, scale.port, timeout_seconds, request, callback, true));
-            udp_.back()->hide_in_log(secret.offset, secret.length);
-        } else if (scale.protocol == 1) {
-            tcp_.push_back(std::make_unique<tcp_client>(context_, scale.ip, scale.port, timeout_seconds,
-                                                        tcp_request(request), callback, true));
-            tcp_.back()->hide_in_log(tcp_count_size + secret.offset, secret.length);
-        }
-    }
-    void run() { context_.run(); }
-
-private:
-    boost::asio::io_context context_;
-    std::vector<std::unique_ptr<udp_client>> udp_;
-    std::vector<std::unique_ptr<tcp_client>> tcp_;
-};
-
-}  // namespace
-
 int device::send_command(bool with_password, const bytes& frame, const bytes& data)
 {
-    Logger::i("send_command() for " + device_utils::hex_dump(frame, frame.size()));
+    if (info_logged()) Logger::i("send_command() for " + device_utils::hex_dump(frame, frame.size()));
     if (ip_address_list.empty()) return rc(ErrorType::NoConnection);
 
     try {
@@ -146,8 +120,13 @@ int device::send_command(bool with_password, const bytes& frame, const bytes& da
         const bool password_with_count = frame_is(command_frames, CommandType::upload_config_file, frame) ||
                                          frame_is(command_frames, CommandType::download_config_file, frame);
         const secret_span secret = password_span(with_password, password_with_count, frame);
-        std::optional<one_shot_exchange> one_shot;
-        if (!permanent_connection) one_shot.emplace();
+        // Every scale of the list at the same time, on the calling thread.
+        one_shot_group* one_shot = nullptr;
+        if (!permanent_connection) {
+            if (!one_shot_links) one_shot_links = std::make_shared<one_shot_group>();
+            one_shot = one_shot_links.get();
+            one_shot->begin(ip_address_list.size());
+        }
 
         for (const scale_connect_data& scale : ip_address_list) {
             const bytes request = build_request_frame(with_password, password_with_count, frame, data, scale.password);
@@ -159,7 +138,7 @@ int device::send_command(bool with_password, const bytes& frame, const bytes& da
             const std::string ip = scale.ip;
             const response_callback callback = [this, ip](bytes body, std::string) { responses[ip] = std::move(body); };
             if (one_shot)
-                one_shot->add(scale, timeout_seconds, request, callback, secret);
+                exchange_one_shot(*one_shot, scale, request, callback, secret);
             else
                 exchange_kept_open(scale, request, callback, secret);
         }
@@ -167,8 +146,12 @@ int device::send_command(bool with_password, const bytes& frame, const bytes& da
 
         return total_after_stop(fold_results(is_upload_status_request(frame, data)));
     } catch (const std::exception& e) {
+        if (one_shot_links) one_shot_links->abandon();
         Logger::e(std::string("send_command err: ") + e.what());
         return rc(ErrorType::UnexpectedDriverError);
+    } catch (...) {
+        if (one_shot_links) one_shot_links->abandon();  // its clients go before the exception leaves
+        throw;
     }
 }
 
@@ -208,6 +191,17 @@ secret_span device::password_span(bool with_password, bool password_with_count, 
     return span;
 }
 
+void device::exchange_one_shot(one_shot_group& group, const scale_connect_data& scale, const bytes& request,
+                               const response_callback& callback, const secret_span& secret)
+{
+    // The time-out is read now, as a client's constructor reads it.
+    if (scale.protocol == 0)
+        group.add_udp(scale.ip, scale.port, timeout_seconds, request, callback, secret.offset, secret.length);
+    else if (scale.protocol == 1)
+        group.add_tcp(scale.ip, scale.port, timeout_seconds, tcp_request(request), callback,
+                      tcp_count_size + secret.offset, secret.length);
+}
+
 void device::exchange_kept_open(const scale_connect_data& scale, const bytes& request,
                                 const response_callback& callback, const secret_span& secret)
 {
@@ -223,12 +217,12 @@ void device::exchange_kept_open(const scale_connect_data& scale, const bytes& re
     auto exchange = client->lock_exchange();
     client->hide_in_log(tcp_count_size + secret.offset, secret.length);
     link_context->restart();
-    Logger::i("io_service reset, starting run() for " + scale.ip);
+    if (info_logged()) Logger::i("io_service reset, starting run() for " + scale.ip);
     if (client->is_open())
         client->send_message(tcp_request(request), callback);
     else
         client->open_connection_and_send_message(tcp_request(request), callback);
-    Logger::i("handlers registered, running io_service for " + scale.ip);
+    if (info_logged()) Logger::i("handlers registered, running io_service for " + scale.ip);
     link_context->run();
 }
 
@@ -241,7 +235,7 @@ int device::fold_results(bool status_request)
         const auto reply = responses.find(scale.ip);
         if (reply != responses.end()) {
             const int r = response_validation(reply->second);
-            Logger::i("RESULT FOR " + scale.ip + ": " + std::to_string(r));
+            if (info_logged()) Logger::i("RESULT FOR " + scale.ip + ": " + std::to_string(r));
             results[scale.ip] = r;
             if (r != rc(ErrorType::Success)) total = group ? failed : r;
             continue;
@@ -266,6 +260,6 @@ int device::total_after_stop(int total)
         for (auto& entry : results) entry.second = rc(ErrorType::CommandStopped);
         total = rc(ErrorType::CommandStopped);
     }
-    Logger::i("TOTAL RESULT: " + std::to_string(total));
+    if (info_logged()) Logger::i("TOTAL RESULT: " + std::to_string(total));
     return total;
 }

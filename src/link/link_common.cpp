@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "codecs/device_utils.h"
+#include "logging/log_gate.h"
 #include "logging/logger.h"
 
 namespace link_detail {
@@ -20,6 +21,12 @@ std::string error_text(const boost::system::error_code& ec)
 namespace {
 
 constexpr std::size_t dump_limit = 100;
+
+// Traffic lines are built only for a log that writes them.
+bool traffic_logged(bool log_traffic)
+{
+    return log_traffic && qv_logging_internal::writes(qv_logging_internal::info_severity);
+}
 
 // stage + ip + ": (" + n + " bytes) " + "%02X " dump of at most 100 bytes.
 std::string traffic_line(const char* stage, const std::string& ip, std::size_t n, const std::vector<std::byte>& data)
@@ -50,6 +57,7 @@ link_base<Protocol>::link_base(boost::asio::io_context& context, int timeout_sec
     : socket(context),
       endpoint(boost::asio::ip::address_v4::any(), 0),
       log_traffic(log_traffic),
+      ip_text(endpoint.address().to_string()),
       timeout_seconds(timeout_seconds),
       timer(context)
 {
@@ -67,20 +75,63 @@ void link_base<Protocol>::resolve(const std::string& host, const std::string& po
 {
     typename Protocol::resolver resolver(socket.get_executor());
     auto results = resolver.resolve(Protocol::v4(), host, port, Protocol::resolver::address_configured);
-    endpoint = *results.begin();
+    set_endpoint(*results.begin());
 }
 
 template <class Protocol>
-std::string link_base<Protocol>::ip() const
+void link_base<Protocol>::set_endpoint(const endpoint_type& to)
 {
-    return endpoint.address().to_string();
+    endpoint = to;
+    ip_text = endpoint.address().to_string();
 }
 
 template <class Protocol>
-void link_base<Protocol>::stop_waiting()
+void link_base<Protocol>::set_timer()
+{
+    waiting = true;
+    if (!keep_deadline) deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    // A later deadline never needs the timer moved now: it is moved on when
+    // it fires early.
+    if (!timer_armed) start_timer();
+}
+
+template <class Protocol>
+void link_base<Protocol>::start_timer()
+{
+    timer_armed = true;
+    const unsigned armed = ++timer_generation;
+    timer.expires_at(deadline);
+    timer.async_wait([this, armed](const error_code& ec) { timer_fired(ec, armed); });
+}
+
+template <class Protocol>
+void link_base<Protocol>::timer_fired(const error_code& ec, unsigned armed)
+{
+    if (armed != timer_generation) return;  // cancelled; a newer wait may be armed
+    timer_armed = false;
+    if (ec == boost::asio::error::operation_aborted || !waiting) return;
+    if (std::chrono::steady_clock::now() < deadline) {
+        start_timer();  // a later wait moved the deadline on
+        return;
+    }
+    waiting = false;
+    on_deadline();
+}
+
+template <class Protocol>
+void link_base<Protocol>::exchange_over()
 {
     waiting = false;
-    timer.cancel();
+    if (timer_armed) {
+        timer_armed = false;
+        ++timer_generation;
+        timer.cancel();
+    }
+    if (finished) {
+        auto hook = std::move(finished);
+        finished = nullptr;
+        hook();
+    }
 }
 
 template <class Protocol>
@@ -106,7 +157,7 @@ bool link_base<Protocol>::sent(const error_code& ec, std::size_t n, const std::v
         close_link();
         return false;
     }
-    if (log_traffic) Logger::i(request_line(ip(), n, request, hidden_offset, hidden_length));
+    if (traffic_logged(log_traffic)) Logger::i(request_line(ip(), n, request, hidden_offset, hidden_length));
     // The frame follows the 4-byte count on TCP.
     const std::size_t frame = std::is_same<Protocol, boost::asio::ip::tcp>::value ? 4 : 0;
     request_command.clear();
@@ -146,7 +197,8 @@ bool link_base<Protocol>::count_read(const error_code& ec, std::size_t n, const 
     }
     auto it = count_bytes.cbegin();
     count = device_utils::parse_int32_from_byte_array_le(it, count_bytes.cend());
-    if (log_traffic) Logger::i("READ MESSAGE SIZE FOR " + ip() + ": (4 bytes) " + std::to_string(count));
+    if (traffic_logged(log_traffic))
+        Logger::i("READ MESSAGE SIZE FOR " + ip() + ": (4 bytes) " + std::to_string(count));
     return true;
 }
 
@@ -163,7 +215,7 @@ bool link_base<Protocol>::body_read(const error_code& ec)
 template <class Protocol>
 void link_base<Protocol>::deliver(const response_callback& callback, std::vector<std::byte> body)
 {
-    if (log_traffic) Logger::i(traffic_line("RESPONSE FOR ", ip(), body.size(), body));
+    if (traffic_logged(log_traffic)) Logger::i(traffic_line("RESPONSE FOR ", ip(), body.size(), body));
     callback(std::move(body), ip());
 }
 

@@ -35,6 +35,8 @@ std::string error_text(const boost::system::error_code& ec);
 template <class Protocol>
 class link_base {
 public:
+    using endpoint_type = typename Protocol::endpoint;
+
     // Bytes of the next request dumps that the log shows as "** " (the
     // password part of a request): from `offset`, `length` bytes.
     void hide_in_log(std::size_t offset, std::size_t length)
@@ -43,32 +45,48 @@ public:
         hidden_length = length;
     }
 
+    // Called once when the exchange in progress has ended, whatever its
+    // outcome (reply delivered, error or time-out), from inside run().
+    void when_finished(std::function<void()> hook) { finished = std::move(hook); }
+
+    // Closes the socket, releasing its descriptor; the client stays usable
+    // for its owner only as far as destruction.
+    void release_socket()
+    {
+        boost::system::error_code ignored;
+        socket.close(ignored);
+    }
+
 protected:
     using error_code = boost::system::error_code;
 
-    // The endpoint stays 0.0.0.0:0 until resolve() succeeds.
+    // The endpoint stays 0.0.0.0:0 until resolve() or set_endpoint().
     link_base(boost::asio::io_context& context, int timeout_seconds, bool log_traffic);
     ~link_base();  // closes the socket (no shutdown)
 
     // First IPv4 result for host and port (AI_ADDRCONFIG); throws
     // boost::system::system_error ("resolve") and leaves the endpoint alone.
     void resolve(const std::string& host, const std::string& port);
-    std::string ip() const;
+    void set_endpoint(const endpoint_type& to);
+    const std::string& ip() const { return ip_text; }
 
-    // Arms the deadline of the next wait. Each wait is numbered, so that an
-    // expiry already queued when its wait completed cannot close the link
-    // during the next wait; on_expiry runs only for the current wait.
-    // With `renew` false the wait ends when the previous one would have: a
-    // reply dropped as another request's answer gives no extra time.
-    template <class OnExpiry>
-    void arm_deadline(OnExpiry on_expiry, bool renew = true);
-    void set_timer()
-    {
-        arm_deadline([this] { timed_out(); }, !keep_deadline);
-    }
-    void stop_waiting();
+    // Starts the deadline of the next wait. Each wait gets the full time-out
+    // from its start; with `keep_deadline` set it ends when the previous one
+    // would have (a reply dropped as another request's answer gives no extra
+    // time). The timer itself is armed once per exchange and moved on only
+    // when it fires before the current wait's deadline, so a wait costs no
+    // timer call.
+    void set_timer();
+    // The awaited operation completed: its deadline no longer applies.
+    void stop_waiting() { waiting = false; }
+    // The exchange has ended: nothing is awaited any more, the timer is
+    // cancelled (so that run() can return) and the owner's hook runs.
+    void exchange_over();
     void timed_out();  // the timeout line, then the link closed
 
+    // What a wait that expires does; the timeout line and the close by
+    // default.
+    virtual void on_deadline() { timed_out(); }
     // How this client closes its link; the plain close by default.
     virtual void close_link();
 
@@ -88,36 +106,27 @@ protected:
     bool answers_request(const std::vector<std::byte>& body);
 
     typename Protocol::socket socket;
-    typename Protocol::endpoint endpoint;
+    endpoint_type endpoint;
     bool log_traffic;
     // Set once a reply was dropped as another request's: the waits that
     // follow end when the first wait for this request's reply would have.
     bool keep_deadline = false;
 
 private:
+    void start_timer();
+    void timer_fired(const error_code& ec, unsigned armed);
+
     std::vector<std::byte> request_command;  // the command bytes of the request last sent
+    std::string ip_text;  // the endpoint's address, as every line shows it
+    std::function<void()> finished;
     std::chrono::steady_clock::time_point deadline;
     std::size_t hidden_offset = 0;
     std::size_t hidden_length = 0;
     int timeout_seconds;
     bool waiting = false;
-    unsigned wait_id = 0;
+    bool timer_armed = false;
+    unsigned timer_generation = 0;  // a wait cancelled or replaced is ignored when it completes
     boost::asio::steady_timer timer;
 };
-
-template <class Protocol>
-template <class OnExpiry>
-void link_base<Protocol>::arm_deadline(OnExpiry on_expiry, bool renew)
-{
-    waiting = true;
-    const unsigned id = ++wait_id;
-    if (renew) deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
-    timer.expires_at(deadline);
-    timer.async_wait([this, id, on_expiry](const error_code& ec) {
-        if (ec == boost::asio::error::operation_aborted || !waiting || id != wait_id) return;
-        waiting = false;
-        on_expiry();
-    });
-}
 
 }  // namespace link_detail

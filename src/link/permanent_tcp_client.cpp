@@ -28,6 +28,8 @@ void permanent_tcp_client::guarded(const char* step, bool close_after, Step&& bo
         log_error(std::string("'") + step + "' error");
     }
     if (close_after) close_connection();
+    // The step ended here: nothing more is awaited in this exchange.
+    exchange_over();
 }
 
 void permanent_tcp_client::log_error(const std::string& line) noexcept
@@ -52,8 +54,12 @@ permanent_tcp_client::~permanent_tcp_client()
 
 void permanent_tcp_client::set_timer()
 {
-    guarded("set_timer", false,
-            [&] { arm_deadline([this] { guarded("timeout_handler", false, [&] { timed_out(); }); }, !keep_deadline); });
+    guarded("set_timer", false, [&] { link_base::set_timer(); });
+}
+
+void permanent_tcp_client::on_deadline()
+{
+    guarded("timeout_handler", false, [&] { timed_out(); });
 }
 
 void permanent_tcp_client::close_connection()
@@ -92,7 +98,10 @@ bool permanent_tcp_client::connected(const error_code& ec)
 
 void permanent_tcp_client::handle_connect(const error_code& ec)
 {
-    guarded("handle_connect", true, [&] { connected(ec); });
+    guarded("handle_connect", true, [&] {
+        connected(ec);
+        exchange_over();  // up or not, the set-up's connect is all there is
+    });
 }
 
 void permanent_tcp_client::open_connection_and_send_message(const std::vector<std::byte>& request,
@@ -111,7 +120,10 @@ void permanent_tcp_client::handle_connect_and_send_message(const error_code& ec,
                                                            const response_callback& callback)
 {
     guarded("handle_connect", true, [&] {
-        if (connected(ec)) send_message(request, callback);
+        if (connected(ec))
+            send_message(request, callback);
+        else
+            exchange_over();
     });
 }
 
@@ -120,6 +132,7 @@ void permanent_tcp_client::send_message(const std::vector<std::byte>& request, c
     guarded("send_message", false, [&] {
         if (!socket.is_open()) {
             Logger::e("Attempt to send message on closed socket.");
+            exchange_over();
             return;
         }
         if (!drop_stale_input()) {
@@ -164,7 +177,10 @@ void permanent_tcp_client::handle_send_to(const error_code& ec, std::size_t n, c
                                           const response_callback& callback)
 {
     guarded("handle_send_to", true, [&] {
-        if (sent(ec, n, request)) read_message_size(callback);
+        if (sent(ec, n, request))
+            read_message_size(callback);
+        else
+            exchange_over();
     });
 }
 
@@ -183,7 +199,7 @@ void permanent_tcp_client::handle_read_message_size(const error_code& ec, std::s
 {
     guarded("handle_read_message_size", true, [&] {
         int count = 0;
-        if (!count_read(ec, n, count_buffer, count)) return;
+        if (!count_read(ec, n, count_buffer, count)) return exchange_over();
         // The count sizes an allocation: a negative or absurd one is a framing
         // error (logged by the guard, which closes the link).
         if (count < 0 || count > link_detail::max_reply_size)
@@ -201,11 +217,12 @@ void permanent_tcp_client::handle_receive_from(const error_code& ec, const body_
                                                const response_callback& callback)
 {
     guarded("handle_receive_from", true, [&] {
-        if (!body_read(ec)) return;
+        if (!body_read(ec)) return exchange_over();
         if (!answers_request(*body)) {
             read_message_size(callback);  // the answer may still come, within the same time-out
             return;
         }
         deliver(callback, *body);  // an empty callback throws bad_function_call: guarded
+        exchange_over();
     });
 }

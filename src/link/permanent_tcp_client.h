@@ -52,6 +52,7 @@ private:
     void log_error(const std::string& line) noexcept;
 
     void set_timer();
+    void on_deadline() override;
     // False when the scale has closed the link; drops any bytes waiting.
     bool drop_stale_input();
     void close_link() override { close_connection(); }

@@ -12,7 +12,19 @@ tcp_client::tcp_client(boost::asio::io_context& context, const std::string& host
     : link_base(context, timeout_seconds, log_traffic), count_buffer(4), callback(callback)
 {
     resolve(host, port);  // throws before anything is queued or armed
+    start(request);
+}
 
+tcp_client::tcp_client(boost::asio::io_context& context, const boost::asio::ip::tcp::endpoint& to, int timeout_seconds,
+                       const std::vector<std::byte>& request, const response_callback& callback, bool log_traffic)
+    : link_base(context, timeout_seconds, log_traffic), count_buffer(4), callback(callback)
+{
+    set_endpoint(to);
+    start(request);
+}
+
+void tcp_client::start(const std::vector<std::byte>& request)
+{
     send_queue.push_back(request);
     set_timer();
     // The connect's outcome is not examined: a refused connect surfaces as
@@ -33,7 +45,7 @@ void tcp_client::handle_connect()
 
 void tcp_client::handle_send_to(const error_code& ec, std::size_t n)
 {
-    if (!sent(ec, n, send_queue.front())) return;
+    if (!sent(ec, n, send_queue.front())) return exchange_over();
     send_queue.pop_front();
     read_message_size();
 }
@@ -48,13 +60,13 @@ void tcp_client::read_message_size()
 void tcp_client::handle_read_message_size(const error_code& ec, std::size_t n)
 {
     int count = 0;
-    if (!count_read(ec, n, count_buffer, count)) return;
+    if (!count_read(ec, n, count_buffer, count)) return exchange_over();
     if (count < 0 || count > link_detail::max_reply_size) {
         // A framing error: the body cannot be read whole, so nothing is.
         Logger::e("READ MESSAGE SIZE FOR " + ip() +
                   ": error in handle_read_message_size reply size out of range: " + std::to_string(count));
         close_link();
-        return;
+        return exchange_over();
     }
     receive_buffer.assign(static_cast<std::size_t>(count), std::byte{0});
     set_timer();
@@ -64,7 +76,7 @@ void tcp_client::handle_read_message_size(const error_code& ec, std::size_t n)
 
 void tcp_client::handle_receive_from(const error_code& ec, std::size_t n)
 {
-    if (!body_read(ec) || !callback) return;
+    if (!body_read(ec) || !callback) return exchange_over();
     receive_buffer.resize(n);
     if (!answers_request(receive_buffer)) {
         read_message_size();  // the answer may still come, within the same time-out
@@ -72,4 +84,5 @@ void tcp_client::handle_receive_from(const error_code& ec, std::size_t n)
     }
     // The connection stays open until the owner destroys the client.
     deliver(callback, std::move(receive_buffer));
+    exchange_over();
 }

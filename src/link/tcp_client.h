@@ -21,10 +21,18 @@ public:
     tcp_client(boost::asio::io_context& context, const std::string& host, const std::string& port, int& timeout_seconds,
                const std::vector<std::byte>& request, const response_callback& callback, bool log_traffic);
 
+    // The same to an endpoint resolved already (no resolution, never throws
+    // for it).
+    tcp_client(boost::asio::io_context& context, const boost::asio::ip::tcp::endpoint& to, int timeout_seconds,
+               const std::vector<std::byte>& request, const response_callback& callback, bool log_traffic);
+    using link_detail::link_base<boost::asio::ip::tcp>::when_finished;
+    using link_detail::link_base<boost::asio::ip::tcp>::release_socket;
+
     tcp_client(const tcp_client&) = delete;
     tcp_client& operator=(const tcp_client&) = delete;
 
 private:
+    void start(const std::vector<std::byte>& request);
     void handle_connect();
     void handle_send_to(const error_code& ec, std::size_t n);
     void read_message_size();

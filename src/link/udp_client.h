@@ -20,14 +20,23 @@ public:
     udp_client(boost::asio::io_context& context, const std::string& host, const std::string& port, int& timeout_seconds,
                const std::vector<std::byte>& request, const response_callback& callback, bool log_traffic);
 
+    // The same to an endpoint resolved already (no resolution, never throws
+    // for it).
+    udp_client(boost::asio::io_context& context, const boost::asio::ip::udp::endpoint& to, int timeout_seconds,
+               const std::vector<std::byte>& request, const response_callback& callback, bool log_traffic);
+    using link_detail::link_base<boost::asio::ip::udp>::when_finished;
+    using link_detail::link_base<boost::asio::ip::udp>::release_socket;
+
     udp_client(const udp_client&) = delete;
     udp_client& operator=(const udp_client&) = delete;
 
 private:
+    void start(const std::vector<std::byte>& request);
     void handle_connect();
     void handle_send_to(const error_code& ec, std::size_t n);
     void receive();
     void handle_receive_from(const error_code& ec, std::size_t n);
+    void finish();  // gives the receive area back, then the exchange is over
 
     static constexpr std::size_t receive_capacity = 65535;
 

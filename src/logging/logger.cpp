@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <iostream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <system_error>
 
@@ -116,6 +117,156 @@ private:
     unsigned next_ = 0;
 };
 
+// The lowest severity that the core's filter passes, kept beside it so that
+// a record the filter would drop costs no trip into the logging core.
+std::atomic<int> s_threshold{static_cast<int>(severity_level::info)};
+
+// ---- Record formats. Written by hand rather than by Boost's format parser
+// and date-time facets, byte for byte the same:
+//   file and console: "[" 2026-12-06 09:05:07.000120 "][" info "][" 0x... "]:  " message
+//   memory log:       "[" 2026-Dec-06 09:05:07.000120 "][" info "][" 0x... "]: " message
+// (the memory form leaves the fraction out when it is zero, as the date-time
+// library's default output does).
+
+// Looked up by name once, not for every record.
+const logging::attribute_name& time_stamp_name()
+{
+    static const logging::attribute_name name("TimeStamp");
+    return name;
+}
+const logging::attribute_name& thread_id_name()
+{
+    static const logging::attribute_name name("ThreadID");
+    return name;
+}
+const logging::attribute_name& line_id_name()
+{
+    static const logging::attribute_name name("LineID");
+    return name;
+}
+
+// The date and time of one second, formatted once for every record of that
+// second on this thread.
+struct second_text {
+    std::uint32_t day = 0;
+    std::int64_t second = -1;
+    char iso[32] = {};  // "2026-12-06 09:05:07"
+    char named[32] = {};  // "2026-Dec-06 09:05:07"
+};
+
+const second_text& seconds_of(const boost::posix_time::ptime& t)
+{
+    thread_local second_text cached;
+    const std::uint32_t day = t.date().day_number();
+    const std::int64_t second = t.time_of_day().total_seconds();
+    if (day != cached.day || second != cached.second) {
+        static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+        const auto ymd = t.date().year_month_day();
+        const unsigned year = ymd.year, month = ymd.month, mday = ymd.day;
+        const unsigned h = static_cast<unsigned>(second / 3600) % 100, m = static_cast<unsigned>(second / 60 % 60),
+                       sec = static_cast<unsigned>(second % 60);
+        std::snprintf(cached.iso, sizeof cached.iso, "%04u-%02u-%02u %02u:%02u:%02u", year, month, mday, h, m, sec);
+        std::snprintf(cached.named, sizeof cached.named, "%04u-%s-%02u %02u:%02u:%02u", year, months[month - 1], mday,
+                      h, m, sec);
+        cached.day = day;
+        cached.second = second;
+    }
+    return cached;
+}
+
+// The thread id as Boost.Log prints it, formatted once per thread.
+const std::string& thread_text(const logging::aux::thread::id& id)
+{
+    thread_local logging::aux::thread::id cached_id;
+    thread_local std::string cached;
+    if (cached.empty() || !(id == cached_id)) {
+        std::ostringstream out;
+        out << id;
+        cached = out.str();
+        cached_id = id;
+    }
+    return cached;
+}
+
+static_assert(boost::posix_time::time_duration::ticks_per_second() == 1000000, "six digits of microseconds");
+
+void append_fraction(std::string& out, const boost::posix_time::ptime& t)
+{
+    char digits[16];
+    std::snprintf(digits, sizeof digits, ".%06lu",
+                  static_cast<unsigned long>(t.time_of_day().fractional_seconds()) % 1000000);
+    out += digits;
+}
+
+void append_severity(std::string& out, const logging::record_view& rec)
+{
+    const auto level = rec[logging::trivial::severity];
+    if (!level) return;
+    if (const char* name = logging::trivial::to_string(*level))
+        out += name;
+    else
+        out += std::to_string(static_cast<int>(*level));
+}
+
+void append_thread(std::string& out, const logging::record_view& rec)
+{
+    if (const auto id = rec[thread_id_name()].extract<logging::attributes::current_thread_id::value_type>())
+        out += thread_text(*id);
+}
+
+void append_message(std::string& out, const logging::record_view& rec)
+{
+    if (const auto message = rec[expr::smessage]) out += *message;
+}
+
+// The file and the console share one format: the text is made once per
+// record and handed to both.
+void format_common(const logging::record_view& rec, logging::formatting_ostream& strm)
+{
+    struct made {
+        bool valid = false;
+        unsigned int line = 0;
+        std::string text;
+    };
+    thread_local made last;
+    const auto line = rec[line_id_name()].extract<unsigned int>();
+    if (!line || !last.valid || last.line != *line) {
+        std::string& out = last.text;
+        out.assign("[");
+        if (const auto stamp = rec[time_stamp_name()].extract<boost::posix_time::ptime>()) {
+            out += seconds_of(*stamp).iso;
+            append_fraction(out, *stamp);
+        }
+        out += "][";
+        append_severity(out, rec);
+        out += "][";
+        append_thread(out, rec);
+        out += "]:  ";
+        append_message(out, rec);
+        last.valid = static_cast<bool>(line);
+        last.line = line ? *line : 0;
+    }
+    strm << last.text;
+}
+
+void format_memory(const logging::record_view& rec, logging::formatting_ostream& strm)
+{
+    thread_local std::string out;
+    out.assign("[");
+    if (const auto stamp = rec[time_stamp_name()].extract<boost::posix_time::ptime>()) {
+        out += seconds_of(*stamp).named;
+        if (stamp->time_of_day().fractional_seconds() != 0) append_fraction(out, *stamp);
+    }
+    out += "][";
+    append_severity(out, rec);
+    out += "][";
+    append_thread(out, rec);
+    out += "]: ";
+    append_message(out, rec);
+    strm << out;
+}
+
 bool starts_with(const std::string& text, const std::string& head)
 {
     return text.size() >= head.size() && text.compare(0, head.size(), head) == 0;
@@ -124,6 +275,7 @@ bool starts_with(const std::string& text, const std::string& head)
 void write(severity_level level, std::string& message) noexcept
 {
     if (!s_initialized.load(std::memory_order_acquire)) return;
+    if (static_cast<int>(level) < s_threshold.load(std::memory_order_relaxed)) return;
     // Logging never breaks the caller: whatever a sink or the core throws
     // (bad_alloc included) stays here.
     try {
@@ -149,6 +301,21 @@ void print_line(const std::string& line)
 }  // namespace
 
 namespace qv_logging_internal {
+bool writes(int severity) noexcept
+{
+    return s_initialized.load(std::memory_order_acquire) && severity >= s_threshold.load(std::memory_order_relaxed);
+}
+
+void format_file_record(const logging::record_view& rec, logging::formatting_ostream& strm)
+{
+    format_common(rec, strm);
+}
+
+void format_memory_record(const logging::record_view& rec, logging::formatting_ostream& strm)
+{
+    format_memory(rec, strm);
+}
+
 void set_home_folder(const std::string& home)
 {
     std::lock_guard<std::mutex> lock(s_home_override_mutex);
@@ -200,8 +367,9 @@ void Logger::init_log(const std::string& prefix)
         const std::string COMMON_FMT = "[%TimeStamp%][%Severity%][%ThreadID%]:  %Message%";
 
         try {
-            auto console =
-                logging::add_console_log(std::cout, keywords::format = COMMON_FMT, keywords::auto_flush = true);
+            // COMMON_FMT, formatted by hand (format_common).
+            auto console = logging::add_console_log(std::cout, keywords::auto_flush = true);
+            console->set_formatter(&format_common);
             console->set_exception_handler(logging::make_exception_suppressor());
         } catch (...) {
         }
@@ -213,8 +381,9 @@ void Logger::init_log(const std::string& prefix)
             file_sink =
                 logging::add_file_log(keywords::file_name = folder + path_delim() + log_file_name_,
                                       keywords::open_mode = std::ios::out | std::ios::app, keywords::auto_flush = true,
-                                      keywords::format = COMMON_FMT, keywords::rotation_size = rotation_size,
+                                      keywords::rotation_size = rotation_size,
                                       keywords::time_based_rotation = sinks::file::rotation_at_time_point(0, 0, 0));
+            file_sink->set_formatter(&format_common);
             file_sink->set_exception_handler(logging::make_exception_suppressor());
             // Without a collector the rotated files would pile up without
             // limit: a failure to make the old-log folder drops the file sink.
@@ -241,11 +410,9 @@ void Logger::init_log(const std::string& prefix)
             backend->add_stream(boost::shared_ptr<std::ostream>(&in_memory_log_stream, boost::null_deleter()));
             backend->auto_flush(false);  // the stream bounds itself on every write
             s_memory_sink = boost::make_shared<memory_sink_type>(backend);
-            s_memory_sink->set_formatter(expr::stream
-                                         << "[" << expr::attr<boost::posix_time::ptime>("TimeStamp") << "]["
-                                         << logging::trivial::severity << "]["
-                                         << expr::attr<logging::attributes::current_thread_id::value_type>("ThreadID")
-                                         << "]: " << expr::smessage);
+            // "[" time stamp "][" severity "][" thread id "]: " message, the
+            // stamp in the date-time library's default form (format_memory).
+            s_memory_sink->set_formatter(&format_memory);
             s_memory_sink->set_exception_handler(logging::make_exception_suppressor());
             core->add_sink(s_memory_sink);
         } catch (...) {
@@ -264,6 +431,7 @@ void Logger::init_log(const std::string& prefix)
             auto level = values[logging::trivial::severity];
             return level && static_cast<int>(*level) >= static_cast<int>(severity_level::info);
         });
+        s_threshold.store(static_cast<int>(severity_level::info), std::memory_order_relaxed);
     } catch (...) {
     }
     s_initialized.store(true, std::memory_order_release);
@@ -279,6 +447,7 @@ void Logger::set_filter(int level)
             auto severity = values[logging::trivial::severity];
             return severity && static_cast<int>(*severity) >= level;
         });
+        s_threshold.store(level, std::memory_order_relaxed);
     } catch (...) {
     }
 }

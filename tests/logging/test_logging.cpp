@@ -21,6 +21,16 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
 
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/log/attributes/constant.hpp>
+#include <boost/log/attributes/current_thread_id.hpp>
+#include <boost/log/core.hpp>
+#include <boost/log/expressions.hpp>
+#include <boost/log/sources/record_ostream.hpp>
+#include <boost/log/trivial.hpp>
+#include <boost/log/utility/setup/formatter_parser.hpp>
+
+#include "logging/log_gate.h"
 #include "logging/logger.h"
 #include "logging/logger_test_seam.h"
 #include "logging/ring_buffer_stream.h"
@@ -270,6 +280,89 @@ TEST(Logger, MemoryLogReadWhileTwoThreadsWrite)
         a.join();
         b.join();
         EXPECT_EQ(parse(Logger::get_memory_log_data(), true).size(), 2u * per_writer);
+    });
+}
+
+// The record formats are written by hand: they must give what Boost's
+// format parser and the date-time library's stream output give, byte for
+// byte, at any time of day and for every severity, also when the same record
+// is formatted again (file, then console) or records come from two threads.
+TEST(Logger, RecordFormatsMatchTheLoggingLibrarys)
+{
+    TempDir home;
+    run_in_child(home.path, [](std::stringstream&) {
+        namespace logging = boost::log;
+        namespace expr = boost::log::expressions;
+        using boost::posix_time::ptime;
+        using severity = logging::trivial::severity_level;
+        Logger::init_log("fmt_");
+        Logger::set_filter(0);
+        const logging::formatter file_reference =
+            logging::parse_formatter("[%TimeStamp%][%Severity%][%ThreadID%]:  %Message%");
+        const logging::formatter memory_reference =
+            expr::stream << "[" << expr::attr<ptime>("TimeStamp") << "][" << logging::trivial::severity << "]["
+                         << expr::attr<logging::attributes::current_thread_id::value_type>("ThreadID")
+                         << "]: " << expr::smessage;
+        auto format = [](const logging::formatter& f, const logging::record_view& rec) {
+            std::string out;
+            logging::formatting_ostream strm(out);
+            f(rec, strm);
+            strm.flush();
+            return out;
+        };
+        auto check = [&](const ptime& stamp, severity level, const std::string& message) {
+            logging::attribute_set attrs;  // the record's own time stamp wins over the global one
+            attrs["TimeStamp"] = logging::attributes::constant<ptime>(stamp);
+            attrs["Severity"] = logging::attributes::constant<severity>(level);
+            logging::record rec = logging::core::get()->open_record(attrs);
+            ASSERT_TRUE(rec);
+            {
+                logging::record_ostream strm(rec);
+                strm << message;
+            }
+            const logging::record_view view = rec.lock();
+            const std::string file = format(file_reference, view);
+            EXPECT_EQ(format(&qv_logging_internal::format_file_record, view), file);
+            EXPECT_EQ(format(&qv_logging_internal::format_file_record, view), file);  // the console's turn
+            EXPECT_EQ(format(&qv_logging_internal::format_memory_record, view), format(memory_reference, view));
+        };
+        using boost::gregorian::date;
+        using namespace boost::posix_time;
+        const ptime stamps[] = {
+            ptime(date(2026, 12, 6), hours(9) + minutes(5) + seconds(7) + microseconds(120)),
+            ptime(date(2026, 12, 6), hours(9) + minutes(5) + seconds(7) + microseconds(121)),  // same second
+            ptime(date(2027, 1, 1), hours(0)),  // no fraction: the memory form has none either
+            ptime(date(2024, 2, 29), hours(23) + minutes(59) + seconds(59) + microseconds(999999)),
+            ptime(date(1999, 5, 31), hours(12) + microseconds(1)),
+            microsec_clock::local_time(),
+        };
+        const severity levels[] = {severity::trace, severity::debug, severity::info, severity::warning,
+                                   severity::error};
+        for (const ptime& stamp : stamps)
+            for (severity level : levels) check(stamp, level, "Привет, весы " + to_simple_string(stamp));
+        check(stamps[0], severity::info, "");
+        std::thread([&] { check(stamps[3], severity::error, "from another thread"); }).join();
+        check(stamps[3], severity::error, "and back");
+    });
+}
+
+// Nothing is built for a record the filter drops: the gate follows the
+// filter.
+TEST(Logger, GateFollowsTheFilter)
+{
+    TempDir home;
+    run_in_child(home.path, [](std::stringstream&) {
+        EXPECT_FALSE(qv_logging_internal::writes(4));
+        Logger::init_log("gate_");
+        EXPECT_FALSE(qv_logging_internal::writes(1));
+        EXPECT_TRUE(qv_logging_internal::writes(2));
+        Logger::set_filter(4);
+        EXPECT_FALSE(qv_logging_internal::writes(3));
+        EXPECT_TRUE(qv_logging_internal::writes(4));
+        Logger::set_filter(-1);
+        EXPECT_TRUE(qv_logging_internal::writes(0));
+        Logger::set_filter(5);
+        EXPECT_FALSE(qv_logging_internal::writes(4));
     });
 }
 
