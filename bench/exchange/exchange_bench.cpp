@@ -25,6 +25,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -442,7 +443,10 @@ void transports(FILE* out, const server& s, bool log_on, int rounds, int per_rou
         ::dup2(fd, STDOUT_FILENO);
         ::close(fd);
         Logger::init_log("bench_exchange_");
-        log_path = Logger::appdata_path() + "/" + Logger::get_log_file_name();
+        // The log lies in the user's home folder, as the README says.
+        const passwd* user = ::getpwuid(::getuid());
+        log_path = std::string(user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "") +
+                   "/.VeravAridir/log/" + Logger::get_log_file_name();
     }
     const sockaddr_in to = address(scale_ip(0), s.port);
     const auto tcp_request = counted(plu_frame);
