@@ -2,6 +2,7 @@
 // that connect runs for every scale of the list.
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -79,16 +80,23 @@ int device::get_serial_number()  // 47
     int result = send_command(CommandType::get_serial_number, with_password);
     if (result != rc(ErrorType::Success) && result != rc(ErrorType::BroadcastError)) return log.result(result);
 
+    // Gathered first and stored in one pass over the list: a list of
+    // thousands of scales is not walked once per reply.
+    std::map<std::string, std::string> serials;
     result = read_each_reply(
         [&](scale_reply& r) {
             // LEN - 2 bytes from the data (253 for LEN 0xFF); zero bytes dropped.
             const int len = std::to_integer<int>(r.frame[1]);
-            std::string serial = r.data.string(len < 3 ? 0 : len - 2);
-            auto lock = lock_state();
-            for (scale_connect_data& scale : ip_address_list)
-                if (scale.ip == r.ip) scale.serial_number = serial;
+            serials[r.ip] = r.data.string(len < 3 ? 0 : len - 2);
         },
         result);
+    if (!serials.empty()) {
+        auto lock = lock_state();
+        for (scale_connect_data& scale : ip_address_list) {
+            const auto found = serials.find(scale.ip);
+            if (found != serials.end()) scale.serial_number = found->second;
+        }
+    }
 
     // A lone scale whose reply was cut short has no serial number to show.
     if (result == rc(ErrorType::InvalidResponseLength)) return log.result(result);
