@@ -164,6 +164,26 @@ bool read_reply(int fd)
     return true;
 }
 
+// One raw TCP connection to each simulated scale, as the raw side of every
+// comparison uses.
+template <class Sims>
+std::vector<int> connect_raw(const Sims& sims, benchmark::State& state)
+{
+    std::vector<int> fds;
+    for (const auto& sim : sims) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(sim->port());
+        ::inet_pton(AF_INET, sim->ip().c_str(), &a.sin_addr);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) state.SkipWithError("connect failed");
+        fds.push_back(fd);
+    }
+    return fds;
+}
+
 bool send_all(int fd, const bytes& b)
 {
     for (std::size_t sent = 0; sent < b.size();) {
@@ -177,18 +197,7 @@ bool send_all(int fd, const bytes& b)
 void raw_upload(benchmark::State& state)
 {
     scales group(static_cast<int>(state.range(0)));
-    std::vector<int> fds;
-    for (const auto& sim : group.sims) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(sim->port());
-        ::inet_pton(AF_INET, sim->ip().c_str(), &a.sin_addr);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) state.SkipWithError("connect failed");
-        fds.push_back(fd);
-    }
+    const std::vector<int> fds = connect_raw(group.sims, state);
     const std::vector<bytes> frames = upload_frames();
     for (auto _ : state) {
         for (const bytes& f : frames) {
@@ -297,18 +306,7 @@ bool read_body(int fd, std::vector<unsigned char>& body)
 void raw_download(benchmark::State& state)
 {
     download_scales group(static_cast<int>(state.range(0)));
-    std::vector<int> fds;
-    for (const auto& sim : group.sims) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(sim->port());
-        ::inet_pton(AF_INET, sim->ip().c_str(), &a.sin_addr);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) state.SkipWithError("connect failed");
-        fds.push_back(fd);
-    }
+    const std::vector<int> fds = connect_raw(group.sims, state);
     const bytes parameters = download_frame(qv_sim::to_bytes({2}));
     const bytes packet_request = download_frame(qv_sim::to_bytes({3}));
     const std::string folder = download_folder() + "_raw";

@@ -222,6 +222,18 @@ void append_message(std::string& out, const logging::record_view& rec)
 
 // The file and the console share one format: the text is made once per
 // record and handed to both.
+// "][severity][thread" + the separator + the message: what both record forms
+// write after the time stamp.
+void append_after_time(std::string& out, const logging::record_view& rec, const char* separator)
+{
+    out += "][";
+    append_severity(out, rec);
+    out += "][";
+    append_thread(out, rec);
+    out += separator;
+    append_message(out, rec);
+}
+
 void format_common(const logging::record_view& rec, logging::formatting_ostream& strm)
 {
     struct made {
@@ -238,12 +250,7 @@ void format_common(const logging::record_view& rec, logging::formatting_ostream&
             out += seconds_of(*stamp).iso;
             append_fraction(out, *stamp);
         }
-        out += "][";
-        append_severity(out, rec);
-        out += "][";
-        append_thread(out, rec);
-        out += "]:  ";
-        append_message(out, rec);
+        append_after_time(out, rec, "]:  ");
         last.valid = static_cast<bool>(line);
         last.line = line ? *line : 0;
     }
@@ -258,12 +265,7 @@ void format_memory(const logging::record_view& rec, logging::formatting_ostream&
         out += seconds_of(*stamp).named;
         if (stamp->time_of_day().fractional_seconds() != 0) append_fraction(out, *stamp);
     }
-    out += "][";
-    append_severity(out, rec);
-    out += "][";
-    append_thread(out, rec);
-    out += "]: ";
-    append_message(out, rec);
+    append_after_time(out, rec, "]: ");
     strm << out;
 }
 
