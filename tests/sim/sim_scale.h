@@ -27,6 +27,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace qv_sim {
@@ -156,6 +157,31 @@ private:
     std::map<bytes, handler> handlers_;
     std::optional<fault> fault_;
     std::function<void(const request&)> observer_;
+};
+
+// Values a topic's replies keep, shared between the serving thread and the
+// test that scripts them: every read is a consistent copy, every change one
+// step under the lock.
+template <class T>
+class locked {
+public:
+    locked() = default;
+    explicit locked(T initial) : v_(std::move(initial)) {}
+    T get() const
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        return v_;
+    }
+    template <class F>
+    void update(F change)
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        change(v_);
+    }
+
+protected:
+    mutable std::mutex mu_;
+    T v_;
 };
 
 // The replies of every command the driver knows, with plausible data; used by

@@ -41,16 +41,11 @@ public:
         std::vector<print_request> prints;
     };
 
-    values get() const
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        return v_;
-    }
+    values get() const { return v_.get(); }
     template <class F>
     void update(F f)
     {
-        std::lock_guard<std::mutex> lock(mu_);
-        f(v_);
+        v_.update(f);
     }
 
     // Picture block k is answered with `result` instead of being kept, for
@@ -75,8 +70,8 @@ private:
         std::uint8_t result = 0;
         int times = -1;
     };
-    mutable std::mutex mu_;
-    values v_;
+    locked<values> v_;
+    mutable std::mutex mu_;  // guards block_failures_
     std::map<int, failure> block_failures_;
 };
 

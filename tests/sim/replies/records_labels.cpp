@@ -123,13 +123,15 @@ void serve_counted_lines(sim_scale& sim, const records_ptr& records, const octet
 
 label_records::label_records()
 {
-    for (layout& l : v_.layouts) {
-        l.basic[0] = std::byte{40};  // LabelLength
-        for (std::byte& font : l.fonts) font = std::byte{1};
-    }
-    for (bytes& text : v_.user_texts) text = bytes(user_text_width);
-    v_.shop_names = {padded("Sim shop", shop_name_width), bytes(shop_name_width)};
-    v_.shop_names_utf8[0] = to_bytes(std::string("Sim shop"));
+    v_.update([](values& v) {
+        for (layout& l : v.layouts) {
+            l.basic[0] = std::byte{40};  // LabelLength
+            for (std::byte& font : l.fonts) font = std::byte{1};
+        }
+        for (bytes& text : v.user_texts) text = bytes(user_text_width);
+        v.shop_names = {padded("Sim shop", shop_name_width), bytes(shop_name_width)};
+        v.shop_names_utf8[0] = to_bytes(std::string("Sim shop"));
+    });
 }
 
 std::shared_ptr<label_records> add_label_record_replies(sim_scale& sim)

@@ -49,23 +49,15 @@ public:
 
     label_records();
 
-    // A consistent copy, for the serving thread and for tests.
-    values get() const
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        return v_;
-    }
-
+    values get() const { return v_.get(); }
     template <class F>
     void update(F f)
     {
-        std::lock_guard<std::mutex> lock(mu_);
-        f(v_);
+        v_.update(f);
     }
 
 private:
-    mutable std::mutex mu_;
-    values v_;
+    locked<values> v_;
 };
 
 // Installs the replies of the label layout, text and barcode format commands

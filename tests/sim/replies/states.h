@@ -55,24 +55,7 @@ struct state_fields {
 // The 73 record bytes, little-endian.
 bytes state_record(const state_fields& f);
 
-class scale_state {
-public:
-    template <class F>
-    void update(F change)
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        change(fields_);
-    }
-    state_fields get() const
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        return fields_;
-    }
-
-private:
-    mutable std::mutex mu_;
-    state_fields fields_;
-};
+using scale_state = locked<state_fields>;
 
 // Installs the state reply (02 4B 11 00 record) and returns its fields.
 std::shared_ptr<scale_state> add_state_replies(sim_scale& sim);

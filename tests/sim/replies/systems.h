@@ -38,24 +38,7 @@ struct scale_settings_values {
     std::string time_zone = "Europe/Moscow";  // UTF-8 bytes
 };
 
-class scale_settings {
-public:
-    template <class F>
-    void update(F change)
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        change(v_);
-    }
-    scale_settings_values get() const
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        return v_;
-    }
-
-private:
-    mutable std::mutex mu_;
-    scale_settings_values v_;
-};
+using scale_settings = locked<scale_settings_values>;
 
 // Installs the replies and returns the values they keep.
 std::shared_ptr<scale_settings> add_settings_replies(sim_scale& sim);

@@ -13,14 +13,16 @@
 
 namespace qv_sim {
 
-class connect_identity {
+struct connect_values {
+    std::uint8_t major = 0;
+    std::uint8_t minor = 17;
+    std::string serial = "QVSIM0001";  // sent as its bytes, zero bytes included
+    std::uint16_t plu_count = 42;
+};
+
+class connect_identity : public locked<connect_values> {
 public:
-    struct values {
-        std::uint8_t major = 0;
-        std::uint8_t minor = 17;
-        std::string serial = "QVSIM0001";  // sent as its bytes, zero bytes included
-        std::uint16_t plu_count = 42;
-    };
+    using values = connect_values;
 
     void set_protocol_version(std::uint8_t major, std::uint8_t minor)
     {
@@ -37,24 +39,6 @@ public:
     {
         update([&](values& v) { v.plu_count = count; });
     }
-
-    // A consistent copy, for the serving thread.
-    values get() const
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        return v_;
-    }
-
-private:
-    template <class F>
-    void update(F f)
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        f(v_);
-    }
-
-    mutable std::mutex mu_;
-    values v_;
 };
 
 // Installs the three replies on `sim` and returns the values they answer
