@@ -343,42 +343,18 @@ void raw_download(benchmark::State& state)
     std::filesystem::remove_all(folder, ec);
 }
 
-void BM_DownloadOneShotTcp(benchmark::State& state)
-{
-    driver_download(state, false);
-}
-void BM_DownloadKeptOpen(benchmark::State& state)
-{
-    driver_download(state, true);
-}
-void BM_DownloadRawSocket(benchmark::State& state)
-{
-    raw_download(state);
-}
-
-void BM_UploadOneShotTcp(benchmark::State& state)
-{
-    driver_upload(state, false);
-}
-void BM_UploadKeptOpen(benchmark::State& state)
-{
-    driver_upload(state, true);
-}
-void BM_UploadRawSocket(benchmark::State& state)
-{
-    raw_upload(state);
-}
-
 }  // namespace
 
 // Few iterations: each keeps 10 MB per scale in the simulated scales until it
 // ends, in a 32-bit process.
-BENCHMARK(BM_UploadRawSocket)->Arg(1)->Arg(8)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_UploadOneShotTcp)->Arg(1)->Arg(8)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_UploadKeptOpen)->Arg(1)->Arg(8)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DownloadRawSocket)->Arg(1)->Arg(8)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DownloadOneShotTcp)->Arg(1)->Arg(8)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DownloadKeptOpen)->Arg(1)->Arg(8)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+// Raw socket, one-shot TCP and kept-open TCP, each to 1 and to 8 scales.
+#define QV_FILES_RUNS ->Arg(1)->Arg(8)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime()
+BENCHMARK(raw_upload) QV_FILES_RUNS;
+BENCHMARK_CAPTURE(driver_upload, one_shot_tcp, false) QV_FILES_RUNS;
+BENCHMARK_CAPTURE(driver_upload, kept_open, true) QV_FILES_RUNS;
+BENCHMARK(raw_download) QV_FILES_RUNS;
+BENCHMARK_CAPTURE(driver_download, one_shot_tcp, false) QV_FILES_RUNS;
+BENCHMARK_CAPTURE(driver_download, kept_open, true) QV_FILES_RUNS;
 
 int main(int argc, char** argv)
 {
