@@ -120,6 +120,10 @@ public:
     // returns `result`, or -101 (-111 in a list) when a reply was too short.
     int read_each_reply(const reply_decoder& decode, int result);
     int write_outputs(const reply_outputs& out);
+    // The last step of a send: after a stop request every per-scale result
+    // and the total become -9; logs "TOTAL RESULT: ". Also ends a send that
+    // a stop made unnecessary before it began.
+    int total_after_stop(int total);
     // Marks the scale -101 and gives the command's result (-111 in a list).
     int reply_too_short(const std::string& ip);
 
@@ -404,7 +408,6 @@ private:
                             const std::function<void(std::vector<std::byte>, std::string)>& callback,
                             const secret_span& secret);
     int fold_results(bool status_request);
-    int total_after_stop(int total);
     // The one-shot exchanges' io_context and resolved addresses, kept from
     // one send to the next (made by the first one-shot send).
     std::shared_ptr<one_shot_group> one_shot_links;

@@ -146,10 +146,7 @@ bool pause_unless_stopped(const std::atomic<bool>& stop, std::chrono::millisecon
 int send_unless_stopped(device& d, bool with_password, const bytes& frame, const bytes& data)
 {
     if (!d.stop_requested.load()) return d.send_command(with_password, frame, data);
-    for (const scale_connect_data& scale : d.ip_address_list) d.results[scale.ip] = rc(ErrorType::CommandStopped);
-    for (auto& entry : d.results) entry.second = rc(ErrorType::CommandStopped);
-    Logger::i("TOTAL RESULT: " + std::to_string(rc(ErrorType::CommandStopped)));
-    return rc(ErrorType::CommandStopped);
+    return d.total_after_stop(rc(ErrorType::CommandStopped));
 }
 
 // ---- The hash request.
