@@ -50,7 +50,6 @@ constexpr std::size_t weight_at = 5;
 constexpr std::size_t reading_size = 14;
 
 // The pause is slept in slices so that a stop ends it at once.
-constexpr std::chrono::milliseconds pause_slice{20};
 
 // What one poll needs from the device. The io_context is declared before the
 // client, so the client copy goes first.
@@ -120,17 +119,6 @@ std::string result_text(const device& d, int code)
     return texts ? texts->get_text(static_cast<ErrorType>(code)) : std::to_string(code);
 }
 
-void pause(const device& d, int period_ms)
-{
-    if (period_ms <= 0) return;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(period_ms);
-    while (d.weight_running.load()) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= end) return;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, pause_slice));
-    }
-}
-
 // One poll: its result code, and the reading when it is 0. Never throws.
 int poll(device& d, const poll_target& t, const bytes& frame, bytes& reply)
 {
@@ -186,7 +174,7 @@ void run_weight_stream(device& d, const std::shared_ptr<WeightInterface>& sink, 
             Logger::e("'get_weight' error: " + result_text(d, r));
             break;
         }
-        pause(d, period_ms);
+        if (period_ms > 0) sliced_pause(std::chrono::milliseconds(period_ms), d.weight_running, false);
     }
     Logger::i("'get_weight' end");
 }

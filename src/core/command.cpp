@@ -3,7 +3,9 @@
 
 #include "core/command.h"
 
+#include <algorithm>
 #include <exception>
+#include <thread>
 #include <utility>
 
 #include "core/device.h"
@@ -138,6 +140,20 @@ int device::reply_too_short(const std::string& ip)
 {
     results[ip] = rc(ErrorType::InvalidResponseLength);
     return ip_address_list.size() > 1 ? rc(ErrorType::BroadcastError) : rc(ErrorType::InvalidResponseLength);
+}
+
+// ---- Waits.
+
+bool sliced_pause(std::chrono::milliseconds wait, const std::atomic<bool>& flag, bool ends_on)
+{
+    constexpr std::chrono::milliseconds slice{10};
+    const auto until = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (flag.load() == ends_on) return false;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= until) return true;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(slice, until - now));
+    }
 }
 
 // ---- Registry.

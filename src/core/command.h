@@ -16,6 +16,8 @@
 //         {CommandType::get_plu_count, &device::get_plu_count},
 //     };
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <initializer_list>
@@ -91,6 +93,13 @@ using reply_decoder = std::function<void(scale_reply& r)>;
 
 // Where the data of a reply frame begins.
 std::size_t reply_data_offset(const std::vector<std::byte>& reply);
+
+// ---- Waiting between the requests of a polling loop.
+
+// Sleeps `wait` in short slices on the calling thread, so that a signal only
+// cuts one slice short and a flag set by another thread is seen within one.
+// False as soon as `flag` holds `ends_on` (a stop request, by default).
+bool sliced_pause(std::chrono::milliseconds wait, const std::atomic<bool>& flag, bool ends_on = true);
 
 // ---- Registration of command numbers by the topic that serves them.
 

@@ -314,8 +314,7 @@ int device::get_file()  // 49
                     return r;
                 bool preparing = false;
                 for (const auto& entry : results) preparing = preparing || entry.second == rc(ErrorType::InProgress);
-                if (!pause_unless_stopped(stop_requested, limits.preparation_pause))
-                    return rc(ErrorType::CommandStopped);
+                if (!sliced_pause(limits.preparation_pause, stop_requested)) return rc(ErrorType::CommandStopped);
                 if (!preparing) break;
                 if (std::chrono::steady_clock::now() >= deadline) {
                     // A scale that never finishes must not hold the host's

@@ -99,7 +99,7 @@ int device::get_contents_list_from_folder()  // 58
                     keep_listing();
                     return r;
                 }
-                pause_unless_stopped(stop_requested, limits.listing_pause);
+                sliced_pause(limits.listing_pause, stop_requested);
                 continue;
             }
             if (r != rc(ErrorType::Success)) {

@@ -130,19 +130,6 @@ file_transfer_wait_times& file_transfer_waits()
     return waits;
 }
 
-bool pause_unless_stopped(const std::atomic<bool>& stop, std::chrono::milliseconds wait)
-{
-    // In short slices, so that a stop from another thread ends the wait soon.
-    constexpr std::chrono::milliseconds slice{20};
-    const auto until = std::chrono::steady_clock::now() + wait;
-    for (;;) {
-        if (stop.load()) return false;
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= until) return true;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(slice, until - now));
-    }
-}
-
 int send_unless_stopped(device& d, bool with_password, const bytes& frame, const bytes& data)
 {
     if (!d.stop_requested.load()) return d.send_command(with_password, frame, data);
@@ -224,7 +211,7 @@ file_hash_map device::get_file_hash_from_scale(FileSendState state, bytes option
             }
             return hashes;
         }
-        pause_unless_stopped(stop_requested, first ? waits.hash_first : waits.hash_next);
+        sliced_pause(first ? waits.hash_first : waits.hash_next, stop_requested);
         data.assign(1, std::byte{file_subcode::hash_poll});
     }
 }

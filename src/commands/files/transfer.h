@@ -102,7 +102,3 @@ file_transfer_wait_times& file_transfer_waits();
 // every entry of `results` becomes -9, and so does the result.
 int send_unless_stopped(device& d, bool with_password, const std::vector<std::byte>& frame,
                         const std::vector<std::byte>& data);
-
-// Sleeps `wait` (resuming after signals) unless `stop` is or becomes set;
-// false when it was.
-bool pause_unless_stopped(const std::atomic<bool>& stop, std::chrono::milliseconds wait);

@@ -368,7 +368,7 @@ int device::send_file()  // 48
                     }
                 }
                 if (!pending || attempt == tries) break;
-                pause_unless_stopped(stop_requested, file_transfer_waits().status_next);
+                sliced_pause(file_transfer_waits().status_next, stop_requested);
             }
         }
 

@@ -3,7 +3,6 @@
 // recognition, the camera-service reset and the scenario encryption.
 // Internal to the library and its tests; not part of the host interface.
 
-#include <atomic>
 #include <chrono>
 
 namespace qv_polling_internal {
@@ -20,9 +19,5 @@ struct poll_timing {
 
 // The values in force. Tests shorten them and put the defaults back.
 __attribute__((visibility("hidden"))) poll_timing& timing();
-
-// Sleeps `period` on the calling thread, resuming after a signal, and ends
-// early once `stop` is set so that a stop request is answered promptly.
-__attribute__((visibility("hidden"))) void pause(std::chrono::milliseconds period, const std::atomic<bool>& stop);
 
 }  // namespace qv_polling_internal

@@ -98,7 +98,7 @@ int device::start_prediction()  // 121
     // No limit while the scale reports the recognition running; a failed
     // exchange ends the wait at once, and so does a stop request.
     for (;;) {
-        polling::pause(polling::timing().recognition_period, stop_requested);
+        sliced_pause(polling::timing().recognition_period, stop_requested);
         if (stop_requested.load()) return rc(ErrorType::CommandStopped);
         const int status = get_prediction_status();
         if (stop_requested.load()) return rc(ErrorType::CommandStopped);
@@ -159,7 +159,7 @@ int device::velunor_factory_reset()  // 128
         if (stop_requested.load()) return rc(ErrorType::CommandStopped);
         failed_in_a_row = last.is_status ? 0 : failed_in_a_row + 1;
         if (failed_in_a_row >= t.reset_failed_exchanges) return log.result(last.code);
-        if (attempt < t.reset_tries) polling::pause(t.reset_period, stop_requested);
+        if (attempt < t.reset_tries) sliced_pause(t.reset_period, stop_requested);
     }
     if (stop_requested.load()) return rc(ErrorType::CommandStopped);
     // Never settled: still running, or the scale's last exchange failed.

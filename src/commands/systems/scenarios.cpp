@@ -141,7 +141,7 @@ int device::encrypt_scenario()  // 122
     // No limit on the polls: the scale answers each one, and a scale that
     // stops answering ends the loop with its error.
     do {
-        qv_polling_internal::pause(qv_polling_internal::timing().encryption_period, stop_requested);
+        sliced_pause(qv_polling_internal::timing().encryption_period, stop_requested);
         if (stop_requested.load()) return rc(ErrorType::CommandStopped);
         Logger::i("'get_encrypt_scenario_status' start");
         result = send_command(CommandType::get_encrypt_scenario_status, with_password);
