@@ -35,6 +35,20 @@ byte_writer& byte_writer::raw(const std::string& data)
     return *this;
 }
 
+bool byte_writer::counted(const bytes& data)
+{
+    if (data.size() > max_counted) return false;
+    u16(static_cast<std::uint16_t>(data.size())).raw(data);
+    return true;
+}
+
+bool byte_writer::counted(const std::string& data)
+{
+    if (data.size() > max_counted) return false;
+    u16(static_cast<std::uint16_t>(data.size())).raw(data);
+    return true;
+}
+
 byte_writer& byte_writer::padded(const bytes& data, std::size_t width)
 {
     const std::size_t n = data.size() < width ? data.size() : width;

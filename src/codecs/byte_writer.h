@@ -20,6 +20,13 @@ public:
     byte_writer& i32(std::int32_t v) { return u32(static_cast<std::uint32_t>(v)); }
     byte_writer& raw(const bytes& data);
     byte_writer& raw(const std::string& data);  // one byte per char
+    // The most bytes a u16 count can state.
+    static constexpr std::size_t max_counted = 0xFFFF;
+    // A u16 count, then the bytes. False, appending nothing, when they are
+    // more than the count can state: a wrapped count would make the scale
+    // read another text than the one sent.
+    bool counted(const bytes& data);
+    bool counted(const std::string& data);
     // `width` bytes: the data, then zero bytes up to the width. The caller
     // makes sure the data is not longer.
     byte_writer& padded(const bytes& data, std::size_t width);

@@ -89,10 +89,8 @@ int device::set_default_barcode_structures()  // 66
     std::vector<std::byte> structures;
     const int r = get_bytes_array_param(ParamType::JsonBarcodeStructures, input_params, structures);
     if (r != rc(ErrorType::Success)) return r;
-    // A u16 length cannot announce more: a wrapped length would cut the text.
-    if (structures.size() > 0xFFFF) return rc(ErrorType::InvalidParameterValue);
     device_utils::byte_writer data;
-    data.u16(static_cast<std::uint16_t>(structures.size())).raw(structures);
+    if (!data.counted(structures)) return rc(ErrorType::InvalidParameterValue);
     return log.result(send_command(CommandType::set_default_barcode_structures, with_password, data.data()));
 }
 

@@ -199,12 +199,12 @@ int device::get_file()  // 49
                 Logger::i("Invalid FileOnScale parameter: " + device_utils::safe_log_text(on_scale));
                 return rc(ErrorType::InvalidParameterValue);
             }
-            if (!device_utils::byte_writer::fits(static_cast<long long>(on_scale.size()), 2, false)) {
+            device_utils::byte_writer w;
+            w.u8(file_subcode::name);
+            if (!w.counted(on_scale)) {
                 Logger::i("Invalid FileOnScale length: " + std::to_string(on_scale.size()));
                 return rc(ErrorType::InvalidParameterValue);
             }
-            device_utils::byte_writer w;
-            w.u8(file_subcode::name).u16(static_cast<std::uint16_t>(on_scale.size())).raw(on_scale);
             name_request = w.take();
         } else if (file_type == 1) {
             time_stamped = false;

@@ -23,12 +23,11 @@ using bytes = std::vector<std::byte>;
 // the scale as another, shorter path: refused with -104.
 int path_request(const bytes& path, bytes& out)
 {
-    if (!device_utils::byte_writer::fits(static_cast<long long>(path.size()), 2, false)) {
+    device_utils::byte_writer w;
+    if (!w.counted(path)) {
         Logger::i("Invalid path length: " + std::to_string(path.size()));
         return rc(ErrorType::InvalidParameterValue);
     }
-    device_utils::byte_writer w;
-    w.u16(static_cast<std::uint16_t>(path.size())).raw(path);
     out = w.take();
     return rc(ErrorType::Success);
 }

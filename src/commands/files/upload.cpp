@@ -205,13 +205,12 @@ int build_name(device& d, upload_plan& plan)
     const std::string path = with_forward_slashes(plan.file_path);
     const std::size_t slash = path.rfind('/');
     const std::string target = folder + (slash == std::string::npos ? path : path.substr(slash + 1));
-    // The length travels as 16 bits.
-    if (!device_utils::byte_writer::fits(static_cast<long long>(target.size()), 2, false)) {
+    device_utils::byte_writer w;
+    w.u8(file_subcode::name);
+    if (!w.counted(target)) {
         Logger::i("Invalid target path length: " + std::to_string(target.size()));
         return rc(ErrorType::InvalidParameterValue);
     }
-    device_utils::byte_writer w;
-    w.u8(file_subcode::name).u16(static_cast<std::uint16_t>(target.size())).raw(target);
     plan.name_data = w.take();
     return rc(ErrorType::Success);
 }

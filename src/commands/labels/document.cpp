@@ -200,7 +200,8 @@ int device::send_json_label_data()  // 63
     label.graphicItems = json_label_data.graphicItems;
     const std::string document = label_document(label);
     // The length field is 16 bits: a longer document would be misread.
-    if (document.size() > std::numeric_limits<std::uint16_t>::max()) return rc(ErrorType::InvalidParameterValue);
+    device_utils::byte_writer data;
+    if (!data.counted(document)) return rc(ErrorType::InvalidParameterValue);
 
     // The items are spent once the document goes out, whatever the answer.
     json_label_data.textItems.clear();
@@ -209,8 +210,6 @@ int device::send_json_label_data()  // 63
     json_label_data.graphicItems.clear();
     std::cout << "json data: \n" << document << '\n' << std::flush;
 
-    device_utils::byte_writer data;
-    data.u16(static_cast<std::uint16_t>(document.size())).raw(document);
     const int result = send_command(CommandType::send_json_label_data, with_password, data.data());
     if (result != rc(ErrorType::Success)) {
         log.error(result);

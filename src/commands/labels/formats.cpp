@@ -48,9 +48,8 @@ int read_text(device& d, ParamType param, std::vector<std::byte>& data)
     std::vector<std::byte> text;
     const int r = d.get_bytes_array_param(param, d.input_params, text);
     if (r != 0) return r;
-    if (text.size() > std::numeric_limits<std::uint16_t>::max()) return rc(ErrorType::InvalidParameterValue);
     device_utils::byte_writer out;
-    out.u16(static_cast<std::uint16_t>(text.size())).raw(text);
+    if (!out.counted(text)) return rc(ErrorType::InvalidParameterValue);
     data = out.take();
     return rc(ErrorType::Success);
 }

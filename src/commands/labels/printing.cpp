@@ -44,9 +44,9 @@ int device::print_file()  // 108
     r = get_bytes_array_param(ParamType::FileOnScale, input_params, name);
     if (r != 0) return r;
     name.erase(std::remove(name.begin(), name.end(), std::byte{0}), name.end());
-    if (name.size() > std::numeric_limits<std::uint16_t>::max()) return rc(ErrorType::InvalidParameterValue);
     device_utils::byte_writer data;
-    data.u8(static_cast<std::uint8_t>(delete_after)).u16(static_cast<std::uint16_t>(name.size())).raw(name);
+    data.u8(static_cast<std::uint8_t>(delete_after));
+    if (!data.counted(name)) return rc(ErrorType::InvalidParameterValue);
     return log.result(send_command(CommandType::print_file, with_password, data.data()));
 }
 

@@ -94,7 +94,7 @@ int device::create_json_prediction_statistic()  // -24
     const std::string document = statistic_document(item, device_utils::str(type), start, end);
     std::cout << "json data: \n" << document << "\n" << std::flush;
     device_utils::byte_writer w;
-    w.u16(static_cast<std::uint16_t>(document.size() & 0xFFFF)).raw(document);
+    if (!w.counted(document)) return rc(ErrorType::InvalidParameterValue);
     return log.result(send_command(CommandType::create_json_prediction_statistic, with_password, w.data()));
 }
 

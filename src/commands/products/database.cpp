@@ -44,13 +44,10 @@ int read_optional(device& d, ParamType p, int& out)
     return r == rc(ErrorType::RequiredParameterMissing) ? rc(ErrorType::Success) : r;
 }
 
-// u16 n + the bytes. A length the u16 cannot hold would wrap and make the
-// scale read a different record: -104 instead.
+// u16 n + the bytes, or -104 for more than the count can state.
 int append_counted(device_utils::byte_writer& out, const std::vector<std::byte>& data)
 {
-    if (data.size() > max_u16) return rc(ErrorType::InvalidParameterValue);
-    out.u16(static_cast<std::uint16_t>(data.size())).raw(data);
-    return rc(ErrorType::Success);
+    return out.counted(data) ? rc(ErrorType::Success) : rc(ErrorType::InvalidParameterValue);
 }
 
 // One row of the clearing command: the request it sends and the name in its

@@ -44,12 +44,6 @@ int action(device& d, const command_log& log, CommandType type, bool password)
     return log.result(d.send_command(type, password));
 }
 
-// A text carried behind a u16 byte count.
-bool fits_u16_count(const std::vector<std::byte>& text)
-{
-    return text.size() <= 0xFFFF;
-}
-
 }  // namespace
 
 int device::beep()  // 1
@@ -145,15 +139,11 @@ int device::show_message_on_scale()  // 107
     if (r == ok) r = optional_input(get_bytes_array_param(ParamType::ScreenMessageTitle, input_params, title));
     if (r == ok) r = optional_input(get_bytes_array_param(ParamType::ScreenMessageText, input_params, text));
     if (r != ok) return r;
-    // A count that no longer matched its bytes would make the scale misread the request.
-    if (!fits_u16_count(title) || !fits_u16_count(text)) return rc(ErrorType::InvalidParameterValue);
-
     // The duration's documented clamp: above 255, or negative, shows for 255.
     const bool in_range = duration >= 0 && duration <= 0xFF;
     device_utils::byte_writer payload;
     payload.u8(in_range ? static_cast<std::uint8_t>(duration) : std::uint8_t{0xFF});
-    payload.u16(static_cast<std::uint16_t>(title.size())).raw(title);
-    payload.u16(static_cast<std::uint16_t>(text.size())).raw(text);
+    if (!payload.counted(title) || !payload.counted(text)) return rc(ErrorType::InvalidParameterValue);
     return log.result(send_command(CommandType::show_message_on_scale, with_password, payload.data()));
 }
 

@@ -17,7 +17,6 @@ using P = ParamType;
 constexpr int shop_name_lines = 2;
 constexpr int user_text_lines = 5;
 constexpr int user_text_lines_utf8 = 10;
-constexpr std::size_t longest_utf8_text = 0xFFFF;  // what the 16-bit count can state
 
 // Windows-1251 fields: cut to their width in characters before encoding, so
 // that a character beyond it never matters; padded with zero bytes.
@@ -94,9 +93,9 @@ int set_utf8_line(device& d, const command_log& log, CommandType type, ParamType
     std::vector<std::byte> bytes;
     r = d.get_bytes_array_param(text, d.input_params, bytes);
     if (r != rc(ErrorType::Success)) return r;
-    if (bytes.size() > longest_utf8_text) return rc(ErrorType::InvalidParameterValue);
     device_utils::byte_writer payload;
-    payload.u8(static_cast<std::uint8_t>(line)).u16(static_cast<std::uint16_t>(bytes.size())).raw(bytes);
+    payload.u8(static_cast<std::uint8_t>(line));
+    if (!payload.counted(bytes)) return rc(ErrorType::InvalidParameterValue);
     return log.result(d.send_command(type, with_password, payload.take()));
 }
 

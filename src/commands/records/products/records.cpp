@@ -71,11 +71,7 @@ int get_text_form(device& d, const record_field& f, text_form form, device_utils
         const int r = d.get_bytes_array_param(f.param, d.input_params, text);
         if (r != rc(ErrorType::Success)) return r;
     }
-    // The length travels as a u16: a longer text would go out with a count
-    // that does not match its bytes.
-    if (text.size() > u16_max) return rc(ErrorType::InvalidParameterValue);
-    out.u16(static_cast<std::uint16_t>(text.size())).raw(text);
-    return rc(ErrorType::Success);
+    return out.counted(text) ? rc(ErrorType::Success) : rc(ErrorType::InvalidParameterValue);
 }
 
 // Reads an int input; an optional one that is absent gives its absent value.
