@@ -155,6 +155,12 @@ bytes with_count(const bytes& frame)
     return out;
 }
 
+bytes after_password(const request& r)
+{
+    constexpr std::size_t password_size = 4;
+    return r.rest.size() > password_size ? bytes(r.rest.begin() + password_size, r.rest.end()) : bytes();
+}
+
 bytes reply_frame(const octets& command, std::uint8_t result, const octets& data)
 {
     const std::size_t len = command.value.size() + 1 + data.value.size();

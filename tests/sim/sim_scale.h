@@ -91,6 +91,10 @@ using handler = std::function<reply(const request&)>;
 // being the size after the first two bytes (0xFF above 254).
 bytes reply_frame(const octets& command, std::uint8_t result, const octets& data = {});
 
+// The request's payload: what follows the command bytes and the four
+// password bytes (empty when the request is shorter).
+bytes after_password(const request& r);
+
 class sim_scale {
 public:
     // Starts serving at once; throws std::runtime_error when it cannot listen.

@@ -25,12 +25,6 @@ struct barcode_settings {
         qv_sim::to_bytes(std::string(R"({"barcodeStructures":[{"format":"EAN13","structure":"PPCCCCCMMMMMK"}]})"));
 };
 
-// The payload after the four password bytes.
-bytes payload_of(const request& r)
-{
-    return r.rest.size() > 4 ? bytes(r.rest.begin() + 4, r.rest.end()) : bytes();
-}
-
 std::uint8_t at(const bytes& data, std::size_t k)
 {
     return std::to_integer<std::uint8_t>(data[k]);
@@ -44,7 +38,7 @@ void add_barcode_replies(qv_sim::sim_scale& sim)
         return reply(reply_frame(r.command, 0, qv_sim::to_bytes({s->type})));
     });
     sim.on({0x73}, [s](const request& r) {
-        const bytes p = payload_of(r);
+        const bytes p = after_password(r);
         if (p.size() != 1 || at(p, 0) > 3) return reply(reply_frame(r.command, bad_value));
         std::lock_guard<std::mutex> lock(s->mu);
         s->type = at(p, 0);
@@ -55,7 +49,7 @@ void add_barcode_replies(qv_sim::sim_scale& sim)
         return reply(reply_frame(r.command, 0, qv_sim::to_bytes({s->prefixes[0], s->prefixes[1], s->prefixes[2]})));
     });
     sim.on({0x77}, [s](const request& r) {
-        const bytes p = payload_of(r);
+        const bytes p = after_password(r);
         if (p.size() != 2 || at(p, 0) > 2 || at(p, 1) > 99) return reply(reply_frame(r.command, bad_value));
         std::lock_guard<std::mutex> lock(s->mu);
         s->prefixes[at(p, 0)] = at(p, 1);
@@ -70,7 +64,7 @@ void add_barcode_replies(qv_sim::sim_scale& sim)
         return reply(reply_frame(r.command, 0, data));
     });
     sim.on({0xFF, 0x28}, [s](const request& r) {
-        const bytes p = payload_of(r);
+        const bytes p = after_password(r);
         if (p.size() < 2 || p.size() - 2 != (at(p, 0) | (static_cast<std::size_t>(at(p, 1)) << 8)))
             return reply(reply_frame(r.command, bad_value));
         std::lock_guard<std::mutex> lock(s->mu);

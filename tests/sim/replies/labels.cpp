@@ -12,13 +12,6 @@ namespace qv_sim {
 namespace {
 
 constexpr std::uint8_t invalid_parameter = 124;
-constexpr std::size_t password_size = 4;
-
-// The request data after the four password bytes.
-bytes payload(const request& r)
-{
-    return r.rest.size() <= password_size ? bytes{} : bytes(r.rest.begin() + password_size, r.rest.end());
-}
 
 bytes with_length(const bytes& text)
 {
@@ -59,7 +52,7 @@ void add_text_pair(sim_scale& sim, const std::shared_ptr<label_state>& state, co
     });
     sim.on(set, [state, member](const request& r) {
         bytes text;
-        if (!take_text(payload(r), 0, text)) return reply(reply_frame(r.command, invalid_parameter));
+        if (!take_text(after_password(r), 0, text)) return reply(reply_frame(r.command, invalid_parameter));
         state->update([&](label_state::values& v) { v.*member = text; });
         return reply(reply_frame(r.command, 0));
     });
@@ -72,7 +65,7 @@ void add_byte_pair(sim_scale& sim, const std::shared_ptr<label_state>& state, co
         return reply(reply_frame(r.command, 0, bytes{std::byte{state->get().*member}}));
     });
     sim.on(set, [state, member](const request& r) {
-        const bytes data = payload(r);
+        const bytes data = after_password(r);
         if (data.size() != 1) return reply(reply_frame(r.command, invalid_parameter));
         state->update([&](label_state::values& v) { v.*member = std::to_integer<std::uint8_t>(data[0]); });
         return reply(reply_frame(r.command, 0));
@@ -88,7 +81,7 @@ void add_format_pair(sim_scale& sim, const std::shared_ptr<label_state>& state, 
         return reply(reply_frame(r.command, 0, bytes{std::byte{it == formats.end() ? std::uint8_t{0} : it->second}}));
     });
     sim.on(set, [state, key](const request& r) {
-        const bytes data = payload(r);
+        const bytes data = after_password(r);
         if (data.size() != 1) return reply(reply_frame(r.command, invalid_parameter));
         state->update([&](label_state::values& v) { v.formats[key] = std::to_integer<std::uint8_t>(data[0]); });
         return reply(reply_frame(r.command, 0));
@@ -98,7 +91,7 @@ void add_format_pair(sim_scale& sim, const std::shared_ptr<label_state>& state, 
 void add_print(sim_scale& sim, const std::shared_ptr<label_state>& state, const octets& command)
 {
     sim.on(command, [state](const request& r) {
-        state->update([&](label_state::values& v) { v.prints.push_back({r.command, payload(r)}); });
+        state->update([&](label_state::values& v) { v.prints.push_back({r.command, after_password(r)}); });
         return reply(reply_frame(r.command, 0));
     });
 }
@@ -113,14 +106,14 @@ std::shared_ptr<label_state> add_label_replies(sim_scale& sim)
     // Label documents: u16 n + document in, kept under the format they name.
     sim.on({0xFF, 0x18}, [state](const request& r) {
         bytes document;
-        if (!take_text(payload(r), 0, document)) return reply(reply_frame(r.command, invalid_parameter));
+        if (!take_text(after_password(r), 0, document)) return reply(reply_frame(r.command, invalid_parameter));
         const int format = format_of(document);
         if (format < 0) return reply(reply_frame(r.command, invalid_parameter));
         state->update([&](V& v) { v.documents[format] = document; });
         return reply(reply_frame(r.command, 0));
     });
     sim.on({0xFF, 0x19}, [state](const request& r) {
-        const bytes data = payload(r);
+        const bytes data = after_password(r);
         if (data.size() != 1) return reply(reply_frame(r.command, invalid_parameter));
         const auto documents = state->get().documents;
         const auto it = documents.find(std::to_integer<int>(data[0]));
@@ -137,7 +130,7 @@ std::shared_ptr<label_state> add_label_replies(sim_scale& sim)
     add_text_pair(sim, state, {0xFF, 0x21}, {0xFF, 0x20}, &V::shop_address);
     add_text_pair(sim, state, {0xFF, 0x60}, {0xFF, 0x61}, &V::message_tags);
     sim.on({0x25}, [state](const request& r) {
-        const bytes data = payload(r);
+        const bytes data = after_password(r);
         if (data.size() != 1) return reply(reply_frame(r.command, invalid_parameter));
         state->update([&](V& v) { v.scale_number = std::to_integer<std::uint8_t>(data[0]); });
         return reply(reply_frame(r.command, 0));
@@ -145,7 +138,7 @@ std::shared_ptr<label_state> add_label_replies(sim_scale& sim)
 
     // Pictures: C0 W H N k and 100 bytes per block; C5 N gives W H.
     sim.on({0xC0}, [state](const request& r) {
-        const bytes data = payload(r);
+        const bytes data = after_password(r);
         if (data.size() != 104) return reply(reply_frame(r.command, invalid_parameter));
         const int k = std::to_integer<int>(data[3]);
         const std::uint8_t failure = state->block_result(k);
@@ -159,7 +152,7 @@ std::shared_ptr<label_state> add_label_replies(sim_scale& sim)
         return reply(reply_frame(r.command, 0));
     });
     sim.on({0xC5}, [state](const request& r) {
-        const bytes data = payload(r);
+        const bytes data = after_password(r);
         if (data.size() != 1) return reply(reply_frame(r.command, invalid_parameter));
         const auto pictures = state->get().pictures;
         const auto it = pictures.find(std::to_integer<int>(data[0]));

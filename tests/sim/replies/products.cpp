@@ -328,9 +328,7 @@ std::shared_ptr<product_database> add_product_database_replies(sim_scale& sim)
                                        {0xFF, 0x09}, {0xFF, 0x08}, {0xFF, 0x0A}, {0xFF, 0x14}, {0xFF, 0x15}};
     for (const octets& command : commands) {
         sim.on(command, [db](const request& r) {
-            // The payload follows the four password bytes.
-            const bytes payload = r.rest.size() > 4 ? bytes(r.rest.begin() + 4, r.rest.end()) : bytes();
-            const product_database::answer a = db->handle(r.command, payload);
+            const product_database::answer a = db->handle(r.command, after_password(r));
             return reply(reply_frame(r.command, a.result, a.data));
         });
     }

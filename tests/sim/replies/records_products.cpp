@@ -10,7 +10,6 @@ constexpr std::uint8_t ok = 0;
 constexpr std::uint8_t invalid_value = 124;
 constexpr std::uint8_t invalid_plu_number = 128;
 constexpr std::uint8_t empty_plu = 140;
-constexpr std::size_t password_size = 4;
 
 enum class form { win1251, utf8 };
 
@@ -52,13 +51,6 @@ struct cursor {
     }
     bool done() const { return good && at == data.size(); }
 };
-
-// What follows the command bytes and the password.
-bytes payload_of(const request& r)
-{
-    if (r.rest.size() < password_size) return {};
-    return bytes(r.rest.begin() + password_size, r.rest.end());
-}
 
 void put(bytes& out, std::uint32_t v, std::size_t width)
 {
@@ -143,7 +135,7 @@ bool read_messages(cursor& in, form f, std::size_t count, std::map<product_store
 handler plu_setter(std::shared_ptr<product_store> store, form f, bool extended, bool counted)
 {
     return [=](const request& r) {
-        const bytes payload = payload_of(r);
+        const bytes payload = after_password(r);
         cursor in{payload};
         const std::size_t count = counted ? in.number(1) : 0;
         std::map<std::uint16_t, product_store::plu> records;
@@ -157,7 +149,7 @@ handler plu_setter(std::shared_ptr<product_store> store, form f, bool extended, 
 handler plu_getter(std::shared_ptr<product_store> store, form f, bool extended)
 {
     return [=](const request& r) {
-        const bytes payload = payload_of(r);
+        const bytes payload = after_password(r);
         cursor in{payload};
         const auto number = static_cast<std::uint16_t>(in.number(2));
         if (!in.done() || number == 0) return reply(reply_frame(r.command, invalid_plu_number));
@@ -170,7 +162,7 @@ handler plu_getter(std::shared_ptr<product_store> store, form f, bool extended)
 handler message_setter(std::shared_ptr<product_store> store, form f, bool counted)
 {
     return [=](const request& r) {
-        const bytes payload = payload_of(r);
+        const bytes payload = after_password(r);
         cursor in{payload};
         const std::size_t count = counted ? in.number(1) : 0;
         std::map<product_store::message_key, std::string> lines;
@@ -184,7 +176,7 @@ handler message_setter(std::shared_ptr<product_store> store, form f, bool counte
 handler message_getter(std::shared_ptr<product_store> store, form f)
 {
     return [=](const request& r) {
-        const bytes payload = payload_of(r);
+        const bytes payload = after_password(r);
         cursor in{payload};
         const auto number = static_cast<std::uint16_t>(in.number(2));
         const auto line = static_cast<std::uint8_t>(in.number(1));
@@ -267,7 +259,7 @@ std::shared_ptr<product_store> add_product_replies(sim_scale& sim)
         return reply(reply_frame(r.command, ok, to_bytes({store->use_group_code()})));
     });
     sim.on({0x8D}, [store](const request& r) {
-        const bytes payload = payload_of(r);
+        const bytes payload = after_password(r);
         if (payload.size() != 1 || std::to_integer<int>(payload[0]) > 1)
             return reply(reply_frame(r.command, invalid_value));
         store->set_use_group_code(std::to_integer<std::uint8_t>(payload[0]));
