@@ -1,6 +1,6 @@
 #pragma once
-// Shared by the file-transfer tests: a device with short poll waits, a
-// temporary folder for local files, and inputs by kind.
+// Shared by the file tests: a device with short poll waits, a temporary
+// folder for local files, and inputs by kind.
 
 #include <stdlib.h>
 
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/files/scale_files.h"
 #include "commands/files/transfer.h"
 #include "replies/files.h"
 #include "send_test_util.h"
@@ -42,6 +43,8 @@ protected:
     {
         device_test_base::SetUp();
         saved_ = file_transfer_waits();
+        saved_limits_ = scale_file_limits();
+        scale_file_limits().listing_pause = scale_file_limits().preparation_pause = 5ms;
         file_transfer_waits().hash_first = file_transfer_waits().hash_next = file_transfer_waits().status_next = 5ms;
         char tmpl[] = "/tmp/qv_files_test_XXXXXX";
         dir = ::mkdtemp(tmpl);
@@ -49,6 +52,7 @@ protected:
     void TearDown() override
     {
         file_transfer_waits() = saved_;
+        scale_file_limits() = saved_limits_;
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
@@ -83,6 +87,7 @@ public:  // reached from the lambdas of case tables
 
 private:
     file_transfer_wait_times saved_;
+    scale_file_limit_values saved_limits_;
 };
 
 }  // namespace files_test

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <thread>
 
-#include "commands/files/scale_files.h"
 #include "files_test_util.h"
 #include "replies/folders.h"
 #include "replies/products.h"
@@ -40,8 +39,6 @@ protected:
     void SetUp() override
     {
         files_fixture::SetUp();
-        saved_ = scale_file_limits();
-        scale_file_limits().preparation_pause = 5ms;
         device::set_host_clock([] { return std::int64_t{1796491870}; });  // one fixed second
         stamp = device::return_current_time_and_date();
         save_dir = dir + "/dl";
@@ -50,7 +47,6 @@ protected:
     void TearDown() override
     {
         device::set_host_clock({});
-        scale_file_limits() = saved_;
         files_fixture::TearDown();
     }
     // A scale serving `content` for opcode `key`, `packet` bytes a packet.
@@ -68,9 +64,6 @@ protected:
 
     std::string stamp;
     std::string save_dir;
-
-private:
-    scale_file_limit_values saved_;
 };
 
 TEST_F(Download, FailuresLeaveTheEarlierCopyAndNoPartialFile)
@@ -161,7 +154,7 @@ TEST_F(Download, InputsCheckedBeforeAnythingIsSent)
     EXPECT_EQ(d.get_file(), -1);  // no scale: never a success
 }
 
-TEST_F(Download, AnyFileByItsPathAndAnEmptyFile)
+TEST_F(Download, AnyFileByItsPathAndEmpty)
 {
     qv_sim::sim_scale a("127.0.0.100");
     auto store = serve(a, "", "/data/labels/logo.png", {});
@@ -173,12 +166,6 @@ TEST_F(Download, AnyFileByItsPathAndAnEmptyFile)
     for (char ch : std::string("/data/labels/logo.png")) frame.push_back(static_cast<std::byte>(ch));
     EXPECT_EQ(a.requests().at(0).frame, frame);
     EXPECT_TRUE(store->hash_options().empty());
-    // A name the scale does not know ends the command at its name step.
-    set_text(ParamType::FileOnScale, "/data/none");
-    d.results.clear();
-    const device_test::log_capture log;
-    EXPECT_EQ(d.get_file(), 129);
-    EXPECT_TRUE(log.contains("get_file (name state) err: 129"));
 }
 
 TEST_F(Download, TwoDownloadsInOneSecondBothStay)

@@ -1,7 +1,6 @@
 // The scale's file system: folder listings in parts, the root path, backups
 // and their status, deleting and creating folders.
 
-#include "commands/files/scale_files.h"
 #include "files_test_util.h"
 #include "replies/folders.h"
 
@@ -16,22 +15,12 @@ protected:
     void SetUp() override
     {
         files_fixture::SetUp();
-        saved_ = scale_file_limits();
-        scale_file_limits().listing_pause = 5ms;
         folders = qv_sim::add_folder_replies(sim);
         add_scale(d, sim, 1);
-    }
-    void TearDown() override
-    {
-        scale_file_limits() = saved_;
-        files_fixture::TearDown();
     }
 
     qv_sim::sim_scale sim{"127.0.0.100"};
     std::shared_ptr<qv_sim::scale_folders> folders;
-
-private:
-    scale_file_limit_values saved_;
 };
 
 qv_sim::listing_part P(std::uint8_t result, std::uint16_t total = 0, std::uint16_t count = 0,
@@ -101,18 +90,9 @@ TEST_F(FolderCommands, RootFolderPathAndItsShortReply)
     EXPECT_TRUE(d.output_params.empty());
 }
 
-TEST(BackupFlags, Packing)
+TEST_F(FolderCommands, BackupFlagsAndStatus)
 {
     EXPECT_EQ(pack_backup_flags(device_test::bytes_of(std::string(30, '1'))), B({0xFF, 0xFF, 0xFF}));
-    // A zero byte keeps its place as a 0.
-    EXPECT_EQ(pack_backup_flags(device_test::bytes_of(std::string("1\0"
-                                                                  "1",
-                                                                  3))),
-              B({0xA0, 0, 0}));
-}
-
-TEST_F(FolderCommands, BackupAndItsStatus)
-{
     set_text(ParamType::BackupParams, "101");
     EXPECT_EQ(d.create_backup(), 0);
     EXPECT_EQ(sim.requests().at(0).frame, B({2, 8, 0xBC, '1', '2', '3', '4', 0xA0, 0, 0}));

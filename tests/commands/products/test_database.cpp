@@ -4,8 +4,7 @@
 // preparation as the download polls it.
 
 #include <climits>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "products_test_util.h"
 #include "replies/products.h"
@@ -32,8 +31,7 @@ protected:
         add_scale(d, sim, 1);
         reseed();
     }
-    // Products 1001 (PLU 1) and 1002 (PLU 7) in category 7, categories 7
-    // and 9, message 1 of 3 lines.
+    // Products 1001 (PLU 1) and 1002 (PLU 7) in category 7; categories 7 and 9.
     void reseed()
     {
         db = qv_sim::add_product_database_replies(sim);
@@ -41,7 +39,6 @@ protected:
         db->add_category(9);
         db->add_product(1001, 1, 7);
         db->add_product(1002, 7, 7);
-        db->add_message(1, 3);
         sim.clear_requests();
     }
 
@@ -57,78 +54,52 @@ protected:
 
 TEST_F(Database, RequestBytesAtTheEdges)
 {
-    const struct {
-        int command;
-        inputs given;
-        bytes opcode;
-        bytes payload;
-    } cases[] = {
+    const std::tuple<int, inputs, bytes, bytes> cases[] = {
+        // clang-format off
         {20, {}, B({0x18}), B({0x00})},
-        {20, {{P::ClearProductRate, 257}}, B({0x18}), B({0x01})},  // its low byte
         {20, {{P::ClearProductRate, L"1"}}, B({0x18}), B({0x00})},  // a wrong-kind rate taken as 0
         {20, {{P::TypeDBClearData, 1}, {P::ClearProductRate, 5}}, B({0xB9}), B({0x05})},
         {20, {{P::TypeDBClearData, 3}, {P::ItemCode, 9999999}}, B({0xFF, 0x11}), B({0x7F, 0x96, 0x98, 0x00})},
         {21, {{P::ItemCode, 1001}}, B({0x5A}), B({0xE9, 0x03, 0, 0})},
         {55, {{P::ItemCode, 1001}, {P::PLUNumber, 7}}, B({0xFF, 0x0F}), B({0x00, 0xE9, 0x03, 0, 0})},  // code wins
         {55, {{P::PLUNumber, 7}}, B({0xFF, 0x0F}), B({0x01, 0x07, 0x00})},
-        {91,
-         {{P::CategoryId, 7}, {P::CategoryDeleteType, 2}, {P::CategoryIdForRebinding, 9}},
-         B({0xFF, 0x25}),
-         B({7, 0, 0, 0, 2, 9, 0, 0, 0})},
+        {91, {{P::CategoryId, 7}, {P::CategoryDeleteType, 2}, {P::CategoryIdForRebinding, 9}}, B({0xFF, 0x25}),
+             B({7, 0, 0, 0, 2, 9, 0, 0, 0})},
         // Type 1: no rebinding id read or sent.
-        {91,
-         {{P::CategoryId, 9}, {P::CategoryDeleteType, 1}, {P::CategoryIdForRebinding, -5}},
-         B({0xFF, 0x25}),
-         B({9, 0, 0, 0, 1})},
-        {111,
-         {{P::PackerId, INT_MAX}, {P::PackerName, ""}, {P::NewPassword, ""}},
-         B({0xFF, 0x09}),
-         B({0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0})},
-        {111,
-         {{P::PackerId, 0}, {P::PackerName, "A"}, {P::NewPassword, std::string("1\0", 2)}},
-         B({0xFF, 0x09}),
-         B({0, 0, 0, 0, 1, 0, 0x41, 2, 0, 0x31, 0x00})},
-    };
-    for (const auto& c : cases) {
+        {91, {{P::CategoryId, 9}, {P::CategoryDeleteType, 1}, {P::CategoryIdForRebinding, -5}}, B({0xFF, 0x25}),
+             B({9, 0, 0, 0, 1})},
+        {111, {{P::PackerId, INT_MAX}, {P::PackerName, "A"}, {P::NewPassword, std::string("1\0", 2)}},
+              B({0xFF, 0x09}), B({0xFF, 0xFF, 0xFF, 0x7F, 1, 0, 0x41, 2, 0, 0x31, 0x00})},
+    };  // clang-format on
+    for (const auto& [command, given, opcode, payload] : cases) {
+        SCOPED_TRACE(qv_sim::hex(payload));
         reseed();
-        EXPECT_EQ(run(c.command, c.given), 0) << c.command << " " << qv_sim::hex(c.payload);
+        EXPECT_EQ(run(command, given), 0);
         ASSERT_EQ(sim.request_count(), 1u);
-        const auto r = sim.requests()[0];
-        EXPECT_EQ(r.command, c.opcode);
         bytes expected = B({'1', '2', '3', '4'});
-        expected.insert(expected.end(), c.payload.begin(), c.payload.end());
-        EXPECT_EQ(r.rest, expected) << c.command << " " << qv_sim::hex(c.payload);
+        expected.insert(expected.end(), payload.begin(), payload.end());
+        EXPECT_EQ(sim.requests()[0].command, opcode);
+        EXPECT_EQ(sim.requests()[0].rest, expected);
     }
 }
 
 TEST_F(Database, RefusalsSendNothing)
 {
-    const struct {
-        int command;
-        inputs given;
-        int result;
-    } cases[] = {
+    const std::tuple<int, inputs, int> cases[] = {
         {20, {{P::TypeDBClearData, 4}}, -104},
         {20, {{P::TypeDBClearData, L"1"}}, -8},
         {20, {{P::TypeDBClearData, 3}, {P::ItemCode, INT_MIN}}, -104},
         {21, {{P::ItemCode, 10000000}}, -104},
-        {21, {}, -7},
         {24, {{P::PLUNumber, 65536}}, -104},
-        {55, {{P::ItemCode, 0}, {P::PLUNumber, 7}}, -104},  // item code 0 despite a PLU
         {91, {{P::CategoryId, 7}, {P::CategoryDeleteType, 2}}, -7},  // rebinding missing
         {111, {{P::PackerId, 5}, {P::PackerName, std::string(65536, 'A')}}, -104},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(run(c.command, c.given), c.result) << c.command;
-        EXPECT_EQ(sim.request_count(), 0u) << c.command;
-    }
-}
-
-TEST_F(Database, ClearLogsTheRequestNameAndItsRefusedItemCode)
-{
     device_test::log_capture log;
-    EXPECT_EQ(run(20, {{P::TypeDBClearData, 3}, {P::ItemCode, 10000000}}), -104);
-    EXPECT_TRUE(log.contains("Invalid ItemCode parameter: 10000000"));
+    for (const auto& [command, given, result] : cases) {
+        EXPECT_EQ(run(command, given), result) << command;
+        EXPECT_EQ(sim.request_count(), 0u) << command;
+    }
+    EXPECT_TRUE(log.contains("Invalid ItemCode parameter: -2147483648"));
     // The scale refuses: the request's name, then the code without a blank.
     sim.on({0xFF, 0x11}, 124);
     EXPECT_EQ(run(20, {{P::TypeDBClearData, 3}}), 124);
@@ -137,8 +108,6 @@ TEST_F(Database, ClearLogsTheRequestNameAndItsRefusedItemCode)
 
 TEST_F(Database, GettersDecodeTheScalesRepliesAndRefuseShortOnes)
 {
-    EXPECT_EQ(run(84, {{P::MessageNumber, 1}}), 0);
-    EXPECT_EQ(out_int(d, P::StringsCountInMessage), 3);
     // The packer's id is the reply's (an i32), apart from the input.
     sim.on({0xFF, 0x08}, 0, {0xFE, 0xFF, 0xFF, 0xFF, 3, 0, 'a', 0, 'c'});
     EXPECT_EQ(run(110, {{P::PackerId, 1}}), 0);
@@ -147,37 +116,18 @@ TEST_F(Database, GettersDecodeTheScalesRepliesAndRefuseShortOnes)
     EXPECT_EQ(d.get_bytes_array_param(P::PackerName, d.output_params, name, false), 0);
     EXPECT_EQ(name, B({'a', 0, 'c'}));
 
-    const struct {
-        int command;
-        inputs given;
-        bytes opcode;
-        bytes data;
-        ParamType output;
-    } cases[] = {
-        {21, {{P::ItemCode, 1001}}, B({0x5A}), B({1}), P::PLUNumber},
-        {110, {{P::PackerId, 1}}, B({0xFF, 0x08}), B({1, 0, 0}), P::PackerId},
-        // A name length larger than the bytes that follow it.
-        {110, {{P::PackerId, 1}}, B({0xFF, 0x08}), B({1, 0, 0, 0, 5, 0, 'a'}), P::PackerId},
+    // Short replies; the last with a name length larger than the bytes that follow it.
+    const std::tuple<int, inputs, bytes, bytes> cases[] = {
+        {21, {{P::ItemCode, 1001}}, B({0x5A}), B({1})},
+        {110, {{P::PackerId, 1}}, B({0xFF, 0x08}), B({1, 0, 0})},
+        {110, {{P::PackerId, 1}}, B({0xFF, 0x08}), B({1, 0, 0, 0, 5, 0, 'a'})},
     };
-    for (const auto& c : cases) {
+    for (const auto& [command, given, opcode, data] : cases) {
         d.output_params.clear();
-        sim.on(c.opcode, 0, c.data);
-        EXPECT_EQ(run(c.command, c.given), -101) << qv_sim::hex(c.data);
-        EXPECT_TRUE(d.output_params.empty()) << qv_sim::hex(c.data);
+        sim.on(opcode, 0, data);
+        EXPECT_EQ(run(command, given), -101) << qv_sim::hex(data);
+        EXPECT_TRUE(d.output_params.empty()) << qv_sim::hex(data);
     }
-}
-
-TEST_F(Database, APackerRoundTrip)
-{
-    EXPECT_EQ(run(111, {{P::PackerId, 5}, {P::PackerName, "Ivan"}}), 0);
-    EXPECT_EQ(run(110, {{P::PackerId, 5}}), 0);
-    bytes name;
-    EXPECT_EQ(d.get_bytes_array_param(P::PackerName, d.output_params, name, false), 0);
-    EXPECT_EQ(name, B({'I', 'v', 'a', 'n'}));
-    EXPECT_EQ(run(112, {{P::PackerId, 5}}), 0);
-    device_test::log_capture log;
-    EXPECT_EQ(run(110, {{P::PackerId, 5}}), 187);
-    EXPECT_TRUE(log.contains("get_packer 187"));
 }
 
 // The download's use: create once, then status while the scales say 172.
