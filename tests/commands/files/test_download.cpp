@@ -2,9 +2,6 @@
 // every way a scale or the host can make it fail without losing an earlier
 // copy or leaving a partial one.
 
-#include <atomic>
-#include <thread>
-
 #include "files_test_util.h"
 #include "replies/folders.h"
 #include "replies/products.h"
@@ -108,22 +105,6 @@ TEST_F(Download, FailuresLeaveTheEarlierCopyAndNoPartialFile)
     EXPECT_EQ(a.requests().at(0).frame, B({2, 7, 0x1C, 4, '1', '2', '3', '4', 0x02}));
 }
 
-TEST_F(Download, AStopDuringThePacketsEndsPromptly)
-{
-    qv_sim::sim_scale a("127.0.0.100");
-    serve(a, "S", "BE", pattern(200000), 100);  // 2000 packets
-    set_int(ParamType::FileType, 7);
-    std::atomic<bool> stopped{false};
-    a.set_observer([&](const qv_sim::request& r) {
-        if (r.rest.size() == 5 && r.rest[4] == std::byte{3} && !stopped.exchange(true)) d.stop_requested = true;
-    });
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(d.get_file(), -9);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-    EXPECT_LE(a.request_count(), 4u);  // 06, 07, 07 and one data request at most
-    EXPECT_TRUE(!fs::exists(save_dir) || files_below(save_dir).empty());
-}
-
 TEST_F(Download, InputsCheckedBeforeAnythingIsSent)
 {
     qv_sim::sim_scale a("127.0.0.100"), b("127.0.0.101");
@@ -202,17 +183,6 @@ TEST_F(Download, APreparationThatNeverEndsMeetsItsDeadline)
     const std::string saved = "B-127.0.0.101/JSON_Items_" + stamp + ".json";
     EXPECT_EQ(files_below(save_dir), std::vector<std::string>{saved});
     EXPECT_EQ(output(ParamType::SavedFilePaths), save_dir + "/" + saved);
-}
-
-TEST_F(Download, AllScalesFailingIsNeverASuccess)
-{
-    qv_sim::sim_scale a("127.0.0.100"), b("127.0.0.101");
-    serve(a, "A", "1E", pattern(10))->set_password("0000");
-    serve(b, "B", "1E", pattern(10))->set_password("0000");
-    set_int(ParamType::FileType, 4);
-    EXPECT_EQ(d.get_file(), -111);
-    EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.100", 122}, {"127.0.0.101", 122}}));
-    EXPECT_EQ(output(ParamType::SavedFilePaths), "<unset>");
 }
 
 }  // namespace
