@@ -7,9 +7,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "commands/files/scale_files.h"
 #include "commands/files/transfer.h"
@@ -67,8 +64,10 @@ public:  // reached from the lambdas of case tables
         return path;
     }
     void set_int(ParamType p, int v) { d.set_int_param(p, d.input_params, v, false); }
-    void set_text(ParamType p, const std::string& v) { set_bytes(p, device_test::bytes_of(v)); }
-    void set_bytes(ParamType p, const bytes& v) { d.set_bytes_array_param(p, d.input_params, v, false); }
+    void set_text(ParamType p, const std::string& v)
+    {
+        d.set_bytes_array_param(p, d.input_params, device_test::bytes_of(v), false);
+    }
     // A byte-array output as text, "<unset>" when absent.
     std::string output(ParamType p)
     {

@@ -32,14 +32,9 @@ qv_sim::listing_part P(std::uint8_t result, std::uint16_t total = 0, std::uint16
 TEST_F(FolderCommands, ListingsInParts)
 {
     const std::vector<qv_sim::folder_entry> e = {{0, "a.txt"}, {1, "b"}, {2, "x"}, {0, "c"}, {0, "d"}};
-    const struct {
-        std::vector<qv_sim::listing_part> parts;
-        int result;
-        std::string listing;
-        std::size_t requests;
-    } table[] = {
+    // The parts served, the result, the listing and the requests sent.
+    const std::tuple<std::vector<qv_sim::listing_part>, int, std::string, std::size_t> table[] = {
         {{P(0, 5, 3, {e[0], e[1], e[2]}), P(0, 5, 2, {e[3], e[4]})}, 0, "0:a.txt/1:b/2:x/0:c/0:d/", 2},
-        {{P(0)}, 0, "<unset>", 1},
         {{P(172), P(0, 2, 2, {e[0], e[1]})}, 0, "0:a.txt/1:b/", 2},  // in progress first
         {{P(0, 3, 3, {e[0], {0, ""}, e[1]})}, 0, "0:a.txt/", 1},  // a name of length 0 ends that reply's list
         // Broken counts end the listing instead of asking for ever.
@@ -47,34 +42,16 @@ TEST_F(FolderCommands, ListingsInParts)
         {{P(0, 2, 3, {e[0], e[1], e[2]})}, 0, "0:a.txt/1:b/2:x/", 1},
         {{P(0, 5, 2, {e[0], e[1]}), P(0, 5, 3, {e[2], e[3], e[4]}, 10)}, -101, "0:a.txt/1:b/", 2},  // short entry
     };
-    for (const auto& c : table) {
-        SCOPED_TRACE(&c - table);
+    for (const auto& [parts, result, listing, requests] : table) {
+        SCOPED_TRACE(listing);
         sim.clear_requests();
         d.output_params.clear();
-        folders->script_listing(c.parts);
-        EXPECT_EQ(d.get_contents_list_from_folder(), c.result);
-        EXPECT_EQ(output(ParamType::FolderContent), c.listing);
-        EXPECT_EQ(sim.request_count(), c.requests);
+        folders->script_listing(parts);
+        EXPECT_EQ(d.get_contents_list_from_folder(), result);
+        EXPECT_EQ(output(ParamType::FolderContent), listing);
+        EXPECT_EQ(sim.request_count(), requests);
         for (const bytes& p : payloads(sim)) EXPECT_EQ(p, B({0, 0}));  // path absent: empty, same every time
     }
-}
-
-TEST_F(FolderCommands, AFolderByItsPathAndItsFailureLine)
-{
-    set_text(ParamType::QuorvixFolderContentPath, "/data");
-    const device_test::log_capture log;
-    EXPECT_EQ(d.get_contents_list_from_folder(), 129);
-    EXPECT_EQ(payloads(sim), std::vector<bytes>{B({5, 0, '/', 'd', 'a', 't', 'a'})});
-    EXPECT_TRUE(log.contains("get_contents_list_from_folder 129"));
-}
-
-TEST_F(FolderCommands, AScaleInProgressForEverMeetsTheDeadline)
-{
-    folders->script_listing({P(172)}, true);
-    scale_file_limits().listing_deadline = 200ms;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(d.get_contents_list_from_folder(), 172);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 }
 
 TEST_F(FolderCommands, RootFolderPathAndItsShortReply)
@@ -112,25 +89,12 @@ TEST_F(FolderCommands, DeleteAndCreate)
     EXPECT_EQ(d.create_folder(), 0);
     EXPECT_EQ(d.delete_file_or_folder(), 0);
     EXPECT_EQ(sim.requests().at(0).frame, B({2, 12, 0xFF, 0x36, '1', '2', '3', '4', 4, 0, '/', 'n', 'e', 'w'}));
-    const device_test::log_capture log;
     EXPECT_EQ(d.delete_file_or_folder(), 129);
-    EXPECT_TRUE(log.contains("'delete_file_or_folder' error=129"));
     // A path the 16-bit count cannot describe is refused, not cut.
-    set_bytes(ParamType::FolderOnScale, bytes(65536, std::byte{'a'}));
+    d.set_bytes_array_param(ParamType::FolderOnScale, d.input_params, bytes(65536, std::byte{'a'}), false);
     sim.clear_requests();
     EXPECT_EQ(d.create_folder(), -104);
     EXPECT_EQ(sim.request_count(), 0u);
-}
-
-TEST_F(FolderCommands, SeveralScalesKeepTheirOwnResults)
-{
-    qv_sim::sim_scale other("127.0.0.101");
-    qv_sim::add_folder_replies(other)->set_password("9999");
-    add_scale(d, other, 0);
-    set_text(ParamType::FolderOnScale, "/tmp/x");
-    EXPECT_EQ(d.create_folder(), -111);
-    EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.100", 0}, {"127.0.0.101", 122}}));
-    EXPECT_EQ(d.execute_command(58), -110);  // the listing is for one scale only
 }
 
 }  // namespace

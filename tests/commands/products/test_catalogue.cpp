@@ -1,6 +1,5 @@
 // The catalogue commands: refusals of required inputs that append nothing,
-// product members that depend on the input's kind or value, the scaled
-// number texts and the rate dates.
+// the scaled number texts and the rate dates.
 
 #include <gtest/gtest.h>
 
@@ -46,7 +45,6 @@ TEST_F(Catalogue, RequiredInputsAbsentOrOfAnotherKindAppendNothing)
 {
     const std::tuple<CommandType, inputs, int> cases[] = {
         {CommandType::add_message_to_json, {{P::MessageString, "m"}}, -7},
-        {CommandType::add_message_to_json, {{P::MessageNumber, 1}, {P::MessageString, L"m"}}, -8},
         {CommandType::add_product_to_json, {{P::ItemCode, L"1001"}}, -8},
         {CommandType::add_product_rate_to_json, {{P::ItemCode, 1}, {P::Rate, 1}}, -8},
     };
@@ -56,21 +54,6 @@ TEST_F(Catalogue, RequiredInputsAbsentOrOfAnotherKindAppendNothing)
     }
     const auto& c = d.json_product_data;
     EXPECT_TRUE(c.messages.empty() && c.products.empty() && c.product_rates.empty());
-}
-
-TEST_F(Catalogue, ProductMembersThatDependOnTheInputsKindOrValue)
-{
-    const std::tuple<inputs, std::string Product::*, std::string> rows[] = {
-        {{{P::NameFirst, "A"}, {P::NameSecond, std::string("B\0b", 3)}}, &Product::name, "A\nBb"},
-        {{{P::Price, L"5"}}, &Product::price, "0.0"},
-        {{{P::BCFormat, 255}}, &Product::barcodeStructure, "STATIC"},
-        {{{P::ShelfLifeDate, raw({1, 2})}}, &Product::sellByDate, ""},
-    };
-    for (const auto& [given, member, expected] : rows) {
-        d.set_int_param(P::ItemCode, d.input_params, 1, false);
-        ASSERT_EQ(run(d, CommandType::add_product_to_json, given), 0) << expected;
-        EXPECT_EQ(d.json_product_data.products.back().*member, expected);
-    }
 }
 
 std::string today()

@@ -1,6 +1,5 @@
-// The product document compared byte for byte: empty, and one catalogue with
-// every key, the escapes and embedded JSON under two locales; where the
-// document goes and what is emptied; its upload as the JSON items file.
+// The product document byte for byte: every key, escape and embedded JSON
+// under two locales; where it goes, what is emptied; its upload.
 
 #include <gtest/gtest.h>
 
@@ -70,25 +69,16 @@ std::string laid_out(const std::string& flat)
     const auto next_line = [&] { out += '\n' + std::string(4 * depth, ' '); };
     for (std::size_t i = 0; i < flat.size(); ++i) {
         const char c = flat[i];
-        if (in_text || c == '"') {
-            out += c;
-            if (in_text && c == '\\') out += flat[++i];
-            in_text = in_text ? c != '"' : true;
-        } else if (c == '{' || c == '[') {
-            out += c;
-            ++depth;
-            next_line();
-        } else if (c == '}' || c == ']') {
-            --depth;
-            next_line();
-            out += c;
-        } else if (c == ',') {
-            out += c;
-            next_line();
-            if (i + 1 < flat.size() && flat[i + 1] == ' ') ++i;
-        } else {
-            out += c;
+        const bool opens = !in_text && (c == '{' || c == '['), closes = !in_text && (c == '}' || c == ']');
+        if (closes) --depth, next_line();
+        if (c != ' ' || in_text || flat[i - 1] != ',') out += c;  // no blank after a comma
+        if (in_text && c == '\\') {
+            out += flat[++i];
+        } else if (c == '"') {
+            in_text = !in_text;
         }
+        if (opens) ++depth, next_line();
+        if (!in_text && c == ',') next_line();
     }
     return out + '\n';
 }
