@@ -1,16 +1,14 @@
 #pragma once
-// Shared by the file-transfer tests: a device with short poll waits, a
-// temporary folder for local files, and input parameters by kind.
+// Shared by the file tests: a device with short poll waits, a temporary
+// folder for local files, and inputs by kind.
 
 #include <stdlib.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <memory>
-#include <string>
-#include <vector>
 
+#include "commands/files/scale_files.h"
 #include "commands/files/transfer.h"
 #include "replies/files.h"
 #include "send_test_util.h"
@@ -19,14 +17,6 @@ namespace files_test {
 
 using bytes = qv_sim::bytes;
 using namespace std::chrono_literals;
-
-inline bytes from_hex(const std::string& text)
-{
-    bytes out;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-        out.push_back(static_cast<std::byte>(std::stoi(text.substr(i, 2), nullptr, 16)));
-    return out;
-}
 
 // Deterministic content of `n` bytes.
 inline bytes pattern(std::size_t n)
@@ -50,15 +40,16 @@ protected:
     {
         device_test_base::SetUp();
         saved_ = file_transfer_waits();
-        file_transfer_waits().hash_first = 5ms;
-        file_transfer_waits().hash_next = 5ms;
-        file_transfer_waits().status_next = 5ms;
+        saved_limits_ = scale_file_limits();
+        scale_file_limits().listing_pause = scale_file_limits().preparation_pause = 5ms;
+        file_transfer_waits().hash_first = file_transfer_waits().hash_next = file_transfer_waits().status_next = 5ms;
         char tmpl[] = "/tmp/qv_files_test_XXXXXX";
         dir = ::mkdtemp(tmpl);
     }
     void TearDown() override
     {
         file_transfer_waits() = saved_;
+        scale_file_limits() = saved_limits_;
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
@@ -68,8 +59,8 @@ public:  // reached from the lambdas of case tables
     {
         const std::string path = dir + "/" + name;
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
         return path;
     }
     void set_int(ParamType p, int v) { d.set_int_param(p, d.input_params, v, false); }
@@ -77,13 +68,11 @@ public:  // reached from the lambdas of case tables
     {
         d.set_bytes_array_param(p, d.input_params, device_test::bytes_of(v), false);
     }
-    void set_bytes(ParamType p, const bytes& v) { d.set_bytes_array_param(p, d.input_params, v, false); }
     // A byte-array output as text, "<unset>" when absent.
     std::string output(ParamType p)
     {
         bytes out;
-        if (d.get_bytes_array_param(p, d.output_params, out, false) != 0) return "<unset>";
-        return device_test::text_of(out);
+        return d.get_bytes_array_param(p, d.output_params, out, false) != 0 ? "<unset>" : device_test::text_of(out);
     }
     // Ready for the next case of a table: no inputs, scales or results.
     void reset()
@@ -97,6 +86,7 @@ public:  // reached from the lambdas of case tables
 
 private:
     file_transfer_wait_times saved_;
+    scale_file_limit_values saved_limits_;
 };
 
 }  // namespace files_test

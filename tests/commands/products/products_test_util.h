@@ -1,6 +1,5 @@
 #pragma once
-// Shared by the product tests: inputs of any kind given as one list, so a
-// case of a table fits one line.
+// Shared by the product tests: inputs of any kind given as one list.
 
 #include <initializer_list>
 #include <string>
