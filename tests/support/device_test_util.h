@@ -1,7 +1,6 @@
 #pragma once
 // Shared helpers of the device tests: one log per test process in a
 // temporary folder, and a view of the in-memory log from a mark onwards.
-
 #include <stdlib.h>
 
 #include <algorithm>
@@ -17,8 +16,7 @@
 
 namespace device_test {
 
-// Sets the process's log up once, under a temporary home folder that is
-// removed when the process ends. Safe to call from every test.
+// Sets the log up once, under a temporary home folder removed at exit.
 inline void init_test_log()
 {
     static std::once_flag once;
@@ -35,12 +33,10 @@ inline void init_test_log()
     });
 }
 
-// The messages logged after construction, one per record, without the
-// "[time][severity][thread]: " head.
+// The messages logged after construction, without the "[time][severity][thread]: " head.
 class log_capture {
 public:
     log_capture() : start_((init_test_log(), Logger::get_memory_log_data().size())) {}
-
     std::vector<std::string> lines() const
     {
         const std::string all = Logger::get_memory_log_data();
@@ -52,7 +48,6 @@ public:
         }
         return out;
     }
-
     bool contains(const std::string& message) const
     {
         const auto all = lines();
@@ -63,15 +58,13 @@ private:
     std::size_t start_;
 };
 
-inline std::vector<std::byte> bytes_of(const std::string& text)
+inline std::vector<std::byte> bytes_of(const std::string& t)
 {
-    const auto* p = reinterpret_cast<const std::byte*>(text.data());
-    return {p, p + text.size()};
+    return {reinterpret_cast<const std::byte*>(t.data()), reinterpret_cast<const std::byte*>(t.data()) + t.size()};
 }
-
-inline std::string text_of(const std::vector<std::byte>& bytes)
+inline std::string text_of(const std::vector<std::byte>& b)
 {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+    return {reinterpret_cast<const char*>(b.data()), b.size()};
 }
 
 }  // namespace device_test
