@@ -23,21 +23,17 @@ TEST(Registration, EveryNumberOnceAndWithItsGroupEntry)
 
 TEST(FieldTable, IntegerWidthsSignednessAndRange)
 {
+    // clang-format off
     const struct {
         field_kind kind;
         int value;
         bytes expected;  // empty: refused with -104
     } cases[] = {
-        {field_kind::u8, 255, B({0xFF})},
-        {field_kind::u8, 256, {}},
-        {field_kind::u8, -1, {}},
-        {field_kind::i8, -128, B({0x80})},
-        {field_kind::i8, 128, {}},
-        {field_kind::i16, -2, B({0xFE, 0xFF})},
-        {field_kind::u24, 0x123456, B({0x56, 0x34, 0x12})},
-        {field_kind::u24, 0x1000000, {}},
-        {field_kind::u32, -1, B({0xFF, 0xFF, 0xFF, 0xFF})},
-    };
+        {field_kind::u8, 255, B({0xFF})}, {field_kind::u8, 256, {}}, {field_kind::u8, -1, {}},
+        {field_kind::i8, -128, B({0x80})}, {field_kind::i8, 128, {}}, {field_kind::i16, -2, B({0xFE, 0xFF})},
+        {field_kind::u24, 0x123456, B({0x56, 0x34, 0x12})}, {field_kind::u24, 0x1000000, {}},
+        {field_kind::u32, -1, B({0xFF, 0xFF, 0xFF, 0xFF})}};
+    // clang-format on
     for (const auto& c : cases) {
         device d;
         d.set_int_param(ParamType::LabelLength, d.input_params, c.value, false);

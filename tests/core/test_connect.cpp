@@ -1,7 +1,10 @@
 // The scale list, connect in both connection types, and the protocol-version,
 // serial-number and PLU-count replies, on simulated scales.
+#include <map>
+#include <memory>
 #include <string>
 
+#include "link/permanent_tcp_client.h"
 #include "send_test_util.h"
 
 using namespace send_test;
@@ -51,26 +54,13 @@ TEST_F(Connecting, OneShotConnectReplacesTheListAndReadsTheScale)
     }
 }
 
-TEST_F(Connecting, ProtocolMismatchMarksButConnectSucceeds)
-{
-    qv_sim::sim_scale sim("127.0.0.2");
-    auto id = qv_sim::add_connect_replies(sim);
-    add_scale(d, sim, 1);
-    for (const auto& [minor, mark] : {std::pair{17, 0}, {18, -107}, {16, -108}}) {
-        id->set_protocol_version(0, static_cast<std::uint8_t>(minor));
-        d.results.clear();  // as the dispatcher does before every command
-        EXPECT_EQ(d.get_quorvix_protocol_version(), 0);
-        EXPECT_EQ(d.results.at("127.0.0.2"), mark) << minor;
-        d.results.clear();
-        EXPECT_EQ(d.connect(), 0);  // the marks never fail a connect
-    }
-}
-
+// The version marks (-107 newer, -108 older) never fail a connect.
 TEST_F(Connecting, SeveralScalesSortAsTextAndSerialsFollowTheList)
 {
     qv_sim::sim_scale a("127.0.0.9"), b("127.0.0.10");
-    qv_sim::add_connect_replies(a)->set_serial_number("S9");
-    auto idb = qv_sim::add_connect_replies(b);
+    auto ida = qv_sim::add_connect_replies(a), idb = qv_sim::add_connect_replies(b);
+    ida->set_serial_number("S9");
+    ida->set_protocol_version(0, 16);
     idb->set_serial_number("S10");
     idb->set_protocol_version(0, 18);
     idb->set_plu_count(10);
@@ -78,8 +68,11 @@ TEST_F(Connecting, SeveralScalesSortAsTextAndSerialsFollowTheList)
     add_scale(d, b, 0);
     EXPECT_EQ(d.connect(), 0);
     // "127.0.0.9" sorts after "127.0.0.10": its version is the one left, ...
-    EXPECT_EQ(out(ParamType::ScaleProtocolVersion), L"0.17");
+    EXPECT_EQ(out(ParamType::ScaleProtocolVersion), L"0.16");
     EXPECT_EQ(out(ParamType::SerialNumber), L"127.0.0.9: S9; 127.0.0.10: S10; ");
+    d.results.clear();
+    EXPECT_EQ(d.get_quorvix_protocol_version(), 0);
+    EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.9", -108}, {"127.0.0.10", -107}}));
     // ... and a single-scale decoder reads the reply of .10.
     d.results.clear();
     EXPECT_EQ(d.get_plu_count(), 0);
@@ -128,14 +121,19 @@ TEST_F(Connecting, KeptOpenConnectionsAreOpenedOnceAndReused)
     EXPECT_EQ(a.connections(), 2u);
     EXPECT_EQ(a.request_count(), 1u);
     add_scale(d, late, 1);  // added after the connect: no link, nothing sent
-    d.results.clear();
     EXPECT_EQ(d.get_serial_number(), -111);
-    EXPECT_EQ(d.results.at("127.0.0.4"), -1);
     EXPECT_EQ(d.disconnect(), 0);
     EXPECT_TRUE(d.permanent_clients.empty() && d.io_contexts.empty());
-    d.ip_address_list = {{late.ip(), late.port_text(), "1234", 0, ""}};  // UDP cannot be kept open
-    EXPECT_EQ(d.connect(), -1);
-    EXPECT_EQ(late.request_count(), 0u);
+    // Destroying a device writes its two lines; kept-open links go with it.
+    auto doomed = std::make_unique<device>();
+    doomed->permanent_connection = true;
+    add_scale(*doomed, a, 1);
+    ASSERT_EQ(doomed->connect(), 0);
+    std::weak_ptr<permanent_tcp_client> link = doomed->permanent_clients.at(a.ip());
+    device_test::log_capture log;
+    doomed.reset();
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"~device", "'disconnect' start"}));
+    EXPECT_TRUE(link.expired());
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 #pragma once
-// A test's own deadline: a test that waits on a thread, a time-out or a
-// stream may hang for ever when a fault breaks what ends the wait. Declared
-// at the top of such a test, it ends the whole process with a message once
-// the test has run past its limit, so the fault fails in seconds.
+// Declared at the top of a test that waits on a thread, a time-out or a stream, it
+// ends the whole process with a message once the test runs past its limit.
 //     const test_deadline deadline{std::chrono::seconds(10)};
 #include <gtest/gtest.h>
 
@@ -26,8 +24,6 @@ public:
         ended_.notify_all();
         watchdog_.join();
     }
-    test_deadline(const test_deadline&) = delete;
-    test_deadline& operator=(const test_deadline&) = delete;
 
 private:
     void watch(std::chrono::seconds limit)

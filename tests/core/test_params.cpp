@@ -24,17 +24,13 @@ TEST(ParamNames, LookupAndWalkAgreeAndTheTwoNamesOf186)
 
 TEST(PathRule, RelativePathsAreAnchoredToTheRootFolderWithoutParentSteps)
 {
+    // given, stored ("R" is the root folder); absolute paths unchanged
+    // clang-format off
     const std::pair<std::string, std::string> cases[] = {
-        // given, stored ("R" is the root folder)
-        {"sub/a.bin", "R/sub/a.bin"},
-        {"../../a.bin", "R/a.bin"},
-        {"..\\..\\a.bin", "R/a.bin"},
-        {"../.cfg", "R/.cfg"},
-        {"..x", "R/..x"},
-        {"...", "R/"},
-        {std::string("/tmp/a\0", 7), std::string("/tmp/a\0", 7)},  // absolute: unchanged
-        {std::string("a.bin\0", 6), "R/a.bin"},
-    };
+        {"sub/a.bin", "R/sub/a.bin"}, {"../../a.bin", "R/a.bin"}, {"..\\..\\a.bin", "R/a.bin"}, {"../.cfg", "R/.cfg"},
+        {"..x", "R/..x"}, {"...", "R/"}, {std::string("/tmp/a\0", 7), std::string("/tmp/a\0", 7)},
+        {std::string("a.bin\0", 6), "R/a.bin"}};
+    // clang-format on
     device d;
     for (const char* root : {"/srv/root", "/srv/root/"}) {  // a trailing slash is not doubled
         d.driver_root_folder = bytes_of(root);
@@ -114,11 +110,9 @@ TEST(TypedAccess, LogLinesOneOfEachFormAndSecretsMasked)
 TEST(DeviceLifecycle, NewDeviceDefaultsAndCLocale)
 {
     std::setlocale(LC_ALL, "C.UTF-8");
-    log_capture log;
     device d;
     EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C");
     EXPECT_EQ(std::locale().name(), "C");
-    EXPECT_TRUE(log.contains("Initialization of the driver kernel. Version: 1.3.7152 28.04.26"));
     EXPECT_EQ(d.timeout_seconds, 4);
     EXPECT_FALSE(d.permanent_connection || d.busy || d.weight_running);
     EXPECT_EQ(text_of(d.driver_root_folder), std::filesystem::current_path().string());

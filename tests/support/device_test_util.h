@@ -4,7 +4,6 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <filesystem>
 #include <mutex>
 #include <sstream>
@@ -23,8 +22,7 @@ inline void init_test_log()
     std::call_once(once, [] {
         static std::string home;
         char tmpl[] = "/tmp/qv_device_tests_XXXXXX";
-        home = ::mkdtemp(tmpl);
-        qv_logging_internal::set_home_folder(home);
+        qv_logging_internal::set_home_folder(home = ::mkdtemp(tmpl));
         Logger::init_log("device_tests_");
         std::atexit([] {
             std::error_code ec;
@@ -34,18 +32,15 @@ inline void init_test_log()
 }
 
 // The messages logged after construction, without the "[time][severity][thread]: " head.
-class log_capture {
-public:
-    log_capture() : start_((init_test_log(), Logger::get_memory_log_data().size())) {}
+struct log_capture {
+    std::size_t start = (init_test_log(), Logger::get_memory_log_data().size());
     std::vector<std::string> lines() const
     {
         const std::string all = Logger::get_memory_log_data();
         std::vector<std::string> out;
-        std::istringstream in(all.size() < start_ ? std::string() : all.substr(start_));  // ring wrapped: none
-        for (std::string line; std::getline(in, line);) {
-            const std::size_t head = line.find("]: ");
-            out.push_back(head == std::string::npos ? line : line.substr(head + 3));
-        }
+        std::istringstream in(all.size() < start ? std::string() : all.substr(start));  // ring wrapped: none
+        for (std::string line; std::getline(in, line);)
+            out.push_back(line.find("]: ") == std::string::npos ? line : line.substr(line.find("]: ") + 3));
         return out;
     }
     bool contains(const std::string& message) const
@@ -53,9 +48,6 @@ public:
         const auto all = lines();
         return std::find(all.begin(), all.end(), message) != all.end();
     }
-
-private:
-    std::size_t start_;
 };
 
 inline std::vector<std::byte> bytes_of(const std::string& t)
