@@ -1,6 +1,4 @@
-// The command skeleton: every number registered once with a group entry,
-// field tables (widths, signedness, the -104 range rule, absent parameters),
-// and reading replies at the opcode's data offset without passing their end.
+// The command skeleton: registrations, field tables, and reading replies at the data offset.
 #include <string>
 
 #include "core/fields.h"

@@ -1,6 +1,5 @@
 #pragma once
-// Declared at the top of a test that waits on a thread, a time-out or a stream, it
-// ends the whole process with a message once the test runs past its limit.
+// At the top of a test that may hang: ends the process with a message past the limit.
 //     const test_deadline deadline{std::chrono::seconds(10)};
 #include <gtest/gtest.h>
 

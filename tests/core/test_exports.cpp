@@ -1,6 +1,4 @@
-// The shared library's dynamic symbol table holds the host interface and
-// nothing else: a new export (an internal class, a Boost or standard library
-// template, a typeinfo) fails here before a host can bind to it.
+// The shared library exports the host interface and nothing else (no internal class, template or typeinfo).
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -1,6 +1,5 @@
 // The registry and the exported functions, called the way a host calls them.
 #include <atomic>
-#include <thread>
 
 #include "core/vocab/errors_text.h"
 #include "quorvix_driver.h"
@@ -9,8 +8,7 @@
 
 using device_test::log_capture;
 
-// A destroyed handle joins the unregistered ones that every export refuses,
-// leaving the host's values alone; null pointers are refused too.
+// Destroyed, unregistered and null handles are refused by every export, leaving the host's values.
 TEST(Registry, DestroyedUnregisteredAndNullGiveMinusThousandAndLeaveTheHostsValues)
 {
     void *live = nullptr, *gone = nullptr;
@@ -58,9 +56,7 @@ TEST(Registry, DestroyedUnregisteredAndNullGiveMinusThousandAndLeaveTheHostsValu
     destroy(&live);
 }
 
-// The weight thread reads the device while writers change it under the
-// lock; destroy waits for the thread. One stream at a time; a loop that
-// ended by itself may be started again.
+// Destroy waits for the weight thread reading the device; a loop that ended by itself may restart.
 TEST(Lifecycle, DestroyWhileTheWeightThreadReadsTheDevice)
 {
     const test_deadline deadline{std::chrono::seconds(20)};

@@ -1,6 +1,4 @@
-// What one-shot sends keep from one command to the next (the io_context and
-// each scale's resolved address), and the window of open connections that a
-// long list is served in under the process's descriptor limit.
+// What one-shot sends keep between commands, and the connection window under the descriptor limit.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,10 +36,7 @@ TEST_F(SendLinks, FollowTheListFromOneCommandToTheNext)
     }
 }
 
-// More scales than the descriptor limit allows connections: the send opens
-// them in a window and every scale is asked. The device runs in a child
-// process with a low limit; the scales run here, each standing in for 15
-// list entries (the same address with more leading zeros in its hexadecimal first part).
+// 150 list entries (one address written 15 ways) in a child process limited to 64 descriptors.
 TEST(SendWindow, AListLongerThanTheDescriptorLimitAllAnswers)
 {
     constexpr int per_address = 15, addresses = 10;  // 150 scales, every third over UDP
@@ -65,7 +60,7 @@ TEST(SendWindow, AListLongerThanTheDescriptorLimitAllAnswers)
                     d.ip_address_list.push_back({"0x" + std::string(k, '0') + "7f.0.0." + std::to_string(110 + a),
                                                  std::to_string(ports[a]), "1234", (k * addresses + a) % 3 ? 1 : 0,
                                                  ""});
-            for (int round = 0; round < 2; ++round) {
+            for (int round = 0; round < 2; ++round) {  // nothing left open by the first
                 d.results.clear();
                 EXPECT_EQ(d.send_command(true, B({0xD0})), 0) << "round " << round;
                 EXPECT_EQ(d.responses.size(), static_cast<std::size_t>(per_address * addresses));

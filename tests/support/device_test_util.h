@@ -1,6 +1,5 @@
 #pragma once
-// Shared helpers of the device tests: one log per test process in a
-// temporary folder, and a view of the in-memory log from a mark onwards.
+// One log per test process in a temporary folder, and a view of the in-memory log from a mark on.
 #include <stdlib.h>
 
 #include <algorithm>

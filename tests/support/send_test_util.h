@@ -1,6 +1,5 @@
 #pragma once
-// Shared by the sending tests: byte literals, scale list entries pointing at
-// simulated scales, and a device with 1-second time-outs.
+// Byte literals, scale list entries for simulated scales, and a device with 1-second time-outs.
 #include <gtest/gtest.h>
 
 #include <initializer_list>
