@@ -1,11 +1,6 @@
 #pragma once
-// A test's own deadline: a test that waits on a thread, a time-out or a
-// stream may hang for ever when a fault breaks what ends the wait. Declared
-// at the top of such a test, the deadline ends the whole test process with a
-// message once the test has run longer than its limit, so the fault fails
-// the test in seconds rather than at the test runner's time-out.
+// At the top of a test that may hang: ends the process with a message past the limit.
 //     const test_deadline deadline{std::chrono::seconds(10)};
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -18,10 +13,7 @@
 
 class test_deadline {
 public:
-    explicit test_deadline(std::chrono::seconds limit)
-        : name_(current_test_name()), watchdog_([this, limit] { watch(limit); })
-    {
-    }
+    explicit test_deadline(std::chrono::seconds limit) : watchdog_([this, limit] { watch(limit); }) {}
     ~test_deadline()
     {
         {
@@ -31,16 +23,8 @@ public:
         ended_.notify_all();
         watchdog_.join();
     }
-    test_deadline(const test_deadline&) = delete;
-    test_deadline& operator=(const test_deadline&) = delete;
 
 private:
-    static std::string current_test_name()
-    {
-        const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-        return info ? std::string(info->test_suite_name()) + "." + info->name() : std::string("a test");
-    }
-
     void watch(std::chrono::seconds limit)
     {
         std::unique_lock<std::mutex> lock(mu_);
@@ -51,7 +35,8 @@ private:
         std::_Exit(3);  // the stuck threads cannot be ended one by one
     }
 
-    std::string name_;
+    const testing::TestInfo* info_ = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name_ = info_ ? std::string(info_->test_suite_name()) + "." + info_->name() : "a test";
     std::mutex mu_;
     std::condition_variable ended_;
     bool done_ = false;

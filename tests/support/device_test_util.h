@@ -1,11 +1,8 @@
 #pragma once
-// Shared helpers of the device tests: one log per test process in a
-// temporary folder, and a view of the in-memory log from a mark onwards.
-
+// One log per test process in a temporary folder, and a view of the in-memory log from a mark on.
 #include <stdlib.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <filesystem>
 #include <mutex>
 #include <sstream>
@@ -17,16 +14,14 @@
 
 namespace device_test {
 
-// Sets the process's log up once, under a temporary home folder that is
-// removed when the process ends. Safe to call from every test.
+// Sets the log up once, under a temporary home folder removed at exit.
 inline void init_test_log()
 {
     static std::once_flag once;
     std::call_once(once, [] {
         static std::string home;
         char tmpl[] = "/tmp/qv_device_tests_XXXXXX";
-        home = ::mkdtemp(tmpl);
-        qv_logging_internal::set_home_folder(home);
+        qv_logging_internal::set_home_folder(home = ::mkdtemp(tmpl));
         Logger::init_log("device_tests_");
         std::atexit([] {
             std::error_code ec;
@@ -35,43 +30,32 @@ inline void init_test_log()
     });
 }
 
-// The messages logged after construction, one per record, without the
-// "[time][severity][thread]: " head.
-class log_capture {
-public:
-    log_capture() : start_((init_test_log(), Logger::get_memory_log_data().size())) {}
-
+// The messages logged after construction, without the "[time][severity][thread]: " head.
+struct log_capture {
+    std::size_t start = (init_test_log(), Logger::get_memory_log_data().size());
     std::vector<std::string> lines() const
     {
         const std::string all = Logger::get_memory_log_data();
         std::vector<std::string> out;
-        std::istringstream in(all.size() < start_ ? std::string() : all.substr(start_));  // ring wrapped: none
-        for (std::string line; std::getline(in, line);) {
-            const std::size_t head = line.find("]: ");
-            out.push_back(head == std::string::npos ? line : line.substr(head + 3));
-        }
+        std::istringstream in(all.size() < start ? std::string() : all.substr(start));  // ring wrapped: none
+        for (std::string line; std::getline(in, line);)
+            out.push_back(line.find("]: ") == std::string::npos ? line : line.substr(line.find("]: ") + 3));
         return out;
     }
-
     bool contains(const std::string& message) const
     {
         const auto all = lines();
         return std::find(all.begin(), all.end(), message) != all.end();
     }
-
-private:
-    std::size_t start_;
 };
 
-inline std::vector<std::byte> bytes_of(const std::string& text)
+inline std::vector<std::byte> bytes_of(const std::string& t)
 {
-    const auto* p = reinterpret_cast<const std::byte*>(text.data());
-    return {p, p + text.size()};
+    return {reinterpret_cast<const std::byte*>(t.data()), reinterpret_cast<const std::byte*>(t.data()) + t.size()};
 }
-
-inline std::string text_of(const std::vector<std::byte>& bytes)
+inline std::string text_of(const std::vector<std::byte>& b)
 {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+    return {reinterpret_cast<const char*>(b.data()), b.size()};
 }
 
 }  // namespace device_test
