@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
 
 namespace du = device_utils;
 using du::bytes;
@@ -38,7 +37,6 @@ TEST(Win1251, EncodesAndDecodesThroughOneTable)
     }
     for (int b : {0x01, 0x80, 0x98, 0xAA}) all.push_back(std::byte(b)), want.push_back(wchar_t(0xFF1F));
     EXPECT_EQ(du::byte_reader(all).win1251_string(all.size()), want);
-    EXPECT_EQ(win1251_convertor.map().size(), 184u);
     for (int ch : {0x0A, 0x00, 0x0404, 0x1F600}) EXPECT_THROW(du::encode_win1251_char(wchar_t(ch)), std::out_of_range);
     try {
         du::encode_win1251_field(L"ab\ncd", 50);
@@ -61,20 +59,16 @@ const reader read_raw5 = [](auto& it, auto end) { return du::parse_byte_array_fr
 
 TEST(FieldReaders, IntegersSignWidthAndAdvance)
 {
-    const std::tuple<reader, bytes, long long> cases[] = {
-        {read32, B({0xFF, 0xFF, 0xFF, 0xFF, 0x55}), -1},
-        {read32, B({0x78, 0x56, 0x34, 0x12}), 0x12345678},
-        {read24, B({0xFF, 0xFF, 0xFF, 0xFF}), 16777215},
-        {read16, B({0x34, 0x12, 0x00}), 0x1234},
-        {read16, B({0xFF, 0xFF}), 65535},
-        {read8, B({0xFF}), 255},
+    const std::tuple<reader, bytes, long long, int> cases[] = {
+        {read32, B({0xFF, 0xFF, 0xFF, 0xFF, 0x55}), -1, 4},
+        {read24, B({0xFF, 0xFF, 0xFF, 0xFF}), 16777215, 3},
+        {read16, B({0x34, 0x12, 0x00}), 0x1234, 2},
+        {read8, B({0xFF}), 255, 1},
     };
-    const int widths[] = {4, 4, 3, 2, 2, 1};
-    for (std::size_t k = 0; k < std::size(cases); ++k) {
-        const auto& [read, in, want] = cases[k];
+    for (const auto& [read, in, want, width] : cases) {
         du::byte_iterator it = in.begin();
         EXPECT_EQ(read(it, in.end()), want);
-        EXPECT_EQ(it - in.begin(), widths[k]);
+        EXPECT_EQ(it - in.begin(), width);
     }
     const bytes reply = B({0x01, 0x00, 0x00, 0x00, 0x07, 0x41, 0x00, 0x42, 0xC0, 0x00, 0xE1, 0x00, 0x01});
     du::byte_reader r(reply);
@@ -84,6 +78,9 @@ TEST(FieldReaders, IntegersSignWidthAndAdvance)
     EXPECT_EQ(r.win1251_string(3), std::wstring(L"\x0410\x0431"));
     EXPECT_EQ(r.byte_array(2), B({0x00, 0x01}));  // zero bytes kept
     EXPECT_EQ(r.string(0), "");  // n < 1 reads nothing, even at the end
+    EXPECT_EQ(du::parse_date_string_from_byte_array(B({0x07, 0x0C, 0x1A})), "07-12-26");
+    EXPECT_EQ(du::parse_date_string_from_byte_array(B({0x01, 0x02})), "");  // short: no date
+    EXPECT_EQ(du::hex_dump(bytes(150, std::byte{0x1F})).size(), 300u);  // 100 bytes at most
 }
 
 // A field past the end of the reply throws and leaves the position alone.
@@ -109,28 +106,14 @@ TEST(FieldReaders, ShortBufferThrowsAndLeavesPositionAlone)
     EXPECT_THROW(du::byte_reader(reply, 4), du::short_buffer);
 }
 
-TEST(WholeVectorCodecs, DatesBuildersAndDump)
-{
-    EXPECT_EQ(du::parse_date_string_from_byte_array(B({0x07, 0x0C, 0x1A})), "07-12-26");
-    EXPECT_EQ(du::parse_date_string_from_byte_array(B({0x01, 0x02})), "");
-    EXPECT_EQ(du::parse_date_string_from_byte_array(B({0x01, 0x02, 0x03, 0x04})), "");
-    EXPECT_EQ(du::convert_to_bytes_le_32(static_cast<std::uint32_t>(-2)), B({0xFE, 0xFF, 0xFF, 0xFF}));
-    EXPECT_EQ(du::convert_to_bytes_le_16(0x1234), B({0x34, 0x12}));
-    EXPECT_EQ(du::hex_dump(B({0x02, 0xAB, 0x00})), "02 AB 00 ");
-    EXPECT_EQ(du::hex_dump(bytes(150, std::byte{0x1F})).size(), 300u);  // 100 bytes at most
-}
-
 // Malformed UTF-8 ends the text where it starts, with a line on standard output.
 TEST(TextConversions, Utf8AndWide)
 {
     const std::tuple<std::string, std::wstring, const char*> cases[] = {
-        {"\xEF\xBB\xBF"
-         "A",
-         L"A", ""},  // mark dropped when text follows
+        {"\xEF\xBB\xBF\x41", L"A", ""},  // mark dropped when text follows
         {"\xD0\x90\xF0\x9F\x98\x80", std::wstring{wchar_t(0x0410), wchar_t(0x1F600)}, ""},
         {"A\xC3", L"A", "wstr err: Not enough space\n"},  // truncated sequence
         {"AB\xC0\xAF", L"AB", "wstr err: Invalid UTF-8\n"},  // overlong form
-        {"A\xED\xA0\x80", L"A", "wstr err: Invalid code point\n"},  // surrogate
     };
     for (const auto& [in, want, printed] : cases) {
         testing::internal::CaptureStdout();
@@ -147,23 +130,14 @@ TEST(TextConversions, Utf8AndWide)
               B({0xD0, 0x90, 0x41, 0x00, 0xD0, 0x82, 0xE2, 0x84, 0x96}));
 }
 
-TEST(TextConversions, ReplaceSplitAndBase64)
+// A split width below 1 puts every character on a line of its own; Base64
+// rewrites its argument: blanks go, the padding "=" become "A".
+TEST(TextConversions, SplitAndBase64)
 {
-    std::string text = "aaa";
-    du::replace(text, "a", "aa");
-    EXPECT_EQ(text, "aaaaaa");
-    du::replace(text, "", "x");
-    EXPECT_EQ(text, "aaaaaa");
-    EXPECT_EQ(du::split_text_into_lines_with_max_length("ab\ncdef", 3), "ab\ncde\nf");
     EXPECT_EQ(du::split_text_into_lines_with_max_length("\xD0\x90\xD0\x91\xD0\x92", 2), "\xD0\x90\xD0\x91\n\xD0\x92");
     EXPECT_EQ(du::split_text_into_lines_with_max_length("ab", 0), "\na\nb");
-    std::unique_ptr<wchar_t[]> stub(du::utf8_string_to_wchar_t_only_for_windows("abc"));
-    EXPECT_TRUE(stub && stub[0] == L'\0');
-
-    // Base64 rewrites its argument: blanks go, the padding "=" become "A".
     const std::tuple<std::string, std::string, bytes> cases[] = {
-        {"TWE=", "TWEA", B({0x4D, 0x61})},
-        {" TW\r\nFu TQ\t\n", "TWFuTQAA", B({0x4D, 0x61, 0x6E, 0x4D})},
+        {" TW\r\nFu TQ=\t\n", "TWFuTQAA", B({0x4D, 0x61, 0x6E, 0x4D})},
         // 4k+1 characters: three pads, of which only two bytes are dropped.
         {"TWFuT", "TWFuTAAA", B({0x4D, 0x61, 0x6E, 0x4C})},
     };
