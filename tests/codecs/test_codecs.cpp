@@ -22,7 +22,7 @@ bytes B(std::initializer_list<int> v)
 
 // Both directions of the table, the upper half's Windows-1251 signs and
 // Cyrillic letters included; bytes the reduced table cannot show decode to
-// the placeholder, and a character outside it throws what std::map::at does.
+// the placeholder, and a character outside it throws.
 TEST(Win1251, EncodesAndDecodesThroughOneTable)
 {
     const std::pair<wchar_t, int> pairs[] = {{L'A', 0x41},   {0x0410, 0xC0}, {0x044F, 0xFF}, {0x0401, 0xA8},
@@ -38,12 +38,7 @@ TEST(Win1251, EncodesAndDecodesThroughOneTable)
     for (int b : {0x01, 0x80, 0x98, 0xAA}) all.push_back(std::byte(b)), want.push_back(wchar_t(0xFF1F));
     EXPECT_EQ(du::byte_reader(all).win1251_string(all.size()), want);
     for (int ch : {0x0A, 0x00, 0x0404, 0x1F600}) EXPECT_THROW(du::encode_win1251_char(wchar_t(ch)), std::out_of_range);
-    try {
-        du::encode_win1251_field(L"ab\ncd", 50);
-        ADD_FAILURE();
-    } catch (const std::out_of_range& e) {
-        EXPECT_STREQ(e.what(), "map::at");
-    }
+    EXPECT_THROW(du::encode_win1251_field(L"ab\ncd", 50), std::out_of_range);
     EXPECT_EQ(du::encode_win1251_field(L"ABCDE", 4), B({0x41, 0x42, 0x43, 0x44}));
     EXPECT_EQ(du::encode_win1251_field(L"\x0410", 3), B({0xC0, 0, 0}));
 }
@@ -57,22 +52,14 @@ const reader read_str5 = [](auto& it, auto end) { return du::parse_string_from_b
 const reader read_w5 = [](auto& it, auto end) { return du::parse_win1251_string_from_byte_array(it, end, 5).size(); };
 const reader read_raw5 = [](auto& it, auto end) { return du::parse_byte_array_from_byte_array(it, end, 5).size(); };
 
-TEST(FieldReaders, IntegersSignWidthAndAdvance)
+TEST(FieldReaders, ReaderWalksAReplyInFieldOrder)
 {
-    const std::tuple<reader, bytes, long long, int> cases[] = {
-        {read32, B({0xFF, 0xFF, 0xFF, 0xFF, 0x55}), -1, 4},
-        {read24, B({0xFF, 0xFF, 0xFF, 0xFF}), 16777215, 3},
-        {read16, B({0x34, 0x12, 0x00}), 0x1234, 2},
-        {read8, B({0xFF}), 255, 1},
-    };
-    for (const auto& [read, in, want, width] : cases) {
-        du::byte_iterator it = in.begin();
-        EXPECT_EQ(read(it, in.end()), want);
-        EXPECT_EQ(it - in.begin(), width);
-    }
-    const bytes reply = B({0x01, 0x00, 0x00, 0x00, 0x07, 0x41, 0x00, 0x42, 0xC0, 0x00, 0xE1, 0x00, 0x01});
+    const bytes reply =
+        B({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x34, 0x12, 0x07, 0x41, 0x00, 0x42, 0xC0, 0x00, 0xE1, 0x00, 0x01});
     du::byte_reader r(reply);
-    EXPECT_EQ(r.int32_le(), 1);
+    EXPECT_EQ(r.int32_le(), -1);
+    EXPECT_EQ(r.int24_le(), 16777215);
+    EXPECT_EQ(r.uint16_le(), 0x1234);
     EXPECT_EQ(r.byte(), 7);
     EXPECT_EQ(r.string(3), "AB");  // zero bytes skipped, full width read
     EXPECT_EQ(r.win1251_string(3), std::wstring(L"\x0410\x0431"));
@@ -101,7 +88,6 @@ TEST(FieldReaders, ShortBufferThrowsAndLeavesPositionAlone)
     const bytes reply = B({1, 2, 3});
     du::byte_reader r(reply, 1);
     EXPECT_THROW(r.int24_le(), std::out_of_range);  // short_buffer is an out_of_range
-    EXPECT_THROW(r.skip(3), du::short_buffer);
     EXPECT_EQ(r.position(), 1u);
     EXPECT_THROW(du::byte_reader(reply, 4), du::short_buffer);
 }
@@ -136,15 +122,9 @@ TEST(TextConversions, SplitAndBase64)
 {
     EXPECT_EQ(du::split_text_into_lines_with_max_length("\xD0\x90\xD0\x91\xD0\x92", 2), "\xD0\x90\xD0\x91\n\xD0\x92");
     EXPECT_EQ(du::split_text_into_lines_with_max_length("ab", 0), "\na\nb");
-    const std::tuple<std::string, std::string, bytes> cases[] = {
-        {" TW\r\nFu TQ=\t\n", "TWFuTQAA", B({0x4D, 0x61, 0x6E, 0x4D})},
-        // 4k+1 characters: three pads, of which only two bytes are dropped.
-        {"TWFuT", "TWFuTAAA", B({0x4D, 0x61, 0x6E, 0x4C})},
-    };
-    for (auto [in, after, want] : cases) {
-        EXPECT_EQ(du::parse_byte_array_from_base64_string(in), want);
-        EXPECT_EQ(in, after);
-    }
+    std::string text = " TW\r\nFu T\t\n";  // 4k+1 characters: three pads, of which only two bytes are dropped
+    EXPECT_EQ(du::parse_byte_array_from_base64_string(text), B({0x4D, 0x61, 0x6E, 0x4C}));
+    EXPECT_EQ(text, "TWFuTAAA");
     std::string bad = "TW-u";
     EXPECT_THROW(du::parse_byte_array_from_base64_string(bad), boost::archive::iterators::dataflow_exception);
 }
