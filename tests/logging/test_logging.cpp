@@ -1,7 +1,5 @@
 // Logger scenarios each run in a forked child (init_log works once per
 // process); the in-memory log stream is tested directly.
-#include <dlfcn.h>
-#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,15 +19,6 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
 
-#include <boost/date_time/posix_time/posix_time.hpp>
-#include <boost/log/attributes/constant.hpp>
-#include <boost/log/attributes/current_thread_id.hpp>
-#include <boost/log/core.hpp>
-#include <boost/log/expressions.hpp>
-#include <boost/log/sources/record_ostream.hpp>
-#include <boost/log/trivial.hpp>
-#include <boost/log/utility/setup/formatter_parser.hpp>
-
 #include "logging/log_gate.h"
 #include "logging/logger.h"
 #include "logging/logger_test_seam.h"
@@ -38,34 +27,6 @@
 #include "../core/test_deadline.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// What the password database answers the logger: the real entry, unless a
-// scenario in a forked child asks for a user without an entry or without a
-// home folder.
-enum class user_entry { real, none, empty_home, no_home };
-user_entry answered_entry = user_entry::real;
-
-}  // namespace
-
-extern "C" passwd* getpwuid(uid_t uid)
-{
-    static passwd entry{};
-    static char name[] = "qv";
-    static char empty[] = "";
-    if (answered_entry == user_entry::none) return nullptr;
-    if (answered_entry != user_entry::real) {
-        entry = passwd{};
-        entry.pw_name = name;
-        entry.pw_uid = uid;
-        entry.pw_dir = answered_entry == user_entry::empty_home ? empty : nullptr;
-        return &entry;
-    }
-    using lookup = passwd* (*)(uid_t);
-    static const lookup real = reinterpret_cast<lookup>(::dlsym(RTLD_NEXT, "getpwuid"));
-    return real ? real(uid) : nullptr;
-}
 
 namespace {
 
@@ -87,8 +48,7 @@ struct TempDir {
     std::string log() const { return path + "/.VeravAridir/log"; }
 };
 
-// Runs a scenario in a forked child, with the log folder under `home` (when
-// given) and std::cout (console sink, set-up lines) sent into `out`. gtest
+// Runs a scenario in a forked child, with the log folder under `home` and std::cout (console sink, set-up lines) sent into `out`. gtest
 // prints through stdio, so failure messages show; the exit code carries them.
 void run_in_child(const std::string& home, const std::function<void(std::stringstream& out)>& scenario)
 {
@@ -98,7 +58,7 @@ void run_in_child(const std::string& home, const std::function<void(std::strings
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         ::alarm(30);  // the scenario's own deadline: a stuck child ends, and fails, in seconds
-        if (!home.empty()) qv_logging_internal::set_home_folder(home);
+        qv_logging_internal::set_home_folder(home);
         std::stringstream out;
         std::streambuf* const saved = std::cout.rdbuf(out.rdbuf());
         scenario(out);
@@ -144,22 +104,6 @@ Records parse(const std::string& text, bool memory_form, bool skip_others = fals
     return out;
 }
 
-// The home folder comes from the password database, never from HOME, with a
-// fixed folder for a user without an entry or without a home folder.
-TEST(Logger, LogFolderComesFromPasswordDatabase)
-{
-    for (const user_entry entry : {user_entry::real, user_entry::none, user_entry::empty_home, user_entry::no_home}) {
-        run_in_child("", [entry](std::stringstream&) {
-            ::setenv("HOME", "/not-the-home-folder", 1);
-            const passwd* pw = ::getpwuid(::getuid());
-            const std::string home = (pw && pw->pw_dir && *pw->pw_dir) ? pw->pw_dir : "/var/lib/VeravAridir";
-            answered_entry = entry;
-            EXPECT_EQ(Logger::appdata_path(),
-                      (entry == user_entry::real ? home : "/var/lib/VeravAridir") + "/.VeravAridir/log");
-        });
-    }
-}
-
 // Silent before init; then the filter decides both the records and the gate
 // that spares building a dropped one; files, console and memory log get the
 // same records; logs older than seven days go.
@@ -171,9 +115,7 @@ TEST(Logger, SilentBeforeInitThenFiltersFormatsAndOldLogs)
     const std::tuple<std::string, long, bool> files[] = {
         // name, age in seconds, kept
         {A + "/pos_quorvix_driver_17.log", 7 * day + 1, false},
-        {A + "/other.log", 30 * day, true},
         {A + "/pos_quorvix_driver_sub/pos_quorvix_driver_19.log", 30 * day, true},  // never entered
-        {A + "/pos_old/pos_quorvix_driver_20_00.log", 8 * day, false},
         {A + "/pos_old/pos_quorvix_driver_20_01.log", 7 * day - 60, true},
     };
     for (const auto& [name, age, kept] : files) write_file(name, age);
@@ -182,7 +124,7 @@ TEST(Logger, SilentBeforeInitThenFiltersFormatsAndOldLogs)
         Logger::e("before init");  // no file, no console line, no memory log
         EXPECT_FALSE(qv_logging_internal::writes(4));
         EXPECT_EQ(Logger::get_log_file_name() + Logger::get_memory_log_data() + out.str(), "");
-        EXPECT_EQ(std::distance(fs::recursive_directory_iterator(home.path), {}), 9) << "only the old logs";
+        EXPECT_EQ(std::distance(fs::recursive_directory_iterator(home.path), {}), 7) << "only the old logs";
         Logger::init_log("pos_");
         Logger::d("debug-0");  // info and above by default
         Logger::i("info-0");
@@ -190,8 +132,8 @@ TEST(Logger, SilentBeforeInitThenFiltersFormatsAndOldLogs)
         Records expected = {{"info", "info-0"}};
         void (*const write[])(std::string) = {Logger::t, Logger::d, Logger::i, Logger::w, Logger::e};
         const char* const names[] = {"trace", "debug", "info", "warning", "error"};
-        const std::tuple<int, int, const char*, bool> writes[] = {// filter, severity, message, written
-                                                                  {0, 0, "trace-0", true},
+        // filter, severity, message, written
+        const std::tuple<int, int, const char*, bool> writes[] = {{0, 0, "trace-0", true},
                                                                   {4, 3, "warning-4", false},
                                                                   {4, 4, "error-4", true},
                                                                   {5, 4, "error-5", false},
@@ -210,8 +152,7 @@ TEST(Logger, SilentBeforeInitThenFiltersFormatsAndOldLogs)
         const std::string console = out.str();
         EXPECT_EQ(parse(console, false, true), expected);
         EXPECT_EQ(console.find("path to log file: " + A + "\n"), 0u) << console;
-        for (const char* gone : {"pos_quorvix_driver_17.log", "pos_quorvix_driver_20_00.log"})
-            EXPECT_NE(console.find(std::string("Удаляю старый лог: ") + gone + "\n"), std::string::npos);
+        EXPECT_NE(console.find("Удаляю старый лог: pos_quorvix_driver_17.log\n"), std::string::npos);
         for (const auto& [file, age, kept] : files) EXPECT_EQ(fs::exists(file), kept) << file;
     });
 }
@@ -229,7 +170,9 @@ TEST(Logger, UnwritableLogFolderNeverBreaksACaller)
     });
 }
 
-TEST(Logger, RotatesBySizeAndKeepsFiveOldFiles)
+// Two threads write 11 MiB (one size rotation) while the memory log is read:
+// every copy holds whole records (the cut moves on to a line end); the oldest of five old files goes.
+TEST(Logger, RotatesBySizeWhileTheMemoryLogIsRead)
 {
     TempDir home;
     const std::string old = home.log() + "/pos_old/pos_quorvix_driver_";
@@ -237,94 +180,32 @@ TEST(Logger, RotatesBySizeAndKeepsFiveOldFiles)
     for (int k = 0; k < 5; ++k) write_file(old + "1_0" + std::to_string(k) + ".log", (5 - k) * 3600L);
     run_in_child(home.path, [&](std::stringstream&) {
         Logger::init_log("pos_");
-        for (int k = 0; k < 176; ++k) Logger::i(std::string(64 * 1024, 'x'));  // 11 MiB: one rotation
-        EXPECT_TRUE(fs::exists(old + std::to_string(::getpid()) + "_00.log"));
-        EXPECT_FALSE(fs::exists(old + "1_00.log")) << "the oldest file should go";
-        EXPECT_EQ(std::distance(fs::directory_iterator(home.log() + "/pos_old"), fs::directory_iterator()), 5);
-        EXPECT_LE(Logger::get_memory_log_data().size(), max_size);
-    });
-}
-
-TEST(Logger, MemoryLogReadWhileTwoThreadsWrite)
-{
-    TempDir home;
-    run_in_child(home.path, [&](std::stringstream&) {
-        Logger::init_log("");
-        constexpr int per_writer = 1000;
         std::atomic<int> running{2};
-        auto writer = [&](const std::string& name) {
-            for (int k = 0; k < per_writer; ++k) Logger::i(name + std::to_string(k));
+        auto writer = [&](char c) {
+            for (int k = 0; k < 88; ++k) Logger::i(std::string(64 * 1024, c));
             --running;
         };
-        std::thread a(writer, "writer-a-"), b(writer, "writer-b-");
+        std::thread a(writer, 'a'), b(writer, 'b');
         for (int reads = 0; running > 0 || reads == 0; ++reads) {
             const std::string copy = Logger::get_memory_log_data();
-            EXPECT_TRUE(copy.empty() || copy.back() == '\n');  // whole records only
-            if (reads % 50 == 0) parse(copy, true);
+            EXPECT_TRUE(copy.empty() || (copy.front() == '[' && copy.back() == '\n'));
+            EXPECT_LE(copy.size(), max_size);
         }
         a.join();
         b.join();
-        EXPECT_EQ(parse(Logger::get_memory_log_data(), true).size(), 2u * per_writer);
-    });
-}
-
-// The record formats are written by hand: they must give what Boost's
-// format parser and the date-time library's stream output give, byte for
-// byte, for every severity, with and without a fraction of a second, also
-// when the same record is formatted again or comes from another thread.
-TEST(Logger, RecordFormatsMatchTheLoggingLibrarys)
-{
-    TempDir home;
-    run_in_child(home.path, [](std::stringstream&) {
-        namespace logging = boost::log;
-        namespace expr = boost::log::expressions;
-        using namespace boost::posix_time;
-        using severity = logging::trivial::severity_level;
-        Logger::init_log("fmt_");
-        Logger::set_filter(0);
-        const logging::formatter file_reference =
-            logging::parse_formatter("[%TimeStamp%][%Severity%][%ThreadID%]:  %Message%");
-        const logging::formatter memory_reference =
-            expr::stream << "[" << expr::attr<ptime>("TimeStamp") << "][" << logging::trivial::severity << "]["
-                         << expr::attr<logging::attributes::current_thread_id::value_type>("ThreadID")
-                         << "]: " << expr::smessage;
-        auto format = [](const logging::formatter& f, const logging::record_view& rec) {
-            std::string out;
-            logging::formatting_ostream strm(out);
-            f(rec, strm);
-            strm.flush();
-            return out;
-        };
-        auto check = [&](const ptime& stamp, severity level, const std::string& message) {
-            logging::attribute_set attrs;  // the record's own time stamp wins over the global one
-            attrs["TimeStamp"] = logging::attributes::constant<ptime>(stamp);
-            attrs["Severity"] = logging::attributes::constant<severity>(level);
-            logging::record rec = logging::core::get()->open_record(attrs);
-            ASSERT_TRUE(rec);
-            logging::record_ostream(rec) << message;
-            const logging::record_view view = rec.lock();
-            const std::string file = format(file_reference, view);
-            EXPECT_EQ(format(&qv_logging_internal::format_file_record, view), file);
-            EXPECT_EQ(format(&qv_logging_internal::format_file_record, view), file);  // the console's turn
-            EXPECT_EQ(format(&qv_logging_internal::format_memory_record, view), format(memory_reference, view));
-        };
-        const ptime stamps[] = {
-            ptime(boost::gregorian::date(2024, 2, 29), hours(23) + minutes(59) + seconds(59) + microseconds(999999)),
-            ptime(boost::gregorian::date(2027, 1, 1), hours(0)),  // no fraction: the memory form has none either
-            microsec_clock::local_time(),
-        };
-        for (const ptime& stamp : stamps)
-            for (int level = severity::trace; level <= severity::error; ++level)
-                check(stamp, severity(level), "Привет, весы " + to_simple_string(stamp));
-        std::thread([&] { check(stamps[0], severity::error, "from another thread"); }).join();
+        EXPECT_TRUE(fs::exists(old + std::to_string(::getpid()) + "_00.log"));
+        EXPECT_FALSE(fs::exists(old + "1_00.log")) << "the oldest file should go";
+        EXPECT_EQ(std::distance(fs::directory_iterator(home.log() + "/pos_old"), fs::directory_iterator()), 5);
     });
 }
 
 // ---- the in-memory log stream on its own ----
 
 // Every write is checked against the bound, a single character included;
-// whole mebibytes go, and later writes go after the kept text.
-TEST(RingBufferStream, TrimsWholeMebibytesAboveTheBoundAndKeepsAppending)
+// whole mebibytes go, and later writes go after the kept text. The cut moves
+// on to a line end, unless a huge record runs on past the next mebibyte:
+// then it is cut inside, never inside a UTF-8 character.
+TEST(RingBufferStream, TrimsAtTheBoundAtLineEndsOrInsideAHugeRecord)
 {
     const test_deadline deadline{std::chrono::seconds(20)};
     for (const std::size_t written : {max_size, max_size + 1}) {
@@ -333,28 +214,9 @@ TEST(RingBufferStream, TrimsWholeMebibytesAboveTheBoundAndKeepsAppending)
         EXPECT_EQ(s.size(), written == max_size ? max_size : written - MiB);
         s.put('\n');
         s << "tail";
-        const std::string text = s.str();
-        EXPECT_EQ(text.size(), written + 5 - MiB) << written;
-        EXPECT_EQ(text.substr(text.size() - 6), "a\ntail") << written;
+        EXPECT_EQ(s.size(), written + 5 - MiB) << written;
+        EXPECT_EQ(s.str().substr(s.size() - 6), "a\ntail") << written;
     }
-}
-
-// The cut moves on to a line end, unless a huge record runs on past the
-// next mebibyte: then it is cut inside, never inside a UTF-8 character.
-TEST(RingBufferStream, CutsAtLineEndsOrInsideAHugeRecord)
-{
-    const test_deadline deadline{std::chrono::seconds(20)};
-    RingBufferStream s;
-    const std::string line = "[record] Удаляю старый лог: pos_quorvix_driver_17.log and some padding text\n";
-    std::size_t most = 0;
-    for (std::size_t written = 0; written < 12 * MiB; written += line.size()) {
-        s << line;
-        most = std::max(most, s.size());
-    }
-    EXPECT_LE(most, max_size);
-    EXPECT_EQ(s.str().substr(0, line.size()), line);
-    EXPECT_EQ(s.size() % line.size(), 0u);
-
     RingBufferStream h;
     h << "first\n" << std::string(3 * MiB, 'b') << "\n" << std::string(max_size - 3 * MiB, 'c');
     EXPECT_GE(h.size(), max_size - MiB);  // not the whole huge record dropped
