@@ -144,8 +144,11 @@ protected:
 };
 class TcpClients : public AllClients {};
 
-INSTANTIATE_TEST_SUITE_P(Link, AllClients, testing::Values(kind::tcp, kind::udp, kind::kept_open));
-INSTANTIATE_TEST_SUITE_P(Link, TcpClients, testing::Values(kind::tcp, kind::kept_open));
+const auto name = [](const testing::TestParamInfo<kind>& info) {
+    return std::string(info.param == kind::tcp ? "OneShotTcp" : info.param == kind::udp ? "Udp" : "KeptOpen");
+};
+INSTANTIATE_TEST_SUITE_P(Link, AllClients, testing::Values(kind::tcp, kind::udp, kind::kept_open), name);
+INSTANTIATE_TEST_SUITE_P(Link, TcpClients, testing::Values(kind::tcp, kind::kept_open), name);
 
 // Every request goes out as exact bytes; the reply is delivered whole, or
 // not at all, whatever the scale does; a refused connection ends at once.
