@@ -10,6 +10,7 @@
 #include <thread>
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
 
 #include "link/permanent_tcp_client.h"
 #include "link/tcp_client.h"
@@ -20,7 +21,7 @@
 
 #include "../core/test_deadline.h"
 
-using namespace qv_sim;
+    using namespace qv_sim;
 using namespace std::chrono_literals;
 using clock_type = std::chrono::steady_clock;
 using lines = std::vector<std::string>;
@@ -231,6 +232,29 @@ TEST_P(TcpClients, ReplyCountCapIsFourMebibytes)
     const outcome refused = exchange(GetParam(), sim);
     EXPECT_EQ(refused.calls, 0);
     EXPECT_LT(refused.seconds, 0.9);
+}
+
+// A large request goes out whole, and a scale that never reads cannot hold
+// the exchange past its time-out.
+TEST_P(TcpClients, LargeRequestsGoOutWholeAndTheSendTimesOut)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    const bytes big = frame_d0(bytes(12 << 20, std::byte{0x5A}));
+    EXPECT_EQ(exchange(GetParam(), sim, big).calls, 1);
+    ASSERT_EQ(sim.request_count(), 1u);
+    EXPECT_EQ(sim.requests()[0].frame, big);
+
+    boost::asio::io_context idle;  // accepts in the kernel, never reads
+    boost::asio::ip::tcp::acceptor deaf(idle, {boost::asio::ip::make_address("127.0.0.2"), 0});
+    boost::asio::io_context context;
+    int timeout = 1;
+    const auto start = clock_type::now();
+    tcp_client client(context, "127.0.0.2", std::to_string(deaf.local_endpoint().port()), timeout,
+                      with_count(frame_d0(bytes(16 << 20, std::byte{0x5A}))), {}, true);
+    context.run();
+    const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+    EXPECT_GE(seconds, 0.9);
+    EXPECT_LT(seconds, 2.5);
 }
 
 // Two scales answering after 600 ms are served together, not one after the other.
