@@ -1,14 +1,12 @@
 #pragma once
 // The record and label tests' device: one simulated scale serving a topic's
-// replies (its state in `state`), inputs set in one call, outputs read back,
-// and the payloads the scale received.
+// replies, inputs set in one call, outputs and payloads read back.
 
-#include <cstddef>
 #include <algorithm>
 #include <memory>
 #include <type_traits>
 #include <string>
-#include <utility>
+#include <tuple>
 #include <variant>
 #include <vector>
 
@@ -23,13 +21,6 @@ using send_test::B;
 using send_test::bytes;
 using P = ParamType;
 using C = CommandType;
-constexpr int TCP = 1;
-constexpr int UDP = 0;
-
-inline bytes U(const std::string& text)
-{
-    return device_test::bytes_of(text);
-}
 
 inline bytes cat(std::initializer_list<bytes> parts)
 {
@@ -52,25 +43,13 @@ inline bytes slice(const bytes& b, std::size_t from, std::size_t to)
     return from >= b.size() ? bytes{} : bytes(b.begin() + from, b.begin() + std::min(to, b.size()));
 }
 
-// A request's payload after its command bytes and password.
-inline bytes data_of(const qv_sim::request& r)
-{
-    return r.rest.size() <= 4 ? bytes{} : bytes(r.rest.begin() + 4, r.rest.end());
-}
-
-// The payload of the last request with these command bytes; empty if none.
-inline bytes payload_of(const qv_sim::sim_scale& s, const bytes& command)
+// The payload after the password of the last request with these command
+// bytes (any when empty); empty if none.
+inline bytes payload_of(const qv_sim::sim_scale& s, const bytes& command = {})
 {
     bytes out;
     for (const auto& r : s.requests())
-        if (r.command == command) out = data_of(r);
-    return out;
-}
-
-inline std::vector<bytes> commands_of(const qv_sim::sim_scale& s)
-{
-    std::vector<bytes> out;
-    for (const auto& r : s.requests()) out.push_back(r.command);
+        if (command.empty() || r.command == command) out = slice(r.rest, 4, r.rest.size());
     return out;
 }
 
@@ -79,7 +58,9 @@ class scale_test : public send_test::device_test_base {
 protected:
     using input = std::variant<int, std::wstring, bytes>;
 
-    scale_test(const char* ip, std::shared_ptr<State> (*add_replies)(qv_sim::sim_scale&), int protocol = TCP)
+    static bytes U(const std::string& text) { return device_test::bytes_of(text); }
+
+    scale_test(const char* ip, std::shared_ptr<State> (*add_replies)(qv_sim::sim_scale&), int protocol = 1)
         : sim(ip), state(add_replies(sim))
     {
         send_test::add_scale(d, sim, protocol);
@@ -93,6 +74,17 @@ protected:
         for (const auto& [p, v] : given) std::visit([this, p = p](const auto& x) { set(p, x); }, v);
     }
     void drop(P p) { d.input_params.erase(p); }
+    // Each command with its inputs gives its code, and nothing reaches the scale.
+    using refusal = std::tuple<C, std::vector<std::pair<P, input>>, int>;
+    void expect_refused(const std::vector<refusal>& cases)
+    {
+        const std::size_t sent = sim.request_count();
+        for (const auto& [command, given, code] : cases) {
+            for (const auto& [p, v] : given) set({{p, v}});
+            EXPECT_EQ(run(command), code) << static_cast<int>(command);
+        }
+        EXPECT_EQ(sim.request_count(), sent);
+    }
     int run(C c) { return d.execute_command(static_cast<int>(c)); }
 
     // An output; -12345, an empty text or no bytes when absent (a failure
@@ -115,11 +107,41 @@ protected:
     {
         return std::visit([&](const auto& x) -> input { return out(p, std::decay_t<decltype(x)>{}); }, like);
     }
+    std::vector<bytes> commands() const
+    {
+        std::vector<bytes> out;
+        for (const auto& r : sim.requests()) out.push_back(r.command);
+        return out;
+    }
     qv_sim::request last() const { return sim.requests().empty() ? qv_sim::request{} : sim.requests().back(); }
-    bytes last_data() const { return data_of(last()); }
+    bytes last_data() const { return payload_of(sim); }
 
     qv_sim::sim_scale sim;
     std::shared_ptr<State> state;
+};
+
+// Every input of an extended PLU record, each a distinct value.
+class product_test : public scale_test<qv_sim::product_store> {
+protected:
+    explicit product_test(const char* ip = "127.0.0.50") : scale_test(ip, qv_sim::add_product_replies) {}
+
+    void set_extended_inputs(bool utf8)
+    {
+        // clang-format off
+        set({{P::NameFirst, utf8 ? input(U("Сыр \"Российский\" весовой, 45% жирности")) : input(L"Сыр Российский")},
+             {P::NameSecond, utf8 ? input(U("Cheese")) : input(L"Cheese")},
+             {P::ROSTEST, utf8 ? input(U("РСТ-77")) : input(L"РС77")}});
+        set({{P::PLUNumber, 513}, {P::ItemCode, 9876543}, {P::Price, 1234567}, {P::BCFormat, 6}, {P::LabelFormat, 3},
+             {P::ShelfLife, 365}, {P::Tare, 15000}, {P::GroupCode, 9999}, {P::MessageNumber, 4242}, {P::GoodsType, 5},
+             {P::ShelfLifeDate, B({0x1F, 0x0C, 0x63})}});
+        // clang-format on
+    }
+    bytes in_bytes(P p)
+    {
+        bytes v;
+        d.get_bytes_array_param(p, d.input_params, v, false);
+        return v;
+    }
 };
 
 }  // namespace record_test

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "product_fixture.h"
+#include "../record_test_util.h"
 
 using namespace record_test;
 
@@ -36,7 +36,7 @@ TEST_F(blocks, PlusCollectedOverSeveralCommandsGoInOneRequestSixAtMost)
     ASSERT_EQ(collected.size(), 3u * 82);
     sim.clear_requests();
     ASSERT_EQ(run(C::set_plu_block_data), 0);
-    EXPECT_EQ(commands_of(sim), std::vector<bytes>{B({0x55})});
+    EXPECT_EQ(commands(), std::vector<bytes>{B({0x55})});
     EXPECT_EQ(last_data(), cat({B({3}), collected}));
     EXPECT_EQ(run(C::set_plu_block_data), -7);  // the block is gone with the sending command
 
@@ -71,21 +71,10 @@ TEST_F(blocks, FailedCollectingAndSingleRecordCommandsLeaveTheBlockAsItWas)
 
 TEST_F(blocks, BuffersThatNoCountDescribesAreRefused)
 {
-    const std::pair<P, std::size_t> cases[] = {
-        {P::PluBlock, 100}, {P::PluBlock, 164}, {P::MessageBlock, 52}, {P::MessageBlock, 159}};
-    for (const auto& [buffer, size] : cases) {
-        sim.clear_requests();
-        set(buffer, bytes(size, std::byte{1}));  // stored by the host through the buffer's key
-        const int expected = size == 164 || size == 159 ? 0 : -104;  // whole records only
-        EXPECT_EQ(run(buffer == P::PluBlock ? C::set_plu_block_data : C::set_message_block_data), expected) << size;
-        EXPECT_EQ(sim.request_count(), expected ? 0u : 1u);
-        if (!expected) {
-            EXPECT_EQ(std::to_integer<int>(last_data()[0]), buffer == P::MessageBlock ? 3 : 2);
-        }
-    }
-    // Records collected behind bytes the host stored count with them.
-    set(P::PluBlock, bytes(82, std::byte{1}));
-    collect_plus(1);
+    // Bytes stored by the host through the buffer's key: whole records only.
+    expect_refused({{C::set_plu_block_data, {{P::PluBlock, bytes(100, std::byte{1})}}, -104},
+                    {C::set_message_block_data, {{P::MessageBlock, bytes(52, std::byte{1})}}, -104}});
+    set(P::PluBlock, bytes(164, std::byte{1}));
     ASSERT_EQ(run(C::set_plu_block_data), 0);
     EXPECT_EQ(last_data()[0], std::byte{2});
 }
@@ -126,25 +115,20 @@ TEST_F(blocks, MessageLinesSinglyAndOutOfRange)
     ASSERT_EQ(run(C::set_message_data_utf8), 0);
     EXPECT_EQ(last_data(), cat({le(8, 2), B({255}), le(11, 2), U("Ünïcödé")}));
 
-    sim.clear_requests();
-    const std::pair<int, int> ranges[] = {{0, 1}, {65536, 1}, {1, 0}, {1, 256}};
-    for (const auto& [number, line] : ranges) {
-        set_message(number, line, L"t");
-        EXPECT_EQ(run(C::add_message_to_block), -104) << number << "/" << line;
-        EXPECT_FALSE(d.input_params.count(P::MessageBlock));
-    }
-    set_message(1, 0, U("t"));
-    EXPECT_EQ(run(C::set_message_data_utf8), -104);
-    EXPECT_EQ(sim.request_count(), 0u);
+    const auto line = [](int number, int n, const input& text) {
+        return std::vector<std::pair<P, input>>{
+            {P::MessageNumber, number}, {P::StringNumber, n}, {P::MessageString, text}};
+    };
+    expect_refused({{C::add_message_to_block, line(0, 1, L"t"), -104},
+                    {C::add_message_to_block, line(65536, 1, L"t"), -104},
+                    {C::add_message_to_block, line(1, 0, L"t"), -104},
+                    {C::add_message_to_block, line(1, 256, L"t"), -104},
+                    {C::set_message_data_utf8, line(1, 0, U("t")), -104}});
+    EXPECT_FALSE(d.input_params.count(P::MessageBlock));
 }
 
-TEST_F(blocks, MessageRepliesAreReadWithinTheirBounds)
+TEST_F(blocks, Utf8MessageReplyIsReadWithinItsCount)
 {
-    // LEN 52: fifty text bytes from offset 4, zero bytes dropped.
-    sim.on({0x53}, 0, cat({B({'O', 0, 'K'}), bytes(47)}));
-    set({{P::MessageNumber, 1}, {P::StringNumber, 1}});
-    ASSERT_EQ(run(C::get_message_data), 0);
-    EXPECT_EQ(out_text(P::MessageString), L"OK");
     // A UTF-8 line that claims 10 bytes where 3 follow.
     sim.on({0xFF, 0x53}, 0, cat({le(10, 2), U("abc")}));
     set({{P::MessageNumber, 1}, {P::StringNumber, 1}});
