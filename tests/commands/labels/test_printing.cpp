@@ -1,9 +1,9 @@
-// Printing and pictures: the request bytes of the print commands, the
-// product selector, picture blocks 1..N and their limits, a failing block,
-// a stop, and the picture size read back.
+// Printing and pictures: print requests, the product selector, picture blocks and
+// their limits, a failing block, a stop, and two scales.
 
 #include <atomic>
 #include <string>
+#include <tuple>
 
 #include "../records/record_test_util.h"
 
@@ -33,15 +33,11 @@ TEST_F(Printing, PrintRequestsAndRefusals)
     EXPECT_EQ(last().command, B({0xFF, 0x06}));
     EXPECT_EQ(last_data(), B({0x01, 0x02, 0x00, 'a', 'b'}));
 
-    // Refused before anything is sent: a flag beyond one byte, a name the
-    // u16 cannot carry, no name.
-    sim.clear_requests();
-    set({{P::DeleteFileAfterPrint, 256}, {P::FileOnScale, B({'a'})}});
-    EXPECT_EQ(run(C::print_file), -104);
-    set({{P::DeleteFileAfterPrint, 0}, {P::FileOnScale, bytes(65536, std::byte{'n'})}});
-    EXPECT_EQ(run(C::print_file), -104);
-    EXPECT_EQ(run(C::print_file), -7);  // nothing given
-    EXPECT_EQ(sim.request_count(), 0u);
+    // A flag beyond one byte, a name the u16 cannot carry, no name.
+    expect_refused(
+        {{C::print_file, {{P::DeleteFileAfterPrint, 256}, {P::FileOnScale, B({'a'})}}, -104},
+         {C::print_file, {{P::DeleteFileAfterPrint, 0}, {P::FileOnScale, bytes(65536, std::byte{'n'})}}, -104},
+         {C::print_file, {}, -7}});
 }
 
 TEST_F(Printing, ProductLabelSelector)
@@ -80,23 +76,19 @@ TEST_F(Printing, PictureBlocksInOrderAndTheirSizeReadBack)
 
 TEST_F(Printing, PictureLimits)
 {
-    const struct {
-        std::size_t size;
-        int width, number;
-        int result;
-        std::size_t blocks;
-    } table[] = {
+    const std::tuple<std::size_t, int, int, int, std::size_t> table[] = {
+        // size, width, number: result, blocks
         // clang-format off
         {0, 1, 11, 0, 0},  // nothing to send: not even the number is checked
         {1, 1, 11, -104, 0}, {1, 256, 10, -104, 0}, {25500, 255, 10, 0, 255},
         {25501, 1, 0, -104, 0},  // 256 blocks: the block number would wrap
         // clang-format on
     };
-    for (const auto& c : table) {
+    for (const auto& [size, width, number, result, blocks] : table) {
         sim.clear_requests();
-        set_picture(c.size, c.width, 1, c.number);
-        EXPECT_EQ(run(C::load_line_data), c.result) << c.size << " " << c.number;
-        EXPECT_EQ(sim.request_count(), c.blocks) << c.size;
+        set_picture(size, width, 1, number);
+        EXPECT_EQ(run(C::load_line_data), result) << size << " " << number;
+        EXPECT_EQ(sim.request_count(), blocks) << size;
     }
     EXPECT_EQ(state->get().pictures.at(10).blocks.rbegin()->first, 255);
 }

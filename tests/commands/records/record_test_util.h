@@ -1,6 +1,5 @@
 #pragma once
-// The record and label tests' device: one simulated scale serving a topic's
-// replies, inputs set in one call, outputs and payloads read back.
+// The record and label tests' device: one simulated scale, inputs, outputs and payloads.
 
 #include <algorithm>
 #include <memory>
@@ -87,11 +86,8 @@ protected:
     }
     int run(C c) { return d.execute_command(static_cast<int>(c)); }
 
-    // An output; -12345, an empty text or no bytes when absent (a failure
-    // for texts and bytes).
+    // An output (-12345 for an absent number; an absent text or bytes fails).
     int out_int(P p) { return out<int>(p, -12345); }
-    std::wstring out_text(P p) { return out<std::wstring>(p, {}); }
-    bytes out_bytes(P p) { return out<bytes>(p, {}); }
     template <class T>
     T out(P p, T v)
     {

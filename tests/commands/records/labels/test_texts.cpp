@@ -1,8 +1,8 @@
-// Shop name and user text lines in both forms against a simulated scale:
-// Windows-1251 fields cut and padded to their width, UTF-8 texts behind
-// their count, line ranges, and replies shorter than the text they state.
+// Shop name and user text lines in both forms: fields cut and padded, UTF-8
+// behind its count, refusals, and replies read within their length.
 
 #include <string>
+#include <tuple>
 
 #include "../record_test_util.h"
 
@@ -18,13 +18,8 @@ protected:
 TEST_F(LabelTexts, BothFormsGoAsFieldsOrBehindTheirCountAndReadBack)
 {
     const std::wstring alphabet = L"ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-    const struct {
-        C set, get;
-        P text;
-        int line;
-        input value;
-        bytes sent;  // after the line byte
-    } cases[] = {
+    const std::tuple<C, C, P, int, input, bytes> cases[] = {
+        // setter, getter, text, line, value, sent after the line
         {C::set_user_text, C::get_user_text, P::StaticTextProp, 5, L"\u041F\u0440\u0438\u0432\u0435\u0442",
          cat({B({0xCF, 0xF0, 0xE8, 0xE2, 0xE5, 0xF2}), bytes(24)})},
         // 40 characters: the first 28 go; what lies beyond is never encoded.
@@ -34,17 +29,17 @@ TEST_F(LabelTexts, BothFormsGoAsFieldsOrBehindTheirCountAndReadBack)
         {C::set_name_shop_utf8, C::get_name_shop_utf8, P::ShopName, 1, bytes(65535, std::byte{0xD0}),
          cat({le(65535, 2), bytes(65535, std::byte{0xD0})})},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.set));
-        set({{P::StringNumber, c.line}, {c.text, c.value}});
-        ASSERT_EQ(run(c.set), 0);
-        EXPECT_EQ(last_data(), cat({B({c.line}), c.sent}));
-        set(P::StringNumber, c.line);
-        ASSERT_EQ(run(c.get), 0);
-        EXPECT_EQ(last_data(), B({c.line}));
-        input back = c.value;  // texts read back as far as they went
+    for (const auto& [setter, get, text, line, value, sent] : cases) {
+        SCOPED_TRACE(static_cast<int>(setter));
+        set({{P::StringNumber, line}, {text, value}});
+        ASSERT_EQ(run(setter), 0);
+        EXPECT_EQ(last_data(), cat({B({line}), sent}));
+        set(P::StringNumber, line);
+        ASSERT_EQ(run(get), 0);
+        EXPECT_EQ(last_data(), B({line}));
+        input back = value;  // texts read back as far as they went
         if (auto* w = std::get_if<std::wstring>(&back)) w->resize(std::min<std::size_t>(w->size(), 28));
-        EXPECT_EQ(out_like(c.value, c.text), back);
+        EXPECT_EQ(out_like(value, text), back);
     }
 }
 
@@ -70,7 +65,7 @@ TEST_F(LabelTexts, RepliesAreReadWithinTheirLen)
     sim.on({0x99}, 0, B({'x', 0, 0xC0}));
     set(P::StringNumber, 1);
     ASSERT_EQ(run(C::get_user_text), 0);
-    EXPECT_EQ(out_text(P::StaticTextProp), L"x\u0410");
+    EXPECT_EQ(out(P::StaticTextProp, std::wstring{}), L"x\u0410");
 
     // A reply shorter than the text it states (LEN 0xFF: 253 bytes): -101 and no output.
     sim.on({0x99}, [](const qv_sim::request&) { return qv_sim::reply(B({0x02, 0xFF, 0x99, 0x00, 'A', 'B'})); });
