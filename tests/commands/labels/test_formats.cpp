@@ -1,179 +1,70 @@
-// The scale's label settings: each setter's request bytes and range, its
-// getter answering what was set, short replies, log lines and lists.
+// The scale's label settings: request bytes, read back, refusals, short replies.
 
 #include <string>
+#include <tuple>
 
-#include "label_test_util.h"
+#include "../records/record_test_util.h"
 
-using namespace label_test;
+using namespace record_test;
 
 namespace {
 
-using Formats = label_test_base;
-
-struct byte_pair {
-    CommandType get, set;
-    ParamType param;
-    bytes set_command;
-    int value;
+class Formats : public scale_test<qv_sim::label_state> {
+protected:
+    Formats() : scale_test("127.0.0.80", qv_sim::add_label_replies) {}
 };
 
-const byte_pair byte_pairs[] = {
-    {CommandType::get_default_format_label, CommandType::set_default_format_label, ParamType::LabelFormat, B({0x71}),
-     250},
-    {CommandType::get_default_format_total_label, CommandType::set_default_format_total_label, ParamType::LabelFormat,
-     B({0xFF, 0x38}), 7},
-    {CommandType::get_default_format_cart_total_label, CommandType::set_default_format_cart_total_label,
-     ParamType::LabelFormat, B({0xFF, 0x47}), 0},
-    {CommandType::get_default_format_cart_label, CommandType::set_default_format_cart_label, ParamType::LabelFormat,
-     B({0xFF, 0x49}), 12},
-    {CommandType::get_currency, CommandType::set_currency, ParamType::CurrencyCode, B({0xFF, 0x02}), 255},
-    {CommandType::get_label_rotate_value, CommandType::set_label_rotate_value, ParamType::Rotate, B({0xFF, 0x55}), 180},
-};
-
-TEST_F(Formats, ByteSettersRoundTrip)
+TEST_F(Formats, SettersSendTheirBytesAndGettersReadThemBack)
 {
-    for (const auto& c : byte_pairs) {
-        SCOPED_TRACE(static_cast<int>(c.set));
-        set(c.param, c.value);
-        ASSERT_EQ(run(c.set), 0);
-        bytes expected = B({0x02, static_cast<int>(c.set_command.size()) + 5});
-        expected.insert(expected.end(), c.set_command.begin(), c.set_command.end());
-        const bytes tail = B({'1', '2', '3', '4', c.value});
-        expected.insert(expected.end(), tail.begin(), tail.end());
-        EXPECT_EQ(last().frame, expected);
-        ASSERT_EQ(run(c.get), 0);
-        EXPECT_EQ(out_int(c.param), c.value);
-    }
-    // The four kinds of label keep four formats.
-    EXPECT_EQ(state->get().formats.size(), 4u);
-}
-
-TEST_F(Formats, OutOfRangeSendsNothing)
-{
-    const struct {
-        CommandType command;
-        ParamType param;
-        int value;
-    } table[] = {
-        {CommandType::set_default_format_label, ParamType::LabelFormat, 251},
-        {CommandType::set_currency, ParamType::CurrencyCode, 0x1234},
-        {CommandType::set_label_rotate_value, ParamType::Rotate, 256},
-        {CommandType::set_scale_number, ParamType::ScalesNumber, 0},
-        {CommandType::set_scale_number, ParamType::ScalesNumber, 100},
+    const std::tuple<C, C, P, input, bytes> table[] = {
+        // getter, setter, value, the setter's frame
+        {C::get_default_format_label, C::set_default_format_label, P::LabelFormat, 250,
+         B({0x02, 0x06, 0x71, '1', '2', '3', '4', 250})},
+        {C::get_currency, C::set_currency, P::CurrencyCode, 255, B({0x02, 0x07, 0xFF, 0x02, '1', '2', '3', '4', 255})},
+        {C::get_json_message_tags, C::set_json_message_tags, P::JsonMessageTags, B({'a', 0, 0xD0, 0xA6, '\n'}),
+         B({0x02, 0x0D, 0xFF, 0x61, '1', '2', '3', '4', 5, 0, 'a', 0, 0xD0, 0xA6, '\n'})},
     };
-    for (const auto& c : table) {
-        set(c.param, c.value);
-        EXPECT_EQ(run(c.command), -104) << static_cast<int>(c.command) << " " << c.value;
+    for (const auto& [get, setter, param, value, frame] : table) {
+        SCOPED_TRACE(static_cast<int>(setter));
+        set({{param, value}});
+        ASSERT_EQ(run(setter), 0);
+        EXPECT_EQ(last().frame, frame);
+        ASSERT_EQ(run(get), 0);
+        EXPECT_EQ(out_like(value, param), value);
     }
-    EXPECT_EQ(run(CommandType::set_currency), -7);
-    set(ParamType::Rotate, L"1");
-    EXPECT_EQ(run(CommandType::set_label_rotate_value), -8);
-    EXPECT_EQ(sim.request_count(), 0u);
-
-    for (int n : {1, 99}) {
-        set(ParamType::ScalesNumber, n);
-        ASSERT_EQ(run(CommandType::set_scale_number), 0);
-        EXPECT_EQ(last().frame, B({0x02, 0x06, 0x25, '1', '2', '3', '4', n}));
-    }
-    EXPECT_EQ(state->get().scale_number, 99);
 }
 
-TEST_F(Formats, TextSettersKeepEveryByte)
+TEST_F(Formats, RefusalsSendNothing)
 {
-    const struct {
-        CommandType get, set;
-        ParamType param;
-        bytes set_command;
-    } table[] = {
-        {CommandType::get_shop_name_multi_strings, CommandType::set_shop_name_multi_strings, ParamType::ShopName,
-         B({0xFF, 0x44})},
-        {CommandType::get_shop_address, CommandType::set_shop_address, ParamType::ShopAddress, B({0xFF, 0x20})},
-        {CommandType::get_json_message_tags, CommandType::set_json_message_tags, ParamType::JsonMessageTags,
-         B({0xFF, 0x61})},
+    // clang-format off
+    expect_refused({{C::set_default_format_label, {{P::LabelFormat, 251}}, -104},
+                    {C::set_currency, {{P::CurrencyCode, 0x1234}}, -104},
+                    {C::set_scale_number, {{P::ScalesNumber, 0}}, -104}, {C::set_scale_number, {{P::ScalesNumber, 100}}, -104},
+                    {C::set_label_rotate_value, {{P::Rotate, L"1"}}, -8}, {C::set_shop_address, {}, -7},
+                    {C::set_shop_name_multi_strings, {{P::ShopName, bytes(65536, std::byte{'x'})}}, -104}});
+    // clang-format on
+}
+
+TEST_F(Formats, ShortRepliesWriteNothingAndTheOffsetFollowsTheOpcode)
+{
+    const std::pair<C, bytes> table[] = {
+        {C::get_default_format_label, B({0x02, 0x02, 0x70, 0x00})},
+        {C::get_json_message_tags, B({0x02, 0x07, 0xFF, 0x60, 0x00, 0xFF, 0xFF, 'a', 'b'})},
     };
-    const bytes text = B({'a', 0, 0xD0, 0xA6, '\n'});
-    for (const auto& c : table) {
-        SCOPED_TRACE(static_cast<int>(c.set));
-        set(c.param, text);
-        ASSERT_EQ(run(c.set), 0);
-        bytes expected = B({0x02, 0x0D});
-        expected.insert(expected.end(), c.set_command.begin(), c.set_command.end());
-        const bytes tail = B({'1', '2', '3', '4', 5, 0, 'a', 0, 0xD0, 0xA6, '\n'});
-        expected.insert(expected.end(), tail.begin(), tail.end());
-        EXPECT_EQ(last().frame, expected);
-        ASSERT_EQ(run(c.get), 0);
-        EXPECT_EQ(out_bytes(c.param), text);
-
-        // A length the u16 cannot carry is refused; 65535 bytes go whole.
-        sim.clear_requests();
-        set(c.param, bytes(65536, std::byte{'x'}));
-        EXPECT_EQ(run(c.set), -104);
-        EXPECT_EQ(sim.request_count(), 0u);
-        set(c.param, bytes(65535, std::byte{'x'}));
-        ASSERT_EQ(run(c.set), 0);
-        EXPECT_EQ(data_of(last()).size(), 65537u);
+    for (const auto& [command, reply] : table) {
+        const bytes body = reply;
+        const long command_size = reply[2] == std::byte{0xFF} ? 2 : 1;
+        sim.on(bytes(reply.begin() + 2, reply.begin() + 2 + command_size),
+               [body](const qv_sim::request&) { return qv_sim::reply(body); });
+        EXPECT_EQ(run(command), -101) << qv_sim::hex(reply);
+        EXPECT_TRUE(d.output_params.empty());
     }
-}
-
-TEST_F(Formats, ShortRepliesWriteNothing)
-{
-    const struct {
-        CommandType command;
-        ParamType param;
-        bytes reply;  // its command bytes start at offset 2
-    } table[] = {
-        {CommandType::get_default_format_label, ParamType::LabelFormat, B({0x02, 0x02, 0x70, 0x00})},
-        {CommandType::get_default_format_cart_label, ParamType::LabelFormat, B({0x02, 0x03, 0xFF, 0x48, 0x00})},
-        {CommandType::get_shop_address, ParamType::ShopAddress, B({0x02, 0x04, 0xFF, 0x21, 0x00, 0x01})},
-        {CommandType::get_json_message_tags, ParamType::JsonMessageTags,
-         B({0x02, 0x07, 0xFF, 0x60, 0x00, 0xFF, 0xFF, 'a', 'b'})},
-    };
-    for (const auto& c : table) {
-        const bytes reply = c.reply;
-        const std::size_t command_size = reply[2] == std::byte{0xFF} ? 2 : 1;
-        sim.on(bytes(reply.begin() + 2, reply.begin() + 2 + static_cast<long>(command_size)),
-               [reply](const qv_sim::request&) { return qv_sim::reply(reply); });
-        EXPECT_EQ(run(c.command), -101) << qv_sim::hex(reply);
-        EXPECT_FALSE(has_output(c.param));
-    }
-}
-
-TEST_F(Formats, OffsetFollowsTheOpcodeAndLogLinesAreShared)
-{
-    device_test::log_capture log;
     sim.on({0x70}, 0, {0x21});
-    ASSERT_EQ(run(CommandType::get_default_format_label), 0);
-    EXPECT_EQ(out_int(ParamType::LabelFormat), 0x21);
+    ASSERT_EQ(run(C::get_default_format_label), 0);
+    EXPECT_EQ(out_int(P::LabelFormat), 0x21);
     sim.on({0xFF, 0x37}, 0, {0x22});
-    ASSERT_EQ(run(CommandType::get_default_format_total_label), 0);
-    EXPECT_EQ(out_int(ParamType::LabelFormat), 0x22);
-
-    sim.on({0xFF, 0x46}, 136);
-    EXPECT_EQ(run(CommandType::get_default_format_cart_total_label), 136);
-    sim.on({0x25}, 124);
-    set(ParamType::ScalesNumber, 5);
-    EXPECT_EQ(run(CommandType::set_scale_number), 124);
-    for (const char* line : {"'get_format_label' start", "get_format_label 136", "'set_scale_number' error=124"})
-        EXPECT_TRUE(log.contains(line)) << line;
-}
-
-TEST_F(Formats, TwoScales)
-{
-    qv_sim::sim_scale second("127.0.0.82");
-    auto second_state = qv_sim::add_label_replies(second);
-    send_test::add_scale(d, second, UDP);
-    EXPECT_EQ(run(CommandType::get_currency), -110);
-    EXPECT_EQ(run(CommandType::get_shop_address), -110);
-    EXPECT_EQ(run(CommandType::get_default_format_label), -110);
-    set(ParamType::CurrencyCode, 3);
-    ASSERT_EQ(run(CommandType::set_currency), 0);
-    EXPECT_EQ(state->get().currency, 3);
-    EXPECT_EQ(second_state->get().currency, 3);
-    second.on({0xFF, 0x02}, 124);
-    set(ParamType::CurrencyCode, 4);
-    EXPECT_EQ(run(CommandType::set_currency), -111);
-    EXPECT_EQ(state->get().currency, 4);
+    ASSERT_EQ(run(C::get_default_format_total_label), 0);
+    EXPECT_EQ(out_int(P::LabelFormat), 0x22);
 }
 
 }  // namespace
