@@ -45,12 +45,16 @@ int agreed_group_switch(device& d, int& use_group_code)
     return d.get_int_param(ParamType::UseGroupCodeAsProp, d.output_params, use_group_code);
 }
 
-// Builds one extended PLU record from the inputs; logs the builder's start line.
-int build_extended(device& d, text_form form, std::vector<std::byte>& record)
+// Builds one extended PLU record from the inputs; logs the builder's start
+// line. Into a block only while the block has room for it: a full block
+// refuses the record before the scale is asked for its switch.
+int build_extended(device& d, text_form form, bool into_block, std::vector<std::byte>& record)
 {
     const command_log log(form == text_form::win1251 ? "add_plu_to_block" : "add_plu_to_block_utf8");
+    int r = into_block ? plu_records::block_has_room(d, ParamType::PluBlock) : rc(ErrorType::Success);
+    if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer out;
-    const int r = plu_records::encode_record(
+    r = plu_records::encode_record(
         d, plu_records::extended_plu_record(), form, [&d](int& sw) { return agreed_group_switch(d, sw); }, out);
     if (r != rc(ErrorType::Success)) return r;
     if (form == text_form::win1251 && out.size() != plu_records::extended_plu_size)
@@ -99,7 +103,7 @@ int set_extended(device& d, CommandType type, text_form form, const char* name)
 {
     const command_log log(name);
     std::vector<std::byte> record;
-    const int r = build_extended(d, form, record);
+    const int r = build_extended(d, form, false, record);
     if (r != rc(ErrorType::Success)) return r;
     return log.result(d.send_command(type, with_password, record));
 }
@@ -194,7 +198,7 @@ int device::get_plu_data_extended_utf8()  // 99
 int device::add_plu_to_block()  // 25
 {
     std::vector<std::byte> record;
-    const int r = build_extended(*this, text_form::win1251, record);
+    const int r = build_extended(*this, text_form::win1251, true, record);
     if (r != rc(ErrorType::Success)) return r;
     return collect_record(*this, ParamType::PluBlock, record, text_form::win1251);
 }
