@@ -2,6 +2,7 @@
 // group-code switch, the plain record and the extended record, read and
 // written in the Windows-1251 and UTF-8 forms.
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,35 +15,51 @@ using plu_records::text_form;
 
 namespace {
 
-// Runs command 41 on every scale of the list and gives the switch they all
-// have. Bytes 70-71 of an extended record go to every scale alike, so scales
-// that disagree would store a date as a group code or the reverse: such a
-// list is refused.
+// The switch byte of a reply to command 41.
+int group_switch_of(device_utils::byte_reader& data)
+{
+    return data.byte();
+}
+
+// Command 41 as the getter runs it (its start and error lines, its request
+// to every scale of the list, UseGroupCodeAsProp of the first scale among
+// the outputs), giving each scale's switch by IP as its reply is decoded.
+int ask_group_switch(device& d, std::map<std::string, int>& switches)
+{
+    const command_log log("get_using_group_code");
+    const int r = d.send_command(CommandType::get_using_group_code, with_password);
+    if (r != rc(ErrorType::Success)) return log.result(r);
+    const std::string first = d.responses.empty() ? std::string() : d.responses.begin()->first;
+    return log.result(d.read_each_reply(
+        [&](scale_reply& reply) {
+            const int value = group_switch_of(reply.data);
+            switches[reply.ip] = value;
+            if (reply.ip == first) reply.out.put_int(ParamType::UseGroupCodeAsProp, value);
+        },
+        r));
+}
+
+// The switch that every scale of the list has. Bytes 70-71 of an extended
+// record go to every scale alike, so scales that disagree would store a date
+// as a group code or the reverse: such a list is refused.
 int agreed_group_switch(device& d, int& use_group_code)
 {
-    const int r = d.get_using_group_code();
+    std::map<std::string, int> switches;
+    const int r = ask_group_switch(d, switches);
     if (r != rc(ErrorType::Success)) return r;
+    if (switches.empty()) return rc(ErrorType::NoConnection);
     std::string values;
     bool differ = false;
-    int first = -1;
-    for (const auto& [ip, reply] : d.responses) {
-        int value = 0;
-        try {
-            device_utils::byte_reader data(reply, reply_data_offset(reply));
-            value = data.byte();
-        } catch (const device_utils::short_buffer&) {
-            return d.reply_too_short(ip);
-        }
-        if (first < 0) first = value;
-        differ = differ || value != first;
+    for (const auto& [ip, value] : switches) {
+        differ = differ || value != switches.begin()->second;
         values += (values.empty() ? "" : ", ") + ip + ": " + std::to_string(value);
     }
     if (differ) {
         Logger::e("UseGroupCodeAsProp differs between the scales (" + values + "): the record is not sent");
         return rc(ErrorType::InvalidParameterValue);
     }
-    use_group_code = 0;
-    return d.get_int_param(ParamType::UseGroupCodeAsProp, d.output_params, use_group_code);
+    use_group_code = switches.begin()->second;
+    return rc(ErrorType::Success);
 }
 
 // Builds one extended PLU record from the inputs; logs the builder's start
@@ -115,9 +132,7 @@ int get_extended(device& d, CommandType type, text_form form, const char* name)
     int r = plu_number_payload(d, payload);
     if (r != rc(ErrorType::Success)) return r;
     int use_group_code = 0;
-    r = d.get_using_group_code();
-    if (r != rc(ErrorType::Success)) return r;
-    r = d.get_int_param(ParamType::UseGroupCodeAsProp, d.output_params, use_group_code);
+    r = agreed_group_switch(d, use_group_code);
     if (r != rc(ErrorType::Success)) return r;
     return log.result(d.query(
         type, with_password,
@@ -139,9 +154,8 @@ int device::get_plu_count()  // 29
 
 int device::get_using_group_code()  // 41
 {
-    const command_log log("get_using_group_code");
-    return log.result(query(CommandType::get_using_group_code, with_password,
-                            [](scale_reply& r) { r.out.put_int(ParamType::UseGroupCodeAsProp, r.data.byte()); }));
+    std::map<std::string, int> switches;
+    return ask_group_switch(*this, switches);
 }
 
 int device::set_using_group_code()  // 42
