@@ -8,8 +8,6 @@
 
 #include "core/device.h"
 
-using plu_records::text_form;
-
 namespace {
 
 std::size_t record_size_of(ParamType key)
@@ -99,7 +97,7 @@ int build_message(device& d, text_form form, bool into_block, std::vector<std::b
     int r = into_block ? plu_records::block_has_room(d, ParamType::MessageBlock) : rc(ErrorType::Success);
     if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer out;
-    r = plu_records::encode_record(d, plu_records::message_record(), form, {}, out);
+    r = encode_fields(d, plu_records::message_record(), out, {form});
     if (r != rc(ErrorType::Success)) return r;
     if (form == text_form::win1251 && out.size() != plu_records::message_size)
         return rc(ErrorType::InvalidParameterValue);
@@ -129,11 +127,8 @@ int set_message(device& d, CommandType type, text_form form, const char* name)
 int get_message(device& d, CommandType type, text_form form, const char* name)
 {
     const command_log log(name);
-    // The message and line numbers: the first two fields of a message record.
-    const plu_records::record_table& record = plu_records::message_record();
-    const plu_records::record_table key(record.begin(), record.begin() + 2);
     device_utils::byte_writer payload;
-    const int r = plu_records::encode_record(d, key, form, {}, payload);
+    const int r = encode_fields(d, plu_records::message_key(), payload);
     if (r != rc(ErrorType::Success)) return r;
     return log.result(d.query(
         type, with_password,

@@ -11,8 +11,6 @@
 #include "core/device.h"
 #include "logging/logger.h"
 
-using plu_records::text_form;
-
 namespace {
 
 // The switch byte of a reply to command 41.
@@ -71,8 +69,8 @@ int build_extended(device& d, text_form form, bool into_block, std::vector<std::
     int r = into_block ? plu_records::block_has_room(d, ParamType::PluBlock) : rc(ErrorType::Success);
     if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer out;
-    r = plu_records::encode_record(
-        d, plu_records::extended_plu_record(), form, [&d](int& sw) { return agreed_group_switch(d, sw); }, out);
+    const field_options options{form, [&d](int& sw) { return agreed_group_switch(d, sw); }};
+    r = encode_fields(d, plu_records::extended_plu_record(), out, options);
     if (r != rc(ErrorType::Success)) return r;
     if (form == text_form::win1251 && out.size() != plu_records::extended_plu_size)
         return rc(ErrorType::InvalidParameterValue);
@@ -95,7 +93,7 @@ int set_plain(device& d, CommandType type, text_form form, const char* name)
 {
     const command_log log(name);
     device_utils::byte_writer out;
-    const int r = plu_records::encode_record(d, plu_records::plain_plu_record(form), form, {}, out);
+    const int r = encode_fields(d, plu_records::plain_plu_record(form), out, {form});
     if (r != rc(ErrorType::Success)) return r;
     return log.result(d.send_command(type, with_password, out.data()));
 }
@@ -109,7 +107,7 @@ int get_plain(device& d, CommandType type, text_form form, const char* name)
     return log.result(d.query(
         type, with_password,
         [form](scale_reply& reply) {
-            plu_records::decode_record(plu_records::plain_plu_record(form), form, 0, true, reply.data, reply.out);
+            decode_fields(plu_records::plain_plu_reply(form), reply.data, reply.out, form);
         },
         payload));
 }
@@ -137,8 +135,7 @@ int get_extended(device& d, CommandType type, text_form form, const char* name)
     return log.result(d.query(
         type, with_password,
         [form, use_group_code](scale_reply& reply) {
-            plu_records::decode_record(plu_records::extended_plu_record(), form, use_group_code, true, reply.data,
-                                       reply.out);
+            decode_fields(plu_records::extended_plu_reply(), reply.data, reply.out, form, use_group_code);
         },
         payload));
 }
@@ -214,7 +211,7 @@ int device::add_plu_to_block()  // 25
     std::vector<std::byte> record;
     const int r = build_extended(*this, text_form::win1251, true, record);
     if (r != rc(ErrorType::Success)) return r;
-    return collect_record(*this, ParamType::PluBlock, record, text_form::win1251);
+    return plu_records::collect_record(*this, ParamType::PluBlock, record, text_form::win1251);
 }
 
 namespace {
