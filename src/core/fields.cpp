@@ -45,29 +45,34 @@ bool in_range(const value_range& range, std::uint32_t v)
     return (v >= range.min && v <= range.max) || (range.also && v == *range.also);
 }
 
-// The field's parameter is absent: 1 to go on with the absent value, or
-// the code that ends the encoding; 0 when it is there (or when the
-// accessor is to report it missing).
-int absent_code(device& d, const field& f, text_form texts)
+// Whether the host left the field's parameter out (`absent`), and what that
+// means: -104 where the table refuses it; 0 otherwise, to go on with the
+// absent value, or (when_absent::missing) to let the accessor report -7
+// with its own line.
+int check_absent(device& d, const field& f, text_form texts, bool& absent)
 {
-    if (d.checkParamInMap(f.param, d.input_params, parameter_kind(f.kind, texts), false)) return 0;
+    absent = false;
+    if (d.checkParamInMap(f.param, d.input_params, parameter_kind(f.kind, texts), false))
+        return rc(ErrorType::Success);
     switch (f.absent) {
         case when_absent::zero:
-            return 1;
+            absent = true;
+            break;
         case when_absent::invalid:
             return rc(ErrorType::InvalidParameterValue);
         case when_absent::missing:
             break;
     }
-    return 0;  // the accessor reports -7 with its own line
+    return rc(ErrorType::Success);
 }
 
 // Reads an int field: its value, or its absent value.
 int read_int(device& d, const field& f, int& value)
 {
-    const int absent = absent_code(d, f, text_form::win1251);
-    if (absent < 0) return absent;
-    if (absent == 1) {
+    bool absent = false;
+    const int r = check_absent(d, f, text_form::win1251, absent);
+    if (r != rc(ErrorType::Success)) return r;
+    if (absent) {
         value = static_cast<int>(f.absent_value);
         return rc(ErrorType::Success);
     }
@@ -110,10 +115,11 @@ int encode_integer(device& d, const field& f, device_utils::byte_writer& out)
 
 int encode_bytes(device& d, const field& f, device_utils::byte_writer& out)
 {
-    const int absent = absent_code(d, f, text_form::win1251);
-    if (absent < 0) return absent;
+    bool absent = false;
+    const int given = check_absent(d, f, text_form::win1251, absent);
+    if (given != rc(ErrorType::Success)) return given;
     std::vector<std::byte> value;
-    if (absent == 0) {
+    if (!absent) {
         const int r = d.get_bytes_array_param(f.param, d.input_params, value);
         if (r != rc(ErrorType::Success)) return r;
         if (f.range && !in_range(*f.range, static_cast<std::uint32_t>(value.size())))
@@ -126,11 +132,12 @@ int encode_bytes(device& d, const field& f, device_utils::byte_writer& out)
 
 int encode_text(device& d, const field& f, text_form texts, device_utils::byte_writer& out)
 {
-    const int absent = absent_code(d, f, texts);
-    if (absent < 0) return absent;
+    bool absent = false;
+    const int given = check_absent(d, f, texts, absent);
+    if (given != rc(ErrorType::Success)) return given;
     if (texts == text_form::win1251) {
         std::wstring text;
-        if (absent == 0) {
+        if (!absent) {
             const int r = d.get_string_param(f.param, d.input_params, text);
             if (r != rc(ErrorType::Success)) return r;
         }
@@ -138,7 +145,7 @@ int encode_text(device& d, const field& f, text_form texts, device_utils::byte_w
         return rc(ErrorType::Success);
     }
     std::vector<std::byte> text;
-    if (absent == 0) {
+    if (!absent) {
         const int r = d.get_bytes_array_param(f.param, d.input_params, text);
         if (r != rc(ErrorType::Success)) return r;
     }
