@@ -52,8 +52,7 @@ bool in_range(const value_range& range, std::uint32_t v)
 int check_absent(device& d, const field& f, text_form texts, bool& absent)
 {
     absent = false;
-    if (d.checkParamInMap(f.param, d.input_params, parameter_kind(f.kind, texts), false))
-        return rc(ErrorType::Success);
+    if (d.checkParamInMap(f.param, d.input_params, parameter_kind(f.kind, texts), false)) return rc(ErrorType::Success);
     switch (f.absent) {
         case when_absent::zero:
             absent = true;
@@ -155,7 +154,8 @@ int encode_text(device& d, const field& f, text_form texts, device_utils::byte_w
 int encode_formats(device& d, device_utils::byte_writer& out)
 {
     std::uint32_t nibbles = 0;
-    for (const field& half : {ranged(P::BCFormat, field_kind::u8, 0, 15), ranged(P::LabelFormat, field_kind::u8, 0, 15)}) {
+    for (const field& half :
+         {ranged(P::BCFormat, field_kind::u8, 0, 15), ranged(P::LabelFormat, field_kind::u8, 0, 15)}) {
         int value = 0;
         const int r = read_int(d, half, value);
         if (r != rc(ErrorType::Success)) return r;

@@ -150,8 +150,7 @@ int get_message(device& d, CommandType type, text_form form, const char* name)
 int device::set_plu_block_data()  // 26
 {
     return send_block(*this, ParamType::PluBlock, CommandType::set_plu_block_data, plu_records::extended_plu_size,
-                      plu_records::plu_block_most,
-                      "set_plu_block_data");
+                      plu_records::plu_block_most, "set_plu_block_data");
 }
 
 int device::add_message_to_block()  // 30
@@ -167,8 +166,7 @@ int device::add_message_to_block_utf8()  // 100
 int device::set_message_block_data()  // 33
 {
     return send_block(*this, ParamType::MessageBlock, CommandType::set_message_block_data, plu_records::message_size,
-                      plu_records::message_block_most,
-                      "set_message_block_data");
+                      plu_records::message_block_most, "set_message_block_data");
 }
 
 int device::set_message_data()  // 31

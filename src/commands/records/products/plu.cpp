@@ -106,9 +106,7 @@ int get_plain(device& d, CommandType type, text_form form, const char* name)
     if (r != rc(ErrorType::Success)) return r;
     return log.result(d.query(
         type, with_password,
-        [form](scale_reply& reply) {
-            decode_fields(plu_records::plain_plu_reply(form), reply.data, reply.out, form);
-        },
+        [form](scale_reply& reply) { decode_fields(plu_records::plain_plu_reply(form), reply.data, reply.out, form); },
         payload));
 }
 

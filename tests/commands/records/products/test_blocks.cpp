@@ -89,12 +89,16 @@ TEST_F(blocks, FailedCollectingAndSingleRecordCommandsLeaveTheBlockAsItWas)
         }
         const bytes two = in_bytes(key);
         ASSERT_EQ(two.size(), 2 * size);
-        if (plu) set_extended_inputs(utf8);
-        else if (utf8) set_message(9, 3, U("line"));
-        else set_message(9, 3, L"line");
+        if (plu)
+            set_extended_inputs(utf8);
+        else if (utf8)
+            set_message(9, 3, U("line"));
+        else
+            set_message(9, 3, L"line");
         ASSERT_EQ(run(single), 0);
         EXPECT_EQ(last_data().size(), own);
         EXPECT_EQ(in_bytes(key), two);
+        EXPECT_EQ(d.input_params.size(), 1u);  // the block alone: the record's inputs are cleared
         ASSERT_EQ(run(block), 0);
         EXPECT_EQ(last_data(), cat({B({2}), two}));
         EXPECT_EQ(run(block), -7);  // gone with the block command

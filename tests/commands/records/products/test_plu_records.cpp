@@ -50,7 +50,7 @@ TEST_F(plu_records, RecordsAsTheScaleReceivesThem)
 // Written, then read back: every field of each record a value of its own.
 TEST_F(plu_records, EveryFieldComesBackFromTheScaleAsItWasWritten)
 {
-    const std::vector<P> plain{P::ItemCode, P::NameFirst, P::NameSecond, P::Price,  P::ShelfLife,
+    const std::vector<P> plain{P::ItemCode, P::NameFirst, P::NameSecond, P::Price,        P::ShelfLife,
                                P::Tare,     P::GroupCode, P::ROSTEST,    P::MessageNumber};
     std::vector<P> extended = plain;
     extended.insert(extended.end(), {P::BCFormat, P::LabelFormat, P::ShelfLifeDate});
@@ -65,7 +65,8 @@ TEST_F(plu_records, EveryFieldComesBackFromTheScaleAsItWasWritten)
     };
     using row = std::tuple<C, C, bool, const std::vector<P>*>;
     for (const auto& [writer, reader, utf8, fields] :
-         {row{C::set_plu_data, C::get_plu_data, false, &plain}, row{C::set_plu_data_utf8, C::get_plu_data_utf8, true, &plain},
+         {row{C::set_plu_data, C::get_plu_data, false, &plain},
+          row{C::set_plu_data_utf8, C::get_plu_data_utf8, true, &plain},
           row{C::set_plu_data_extended, C::get_plu_data_extended, false, &extended},
           row{C::set_plu_data_extended_utf8, C::get_plu_data_extended_utf8, true, &extended}}) {
         SCOPED_TRACE(static_cast<int>(writer));
