@@ -17,7 +17,8 @@
 //   3. having acquired it: empties the output map and calls
 //      `do_command(command)`;
 //   4. afterwards empties the input map unless the command is on the
-//      keep-list (25, 30, 82, 89, 100, 120), then, under the gate, clears
+//      keep-list (25, 30, 82, 89, 100, 120; after 27, 98, 31 and 101 the
+//      block buffer they left alone stays), then, under the gate, clears
 //      `stop_requested` and releases `busy` (also when do_command ends by an
 //      exception) and returns do_command's result.
 // So `do_command(command)` runs with `busy` held for its command and never
@@ -53,6 +54,30 @@ void log_result_line(const device& d, int command, int result)
     const std::shared_ptr<errors_text> texts = d.current_error_texts();
     const std::string text = texts ? texts->get_text(static_cast<ErrorType>(result)) : std::string();
     Logger::i("Result code for command " + std::to_string(command) + " : " + std::to_string(result) + ". " + text);
+}
+
+// Empties the input map after `command`. A single-record PLU or message
+// command sends only its own record, so the block collected before it is
+// kept for the block command instead of vanishing behind its success.
+void clear_inputs(param_map& inputs, int command)
+{
+    ParamType kept;
+    switch (static_cast<CommandType>(command)) {
+        case CommandType::set_plu_data_extended:
+        case CommandType::set_plu_data_extended_utf8:
+            kept = ParamType::PluBlock;
+            break;
+        case CommandType::set_message_data:
+        case CommandType::set_message_data_utf8:
+            kept = ParamType::MessageBlock;
+            break;
+        default:
+            inputs.clear();
+            return;
+    }
+    auto block = inputs.extract(kept);
+    inputs.clear();
+    if (!block.empty()) inputs.insert(std::move(block));
 }
 
 }  // namespace
@@ -102,7 +127,7 @@ int device::execute_command(int command)
     } catch (...) {
         result = rc(ErrorType::UnexpectedDriverError);
     }
-    if (!keeps_input_params(command)) input_params.clear();
+    if (!keeps_input_params(command)) clear_inputs(input_params, command);
     std::lock_guard<std::mutex> gate(command_gate);
     stop_requested.store(false);
     busy.store(false);
@@ -132,7 +157,7 @@ int device::do_command(int command)
             const auto& methods = registered_commands();
             const auto method = methods.find(static_cast<CommandType>(command));
             result = method == methods.end() ? rc(ErrorType::UnknownCommand) : (this->*(method->second))();
-            if (!keeps_input_params(command)) input_params.clear();
+            if (!keeps_input_params(command)) clear_inputs(input_params, command);
         }
 
         log_result_line(*this, command, result);

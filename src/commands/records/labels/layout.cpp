@@ -28,6 +28,14 @@ field_table u8_fields(std::initializer_list<ParamType> params)
     return table;
 }
 
+// Font numbers and alignment codes: each 0 to 6.
+field_table style_fields(std::initializer_list<ParamType> params)
+{
+    field_table table;
+    for (ParamType p : params) table.push_back(ranged(p, field_kind::u8, 0, last_style));
+    return table;
+}
+
 field_table joined(std::initializer_list<field_table> parts)
 {
     field_table table;
@@ -106,7 +114,7 @@ const field_table extended_layout = joined({
     }),
 });
 
-const field_table font_list = u8_fields({
+const field_table font_list = style_fields({
     P::FontGoodsName,          P::FontShopName,          P::FontDate,
     P::FontTime,               P::FontShelfLifeDate,     P::FontWeight,
     P::FontTare,               P::FontPrice,             P::FontLabelNumber,
@@ -124,7 +132,7 @@ const field_table font_list = u8_fields({
 
 // AlignStaticText3 has a number of its own far from its neighbours but
 // keeps its place between texts 2 and 4.
-const field_table align_list = u8_fields({
+const field_table align_list = style_fields({
     P::AlignGoodsName,          P::AlignShopName,          P::AlignDate,
     P::AlignTime,               P::AlignShelfLifeDate,     P::AlignWeight,
     P::AlignTare,               P::AlignPrice,             P::AlignLabelNumber,
@@ -191,11 +199,8 @@ int set_styles(device& d, const command_log& log, CommandType type, const field_
     if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer payload;
     payload.u8(static_cast<std::uint8_t>(format));
-    for (const field& f : list) {
-        r = encode_fields(d, {f}, payload);
-        if (r != rc(ErrorType::Success)) return r;
-        if (std::to_integer<int>(payload.data().back()) > last_style) return rc(ErrorType::InvalidParameterValue);
-    }
+    r = encode_fields(d, list, payload);
+    if (r != rc(ErrorType::Success)) return r;
     payload.u8(0).u8(0);
     return log.result(d.send_command(type, with_password, payload.take()));
 }

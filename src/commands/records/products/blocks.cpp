@@ -8,9 +8,40 @@
 
 #include "core/device.h"
 
-using plu_records::text_form;
+namespace {
+
+std::size_t record_size_of(ParamType key)
+{
+    return key == ParamType::PluBlock ? plu_records::extended_plu_size : plu_records::message_size;
+}
+
+// What was collected into `buffer`, or, when it differs from what was
+// collected last, all of it as bytes the host stored.
+device::collected_block noted_block(const device& d, ParamType key, const std::vector<std::byte>& buffer)
+{
+    const auto it = d.collected_blocks.find(key);
+    if (it != d.collected_blocks.end() && it->second.bytes == buffer) return it->second;
+    return device::collected_block{{}, buffer.size(), 0, 0};
+}
+
+}  // namespace
 
 namespace plu_records {
+
+int block_has_room(device& d, ParamType key)
+{
+    std::vector<std::byte> buffer;
+    if (d.checkParamInMap(key, d.input_params, DataType::ByteArray, false)) {
+        const int r = d.get_bytes_array_param(key, d.input_params, buffer);
+        if (r != rc(ErrorType::Success)) return r;
+    }
+    const device::collected_block noted = noted_block(d, key, buffer);
+    const std::size_t size = record_size_of(key);
+    // The host's own bytes count in records, a part of one as a whole one.
+    const std::size_t held = noted.fixed_records + noted.utf8_records + (noted.foreign + size - 1) / size;
+    const std::size_t most = key == ParamType::PluBlock ? plu_block_most : message_block_most;
+    return held < most ? rc(ErrorType::Success) : rc(ErrorType::InvalidParameterValue);
+}
 
 int collect_record(device& d, ParamType key, const std::vector<std::byte>& record, text_form form)
 {
@@ -19,10 +50,9 @@ int collect_record(device& d, ParamType key, const std::vector<std::byte>& recor
         const int r = d.get_bytes_array_param(key, d.input_params, buffer);
         if (r != rc(ErrorType::Success)) return r;
     }
-    device::collected_block noted = d.collected_blocks[key];
     // A buffer that differs from what was collected last was stored by the
     // host, or is what is left after the input map was cleared.
-    if (noted.bytes != buffer) noted = device::collected_block{{}, buffer.size(), 0, 0};
+    device::collected_block noted = noted_block(d, key, buffer);
     buffer.insert(buffer.end(), record.begin(), record.end());
     const int r = d.set_bytes_array_param(key, d.input_params, buffer);
     if (r != rc(ErrorType::Success)) return r;
@@ -41,9 +71,7 @@ namespace {
 // which no count could describe.
 std::size_t whole_records(const device& d, ParamType key, const std::vector<std::byte>& buffer, std::size_t record_size)
 {
-    device::collected_block noted{{}, buffer.size(), 0, 0};
-    const auto it = d.collected_blocks.find(key);
-    if (it != d.collected_blocks.end() && it->second.bytes == buffer) noted = it->second;
+    const device::collected_block noted = noted_block(d, key, buffer);
     if (noted.utf8_records != 0 || noted.foreign % record_size != 0) return 0;
     return noted.foreign / record_size + noted.fixed_records;
 }
@@ -62,12 +90,14 @@ int send_block(device& d, ParamType key, CommandType type, std::size_t record_si
 }
 
 // Builds one message line from the inputs; logs the collecting command's
-// start line.
-int build_message(device& d, text_form form, std::vector<std::byte>& record)
+// start line. Into a block only while the block has room for it.
+int build_message(device& d, text_form form, bool into_block, std::vector<std::byte>& record)
 {
     const command_log log(form == text_form::win1251 ? "add_message_to_block" : "add_message_to_block_utf8");
+    int r = into_block ? plu_records::block_has_room(d, ParamType::MessageBlock) : rc(ErrorType::Success);
+    if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer out;
-    const int r = plu_records::encode_record(d, plu_records::message_record(), form, {}, out);
+    r = encode_fields(d, plu_records::message_record(), out, {form});
     if (r != rc(ErrorType::Success)) return r;
     if (form == text_form::win1251 && out.size() != plu_records::message_size)
         return rc(ErrorType::InvalidParameterValue);
@@ -78,7 +108,7 @@ int build_message(device& d, text_form form, std::vector<std::byte>& record)
 int collect_message(device& d, text_form form)
 {
     std::vector<std::byte> record;
-    const int r = build_message(d, form, record);
+    const int r = build_message(d, form, true, record);
     if (r != rc(ErrorType::Success)) return r;
     return plu_records::collect_record(d, ParamType::MessageBlock, record, form);
 }
@@ -89,7 +119,7 @@ int set_message(device& d, CommandType type, text_form form, const char* name)
 {
     const command_log log(name);
     std::vector<std::byte> record;
-    const int r = build_message(d, form, record);
+    const int r = build_message(d, form, false, record);
     if (r != rc(ErrorType::Success)) return r;
     return log.result(d.send_command(type, with_password, record));
 }
@@ -97,11 +127,8 @@ int set_message(device& d, CommandType type, text_form form, const char* name)
 int get_message(device& d, CommandType type, text_form form, const char* name)
 {
     const command_log log(name);
-    // The message and line numbers: the first two fields of a message record.
-    const plu_records::record_table& record = plu_records::message_record();
-    const plu_records::record_table key(record.begin(), record.begin() + 2);
     device_utils::byte_writer payload;
-    const int r = plu_records::encode_record(d, key, form, {}, payload);
+    const int r = encode_fields(d, plu_records::message_key(), payload);
     if (r != rc(ErrorType::Success)) return r;
     return log.result(d.query(
         type, with_password,
@@ -122,8 +149,8 @@ int get_message(device& d, CommandType type, text_form form, const char* name)
 
 int device::set_plu_block_data()  // 26
 {
-    return send_block(*this, ParamType::PluBlock, CommandType::set_plu_block_data, plu_records::extended_plu_size, 6,
-                      "set_plu_block_data");
+    return send_block(*this, ParamType::PluBlock, CommandType::set_plu_block_data, plu_records::extended_plu_size,
+                      plu_records::plu_block_most, "set_plu_block_data");
 }
 
 int device::add_message_to_block()  // 30
@@ -138,8 +165,8 @@ int device::add_message_to_block_utf8()  // 100
 
 int device::set_message_block_data()  // 33
 {
-    return send_block(*this, ParamType::MessageBlock, CommandType::set_message_block_data, plu_records::message_size, 8,
-                      "set_message_block_data");
+    return send_block(*this, ParamType::MessageBlock, CommandType::set_message_block_data, plu_records::message_size,
+                      plu_records::message_block_most, "set_message_block_data");
 }
 
 int device::set_message_data()  // 31

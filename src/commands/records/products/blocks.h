@@ -11,6 +11,16 @@ class device;
 
 namespace plu_records {
 
+// The most records one block frame carries (its count byte's limit).
+constexpr std::size_t plu_block_most = 6;
+constexpr std::size_t message_block_most = 8;
+
+// 0 when the block under `key` (PluBlock or MessageBlock) can take one more
+// record; -104 when it already holds as many as its block command sends, so
+// that a record it could never send is refused before anything is built or
+// asked; -8 when the buffer holds another kind of value.
+int block_has_room(device& d, ParamType key);
+
 // Appends one built record to the buffer under `key` (PluBlock or
 // MessageBlock; absent counts as empty) and notes it beside the bytes.
 // 0, or -8 when the buffer holds another kind of value (nothing appended).

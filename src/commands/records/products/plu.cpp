@@ -2,6 +2,7 @@
 // group-code switch, the plain record and the extended record, read and
 // written in the Windows-1251 and UTF-8 forms.
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -10,48 +11,66 @@
 #include "core/device.h"
 #include "logging/logger.h"
 
-using plu_records::text_form;
-
 namespace {
 
-// Runs command 41 on every scale of the list and gives the switch they all
-// have. Bytes 70-71 of an extended record go to every scale alike, so scales
-// that disagree would store a date as a group code or the reverse: such a
-// list is refused.
+// The switch byte of a reply to command 41.
+int group_switch_of(device_utils::byte_reader& data)
+{
+    return data.byte();
+}
+
+// Command 41 as the getter runs it (its start and error lines, its request
+// to every scale of the list, UseGroupCodeAsProp of the first scale among
+// the outputs), giving each scale's switch by IP as its reply is decoded.
+int ask_group_switch(device& d, std::map<std::string, int>& switches)
+{
+    const command_log log("get_using_group_code");
+    const int r = d.send_command(CommandType::get_using_group_code, with_password);
+    if (r != rc(ErrorType::Success)) return log.result(r);
+    const std::string first = d.responses.empty() ? std::string() : d.responses.begin()->first;
+    return log.result(d.read_each_reply(
+        [&](scale_reply& reply) {
+            const int value = group_switch_of(reply.data);
+            switches[reply.ip] = value;
+            if (reply.ip == first) reply.out.put_int(ParamType::UseGroupCodeAsProp, value);
+        },
+        r));
+}
+
+// The switch that every scale of the list has. Bytes 70-71 of an extended
+// record go to every scale alike, so scales that disagree would store a date
+// as a group code or the reverse: such a list is refused.
 int agreed_group_switch(device& d, int& use_group_code)
 {
-    const int r = d.get_using_group_code();
+    std::map<std::string, int> switches;
+    const int r = ask_group_switch(d, switches);
     if (r != rc(ErrorType::Success)) return r;
+    if (switches.empty()) return rc(ErrorType::NoConnection);
     std::string values;
     bool differ = false;
-    int first = -1;
-    for (const auto& [ip, reply] : d.responses) {
-        int value = 0;
-        try {
-            device_utils::byte_reader data(reply, reply_data_offset(reply));
-            value = data.byte();
-        } catch (const device_utils::short_buffer&) {
-            return d.reply_too_short(ip);
-        }
-        if (first < 0) first = value;
-        differ = differ || value != first;
+    for (const auto& [ip, value] : switches) {
+        differ = differ || value != switches.begin()->second;
         values += (values.empty() ? "" : ", ") + ip + ": " + std::to_string(value);
     }
     if (differ) {
         Logger::e("UseGroupCodeAsProp differs between the scales (" + values + "): the record is not sent");
         return rc(ErrorType::InvalidParameterValue);
     }
-    use_group_code = 0;
-    return d.get_int_param(ParamType::UseGroupCodeAsProp, d.output_params, use_group_code);
+    use_group_code = switches.begin()->second;
+    return rc(ErrorType::Success);
 }
 
-// Builds one extended PLU record from the inputs; logs the builder's start line.
-int build_extended(device& d, text_form form, std::vector<std::byte>& record)
+// Builds one extended PLU record from the inputs; logs the builder's start
+// line. Into a block only while the block has room for it: a full block
+// refuses the record before the scale is asked for its switch.
+int build_extended(device& d, text_form form, bool into_block, std::vector<std::byte>& record)
 {
     const command_log log(form == text_form::win1251 ? "add_plu_to_block" : "add_plu_to_block_utf8");
+    int r = into_block ? plu_records::block_has_room(d, ParamType::PluBlock) : rc(ErrorType::Success);
+    if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer out;
-    const int r = plu_records::encode_record(
-        d, plu_records::extended_plu_record(), form, [&d](int& sw) { return agreed_group_switch(d, sw); }, out);
+    const field_options options{form, [&d](int& sw) { return agreed_group_switch(d, sw); }};
+    r = encode_fields(d, plu_records::extended_plu_record(), out, options);
     if (r != rc(ErrorType::Success)) return r;
     if (form == text_form::win1251 && out.size() != plu_records::extended_plu_size)
         return rc(ErrorType::InvalidParameterValue);
@@ -74,7 +93,7 @@ int set_plain(device& d, CommandType type, text_form form, const char* name)
 {
     const command_log log(name);
     device_utils::byte_writer out;
-    const int r = plu_records::encode_record(d, plu_records::plain_plu_record(form), form, {}, out);
+    const int r = encode_fields(d, plu_records::plain_plu_record(form), out, {form});
     if (r != rc(ErrorType::Success)) return r;
     return log.result(d.send_command(type, with_password, out.data()));
 }
@@ -87,9 +106,7 @@ int get_plain(device& d, CommandType type, text_form form, const char* name)
     if (r != rc(ErrorType::Success)) return r;
     return log.result(d.query(
         type, with_password,
-        [form](scale_reply& reply) {
-            plu_records::decode_record(plu_records::plain_plu_record(form), form, 0, true, reply.data, reply.out);
-        },
+        [form](scale_reply& reply) { decode_fields(plu_records::plain_plu_reply(form), reply.data, reply.out, form); },
         payload));
 }
 
@@ -99,7 +116,7 @@ int set_extended(device& d, CommandType type, text_form form, const char* name)
 {
     const command_log log(name);
     std::vector<std::byte> record;
-    const int r = build_extended(d, form, record);
+    const int r = build_extended(d, form, false, record);
     if (r != rc(ErrorType::Success)) return r;
     return log.result(d.send_command(type, with_password, record));
 }
@@ -111,15 +128,12 @@ int get_extended(device& d, CommandType type, text_form form, const char* name)
     int r = plu_number_payload(d, payload);
     if (r != rc(ErrorType::Success)) return r;
     int use_group_code = 0;
-    r = d.get_using_group_code();
-    if (r != rc(ErrorType::Success)) return r;
-    r = d.get_int_param(ParamType::UseGroupCodeAsProp, d.output_params, use_group_code);
+    r = agreed_group_switch(d, use_group_code);
     if (r != rc(ErrorType::Success)) return r;
     return log.result(d.query(
         type, with_password,
         [form, use_group_code](scale_reply& reply) {
-            plu_records::decode_record(plu_records::extended_plu_record(), form, use_group_code, true, reply.data,
-                                       reply.out);
+            decode_fields(plu_records::extended_plu_reply(), reply.data, reply.out, form, use_group_code);
         },
         payload));
 }
@@ -135,9 +149,8 @@ int device::get_plu_count()  // 29
 
 int device::get_using_group_code()  // 41
 {
-    const command_log log("get_using_group_code");
-    return log.result(query(CommandType::get_using_group_code, with_password,
-                            [](scale_reply& r) { r.out.put_int(ParamType::UseGroupCodeAsProp, r.data.byte()); }));
+    std::map<std::string, int> switches;
+    return ask_group_switch(*this, switches);
 }
 
 int device::set_using_group_code()  // 42
@@ -194,9 +207,9 @@ int device::get_plu_data_extended_utf8()  // 99
 int device::add_plu_to_block()  // 25
 {
     std::vector<std::byte> record;
-    const int r = build_extended(*this, text_form::win1251, record);
+    const int r = build_extended(*this, text_form::win1251, true, record);
     if (r != rc(ErrorType::Success)) return r;
-    return collect_record(*this, ParamType::PluBlock, record, text_form::win1251);
+    return plu_records::collect_record(*this, ParamType::PluBlock, record, text_form::win1251);
 }
 
 namespace {

@@ -39,12 +39,16 @@ TEST_F(blocks, PlusCollectedOverSeveralCommandsGoInOneRequestSixAtMost)
     EXPECT_EQ(run(C::set_plu_block_data), -7);  // the block is gone with the sending command
 
     collect_plus(6);
-    ASSERT_EQ(run(C::set_plu_block_data), 0);
-    EXPECT_EQ(last_data().size(), 1u + 492);
+    const bytes six = in_bytes(P::PluBlock);
+    // A seventh record could never go out with the block: refused before
+    // the scale is asked for its switch, the block unchanged.
     sim.clear_requests();
-    collect_plus(7);
-    EXPECT_EQ(run(C::set_plu_block_data), -104);
-    EXPECT_TRUE(payload_of(sim, B({0x55})).empty());
+    set(P::PLUNumber, 7);
+    EXPECT_EQ(run(C::add_plu_to_block), -104);
+    EXPECT_EQ(sim.request_count(), 0u);
+    EXPECT_EQ(in_bytes(P::PluBlock), six);
+    ASSERT_EQ(run(C::set_plu_block_data), 0);
+    EXPECT_EQ(last_data(), cat({B({6}), six}));
     // Any other command between collecting and sending ends the block.
     qv_sim::add_connect_replies(sim);
     collect_plus(1);
@@ -61,10 +65,44 @@ TEST_F(blocks, FailedCollectingAndSingleRecordCommandsLeaveTheBlockAsItWas)
     EXPECT_EQ(in_bytes(P::PluBlock), before);
     ASSERT_EQ(run(C::set_plu_block_data), 0);
     EXPECT_EQ(last_data()[0], std::byte{1});
-    collect_plus(2);
-    set_extended_inputs(false);
-    ASSERT_EQ(run(C::set_plu_data_extended), 0);
-    EXPECT_EQ(last_data().size(), 82u);  // its own record only
+
+    // Two records collected, then one sent on its own: the single-record
+    // command sends only its record, and the two stay for the block command.
+    // The sizes: a record in the block, the one sent on its own.
+    using row = std::tuple<C, C, bool, C, P, std::size_t, std::size_t>;
+    for (const auto& [collect, single, utf8, block, key, size, own] :
+         {row{C::add_plu_to_block, C::set_plu_data_extended, false, C::set_plu_block_data, P::PluBlock, 82, 82},
+          row{C::add_plu_to_block, C::set_plu_data_extended_utf8, true, C::set_plu_block_data, P::PluBlock, 82, 109},
+          row{C::add_message_to_block, C::set_message_data, false, C::set_message_block_data, P::MessageBlock, 53, 53},
+          row{C::add_message_to_block, C::set_message_data_utf8, true, C::set_message_block_data, P::MessageBlock, 53,
+              9}}) {
+        SCOPED_TRACE(static_cast<int>(single));
+        const bool plu = key == P::PluBlock;
+        for (int k = 1; k <= 2; ++k) {
+            if (plu) {
+                set_extended_inputs(false);
+                set(P::PLUNumber, k);
+            } else {
+                set_message(9, k, L"line");
+            }
+            ASSERT_EQ(run(collect), 0);
+        }
+        const bytes two = in_bytes(key);
+        ASSERT_EQ(two.size(), 2 * size);
+        if (plu)
+            set_extended_inputs(utf8);
+        else if (utf8)
+            set_message(9, 3, U("line"));
+        else
+            set_message(9, 3, L"line");
+        ASSERT_EQ(run(single), 0);
+        EXPECT_EQ(last_data().size(), own);
+        EXPECT_EQ(in_bytes(key), two);
+        EXPECT_EQ(d.input_params.size(), 1u);  // the block alone: the record's inputs are cleared
+        ASSERT_EQ(run(block), 0);
+        EXPECT_EQ(last_data(), cat({B({2}), two}));
+        EXPECT_EQ(run(block), -7);  // gone with the block command
+    }
 }
 
 TEST_F(blocks, BuffersThatNoCountDescribesAreRefused)
@@ -90,11 +128,17 @@ TEST_F(blocks, EightMessageLinesGoANinthAndUtf8LinesAreRefused)
     EXPECT_EQ(bytes(payload.begin(), payload.begin() + 13),
               cat({B({8}), le(300, 2), B({1, 0xD1, 0xF2, 0xF0, 0xEE, 0xEA, 0xE0, ' ', '1', 0})}));
     sim.clear_requests();
-    for (int k = 1; k <= 9; ++k) {
+    for (int k = 1; k <= 8; ++k) {
         set_message(301, k, L"x");
         ASSERT_EQ(run(C::add_message_to_block), 0);
     }
-    EXPECT_EQ(run(C::set_message_block_data), -104);
+    const bytes eight = in_bytes(P::MessageBlock);
+    set_message(301, 9, U("x"));
+    EXPECT_EQ(run(C::add_message_to_block_utf8), -104);  // a ninth line of either form
+    EXPECT_EQ(in_bytes(P::MessageBlock), eight);
+    ASSERT_EQ(run(C::set_message_block_data), 0);
+    EXPECT_EQ(last_data(), cat({B({8}), eight}));
+    sim.clear_requests();
     // A UTF-8 line never goes under the fixed-size block frame.
     set_message(5, 1, L"fixed");
     ASSERT_EQ(run(C::add_message_to_block), 0);

@@ -47,6 +47,54 @@ TEST_F(plu_records, RecordsAsTheScaleReceivesThem)
     EXPECT_EQ(slice(last_data(), 6, 310), cat({le(300, 2), bytes(300, std::byte{'n'}), le(0, 2)}));
 }
 
+// Written, then read back: every field of each record a value of its own.
+TEST_F(plu_records, EveryFieldComesBackFromTheScaleAsItWasWritten)
+{
+    const std::vector<P> plain{P::ItemCode, P::NameFirst, P::NameSecond, P::Price,        P::ShelfLife,
+                               P::Tare,     P::GroupCode, P::ROSTEST,    P::MessageNumber};
+    std::vector<P> extended = plain;
+    extended.insert(extended.end(), {P::BCFormat, P::LabelFormat, P::ShelfLifeDate});
+    const auto input_of = [this](P p) -> input {
+        int number = 0;
+        std::wstring text;
+        bytes data;
+        if (d.get_int_param(p, d.input_params, number, false) == 0) return number;
+        if (d.get_string_param(p, d.input_params, text, false) == 0) return text;
+        d.get_bytes_array_param(p, d.input_params, data, false);
+        return data;
+    };
+    using row = std::tuple<C, C, bool, const std::vector<P>*>;
+    for (const auto& [writer, reader, utf8, fields] :
+         {row{C::set_plu_data, C::get_plu_data, false, &plain},
+          row{C::set_plu_data_utf8, C::get_plu_data_utf8, true, &plain},
+          row{C::set_plu_data_extended, C::get_plu_data_extended, false, &extended},
+          row{C::set_plu_data_extended_utf8, C::get_plu_data_extended_utf8, true, &extended}}) {
+        SCOPED_TRACE(static_cast<int>(writer));
+        set_extended_inputs(utf8);
+        if (writer == C::set_plu_data) set(P::Price, 999999);
+        std::vector<std::pair<P, input>> given;
+        for (P p : *fields) given.emplace_back(p, input_of(p));
+        ASSERT_EQ(run(writer), 0);
+        set(P::PLUNumber, 513);
+        ASSERT_EQ(run(reader), 0);
+        for (const auto& [p, value] : given) EXPECT_TRUE(out_like(value, p) == value) << static_cast<int>(p);
+        if (fields == &extended) {
+            EXPECT_EQ(out_int(P::GoodsType), 1);  // 5 goes as the flag alone
+            EXPECT_EQ(out_int(P::UseGroupCodeAsProp), 0);
+        }
+    }
+    using line = std::tuple<C, C, input>;
+    for (const auto& [writer, reader, text] :
+         {line{C::set_message_data, C::get_message_data, input(L"Строка сообщения")},
+          line{C::set_message_data_utf8, C::get_message_data_utf8, input(U("Строка UTF-8"))}}) {
+        set({{P::MessageNumber, 300}, {P::StringNumber, 7}, {P::MessageString, text}});
+        ASSERT_EQ(run(writer), 0);
+        set({{P::MessageNumber, 300}, {P::StringNumber, 7}});
+        ASSERT_EQ(run(reader), 0);
+        EXPECT_TRUE(out_like(text, P::MessageString) == text) << static_cast<int>(reader);
+    }
+}
+
 TEST_F(plu_records, PackedDatesOfManufactureUnderSwitchOne)
 {
     const std::pair<bytes, int> cases[] = {
@@ -79,7 +127,8 @@ TEST_F(plu_records, RangeAndAbsentRulesRefuseBeforeSending)
         {ext, P::NameSecond, std::nullopt, 0}, {plain8, P::NameSecond, bytes(65536, std::byte{'x'}), -104},
         {plain, P::Price, 1000000, -104}, {plain8, P::Price, 9999999, 0}, {ext8, P::Price, 10000000, -104},
         {ext, P::Tare, 15001, -104}, {ext, P::GroupCode, 65534, -104}, {plain8, P::GroupCode, 65535, 0},
-        {ext, P::ShelfLifeDate, B({1, 2}), -104}, {ext, P::ShelfLifeDate, std::nullopt, 0},
+        {ext, P::ShelfLifeDate, B({1, 2}), -104}, {ext8, P::ShelfLifeDate, B({1, 2}), -104},
+        {ext8, P::ShelfLifeDate, B({1, 2, 3, 4}), -104}, {ext, P::ShelfLifeDate, std::nullopt, 0},
         {C::get_plu_data, P::PLUNumber, 65536, -104},
         // clang-format on
     };
@@ -122,12 +171,19 @@ TEST_F(plu_records, ShortRepliesGiveMinus101AndNoOutputs)
         {C::get_plu_data, B({0x51}), bytes(76)},
         // A first name that claims 10 bytes where 9 follow.
         {C::get_plu_data_utf8, B({0xFF, 0x51}), cat({le(7, 4), le(10, 2), bytes(9, std::byte{'A'})})},
+        {C::get_plu_data_extended, B({0x58}), bytes(79)},
+        // A ROSTEST that claims 4 bytes where 3 follow.
+        {C::get_plu_data_extended_utf8, B({0xFF, 0x58}),
+         cat({le(7, 4), le(1, 2), U("A"), le(0, 2), bytes(3 + 1 + 2 + 2 + 2 + 2 + 1), le(4, 2), U("ABC")})},
+        {C::get_using_group_code, B({0x8C}), bytes()},  // last: the extended getters ask for it
     };
     for (const auto& [command, op, data] : cases) {
         sim.on(op, 0, data);
         set(P::PLUNumber, 1);
         EXPECT_EQ(run(command), -101) << static_cast<int>(command);
-        EXPECT_TRUE(d.output_params.empty());
+        // Only the switch's own exchange leaves its output.
+        d.output_params.erase(P::UseGroupCodeAsProp);
+        EXPECT_TRUE(d.output_params.empty()) << static_cast<int>(command);
     }
 }
 
