@@ -3,9 +3,12 @@
 // replies and a stop from a second thread; the camera reset, the statistics
 // statistics document, the scenario list read in parts and a group poll.
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -118,6 +121,9 @@ TEST_F(Polled, StartConfirmAndStatisticsPayloadRules)
         {"count 21 becomes 5, wait 255", 121, {{P::PredictionCount, 21}, {P::PredictionWaitTimeout, 255}}, 0,
          request(0x22, B({5, 0, 10, 255}))},
         {"wait timeout 256", 121, {{P::PredictionWaitTimeout, 256}}, -104, {}},
+        {"confirm type 255", 121, {{P::PredictionConfirmType, 255}}, 0, request(0x22, B({5, 255, 10, 10}))},
+        {"confirm type 256", 121, {{P::PredictionConfirmType, 256}}, -104, {}},
+        {"confirm type -1", 121, {{P::PredictionConfirmType, -1}}, -104, {}},
         {"item 9999999", 123, {{P::ItemCode, 9999999}}, 0, request(0x24, B({0x7F, 0x96, 0x98, 0x00}))},
         {"item 10000000", 123, {{P::ItemCode, 10000000}}, -104, {}},
         {"item absent", 123, {}, -7, {}},
@@ -134,6 +140,21 @@ TEST_F(Polled, StartConfirmAndStatisticsPayloadRules)
     }
     d.set_string_param(ParamType::PredictionCount, d.input_params, L"5", false);
     EXPECT_EQ(d.execute_command(121), -8);
+    // The confirm time-out is judged before the wait time-out is read.
+    d.set_int_param(ParamType::PredictionConfirmTimeout, d.input_params, 256, false);
+    d.set_string_param(ParamType::PredictionWaitTimeout, d.input_params, L"5", false);
+    EXPECT_EQ(d.execute_command(121), -104);
+
+    // The two archive bytes: 255 goes as it is, 256 is refused unsent.
+    const std::tuple<int, int, int> archive[] = {{255, 0, 0}, {0, 256, -104}, {-1, 0, -104}};
+    for (const auto& [first, second, result] : archive) {
+        sim.clear_requests();
+        d.set_int_param(ParamType::ArchiveStatisticByte1, d.input_params, first, false);
+        d.set_int_param(ParamType::ArchiveStatisticByte2, d.input_params, second, false);
+        EXPECT_EQ(d.create_archive_prediction_statistic(), result) << first << " " << second;
+        const bytes expected = result == 0 ? request(0x32, B({first, second})) : bytes{};
+        EXPECT_EQ(sim.request_count() == 0 ? bytes{} : sim.requests().at(0).frame, expected);
+    }
 }
 
 TEST_F(Polled, StatusPollFromStartToTheItemsDocumentAndItsEndings)
@@ -212,6 +233,10 @@ TEST_F(Polled, StatisticsJsonRequestDocument)
     bytes payload = B({static_cast<int>(document.size()), 0});
     const bytes text = bytes_of(document);
     payload.insert(payload.end(), text.begin(), text.end());
+    EXPECT_EQ(sim.requests().back().frame, request(0x29, payload));
+    // A date of another kind is left empty too.
+    d.set_string_param(ParamType::StatisticEndDate, d.input_params, L"01-02-24", false);
+    EXPECT_EQ(d.create_json_prediction_statistic(), 0);
     EXPECT_EQ(sim.requests().back().frame, request(0x29, payload));
 }
 
