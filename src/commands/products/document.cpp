@@ -109,6 +109,8 @@ bool nests_within_limit(const std::string& text)
 // structure; a text that does not parse, or nests deeper than the limit, is
 // logged and left out. The document adds three levels above it (root,
 // products array, product), so the writer never goes deeper than that.
+// Its lines are written by hand: they name the text, not the command, and
+// carry the reason.
 void put_parsed(ptree& object, const std::string& key, const std::string& text, const std::string& error_head)
 {
     if (text.empty()) return;
