@@ -99,11 +99,11 @@ int read_required_item_values(device& d, std::string& type, std::initializer_lis
 {
     std::wstring text;
     int r = d.get_string_param(ParamType::LabelItemType, d.input_params, text);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     type = device_utils::str(text);
     for (const auto& [param, member] : numbers) {
         r = d.get_int_param(param, d.input_params, *member);
-        if (r != 0) return r;
+        if (r != rc(ErrorType::Success)) return r;
     }
     return rc(ErrorType::Success);
 }
@@ -119,12 +119,14 @@ int device::add_json_label_text_item()  // 59
                                              {ParamType::YCoordinate, &item.y},
                                              {ParamType::Font, &item.font},
                                              {ParamType::Align, &item.align}});
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     // Optional values that cannot be read keep their defaults.
     get_int_param(ParamType::Rotate, input_params, item.orientation);
     int size = 0;
-    if (get_int_param(ParamType::Width, input_params, size) == 0) item.width = std::to_string(size);
-    if (get_int_param(ParamType::Height, input_params, size) == 0) item.height = std::to_string(size);
+    if (get_int_param(ParamType::Width, input_params, size) == rc(ErrorType::Success))
+        item.width = std::to_string(size);
+    if (get_int_param(ParamType::Height, input_params, size) == rc(ErrorType::Success))
+        item.height = std::to_string(size);
     json_label_data.textItems.push_back(std::move(item));
     return rc(ErrorType::Success);
 }
@@ -139,7 +141,7 @@ int device::add_json_label_barcode_item()  // 60
                                        {ParamType::YCoordinate, &item.y},
                                        {ParamType::Width, &item.width},
                                        {ParamType::Height, &item.height}});
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     get_int_param(ParamType::Rotate, input_params, item.orientation);
     get_int_param(ParamType::Number, input_params, item.number);
     int test_line = -1;
@@ -157,7 +159,7 @@ int device::add_json_label_image_item()  // 61
                                  {ParamType::XCoordinate, &item.x},
                                  {ParamType::YCoordinate, &item.y}}) {
         const int r = get_int_param(param, input_params, *member);
-        if (r != 0) return r;
+        if (r != rc(ErrorType::Success)) return r;
     }
     get_int_param(ParamType::Rotate, input_params, item.orientation);
     json_label_data.imageItems.push_back(item);
@@ -173,7 +175,7 @@ int device::add_json_label_graphic_item()  // 62
                                  {ParamType::X2Coordinate, &item.xEnd},
                                  {ParamType::Y2Coordinate, &item.yEnd}}) {
         const int r = get_int_param(param, input_params, *member);
-        if (r != 0) return r;
+        if (r != rc(ErrorType::Success)) return r;
     }
     json_label_data.graphicItems.push_back(item);
     return rc(ErrorType::Success);
@@ -189,10 +191,10 @@ int device::send_json_label_data()  // 63
     label.width = json_label_data.width;
     label.height = json_label_data.height;
     int read = get_int_param(ParamType::LabelFormat, input_params, label.labelFormatType);
-    if (read == 0) read = get_int_param(ParamType::LabelWidth, input_params, label.width);
-    if (read == 0) read = get_int_param(ParamType::LabelLength, input_params, label.height);
+    if (read == rc(ErrorType::Success)) read = get_int_param(ParamType::LabelWidth, input_params, label.width);
+    if (read == rc(ErrorType::Success)) read = get_int_param(ParamType::LabelLength, input_params, label.height);
     if (label.width <= 0 || label.height <= 0) return rc(ErrorType::InvalidParameterValue);
-    if (read != 0) return read;
+    if (read != rc(ErrorType::Success)) return read;
 
     label.textItems = json_label_data.textItems;
     label.imageItems = json_label_data.imageItems;
@@ -226,7 +228,7 @@ int device::get_json_label_data()  // 64
     const command_log log("get_json_label_data");
     int format = 0;
     const int r = get_int_param(ParamType::LabelFormat, input_params, format);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     if (format < 0 || format > 255) return rc(ErrorType::InvalidParameterValue);
     device_utils::byte_writer data;
     data.u8(static_cast<std::uint8_t>(format));

@@ -20,7 +20,7 @@ namespace polling = qv_polling_internal;
 
 constexpr int default_prediction_count = 5;
 constexpr unsigned max_prediction_count = 20;
-constexpr unsigned max_prediction_timeout = 255;
+constexpr unsigned max_byte_value = 255;
 constexpr int max_item_code = 9999999;
 
 // Reset statuses that end the wait.
@@ -34,6 +34,16 @@ int optional_int(device& d, ParamType p, int& value)
 {
     const int read = d.get_int_param(p, d.input_params, value);
     return read == rc(ErrorType::RequiredParameterMissing) ? rc(ErrorType::Success) : read;
+}
+
+// An optional int sent as one byte: a value the byte cannot hold (negative
+// ones included) is refused with -104 rather than cut to its low byte.
+int optional_byte(device& d, ParamType p, int& value)
+{
+    const int read = optional_int(d, p, value);
+    if (read != rc(ErrorType::Success)) return read;
+    return static_cast<unsigned>(value) > max_byte_value ? rc(ErrorType::InvalidParameterValue)
+                                                         : rc(ErrorType::Success);
 }
 
 // One reset-status poll. `code` is the status byte when `is_status`, else
@@ -70,26 +80,25 @@ reset_poll poll_reset_status(device& d)
 int device::start_prediction()  // 121
 {
     const command_log log("start_prediction", error_line::name_error);
+    // Each parameter is read and judged before the next one is read.
     int count = default_prediction_count;
+    int read = optional_int(*this, ParamType::PredictionCount, count);
+    if (read != rc(ErrorType::Success)) return read;
+    // Compared as unsigned: a negative value counts as too large.
+    if (static_cast<unsigned>(count) > max_prediction_count) count = default_prediction_count;
     int confirm_type = 0;
     int confirm_timeout = 10;
     int wait_timeout = 10;
-    for (auto [p, value] :
-         {std::pair{ParamType::PredictionCount, &count}, std::pair{ParamType::PredictionConfirmType, &confirm_type},
-          std::pair{ParamType::PredictionConfirmTimeout, &confirm_timeout},
-          std::pair{ParamType::PredictionWaitTimeout, &wait_timeout}}) {
-        const int read = optional_int(*this, p, *value);
+    for (auto [p, value] : {std::pair{ParamType::PredictionConfirmType, &confirm_type},
+                            std::pair{ParamType::PredictionConfirmTimeout, &confirm_timeout},
+                            std::pair{ParamType::PredictionWaitTimeout, &wait_timeout}}) {
+        read = optional_byte(*this, p, *value);
         if (read != rc(ErrorType::Success)) return read;
     }
-    // Compared as unsigned: a negative value counts as too large.
-    if (static_cast<unsigned>(count) > max_prediction_count) count = default_prediction_count;
-    if (static_cast<unsigned>(confirm_timeout) > max_prediction_timeout ||
-        static_cast<unsigned>(wait_timeout) > max_prediction_timeout)
-        return rc(ErrorType::InvalidParameterValue);
 
     device_utils::byte_writer w;
     w.u8(static_cast<std::uint8_t>(count))
-        .u8(static_cast<std::uint8_t>(confirm_type & 0xFF))
+        .u8(static_cast<std::uint8_t>(confirm_type))
         .u8(static_cast<std::uint8_t>(confirm_timeout))
         .u8(static_cast<std::uint8_t>(wait_timeout));
     const int sent = send_command(CommandType::start_prediction, with_password, w.data());

@@ -17,15 +17,20 @@ namespace {
 
 using bytes = std::vector<std::byte>;
 
-// Reads an optional byte-array date: absent gives the empty text.
-int date_text(device& d, ParamType p, std::string& text)
+// An optional byte-array date as its text: empty when the parameter is
+// absent or holds another kind of value (its read logs why).
+std::string date_text(device& d, ParamType p)
 {
     bytes date;
-    const int read = d.get_bytes_array_param(p, d.input_params, date);
-    if (read == rc(ErrorType::RequiredParameterMissing)) return rc(ErrorType::Success);
-    if (read != rc(ErrorType::Success)) return read;
-    text = device_utils::parse_date_string_from_byte_array(date);
-    return rc(ErrorType::Success);
+    if (d.get_bytes_array_param(p, d.input_params, date) != rc(ErrorType::Success)) return {};
+    return device_utils::parse_date_string_from_byte_array(date);
+}
+
+// One byte of the archive request: a value the byte cannot hold is refused
+// rather than cut to its low byte.
+bool fits_byte(int value)
+{
+    return static_cast<unsigned>(value) <= 0xFFU;
 }
 
 // The request document in the indented layout of the property-tree JSON
@@ -84,11 +89,8 @@ int device::create_json_prediction_statistic()  // -24
     std::wstring type;
     read = get_string_param(ParamType::StatisticRequestType, input_params, type);
     if (read != rc(ErrorType::Success)) return read;
-    std::string start;
-    std::string end;
-    read = date_text(*this, ParamType::StatisticStartDate, start);
-    if (read == rc(ErrorType::Success)) read = date_text(*this, ParamType::StatisticEndDate, end);
-    if (read != rc(ErrorType::Success)) return read;
+    const std::string start = date_text(*this, ParamType::StatisticStartDate);
+    const std::string end = date_text(*this, ParamType::StatisticEndDate);
     if (type != L"DAYS" && type != L"MONTHS" && type != L"YEARS") return rc(ErrorType::InvalidParameterValue);
 
     const std::string document = statistic_document(item, device_utils::str(type), start, end);
@@ -114,8 +116,9 @@ int device::create_archive_prediction_statistic()  // -27
     int read = get_int_param(ParamType::ArchiveStatisticByte1, input_params, first);
     if (read == rc(ErrorType::Success)) read = get_int_param(ParamType::ArchiveStatisticByte2, input_params, second);
     if (read != rc(ErrorType::Success)) return read;
+    if (!fits_byte(first) || !fits_byte(second)) return rc(ErrorType::InvalidParameterValue);
     device_utils::byte_writer w;
-    w.u8(static_cast<std::uint8_t>(first & 0xFF)).u8(static_cast<std::uint8_t>(second & 0xFF));
+    w.u8(static_cast<std::uint8_t>(first)).u8(static_cast<std::uint8_t>(second));
     return log.result(send_command(CommandType::create_archive_prediction_statistic, with_password, w.data()));
 }
 

@@ -52,20 +52,21 @@ std::string scaled_text(const std::string& text, const char* name, const char* f
 std::string int_text(device& d, ParamType p)
 {
     int value = 0;
-    return d.get_int_param(p, d.input_params, value) == 0 ? std::to_string(value) : std::string();
+    return d.get_int_param(p, d.input_params, value) == rc(ErrorType::Success) ? std::to_string(value) : std::string();
 }
 
 std::string byte_text(device& d, ParamType p)
 {
     bytes value;
-    return d.get_bytes_array_param(p, d.input_params, value) == 0 ? device_utils::parse_string_from_byte_array(value)
-                                                                  : std::string();
+    return d.get_bytes_array_param(p, d.input_params, value) == rc(ErrorType::Success)
+               ? device_utils::parse_string_from_byte_array(value)
+               : std::string();
 }
 
 std::string date_text(device& d, ParamType p)
 {
     bytes value;
-    return d.get_bytes_array_param(p, d.input_params, value) == 0
+    return d.get_bytes_array_param(p, d.input_params, value) == rc(ErrorType::Success)
                ? device_utils::parse_date_string_from_byte_array(value)
                : std::string();
 }
@@ -86,15 +87,17 @@ std::string piece_weight_text(device& d)
     switch (d.checkParamDataType(ParamType::PieceWeight, d.input_params)) {
         case DataType::String: {
             std::wstring value;
-            return d.get_string_param(ParamType::PieceWeight, d.input_params, value) == 0 ? device_utils::str(value)
-                                                                                          : std::string();
+            return d.get_string_param(ParamType::PieceWeight, d.input_params, value) == rc(ErrorType::Success)
+                       ? device_utils::str(value)
+                       : std::string();
         }
         case DataType::ByteArray:
             return byte_text(d, ParamType::PieceWeight);
         case DataType::Int: {
             int value = 0;
-            return d.get_int_param(ParamType::PieceWeight, d.input_params, value) == 0 ? six_decimals(value, 1000)
-                                                                                       : std::string();
+            return d.get_int_param(ParamType::PieceWeight, d.input_params, value) == rc(ErrorType::Success)
+                       ? six_decimals(value, 1000)
+                       : std::string();
         }
     }
     return {};
@@ -104,7 +107,7 @@ std::string piece_weight_text(device& d)
 std::string barcode_template(device& d)
 {
     int format = 0;
-    if (d.get_int_param(ParamType::BCFormat, d.input_params, format) != 0) return {};
+    if (d.get_int_param(ParamType::BCFormat, d.input_params, format) != rc(ErrorType::Success)) return {};
     const auto found = d.barcode_structures.find(format);
     return found == d.barcode_structures.end() ? std::string() : found->second;
 }
@@ -192,12 +195,12 @@ int device::add_message_to_json()  // 52
     const command_log log("add_message_to_json");
     int number = 0;
     int r = get_int_param(ParamType::MessageNumber, input_params, number);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     bytes text;
     r = get_bytes_array_param(ParamType::MessageString, input_params, text);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     json_product_data.messages.push_back(Message{number, device_utils::parse_string_from_byte_array(text), false});
-    return 0;
+    return rc(ErrorType::Success);
 }
 
 int device::add_category_to_json()  // 53
@@ -205,14 +208,14 @@ int device::add_category_to_json()  // 53
     const command_log log("add_category_to_json");
     int id = 0;
     int r = get_int_param(ParamType::GroupCode, input_params, id);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     bytes name;
     r = get_bytes_array_param(ParamType::CategoryName, input_params, name);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     std::string number = int_text(*this, ParamType::CategoryNumber);
     json_product_data.categories.push_back(
         Category{id, device_utils::parse_string_from_byte_array(name), std::move(number)});
-    return 0;
+    return rc(ErrorType::Success);
 }
 
 int device::add_product_to_json()  // 54
@@ -221,7 +224,7 @@ int device::add_product_to_json()  // 54
     const int id = running_number(json_product_data.products.size());
     int code = 0;
     const int r = get_int_param(ParamType::ItemCode, input_params, code);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
 
     // Read in this order: it is the order of the lookups' log lines.
     Product raw;
@@ -263,7 +266,7 @@ int device::add_product_to_json()  // 54
     raw.shelfLifeType = byte_text(*this, ParamType::ShelfLifeType);
 
     json_product_data.products.push_back(Product(id, code, texts_of(std::move(raw)), false));
-    return 0;
+    return rc(ErrorType::Success);
 }
 
 int device::add_lot_of_product_to_json()  // 83
@@ -272,13 +275,13 @@ int device::add_lot_of_product_to_json()  // 83
     const int id = running_number(json_product_data.lots_of_product.size());
     int code = 0;
     const int r = get_int_param(ParamType::ItemCode, input_params, code);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     std::string manufactured = date_text(*this, ParamType::ManufacturedDate);
     std::string shelf_life = date_text(*this, ParamType::ShelfLifeDate);
     const std::string time = date_text(*this, ParamType::ShelfLifeTime);  // three groups joined by "-" as well
     if (!shelf_life.empty() && !time.empty()) shelf_life += " " + time;
     json_product_data.lots_of_product.push_back(LotOfProduct{id, code, std::move(manufactured), std::move(shelf_life)});
-    return 0;
+    return rc(ErrorType::Success);
 }
 
 int device::add_product_rate_to_json()  // 129
@@ -288,16 +291,16 @@ int device::add_product_rate_to_json()  // 129
     Logger::i("current_time " + today);
     int code = 0;
     int r = get_int_param(ParamType::ItemCode, input_params, code);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     std::wstring rate;
     r = get_string_param(ParamType::Rate, input_params, rate);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     // 325 has no name of its own in the parameter table: the rate's start date.
     std::string start = date_or_today(*this, ParamType::StatisticStartDate, today);
     std::string update = date_or_today(*this, ParamType::UpdateDate, today);
     json_product_data.product_rates.push_back(
         ProductRate{code, device_utils::str(rate), std::move(start), std::move(update)});
-    return 0;
+    return rc(ErrorType::Success);
 }
 
 int device::clear_json_product_data()
@@ -308,7 +311,7 @@ int device::clear_json_product_data()
     json_product_data.products.clear();
     json_product_data.lots_of_product.clear();
     json_product_data.product_rates.clear();
-    return 0;
+    return rc(ErrorType::Success);
 }
 
 namespace {

@@ -72,18 +72,20 @@ int device::clear_db_products_and_messages()  // 20
     int type = 0;
     int r = read_optional(*this, ParamType::TypeDBClearData, type);
     if (r != rc(ErrorType::Success)) return r;
-    if (!within(type, 0, 3)) return rc(ErrorType::InvalidParameterValue);
 
-    // Hosts rely on the rate being taken as 0 on any failed read and sent as
-    // its low byte.
+    // Hosts rely on the rate being taken as 0 on any failed read. It is read
+    // (and logged) before the type is judged.
     int rate = 0;
     get_int_param(ParamType::ClearProductRate, input_params, rate);
+    if (!within(type, 0, 3)) return rc(ErrorType::InvalidParameterValue);
 
     device_utils::byte_writer data;
     switch (type) {
         case 0:
         case 1:
-            data.u8(static_cast<std::uint8_t>(static_cast<std::uint32_t>(rate) & 0xFF));
+            // One byte on the wire: a rate it cannot hold is refused, not cut.
+            if (!within(rate, 0, 0xFF)) return rc(ErrorType::InvalidParameterValue);
+            data.u8(static_cast<std::uint8_t>(rate));
             break;
         case 2:
             break;
@@ -102,6 +104,8 @@ int device::clear_db_products_and_messages()  // 20
 
     const clear_request& request = clear_requests[type];
     r = send_command(request.type, with_password, data.data());
+    // Written by hand: the failure line names the request, not the method,
+    // and joins the code without a blank.
     if (r != rc(ErrorType::Success)) Logger::e(request.name + std::to_string(r));
     return r;
 }

@@ -12,6 +12,7 @@
 
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
+#include <cstddef>
 #include <exception>
 #include <iostream>
 #include <sstream>
@@ -74,11 +75,49 @@ const optional_key product_optional_keys[] = {
     {"additionProductData", &Product::additionProductData},
 };
 
+// The reader, the tree's copy and destruction and the writer all recurse
+// once per level of arrays and objects, so a host's text nested without end
+// would use up the calling thread's stack. 64 levels is far beyond any
+// message or image list and a few kilobytes of stack even on a small thread.
+constexpr std::size_t max_json_depth = 64;
+
+// True when no array or object of `text` lies deeper than max_json_depth;
+// brackets inside strings do not count. Read before the parser sees the text.
+bool nests_within_limit(const std::string& text)
+{
+    std::size_t depth = 0;
+    bool in_string = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (in_string) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                in_string = false;
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > max_json_depth) return false;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return true;
+}
+
 // The host's JSON text attached as a tree, so the document carries its
-// structure; a text that does not parse is logged and left out.
+// structure; a text that does not parse, or nests deeper than the limit, is
+// logged and left out. The document adds three levels above it (root,
+// products array, product), so the writer never goes deeper than that.
+// Its lines are written by hand: they name the text, not the command, and
+// carry the reason.
 void put_parsed(ptree& object, const std::string& key, const std::string& text, const std::string& error_head)
 {
     if (text.empty()) return;
+    if (!nests_within_limit(text)) {
+        Logger::e(error_head + "nested deeper than " + std::to_string(max_json_depth) + " levels");
+        return;
+    }
     try {
         std::istringstream in(text);
         ptree parsed;
@@ -121,7 +160,7 @@ void put_array(ptree& root, const std::string& key, const std::vector<Record>& r
 
 int device::fill_byte_array_for_json()
 {
-    Logger::i("'fill_byte_array_for_json' start");
+    const command_log log("fill_byte_array_for_json");
     const jsonProductData& data = json_product_data;
     ptree root;
     put_array(root, "messages", data.messages, [](const Message& m) {
@@ -165,7 +204,7 @@ int device::fill_byte_array_for_json()
     // failure above leaves both -1 and the catalogue as they were. A document
     // that could not be stored keeps the catalogue too.
     if (set_bytes_array_param(ParamType::ProductDocument, input_params,
-                              device_utils::parse_byte_array_from_string(document)) == 0)
+                              device_utils::parse_byte_array_from_string(document)) == rc(ErrorType::Success))
         clear_json_product_data();
-    return 0;
+    return rc(ErrorType::Success);
 }

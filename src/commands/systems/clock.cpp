@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr int ok = 0;
-
 struct host_clock {
     std::mutex mu;
     std::function<std::int64_t()> now;  // empty: the system clock
@@ -97,7 +95,7 @@ int set_clock(device& d, const command_log& log, CommandType type, ParamType giv
         if (!host_date_and_time(date, time)) return log.result(rc(ErrorType::UnexpectedDriverError));
         payload = given == ParamType::Time ? time : date;
         if (with_time) payload.insert(payload.end(), time.begin(), time.end());
-    } else if (r != ok) {
+    } else if (r != rc(ErrorType::Success)) {
         return r;
     }
     return log.result(d.send_command(type, with_password, payload));
@@ -168,16 +166,19 @@ int device::get_time_sync()  // 144
 int device::set_time_sync()  // 145
 {
     const command_log log("set_time_sync", error_line::name_error);
-    device_utils::byte_writer payload;
-    int r = encode_fields(*this, {{ParamType::TimeAutoSyncEnabledFlag, field_kind::u8, 0, when_absent::zero}}, payload);
-    if (r != ok) return r;
+    // Both optional; the flag's read logs the missing-parameter warning.
+    int flag = 0;
+    int r = get_int_param(ParamType::TimeAutoSyncEnabledFlag, input_params, flag);
+    if (r != rc(ErrorType::Success) && r != rc(ErrorType::RequiredParameterMissing)) return r;
+    if (!device_utils::byte_writer::fits(flag, 1, false)) return rc(ErrorType::InvalidParameterValue);
     std::wstring zone;
     r = get_string_param(ParamType::TimeZone, input_params, zone);
-    if (r != ok && r != rc(ErrorType::RequiredParameterMissing)) return r;
+    if (r != rc(ErrorType::Success) && r != rc(ErrorType::RequiredParameterMissing)) return r;
     const std::string utf8 = device_utils::str(zone);
     // A count byte that no longer matched the text would make the scale misread it.
     if (utf8.size() > 0xFF) return rc(ErrorType::InvalidParameterValue);
-    payload.u8(static_cast<std::uint8_t>(utf8.size())).raw(utf8);
+    device_utils::byte_writer payload;
+    payload.u8(static_cast<std::uint8_t>(flag)).u8(static_cast<std::uint8_t>(utf8.size())).raw(utf8);
     return log.result(send_command(CommandType::set_time_sync, with_password, payload.data()));
 }
 

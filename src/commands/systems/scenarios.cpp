@@ -6,6 +6,7 @@
 #include <exception>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "codecs/byte_writer.h"
@@ -44,6 +45,22 @@ void append_entry(bytes& text, const scenario_entry& e)
     text.push_back(quote);
 }
 
+// One list reply's data: total, count, then the entries back to back.
+list_part read_list_part(device_utils::byte_reader& data)
+{
+    list_part part;
+    part.total = data.uint16_le();
+    const std::uint16_t count = data.uint16_le();
+    for (std::uint16_t k = 0; k < count; ++k) {
+        scenario_entry e;
+        e.number = data.byte();
+        e.name = data.byte_array(data.byte());
+        e.second = data.byte_array(data.byte());
+        part.entries.push_back(std::move(e));
+    }
+    return part;
+}
+
 // Reads the scenario from the input map for the two set commands: 0 and the
 // payload, or -7, -8, -104.
 int scenario_payload(device& d, bytes& payload)
@@ -73,6 +90,10 @@ int device::get_scenarios_list()  // 70
 {
     const command_log log("get_scenarios_list");
     try {
+        // The whole list or nothing: the text grows here and reaches the
+        // output map once, after the last part, so a part that fails leaves
+        // no half list behind.
+        bytes text;
         std::uint32_t received = 0;
         for (;;) {
             const int sent = send_command(CommandType::get_scenarios_list, with_password);
@@ -82,17 +103,7 @@ int device::get_scenarios_list()  // 70
             }
 
             list_part part;
-            const int read = read_first_reply([&part](scale_reply& r) {
-                part.total = r.data.uint16_le();
-                const std::uint16_t count = r.data.uint16_le();
-                for (std::uint16_t k = 0; k < count; ++k) {
-                    scenario_entry e;
-                    e.number = r.data.byte();
-                    e.name = r.data.byte_array(r.data.byte());
-                    e.second = r.data.byte_array(r.data.byte());
-                    part.entries.push_back(std::move(e));
-                }
-            });
+            const int read = read_first_reply([&part](scale_reply& r) { part = read_list_part(r.data); });
             if (read != rc(ErrorType::Success)) return log.result(read);
 
             // The request carries no position, so only the counts tell the
@@ -104,16 +115,16 @@ int device::get_scenarios_list()  // 70
             received = after;
 
             for (const scenario_entry& e : part.entries) {
-                bytes text;
-                get_bytes_array_param(ParamType::Scenarios, output_params, text);
                 append_entry(text, e);
-                set_bytes_array_param(ParamType::Scenarios, output_params, text);
                 if (stop_requested.load()) return rc(ErrorType::CommandStopped);
             }
             if (stop_requested.load()) return rc(ErrorType::CommandStopped);
-            if (received == part.total) return rc(ErrorType::Success);
+            if (received == part.total) break;
         }
+        if (text.empty()) return rc(ErrorType::Success);  // an empty list writes no output
+        return log.result(set_bytes_array_param(ParamType::Scenarios, output_params, text));
     } catch (const std::exception& e) {
+        // Not command_log's error line: this one carries the exception's text.
         Logger::e(std::string("get_scenarios_list err: ") + e.what());
         return rc(ErrorType::UnexpectedDriverError);
     }
@@ -143,7 +154,7 @@ int device::encrypt_scenario()  // 122
     do {
         sliced_pause(qv_polling_internal::timing().encryption_period, stop_requested);
         if (stop_requested.load()) return rc(ErrorType::CommandStopped);
-        Logger::i("'get_encrypt_scenario_status' start");
+        const command_log poll("get_encrypt_scenario_status");
         result = send_command(CommandType::get_encrypt_scenario_status, with_password);
         if (stop_requested.load()) return rc(ErrorType::CommandStopped);
     } while (result != rc(ErrorType::Success) && any_scale_in_progress(results));

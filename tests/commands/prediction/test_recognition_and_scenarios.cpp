@@ -3,9 +3,12 @@
 // replies and a stop from a second thread; the camera reset, the statistics
 // statistics document, the scenario list read in parts and a group poll.
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -118,6 +121,9 @@ TEST_F(Polled, StartConfirmAndStatisticsPayloadRules)
         {"count 21 becomes 5, wait 255", 121, {{P::PredictionCount, 21}, {P::PredictionWaitTimeout, 255}}, 0,
          request(0x22, B({5, 0, 10, 255}))},
         {"wait timeout 256", 121, {{P::PredictionWaitTimeout, 256}}, -104, {}},
+        {"confirm type 255", 121, {{P::PredictionConfirmType, 255}}, 0, request(0x22, B({5, 255, 10, 10}))},
+        {"confirm type 256", 121, {{P::PredictionConfirmType, 256}}, -104, {}},
+        {"confirm type -1", 121, {{P::PredictionConfirmType, -1}}, -104, {}},
         {"item 9999999", 123, {{P::ItemCode, 9999999}}, 0, request(0x24, B({0x7F, 0x96, 0x98, 0x00}))},
         {"item 10000000", 123, {{P::ItemCode, 10000000}}, -104, {}},
         {"item absent", 123, {}, -7, {}},
@@ -134,6 +140,21 @@ TEST_F(Polled, StartConfirmAndStatisticsPayloadRules)
     }
     d.set_string_param(ParamType::PredictionCount, d.input_params, L"5", false);
     EXPECT_EQ(d.execute_command(121), -8);
+    // The confirm time-out is judged before the wait time-out is read.
+    d.set_int_param(ParamType::PredictionConfirmTimeout, d.input_params, 256, false);
+    d.set_string_param(ParamType::PredictionWaitTimeout, d.input_params, L"5", false);
+    EXPECT_EQ(d.execute_command(121), -104);
+
+    // The two archive bytes: 255 goes as it is, 256 is refused unsent.
+    const std::tuple<int, int, int> archive[] = {{255, 0, 0}, {0, 256, -104}, {-1, 0, -104}};
+    for (const auto& [first, second, result] : archive) {
+        sim.clear_requests();
+        d.set_int_param(ParamType::ArchiveStatisticByte1, d.input_params, first, false);
+        d.set_int_param(ParamType::ArchiveStatisticByte2, d.input_params, second, false);
+        EXPECT_EQ(d.create_archive_prediction_statistic(), result) << first << " " << second;
+        const bytes expected = result == 0 ? request(0x32, B({first, second})) : bytes{};
+        EXPECT_EQ(sim.request_count() == 0 ? bytes{} : sim.requests().at(0).frame, expected);
+    }
 }
 
 TEST_F(Polled, StatusPollFromStartToTheItemsDocumentAndItsEndings)
@@ -213,6 +234,10 @@ TEST_F(Polled, StatisticsJsonRequestDocument)
     const bytes text = bytes_of(document);
     payload.insert(payload.end(), text.begin(), text.end());
     EXPECT_EQ(sim.requests().back().frame, request(0x29, payload));
+    // A date of another kind is left empty too.
+    d.set_string_param(ParamType::StatisticEndDate, d.input_params, L"01-02-24", false);
+    EXPECT_EQ(d.create_json_prediction_statistic(), 0);
+    EXPECT_EQ(sim.requests().back().frame, request(0x29, payload));
 }
 
 TEST_F(Polled, ScenarioListInThreePartsBecomesOneText)
@@ -229,16 +254,68 @@ TEST_F(Polled, ScenarioListInThreePartsBecomesOneText)
     for (const auto& r : sim.requests()) EXPECT_EQ(r.frame, B({0x02, 0x05, 0x2E, '1', '2', '3', '4'}));
 }
 
-TEST_F(Polled, ScenarioListBrokenCountsAndShortReplies)
+// The whole list or nothing: a second part that fails in any way leaves no
+// half list behind.
+TEST_F(Polled, ScenarioListFailingSecondPartWritesNothing)
 {
-    scenarios->list.set({{0, scenario_part(3, {entry(1, "A"), entry(2, "B")})}, {0, scenario_part(3, {})}}, true);
-    EXPECT_EQ(d.execute_command(70), -101);  // nothing more while one is due: what came stays
-    EXPECT_EQ(listed(), B({0x31, '"', 'A', '"', 'A', '"', 0x32, '"', 'B', '"', 'B', '"'}));
-    bytes cut = scenario_part(2, {entry(1, "A"), entry(2, "Bcd")});
+    bytes cut = scenario_part(3, {entry(3, "Cde")});
     cut.pop_back();
-    scenarios->list.set({{0, cut}}, true);
-    EXPECT_EQ(d.execute_command(70), -101);
+    qv_sim::fault silence = send_test::silent(), no_stx, closed, none;
+    no_stx.first_byte = 0x03;
+    closed.close_mid_reply = true;
+    const struct {
+        const char* what;
+        bytes second_part;
+        qv_sim::fault how;
+        int result;
+    } cases[] = {
+        {"no entry while one is due", scenario_part(3, {}), none, -101},
+        {"an entry cut short", cut, none, -101},
+        {"more entries than announced", scenario_part(3, {entry(3, "C"), entry(4, "D")}), none, -101},
+        {"no reply", scenario_part(3, {entry(3, "C")}), silence, -1},
+        {"no STX", scenario_part(3, {entry(3, "C")}), no_stx, -102},
+        {"connection closed mid-reply", scenario_part(3, {entry(3, "C")}), closed, -1},
+    };
+    // The first part as usual, the second as `second` and sent the way `how` says.
+    const auto serve_parts = [this](const bytes& second, const qv_sim::fault& how) {
+        scenarios->list.set({{0, scenario_part(3, {entry(1, "A"), entry(2, "B")})}, {0, second}});
+        sim.clear_requests();
+        sim.on({0x2E}, [this, how, served = std::make_shared<std::atomic<int>>(0)](const qv_sim::request& r) {
+            const qv_sim::reply_sequence::step s = scenarios->list.next();
+            return qv_sim::reply(qv_sim::reply_frame(r.command, s.result, s.data), (*served)++ ? how : qv_sim::fault{});
+        });
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        serve_parts(c.second_part, c.how);
+        EXPECT_EQ(d.execute_command(70), c.result);
+        EXPECT_EQ(sim.request_count(), 2u);
+        EXPECT_TRUE(listed().empty());
+    }
+
+    // A stop while the second part is on its way.
+    qv_sim::fault late;
+    late.delay = 2s;
+    serve_parts(scenario_part(3, {entry(3, "C")}), late);
+    EXPECT_EQ(run_and_stop(d, 70, sim, 2).first, -9);
     EXPECT_TRUE(listed().empty());
+}
+
+// The longest list a 16-bit total allows, in parts of 4,096 entries: one
+// text, stored once, in a few seconds (each entry re-stored took minutes).
+TEST_F(Polled, ScenarioListOfTheLargestSize)
+{
+    std::vector<scenario_entry> all(65535, entry(0, "A"));
+    for (std::size_t k = 0; k < all.size(); ++k) all[k].number = static_cast<std::uint8_t>(k);
+    scenarios->set_list(all, 4096);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(d.execute_command(70), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 60s);
+    EXPECT_EQ(sim.request_count(), 16u);
+    const bytes text = listed();
+    ASSERT_EQ(text.size(), 65535u * 6);
+    EXPECT_EQ(bytes(text.begin(), text.begin() + 6), B({0x30, '"', 'A', '"', 'A', '"'}));
+    EXPECT_EQ(bytes(text.end() - 6, text.end()), B({(0x30 + 0xFE) & 0xFF, '"', 'A', '"', 'A', '"'}));
 }
 
 TEST_F(Polled, EncryptionPollsUntilTheScaleIsDoneChoiceAndRefusals)

@@ -3,6 +3,7 @@
 // send nothing, the getters' decoding and short replies, and the items-file
 // preparation as the download polls it.
 
+#include <algorithm>
 #include <climits>
 #include <tuple>
 
@@ -51,6 +52,8 @@ TEST_F(Database, RequestBytesAtTheEdges)
         // clang-format off
         {20, {}, B({0x18}), B({0x00})},
         {20, {{P::TypeDBClearData, 1}, {P::ClearProductRate, 5}}, B({0xB9}), B({0x05})},
+        {20, {{P::ClearProductRate, 255}}, B({0x18}), B({0xFF})},
+        {20, {{P::TypeDBClearData, 2}, {P::ClearProductRate, 256}}, B({0xBA}), bytes{}},  // no rate sent
         {20, {{P::TypeDBClearData, 3}, {P::ItemCode, 9999999}}, B({0xFF, 0x11}), B({0x7F, 0x96, 0x98, 0x00})},
         {21, {{P::ItemCode, 1001}}, B({0x5A}), B({0xE9, 0x03, 0, 0})},
         {55, {{P::ItemCode, 1001}, {P::PLUNumber, 7}}, B({0xFF, 0x0F}), B({0x00, 0xE9, 0x03, 0, 0})},  // code wins
@@ -78,7 +81,9 @@ TEST_F(Database, RequestBytesAtTheEdges)
 TEST_F(Database, RefusalsSendNothing)
 {
     const std::tuple<int, inputs, int> cases[] = {
-        {20, {{P::TypeDBClearData, 4}}, -104},
+        {20, {{P::TypeDBClearData, 4}, {P::ClearProductRate, 9}}, -104},
+        {20, {{P::ClearProductRate, 256}}, -104},
+        {20, {{P::TypeDBClearData, 1}, {P::ClearProductRate, -1}}, -104},
         {20, {{P::TypeDBClearData, L"1"}}, -8},
         {20, {{P::TypeDBClearData, 3}, {P::ItemCode, INT_MIN}}, -104},
         {21, {{P::ItemCode, 10000000}}, -104},
@@ -92,6 +97,10 @@ TEST_F(Database, RefusalsSendNothing)
         EXPECT_EQ(sim.request_count(), 0u) << command;
     }
     EXPECT_TRUE(log.contains("Invalid ItemCode parameter: -2147483648"));
+    // The rate is read (and logged) before the type 4 is refused.
+    const auto lines = log.lines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.find("(338) ClearProductRate\": 9") != l.npos; }));
     // The scale refuses: the request's name, then the code without a blank.
     sim.on({0xFF, 0x11}, 124);
     EXPECT_EQ(run(20, {{P::TypeDBClearData, 3}}), 124);

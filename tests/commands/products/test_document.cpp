@@ -139,6 +139,39 @@ TEST_F(Document, FullCatalogueReplacesInputMinusOneIsPrintedAndEmptiesTheCatalog
     EXPECT_EQ(document(d), "{\n}\n");  // the first call emptied the catalogue
 }
 
+// A host's text nested without end is left out like one that does not parse,
+// before any recursion could use up the stack; 64 levels still go in, and
+// brackets inside a string do not count.
+TEST_F(Document, DeeplyNestedHostJsonIsLeftOutWithoutACrash)
+{
+    const auto nested = [](std::size_t levels, bool closed) {
+        return std::string(levels, '[') + (closed ? std::string(levels, ']') : std::string());
+    };
+    const std::string quoted_brackets = "[\"" + std::string(100, '[') + "\"]";
+    // clang-format off
+    ASSERT_EQ(products_test::run(d, C::add_product_to_json, {{P::ItemCode, 1}, {P::JsonProductMessages, nested(200000, true)},
+                                 {P::JsonProductLabelImages, nested(200000, false)}}), 0);
+    ASSERT_EQ(products_test::run(d, C::add_product_to_json, {{P::ItemCode, 2}, {P::JsonProductMessages, nested(64, true)},
+                                 {P::JsonProductLabelImages, nested(65, true)}}), 0);
+    ASSERT_EQ(products_test::run(d, C::add_product_to_json, {{P::ItemCode, 3}, {P::JsonProductMessages, quoted_brackets}}), 0);
+    // clang-format on
+    device_test::log_capture log;
+    testing::internal::CaptureStdout();
+    const std::string text = document(d);
+    testing::internal::GetCapturedStdout();
+    const auto count = [&text](const std::string& what) {
+        std::size_t n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("\"productMessages\""), 2u);  // products 2 and 3
+    EXPECT_EQ(count("\"labelImages\""), 0u);
+    EXPECT_NE(text.find("\"" + std::string(100, '[') + "\""), std::string::npos);
+    const auto lines = log.lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "jsonMessageList parse error: nested deeper than 64 levels"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "labelImages parse error: nested deeper than 64 levels"), 2);
+}
+
 }  // namespace
 
 // The document uploaded as the JSON items file (command 48, FileType 10) to a

@@ -162,6 +162,10 @@ TEST_F(ScaleSettings, RequestBytesWithEdgeValues)
     device_test::log_capture log;
     EXPECT_EQ(d.execute_command(1), 122);
     EXPECT_TRUE(log.contains("'beep' error=122"));
+    d.set_string_param(P::TimeZone, d.input_params, L"UTC", false);
+    EXPECT_EQ(d.execute_command(145), 0);  // the absent flag goes as 0, with its warning
+    EXPECT_EQ(qv_sim::hex(sim.requests().back().frame), qv_sim::hex(frame({0xFF, 0x66}, B({0, 3, 'U', 'T', 'C'}))));
+    EXPECT_TRUE(log.contains("get int param \"(348) TimeAutoSyncEnabledFlag\": not found!"));
 }
 
 TEST_F(ScaleSettings, AbsentTimeAndDateTakeTheHostClock)
