@@ -29,8 +29,8 @@ trap cleanup EXIT
 cmake --install build-test --prefix "$prefix" >/dev/null
 
 # The package carries what a host developer needs besides the library: the
-# headers with the numbers' names and the toolchain file.
-for f in quorvix_types.h i386-toolchain.cmake; do
+# headers with the numbers' names, the toolchain file and the command reference.
+for f in quorvix_types.h i386-toolchain.cmake commands.md; do
   [ -n "$(find "$prefix" -name "$f")" ] || { echo "install check: $f is not installed" >&2; exit 1; }
 done
 toolchain="$(find "$prefix" -name i386-toolchain.cmake)"
