@@ -38,6 +38,15 @@ DataType parameter_kind(field_kind k)
     return k == field_kind::bytes ? DataType::ByteArray : DataType::String;
 }
 
+// The values an integer field holds, for the refusal line.
+std::string range_text(const field& f)
+{
+    const unsigned bits = 8 * static_cast<unsigned>(field_width(f));
+    if (is_signed(f.kind))
+        return std::to_string(-(1LL << (bits - 1))) + " to " + std::to_string((1LL << (bits - 1)) - 1);
+    return "0 to " + std::to_string((1LL << bits) - 1);
+}
+
 // The field's parameter is absent: 1 to go on with the zero value, or the
 // code that ends the encoding.
 int absent_code(device& d, const field& f)
@@ -47,7 +56,8 @@ int absent_code(device& d, const field& f)
         case when_absent::zero:
             return 1;
         case when_absent::invalid:
-            return rc(ErrorType::InvalidParameterValue);
+            return refused_parameter(f.param, parameter_kind(f.kind), "absent",
+                                     std::string("a value of kind ") + param_kind_word(parameter_kind(f.kind)));
         case when_absent::missing:
             break;
     }
@@ -64,7 +74,7 @@ int encode_integer(device& d, const field& f, device_utils::byte_writer& out)
         if (r != rc(ErrorType::Success)) return r;
     }
     if (!device_utils::byte_writer::fits(value, field_width(f), is_signed(f.kind)))
-        return rc(ErrorType::InvalidParameterValue);
+        return refused_parameter(f.param, DataType::Int, std::to_string(value), range_text(f));
     const auto bits = static_cast<std::uint32_t>(value);
     switch (field_width(f)) {
         case 1:
@@ -98,7 +108,9 @@ int encode_field(device& d, const field& f, device_utils::byte_writer& out)
             const int r = d.get_bytes_array_param(f.param, d.input_params, value);
             if (r != rc(ErrorType::Success)) return r;
         }
-        if (value.size() > f.width) return rc(ErrorType::InvalidParameterValue);
+        if (value.size() > f.width)
+            return refused_parameter(f.param, DataType::ByteArray, std::to_string(value.size()) + " bytes",
+                                     "at most " + std::to_string(f.width) + " bytes");
         out.padded(value, f.width);
         return rc(ErrorType::Success);
     }
