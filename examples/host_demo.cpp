@@ -22,12 +22,6 @@
 
 namespace {
 
-// Parameter and command numbers used here.
-constexpr int p_ip = 1, p_port = 2, p_password = 3, p_protocol = 5, p_plu_count = 17;
-constexpr int p_scale_protocol = 202, p_serial = 205, p_driver_protocol = 219, p_timeout = 291;
-constexpr int p_error_code = 293, p_error_text = 297;
-constexpr int c_connect = 0, c_plu_count = 29, c_error_description = 81;
-
 struct driver {
     void* lib = nullptr;
     decltype(&::create) create = nullptr;
@@ -64,9 +58,11 @@ struct driver {
 // The result text of a code in the driver's current language (command 81).
 std::string result_text(const driver& d, void* handle, int code)
 {
-    d.set_int(handle, p_error_code, code);
+    d.set_int(handle, int(ParamType::ErrorCode), code);
     std::vector<std::byte> text;
-    if (d.execute(handle, c_error_description) != 0 || d.get_bytes(handle, p_error_text, &text) != 0) return "?";
+    if (d.execute(handle, int(CommandType::get_error_description)) != int(ErrorType::Success) ||
+        d.get_bytes(handle, int(ParamType::ErrorDescription), &text) != int(ErrorType::Success))
+        return "?";
     std::string out;
     for (std::byte b : text) out.push_back(static_cast<char>(b));
     return out;
@@ -83,30 +79,26 @@ std::string string_output(const driver& d, void* handle, int param)
 // reads it back (command 23): the main job of a retail driver.
 int write_and_read_plu(const driver& d, void* handle)
 {
-    constexpr int p_item_code = 182, p_plu_number = 183, p_name_first = 184, p_price = 41, p_shelf_life = 186;
-    constexpr int p_tare = 40, p_message_number = 189, p_rostest = 190;
-    constexpr int c_set_plu = 22, c_get_plu = 23;
-
-    d.set_int(handle, p_plu_number, 1);
-    d.set_int(handle, p_item_code, 4600001);
-    d.set_string(handle, p_name_first, "Apples, Golden");
-    d.set_int(handle, p_price, 12990);  // in the scale's smallest currency unit
-    d.set_int(handle, p_shelf_life, 14);
-    d.set_int(handle, p_tare, 0);
-    d.set_int(handle, p_message_number, 0);
-    d.set_string(handle, p_rostest, "0000");
-    const int written = d.execute(handle, c_set_plu);
+    d.set_int(handle, int(ParamType::PLUNumber), 1);
+    d.set_int(handle, int(ParamType::ItemCode), 4600001);
+    d.set_string(handle, int(ParamType::NameFirst), "Apples, Golden");
+    d.set_int(handle, int(ParamType::Price), 12990);  // in the scale's smallest currency unit
+    d.set_int(handle, int(ParamType::ShelfLife), 14);
+    d.set_int(handle, int(ParamType::Tare), 0);
+    d.set_int(handle, int(ParamType::MessageNumber), 0);
+    d.set_string(handle, int(ParamType::ROSTEST), "0000");
+    const int written = d.execute(handle, int(CommandType::set_plu_data));
     std::printf("set_plu_data -> %d (%s)\n", written, result_text(d, handle, written).c_str());
-    if (written != 0) return written;
+    if (written != int(ErrorType::Success)) return written;
 
-    d.set_int(handle, p_plu_number, 1);
-    const int read = d.execute(handle, c_get_plu);
+    d.set_int(handle, int(ParamType::PLUNumber), 1);
+    const int read = d.execute(handle, int(CommandType::get_plu_data));
     long long item_code = 0, price = 0;
-    const std::string name = string_output(d, handle, p_name_first);
-    d.get_int(handle, p_item_code, &item_code);
-    d.get_int(handle, p_price, &price);
+    const std::string name = string_output(d, handle, int(ParamType::NameFirst));
+    d.get_int(handle, int(ParamType::ItemCode), &item_code);
+    d.get_int(handle, int(ParamType::Price), &price);
     std::printf("get_plu_data -> %d (%s)\n", read, result_text(d, handle, read).c_str());
-    if (read == 0) std::printf("  PLU 1: %s, item code %lld, price %lld\n", name.c_str(), item_code, price);
+    if (read == int(ErrorType::Success)) std::printf("  PLU 1: %s, item code %lld, price %lld\n", name.c_str(), item_code, price);
     return read;
 }
 
@@ -146,7 +138,6 @@ private:
 
 int show_live_weight(const driver& d, void* handle)
 {
-    constexpr int c_stop_get_weight = -34;
     // A host linked against the library calls the member directly:
     //     static_cast<device*>(handle)->start_get_weight(sink, period);
     // This one loads the library at run time, so it looks the member up by its
@@ -164,9 +155,10 @@ int show_live_weight(const driver& d, void* handle)
     int period_ms = 200;
     const int started = start_get_weight(handle, sink, period_ms);
     std::printf("start_get_weight -> %d (%s)\n", started, result_text(d, handle, started).c_str());
-    if (started != 0) return started;
+    if (started != int(ErrorType::Success)) return started;
     const bool three = printer->wait_for_three(std::chrono::seconds(10));
-    const int stopped = d.execute(handle, c_stop_get_weight);  // returns once the weight thread has ended
+    // Returns once the weight thread has ended.
+    const int stopped = d.execute(handle, int(CommandType::stop_get_weight));
     std::printf("stop_get_weight -> %d (%s)\n", stopped, result_text(d, handle, stopped).c_str());
     return three ? stopped : 1;
 }
@@ -183,39 +175,39 @@ int main(int argc, char** argv)
     if (!d.load(argv[1])) return 1;
 
     void* handle = nullptr;
-    if (d.create(&handle) != 0) {
+    if (d.create(&handle) != int(ErrorType::Success)) {
         std::fprintf(stderr, "host_demo: create failed\n");
         return 1;
     }
-    d.set_string(handle, p_ip, argv[2]);
-    d.set_string(handle, p_port, argv[3]);
-    d.set_string(handle, p_password, argc > 4 ? argv[4] : "0000");
-    d.set_int(handle, p_protocol, 1);  // TCP
-    d.set_int(handle, p_timeout, 2);
+    d.set_string(handle, int(ParamType::Ip), argv[2]);
+    d.set_string(handle, int(ParamType::Port), argv[3]);
+    d.set_string(handle, int(ParamType::AdminPassword), argc > 4 ? argv[4] : "0000");
+    d.set_int(handle, int(ParamType::Protocol), 1);  // TCP
+    d.set_int(handle, int(ParamType::ConnectTimeout), 2);
 
     // Every command replaces the outputs, so each command's outputs are read
     // before the result text is asked for (command 81).
-    const int connected = d.execute(handle, c_connect);
-    const std::string scale_version = string_output(d, handle, p_scale_protocol);
-    const std::string driver_version = string_output(d, handle, p_driver_protocol);
-    const std::string serial = string_output(d, handle, p_serial);
+    const int connected = d.execute(handle, int(CommandType::connect));
+    const std::string scale_version = string_output(d, handle, int(ParamType::ScaleProtocolVersion));
+    const std::string driver_version = string_output(d, handle, int(ParamType::DriverProtocolVersion));
+    const std::string serial = string_output(d, handle, int(ParamType::SerialNumber));
     std::printf("connect %s:%s -> %d (%s)\n", argv[2], argv[3], connected, result_text(d, handle, connected).c_str());
     int status = connected;
-    if (connected == 0) {
+    if (connected == int(ErrorType::Success)) {
         std::printf("  protocol version of the scale: %s (driver: %s)\n", scale_version.c_str(),
                     driver_version.c_str());
         std::printf("  serial number: %s\n", serial.c_str());
 
-        const int counted = d.execute(handle, c_plu_count);
+        const int counted = d.execute(handle, int(CommandType::get_plu_count));
         long long count = 0;
-        if (counted == 0) d.get_int(handle, p_plu_count, &count);
+        if (counted == int(ErrorType::Success)) d.get_int(handle, int(ParamType::PLUCount), &count);
         std::printf("get_plu_count -> %d (%s)\n", counted, result_text(d, handle, counted).c_str());
-        if (counted == 0) std::printf("  PLU count: %lld\n", count);
+        if (counted == int(ErrorType::Success)) std::printf("  PLU count: %lld\n", count);
         status = counted;
-        if (status == 0) status = write_and_read_plu(d, handle);
+        if (status == int(ErrorType::Success)) status = write_and_read_plu(d, handle);
     }
-    if (status == 0) status = show_live_weight(d, handle);
+    if (status == int(ErrorType::Success)) status = show_live_weight(d, handle);
     d.destroy(&handle);
     // The library stays loaded: its static objects end with the process.
-    return status == 0 ? 0 : 1;
+    return status == int(ErrorType::Success) ? 0 : 1;
 }

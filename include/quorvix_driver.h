@@ -18,11 +18,14 @@
 // on it, and never set or read one handle's parameters from two threads at
 // once.
 //
-// Logging is set up with Logger::init_log (quorvix_logger.h).
+// Logging is set up with Logger::init_log (quorvix_logger.h). The numbers of
+// parameters, commands and result codes have their names in quorvix_types.h.
 
 #include <cstddef>
 #include <string>
 #include <vector>
+
+#include "quorvix_types.h"
 
 // Marks what the library exports; everything else in it is hidden.
 #ifndef QUORVIX_DRIVER_API

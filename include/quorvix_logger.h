@@ -10,6 +10,9 @@
 #define QUORVIX_DRIVER_API __attribute__((visibility("default")))
 #endif
 
+#ifndef QUORVIX_DRIVER_INTERNAL
+// The log as far as a host calls it. The driver's own build sees the whole
+// class (with its severity functions) instead.
 class Logger {
 public:
     Logger() = delete;
@@ -20,15 +23,5 @@ public:
     QUORVIX_DRIVER_API static void set_filter(int level);
     QUORVIX_DRIVER_API static std::string get_log_file_name();
     QUORVIX_DRIVER_API static std::string get_memory_log_data();
-
-    // The driver's own logging; not exported by the library.
-    static void t(std::string message);  // trace
-    static void d(std::string message);  // debug
-    static void i(std::string message);  // info
-    static void w(std::string message);  // warning
-    static void e(std::string message);  // error
-
-    static void delete_logs_older_than(const std::string& folder, const std::string& prefix, int days);
-    static std::string appdata_path();
-    static std::string path_delim();
 };
+#endif

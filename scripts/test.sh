@@ -28,9 +28,20 @@ cleanup() {
 trap cleanup EXIT
 cmake --install build-test --prefix "$prefix" >/dev/null
 
+# The package carries what a host developer needs besides the library: the
+# headers with the numbers' names, the toolchain file and the command reference.
+for f in quorvix_types.h i386-toolchain.cmake commands.md; do
+  [ -n "$(find "$prefix" -name "$f")" ] || { echo "install check: $f is not installed" >&2; exit 1; }
+done
+toolchain="$(find "$prefix" -name i386-toolchain.cmake)"
+
 # With the CMake package: the example host (dlopen, headers only) and a
-# linked host.
-cmake -S examples/installed_host -B "$work/build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/i386-toolchain.cmake" \
+# linked host, both spelling numbers by name. Configured with the installed
+# toolchain file, and with Boost's CMake files out of reach: the package must
+# not ask for them.
+cmake --no-warn-unused-cli -S examples/installed_host -B "$work/build" \
+      -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+      -DCMAKE_DISABLE_FIND_PACKAGE_Boost=ON \
       -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -Werror $sanitize" \
       -DCMAKE_EXE_LINKER_FLAGS_DEBUG="$sanitize" >/dev/null
 cmake --build "$work/build" -j "$(nproc)" >/dev/null

@@ -19,9 +19,6 @@
 
 namespace {
 
-constexpr int p_ip = 1, p_port = 2, p_password = 3, p_protocol = 5, p_plu_count = 17, p_timeout = 291;
-constexpr int c_connect = 0, c_plu_count = 29, c_stop_get_weight = -34;
-
 // Called on the driver's weight thread; the main thread waits for a reading.
 class first_reading : public WeightInterface {
 public:
@@ -47,24 +44,24 @@ private:
 
 int run(void* handle)
 {
-    const int connected = execute_command(handle, c_connect);
+    const int connected = execute_command(handle, int(CommandType::connect));
     std::printf("connect -> %d\n", connected);
-    if (connected != 0) return connected;
+    if (connected != int(ErrorType::Success)) return connected;
 
-    const int counted = execute_command(handle, c_plu_count);
+    const int counted = execute_command(handle, int(CommandType::get_plu_count));
     long long count = 0;
-    if (counted == 0) get_int_param(handle, p_plu_count, &count);
+    if (counted == int(ErrorType::Success)) get_int_param(handle, int(ParamType::PLUCount), &count);
     std::printf("get_plu_count -> %d, PLU count %lld\n", counted, count);
-    if (counted != 0) return counted;
+    if (counted != int(ErrorType::Success)) return counted;
 
     auto reading = std::make_shared<first_reading>();
     std::shared_ptr<WeightInterface> sink = reading;
     int period_ms = 100;
     const int started = static_cast<device*>(handle)->start_get_weight(sink, period_ms);
     std::printf("start_get_weight -> %d\n", started);
-    if (started != 0) return started;
+    if (started != int(ErrorType::Success)) return started;
     const bool got = reading->wait(std::chrono::seconds(10));
-    const int stopped = execute_command(handle, c_stop_get_weight);
+    const int stopped = execute_command(handle, int(CommandType::stop_get_weight));
     std::printf("stop_get_weight -> %d\n", stopped);
     return got ? stopped : 1;
 }
@@ -81,13 +78,13 @@ int main(int argc, char** argv)
     if (!Logger::get_memory_log_data().empty()) return 1;
 
     void* handle = nullptr;
-    if (create(&handle) != 0) return 1;
-    set_string_param(handle, p_ip, argv[1]);
-    set_string_param(handle, p_port, argv[2]);
-    set_string_param(handle, p_password, argc > 3 ? argv[3] : "0000");
-    set_int_param(handle, p_protocol, 1);  // TCP
-    set_int_param(handle, p_timeout, 2);
+    if (create(&handle) != int(ErrorType::Success)) return 1;
+    set_string_param(handle, int(ParamType::Ip), argv[1]);
+    set_string_param(handle, int(ParamType::Port), argv[2]);
+    set_string_param(handle, int(ParamType::AdminPassword), argc > 3 ? argv[3] : "0000");
+    set_int_param(handle, int(ParamType::Protocol), 1);  // TCP
+    set_int_param(handle, int(ParamType::ConnectTimeout), 2);
     const int status = run(handle);
     destroy(&handle);
-    return status == 0 ? 0 : 1;
+    return status == int(ErrorType::Success) ? 0 : 1;
 }

@@ -23,8 +23,8 @@
 #include "core/json_records.h"
 #include "core/params.h"
 #include "core/vocab/types.h"
-// The whole class below stands for the host's view of `device` there.
-#define QUORVIX_DRIVER_INTERNAL
+// The build defines QUORVIX_DRIVER_INTERNAL, so in any include order the whole
+// class below stands for the host's view of `device` there.
 #include "quorvix_weight.h"
 
 namespace boost {

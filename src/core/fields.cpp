@@ -45,6 +45,23 @@ bool in_range(const value_range& range, std::uint32_t v)
     return (v >= range.min && v <= range.max) || (range.also && v == *range.also);
 }
 
+std::string range_text(const value_range& range)
+{
+    std::string text = std::to_string(range.min) + " to " + std::to_string(range.max);
+    if (range.also) text += " or " + std::to_string(*range.also);
+    return text;
+}
+
+// The values an integer field holds, for the refusal line.
+std::string range_text(const field& f)
+{
+    if (f.range) return range_text(*f.range);
+    const unsigned bits = 8 * static_cast<unsigned>(field_width(f));
+    if (is_signed(f.kind))
+        return std::to_string(-(1LL << (bits - 1))) + " to " + std::to_string((1LL << (bits - 1)) - 1);
+    return "0 to " + std::to_string((1LL << bits) - 1);
+}
+
 // Whether the host left the field's parameter out (`absent`), and what that
 // means: -104 where the table refuses it; 0 otherwise, to go on with the
 // absent value, or (when_absent::missing) to let the accessor report -7
@@ -58,7 +75,8 @@ int check_absent(device& d, const field& f, text_form texts, bool& absent)
             absent = true;
             break;
         case when_absent::invalid:
-            return rc(ErrorType::InvalidParameterValue);
+            return refused_parameter(f.param, parameter_kind(f.kind, texts), "absent",
+                                     std::string("a value of kind ") + param_kind_word(parameter_kind(f.kind, texts)));
         case when_absent::missing:
             break;
     }
@@ -107,7 +125,7 @@ int encode_integer(device& d, const field& f, device_utils::byte_writer& out)
     int value = 0;
     const int r = read_int(d, f, value);
     if (r != rc(ErrorType::Success)) return r;
-    if (!fits(f, value)) return rc(ErrorType::InvalidParameterValue);
+    if (!fits(f, value)) return refused_parameter(f.param, DataType::Int, std::to_string(value), range_text(f));
     write_integer(field_width(f), static_cast<std::uint32_t>(value), out);
     return rc(ErrorType::Success);
 }
@@ -122,9 +140,12 @@ int encode_bytes(device& d, const field& f, device_utils::byte_writer& out)
         const int r = d.get_bytes_array_param(f.param, d.input_params, value);
         if (r != rc(ErrorType::Success)) return r;
         if (f.range && !in_range(*f.range, static_cast<std::uint32_t>(value.size())))
-            return rc(ErrorType::InvalidParameterValue);
+            return refused_parameter(f.param, DataType::ByteArray, std::to_string(value.size()) + " bytes",
+                                     range_text(*f.range) + " bytes");
     }
-    if (value.size() > f.width) return rc(ErrorType::InvalidParameterValue);
+    if (value.size() > f.width)
+        return refused_parameter(f.param, DataType::ByteArray, std::to_string(value.size()) + " bytes",
+                                 "at most " + std::to_string(f.width) + " bytes");
     out.padded(value, f.width);
     return rc(ErrorType::Success);
 }
@@ -159,7 +180,8 @@ int encode_formats(device& d, device_utils::byte_writer& out)
         int value = 0;
         const int r = read_int(d, half, value);
         if (r != rc(ErrorType::Success)) return r;
-        if (!fits(half, value)) return rc(ErrorType::InvalidParameterValue);
+        if (!fits(half, value))
+            return refused_parameter(half.param, DataType::Int, std::to_string(value), range_text(half));
         nibbles = nibbles << 4 | static_cast<std::uint32_t>(value);
     }
     out.u8(static_cast<std::uint8_t>(nibbles));

@@ -1,5 +1,6 @@
 #include "core/params.h"
 
+#include "core/vocab/vocab_params.h"
 #include "logging/logger.h"
 
 const char* param_kind_prefix(DataType kind)
@@ -31,4 +32,12 @@ const char* param_kind_word(DataType kind)
 void logging_wrong_type(const std::string& description, DataType stored)
 {
     Logger::e("get " + description + ": wrong type! As " + param_kind_word(stored) + " in driver");
+}
+
+int refused_parameter(ParamType p, DataType kind, const std::string& value, const std::string& allowed)
+{
+    const char* name = vocab::param_name(p);
+    Logger::w(std::string("refused ") + param_kind_prefix(kind) + "\"(" + std::to_string(static_cast<int>(p)) + ")" +
+              (name ? std::string(" ") + name : std::string()) + "\": " + value + "; allowed: " + allowed);
+    return rc(ErrorType::InvalidParameterValue);
 }

@@ -59,6 +59,11 @@ using param_map = std::map<ParamType, std::unique_ptr<param_base>>;
 const char* param_kind_prefix(DataType kind);
 const char* param_kind_word(DataType kind);
 
+// A value the driver refuses before anything is sent: logs one warning line
+// that names the parameter (number and name), the value and what is allowed,
+// and gives -104.
+int refused_parameter(ParamType p, DataType kind, const std::string& value, const std::string& allowed);
+
 // Writes the error "get " + description + ": wrong type! As " + the word of
 // the stored kind + " in driver".
 void logging_wrong_type(const std::string& description, DataType stored);

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <stdexcept>
 
 namespace qv_sim {
@@ -357,6 +358,7 @@ reply sim_scale::answer(request& r)
         requests_.push_back(r);
         const auto it = handlers_.find(r.command);
         if (it != handlers_.end()) h = it->second;
+        if (password_refused(r)) h = [](const request& q) { return reply(reply_frame(q.command, 122)); };
         observer = observer_;
     }
     changed_.notify_all();
@@ -375,6 +377,43 @@ reply sim_scale::answer(request& r)
         rep.how = *fault_;
     }
     return rep;
+}
+
+void sim_scale::set_admin_password(const std::string& four_chars)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    admin_password_ = to_bytes(four_chars);
+}
+
+std::optional<std::string> sim_scale::admin_password() const
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!admin_password_) return std::nullopt;
+    return std::string(reinterpret_cast<const char*>(admin_password_->data()), admin_password_->size());
+}
+
+bool sim_scale::password_refused(const request& r) const
+{
+    if (!admin_password_) return false;
+    // Requests that carry no password part.
+    static const std::set<bytes> without_password{
+        to_bytes({0x11}), to_bytes({0x13}), to_bytes({0x2A}), to_bytes({0x2B}),
+        to_bytes({0xFF, 0x17}), to_bytes({0xFF, 0x41}), to_bytes({0xFF, 0x65}),
+    };
+    // The file transfer and folder replies check the same password
+    // themselves: their layouts put it after a count byte for some frames.
+    static const std::set<bytes> checked_by_replies{
+        to_bytes({0xA9}), to_bytes({0x1B}), to_bytes({0xA8}), to_bytes({0x1F}), to_bytes({0x23}),
+        to_bytes({0x27}), to_bytes({0xBF}), to_bytes({0xFF, 0x0C}), to_bytes({0xFF, 0x10}), to_bytes({0xFF, 0x13}),
+        to_bytes({0xFF, 0x26}), to_bytes({0xFF, 0x56}), to_bytes({0xFF, 0x64}), to_bytes({0xAA}), to_bytes({0x1C}),
+        to_bytes({0xAF}), to_bytes({0x1E}), to_bytes({0x20}), to_bytes({0x26}), to_bytes({0xBE}),
+        to_bytes({0xFF, 0x0B}), to_bytes({0xFF, 0x12}), to_bytes({0xFF, 0x31}), to_bytes({0xFF, 0x34}),
+        to_bytes({0x1D}), to_bytes({0xFF, 0x07}), to_bytes({0xBC}), to_bytes({0xBD}), to_bytes({0xFF, 0x35}),
+        to_bytes({0xFF, 0x36}),
+    };
+    if (without_password.count(r.command) || checked_by_replies.count(r.command)) return false;
+    const bytes& pw = *admin_password_;
+    return r.rest.size() < pw.size() || !std::equal(pw.begin(), pw.end(), r.rest.begin());
 }
 
 void sim_scale::on(const octets& command, handler h)

@@ -111,6 +111,13 @@ public:
     void on(const octets& command, handler h);
     void on(const octets& command, std::uint8_t result, const octets& data = {});
     void set_fault(const fault& f);  // for every reply; overrides the handler's own
+    // The scale's admin password (four characters, sent as their bytes).
+    // Once chosen, every request that carries a password is checked against
+    // it alike and answered 122 on a mismatch, and reply sets installed
+    // afterwards check theirs against it too. Unset by default: nothing is
+    // checked centrally.
+    void set_admin_password(const std::string& four_chars);
+    std::optional<std::string> admin_password() const;
     void clear_faults();
     // Called for every request after it is recorded, on the serving thread.
     void set_observer(std::function<void(const request&)> observer);
@@ -142,6 +149,7 @@ private:
     void serve(connection& c);
     bool send_tcp(int fd, const reply& r);
     reply answer(request& r);  // records r, then makes its reply
+    bool password_refused(const request& r) const;  // under mu_
     void reap(bool all);
 
     std::string ip_;
@@ -160,6 +168,7 @@ private:
     std::vector<request> requests_;
     std::map<bytes, handler> handlers_;
     std::optional<fault> fault_;
+    std::optional<bytes> admin_password_;
     std::function<void(const request&)> observer_;
 };
 

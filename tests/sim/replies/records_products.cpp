@@ -188,13 +188,37 @@ handler message_getter(std::shared_ptr<product_store> store, form f)
     };
 }
 
-// Encodes one code point as UTF-8.
+// The code points of the bytes 80-BF in Windows-1251; 98, which the
+// table leaves free, stands for U+0098 so that every byte comes back.
+constexpr std::uint16_t upper_half[64] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+};
+
+std::uint32_t code_point_of(std::uint8_t b)
+{
+    if (b < 0x80) return b;
+    if (b >= 0xC0) return 0x410 + (b - 0xC0);
+    return upper_half[b - 0x80];
+}
+
+// Encodes one code point (below U+10000) as UTF-8.
 void append_utf8(std::string& out, std::uint32_t cp)
 {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
-    } else {  // the Cyrillic letters need two bytes
+    } else if (cp < 0x800) {
         out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
 }
@@ -204,20 +228,8 @@ void append_utf8(std::string& out, std::uint32_t cp)
 std::string win1251_to_utf8(const bytes& text)
 {
     std::string out;
-    for (std::byte b : text) {
-        const auto c = std::to_integer<std::uint32_t>(b);
-        if (c == 0) continue;
-        if (c >= 0x20 && c < 0x7F)
-            append_utf8(out, c);
-        else if (c >= 0xC0)
-            append_utf8(out, 0x410 + (c - 0xC0));
-        else if (c == 0xA8)
-            append_utf8(out, 0x401);
-        else if (c == 0xB8)
-            append_utf8(out, 0x451);
-        else
-            out += '?';
-    }
+    for (std::byte b : text)
+        if (b != std::byte{0}) append_utf8(out, code_point_of(std::to_integer<std::uint8_t>(b)));
     return out;
 }
 
@@ -226,25 +238,18 @@ bytes utf8_to_win1251(const std::string& text)
     bytes out;
     for (std::size_t k = 0; k < text.size();) {
         const auto c = static_cast<unsigned char>(text[k]);
-        std::uint32_t cp = '?';
-        std::size_t n = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else if ((c & 0xE0) == 0xC0 && k + 1 < text.size()) {
-            cp = (c & 0x1Fu) << 6 | (static_cast<unsigned char>(text[k + 1]) & 0x3Fu);
-            n = 2;
-        } else {
-            while (k + n < text.size() && (static_cast<unsigned char>(text[k + n]) & 0xC0) == 0x80) ++n;
-        }
+        // The length of the sequence from its first byte; a stray
+        // continuation byte counts as one.
+        const std::size_t n = c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        std::uint32_t cp = n == 1 ? c : c & (0x7Fu >> n);
+        for (std::size_t j = 1; j < n && k + j < text.size(); ++j)
+            cp = cp << 6 | (static_cast<unsigned char>(text[k + j]) & 0x3Fu);
         std::uint8_t b = '?';
-        if (cp < 0x80)
-            b = static_cast<std::uint8_t>(cp);
-        else if (cp >= 0x410 && cp <= 0x44F)
-            b = static_cast<std::uint8_t>(0xC0 + (cp - 0x410));
-        else if (cp == 0x401)
-            b = 0xA8;
-        else if (cp == 0x451)
-            b = 0xB8;
+        for (unsigned v = 1; v < 0x100; ++v)
+            if (code_point_of(static_cast<std::uint8_t>(v)) == cp) {
+                b = static_cast<std::uint8_t>(v);
+                break;
+            }
         out.push_back(std::byte{b});
         k += n;
     }

@@ -90,8 +90,9 @@ private:
 // 8C, 8D and their FF forms) on `sim` and returns what they keep.
 std::shared_ptr<product_store> add_product_replies(sim_scale& sim);
 
-// The Windows-1251 and UTF-8 texts of the simulated scale: ASCII and the
-// Cyrillic letters; anything else becomes '?'. Zero bytes are padding.
+// The Windows-1251 and UTF-8 texts of the simulated scale: every byte but
+// zero has its code point, so a stored text comes back byte for byte; a code
+// point outside the table becomes '?'. Zero bytes are padding.
 std::string win1251_to_utf8(const bytes& text);
 bytes utf8_to_win1251(const std::string& text);
 

@@ -1,0 +1,83 @@
+// The simulated scale as a host developer meets it: the bytes it stored come
+// back unchanged, and a chosen admin password is checked alike by every
+// request that carries one.
+#include <algorithm>
+#include <tuple>
+
+#include "send_test_util.h"
+
+using send_test::B;
+using send_test::bytes;
+
+namespace {
+
+// A plain PLU record (frame 50) with the two names given, 28 bytes each.
+bytes plain_plu(int number, bytes first, bytes second)
+{
+    first.resize(28);
+    second.resize(28);
+    bytes out = B({number & 0xFF, number >> 8, 1, 0, 0, 0});
+    out.insert(out.end(), first.begin(), first.end());
+    out.insert(out.end(), second.begin(), second.end());
+    const bytes tail = B({0x10, 0, 0, 0, 7, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0, '0', '0', '0', '0'});
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
+}
+
+class SimScale : public send_test::device_test_base {};
+
+}  // namespace
+
+TEST_F(SimScale, EveryUpperByteItStoredComesBack)
+{
+    qv_sim::sim_scale sim;
+    qv_sim::add_standard_replies(sim);
+    send_test::add_scale(d, sim, 1);
+    bytes upper;
+    for (int b = 0x80; b <= 0xFF; ++b) upper.push_back(std::byte(b));
+    // 128 bytes in the names of three records, 56 at most in each.
+    for (int record = 1; record <= 3; ++record) {
+        SCOPED_TRACE("record " + std::to_string(record));
+        const auto from = upper.begin() + std::min<long>(upper.size(), (record - 1) * 56);
+        const auto middle = upper.begin() + std::min<long>(upper.size(), (record - 1) * 56 + 28);
+        const auto to = upper.begin() + std::min<long>(upper.size(), record * 56);
+        const bytes first(from, middle), second(middle, to);
+        ASSERT_EQ(d.send_command(true, B({0x50}), plain_plu(record, first, second)), 0);
+        ASSERT_EQ(d.send_command(true, B({0x51}), B({record, 0})), 0);
+        const bytes& reply = d.responses.begin()->second;
+        ASSERT_GE(reply.size(), 4U + 4 + 56);
+        bytes padded_first = first, padded_second = second;
+        padded_first.resize(28);
+        padded_second.resize(28);
+        EXPECT_EQ(bytes(reply.begin() + 8, reply.begin() + 36), padded_first);
+        EXPECT_EQ(bytes(reply.begin() + 36, reply.begin() + 64), padded_second);
+    }
+}
+
+TEST_F(SimScale, ChosenAdminPasswordIsCheckedAlikeByEveryCommandThatCarriesOne)
+{
+    qv_sim::sim_scale sim;
+    sim.set_admin_password("4321");
+    qv_sim::add_standard_replies(sim);
+    // frame, whether the request carries the password, payload after it
+    const std::tuple<bytes, bool, bytes> requests[] = {
+        {B({0xD0}), true, {}},  // PLU count
+        {B({0x51}), true, B({1, 0})},  // a PLU record
+        {B({0xFF, 0x0F}), true, B({1, 0, 0, 0})},  // delete a product
+        {B({0x1D}), true, B({0, 0})},  // a folder's listing, checked by the folder replies
+        {B({0x11}), false, {}},  // the state record: no password part
+    };
+    for (const auto& [frame, with_password, payload] : requests) {
+        SCOPED_TRACE(qv_sim::hex(frame));
+        for (const std::string password : {"4321", "1234"}) {
+            d.ip_address_list.clear();
+            d.results.clear();
+            send_test::add_scale(d, sim, 1, password);
+            const int r = d.send_command(with_password, frame, payload);
+            if (!with_password || password == "4321")
+                EXPECT_NE(r, 122) << password;
+            else
+                EXPECT_EQ(r, 122) << password;
+        }
+    }
+}
