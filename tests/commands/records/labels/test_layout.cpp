@@ -81,9 +81,11 @@ TEST_F(LabelLayout, FullSetSendsEveryValueInListOrderAndTheGetterReadsItBack)
 TEST_F(LabelLayout, RefusalsBeforeSending)
 {
     for (const family& f : families) {
-        set_all(f, 12);
-        set(f.list.back(), f.largest + 1);
-        EXPECT_EQ(run(f.set), -104) << f.name;
+        for (const int bad : {f.largest + 1, -1}) {
+            set_all(f, 12);
+            set(f.list.back(), bad);
+            EXPECT_EQ(run(f.set), -104) << f.name << " " << bad;
+        }
     }
     set_all(families[0], 1);
     set(P::LabelLength, 300);  // would have reached the scale as 0x2C
