@@ -1,4 +1,4 @@
-// The scale list, connect in both connection types, and the version, serial and PLU-count replies.
+// The scale list, connect in both connection types, and the version and serial replies.
 #include "link/permanent_tcp_client.h"
 #include "send_test_util.h"
 
@@ -55,22 +55,15 @@ TEST_F(Connecting, SeveralScalesSortAsTextAndSerialsFollowTheList)
     ida->set_protocol_version(0, 16);
     idb->set_serial_number("S10");
     idb->set_protocol_version(0, 18);
-    idb->set_plu_count(10);
     add_scale(d, a, 1);
     add_scale(d, b, 0);
     EXPECT_EQ(d.connect(), 0);
-    // "127.0.0.9" sorts after "127.0.0.10": its version is the one left, ...
+    // "127.0.0.9" sorts after "127.0.0.10": its version is the one left.
     EXPECT_EQ(out(ParamType::ScaleProtocolVersion), L"0.16");
     EXPECT_EQ(out(ParamType::SerialNumber), L"127.0.0.9: S9; 127.0.0.10: S10; ");
     d.results.clear();
     EXPECT_EQ(d.get_quorvix_protocol_version(), 0);
     EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.9", -108}, {"127.0.0.10", -107}}));
-    // ... and a single-scale decoder reads the reply of .10.
-    d.results.clear();
-    EXPECT_EQ(d.get_plu_count(), 0);
-    int count = 0;
-    EXPECT_EQ(d.get_int_param(ParamType::PLUCount, d.output_params, count), 0);
-    EXPECT_EQ(count, 10);
 }
 
 TEST_F(Connecting, ShortRepliesGiveMinus101AndNoOutputAndTextsCannotForgeLogRecords)

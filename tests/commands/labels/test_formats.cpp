@@ -1,4 +1,5 @@
-// The scale's label settings: request bytes, read back, refusals, short replies.
+// The scale's label settings: request bytes, read back, one-byte values at
+// their edges, refusals, short replies.
 
 #include <string>
 #include <tuple>
@@ -21,6 +22,9 @@ TEST_F(Formats, SettersSendTheirBytesAndGettersReadThemBack)
         {C::get_default_format_label, C::set_default_format_label, P::LabelFormat, 250,
          B({0x02, 0x06, 0x71, '1', '2', '3', '4', 250})},
         {C::get_currency, C::set_currency, P::CurrencyCode, 255, B({0x02, 0x07, 0xFF, 0x02, '1', '2', '3', '4', 255})},
+        {C::get_currency, C::set_currency, P::CurrencyCode, 0, B({0x02, 0x07, 0xFF, 0x02, '1', '2', '3', '4', 0})},
+        {C::get_label_rotate_value, C::set_label_rotate_value, P::Rotate, 255,
+         B({0x02, 0x07, 0xFF, 0x55, '1', '2', '3', '4', 255})},
         {C::get_json_message_tags, C::set_json_message_tags, P::JsonMessageTags, B({'a', 0, 0xD0, 0xA6, '\n'}),
          B({0x02, 0x0D, 0xFF, 0x61, '1', '2', '3', '4', 5, 0, 'a', 0, 0xD0, 0xA6, '\n'})},
     };
@@ -38,7 +42,10 @@ TEST_F(Formats, RefusalsSendNothing)
 {
     // clang-format off
     expect_refused({{C::set_default_format_label, {{P::LabelFormat, 251}}, -104},
-                    {C::set_currency, {{P::CurrencyCode, 0x1234}}, -104},
+                    {C::set_default_format_label, {{P::LabelFormat, -1}}, -104},
+                    {C::set_currency, {{P::CurrencyCode, 256}}, -104}, {C::set_currency, {{P::CurrencyCode, -1}}, -104},
+                    {C::set_label_rotate_value, {{P::Rotate, 256}}, -104},
+                    {C::set_label_rotate_value, {{P::Rotate, -1}}, -104},
                     {C::set_scale_number, {{P::ScalesNumber, 0}}, -104}, {C::set_scale_number, {{P::ScalesNumber, 100}}, -104},
                     {C::set_label_rotate_value, {{P::Rotate, L"1"}}, -8}, {C::set_shop_address, {}, -7},
                     {C::set_shop_name_multi_strings, {{P::ShopName, bytes(65536, std::byte{'x'})}}, -104}});

@@ -36,6 +36,7 @@ TEST_F(Printing, PrintRequestsAndRefusals)
     // A flag beyond one byte, a name the u16 cannot carry, no name.
     expect_refused(
         {{C::print_file, {{P::DeleteFileAfterPrint, 256}, {P::FileOnScale, B({'a'})}}, -104},
+         {C::print_file, {{P::DeleteFileAfterPrint, -1}, {P::FileOnScale, B({'a'})}}, -104},
          {C::print_file, {{P::DeleteFileAfterPrint, 0}, {P::FileOnScale, bytes(65536, std::byte{'n'})}}, -104},
          {C::print_file, {}, -7}});
 }
@@ -80,7 +81,8 @@ TEST_F(Printing, PictureLimits)
         // size, width, number: result, blocks
         // clang-format off
         {0, 1, 11, 0, 0},  // nothing to send: not even the number is checked
-        {1, 1, 11, -104, 0}, {1, 256, 10, -104, 0}, {25500, 255, 10, 0, 255},
+        {1, 1, 11, -104, 0}, {1, 256, 10, -104, 0}, {1, -1, 10, -104, 0}, {1, 1, -1, -104, 0},
+        {25500, 255, 10, 0, 255},
         {25501, 1, 0, -104, 0},  // 256 blocks: the block number would wrap
         // clang-format on
     };

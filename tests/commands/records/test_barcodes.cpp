@@ -22,6 +22,8 @@ TEST_F(BarcodeFormat, GetterAndSetterAtTheEdges)
         {"set_barcode_structure (38) 9", C::set_barcode_structure, {{P::BCFormat, 9}}, 0, frame({0x75}, B({9}))},
         {"set_barcode_structure (38) 10", C::set_barcode_structure, {{P::BCFormat, 10}}, -104, {}},
         {"set_barcode_structure (38) 14", C::set_barcode_structure, {{P::BCFormat, 14}}, -104, {}},
+        {"set_barcode_structure (38) 15", C::set_barcode_structure, {{P::BCFormat, 15}}, 0, frame({0x75}, B({15}))},
+        {"set_barcode_structure (38) 256 + 7", C::set_barcode_structure, {{P::BCFormat, 256 + 7}}, -104, {}},
         {"set_barcode_structure (38) absent", C::set_barcode_structure, {}, -104, {}},
         {"set_barcode_structure (38) as text", C::set_barcode_structure, {{P::BCFormat, L"9"}}, -8, {}},
         // clang-format on

@@ -1,9 +1,11 @@
 // The scale's clock: the time and date read as the scale sends them, the
-// given bytes set unchanged, the host clock at the edges of its numbers, and
-// the time synchronisation setting.
+// given bytes set unchanged, the host clock at the edges of its numbers or
+// unreadable, and the time synchronisation setting.
 
 #include <cstdint>
 #include <ctime>
+#include <limits>
+#include <string>
 
 #include "../command_table.h"
 #include "replies/systems.h"
@@ -25,13 +27,18 @@ TEST_F(Clock, GettersSendTheirFrameAndDecodeTheReply)
         {"get_time (67)", C::get_time, unprotected({0x2A}), B({0x17, 0x3B, 0x3A}), P::Time, B({0x17, 0x3B, 0x3A})},
         {"get_date (68)", C::get_date, unprotected({0x2B}), B({0x1F, 0x0C, 0x63}), P::Date, B({0x1F, 0x0C, 0x63})},
         {"get_time_sync (144), no zone", C::get_time_sync, unprotected({0xFF, 0x65}), B({1, 0}), P::TimeZone, L""},
+        // Zero bytes dropped, the rest read as UTF-8.
+        {"get_time_sync (144), a zone", C::get_time_sync, unprotected({0xFF, 0x65}), B({2, 5, 'U', 0, 0xD0, 0x9C, 'C'}),
+         P::TimeZone, L"U\u041CC"},
         // clang-format on
     });
+    sim.on({0xFF, 0x65}, 0, B({2, 0}));
+    ASSERT_EQ(run(C::get_time_sync), 0);
+    EXPECT_EQ(out_int(P::TimeAutoSyncEnabledFlag), 2);  // the flag before the zone
 }
 
 TEST_F(Clock, SettersSendTheGivenBytesUnchanged)
 {
-    const bytes zone = B({'E', 'u', 'r', 'o', 'p', 'e', '/', 'M', 'o', 's', 'c', 'o', 'w'});
     expect_requests({
         // clang-format off
         {"set_time (2), 4 bytes", C::set_time, {{P::Time, B({0x17, 0x3B, 0x3A, 0x99})}}, 0,
@@ -41,23 +48,45 @@ TEST_F(Clock, SettersSendTheGivenBytesUnchanged)
          frame({0x22}, B({0x1F, 0x0C, 0x63}))},
         {"set_date (3) as text", C::set_date, {{P::Date, L"31-12-99"}}, -8, {}},
         {"set_time_sync (145) without inputs", C::set_time_sync, {}, 0, frame({0xFF, 0x66}, B({0, 0}))},
-        {"set_time_sync (145) on, Europe/Moscow", C::set_time_sync,
-         {{P::TimeAutoSyncEnabledFlag, 1}, {P::TimeZone, L"Europe/Moscow"}}, 0,
-         frame({0xFF, 0x66}, record_test::cat({B({1, 13}), zone}))},
+        {"set_time_sync (145) on, a zone in UTF-8", C::set_time_sync,
+         {{P::TimeAutoSyncEnabledFlag, 1}, {P::TimeZone, L"\u041C\u0421\u041A"}}, 0,
+         frame({0xFF, 0x66}, B({1, 6, 0xD0, 0x9C, 0xD0, 0xA1, 0xD0, 0x9A}))},
+        {"set_time_sync (145) flag 256", C::set_time_sync, {{P::TimeAutoSyncEnabledFlag, 256}}, -104, {}},
+        {"set_time_sync (145) flag -1", C::set_time_sync, {{P::TimeAutoSyncEnabledFlag, -1}}, -104, {}},
+        {"set_time_sync (145) zone of 255 bytes", C::set_time_sync, {{P::TimeZone, std::wstring(255, L'z')}}, 0,
+         frame({0xFF, 0x66}, record_test::cat({B({0, 0xFF}), bytes(255, std::byte{'z'})}))},
+        {"set_time_sync (145) zone of 128 two-byte letters", C::set_time_sync,
+         {{P::TimeZone, std::wstring(128, L'\u0416')}}, -104, {}},
         // clang-format on
     });
 }
 
-TEST_F(Clock, HostClockAtTheTurnOfTheCentury)
+// Without inputs, set_time (2) and set_date (3) send the host clock's time.
+TEST_F(Clock, AbsentTimeAndDateTakeTheHostClock)
 {
-    std::tm local{};
-    local.tm_mday = 1, local.tm_mon = 0, local.tm_year = 100, local.tm_sec = 5, local.tm_isdst = -1;
-    const std::int64_t at = std::mktime(&local);
-    device::set_host_clock([at] { return at; });
+    const auto host_clock_at = [](int year, int month, int day, int hour, int minute, int second) {
+        std::tm local{};
+        local.tm_year = year - 1900, local.tm_mon = month - 1, local.tm_mday = day;
+        local.tm_hour = hour, local.tm_min = minute, local.tm_sec = second, local.tm_isdst = -1;
+        const std::int64_t at = std::mktime(&local);
+        device::set_host_clock([at] { return at; });
+    };
+    host_clock_at(2026, 12, 5, 17, 42, 9);
+    EXPECT_EQ(device::return_current_time_and_date(), "05-12-2026_17-42-09");
+    expect_requests({
+        {"set_time (2) at 17:42:09", C::set_time, {}, 0, frame({0x21}, B({0x11, 0x2A, 0x09}))},
+        {"set_date (3) on 5 December 2026", C::set_date, {}, 0, frame({0x22}, B({0x05, 0x0C, 0x1A, 0x11, 0x2A, 0x09}))},
+    });
+    host_clock_at(2000, 1, 1, 0, 0, 5);
     expect_requests({
         {"set_time (2) at 00:00:05", C::set_time, {}, 0, frame({0x21}, B({0, 0, 5}))},
         {"set_date (3) on 1 January 2000", C::set_date, {}, 0, frame({0x22}, B({1, 1, 0, 0, 0, 5}))},
     });
+    // A clock that cannot be read: nothing goes out.
+    device::set_host_clock([] { return std::numeric_limits<std::int64_t>::max(); });
+    EXPECT_EQ(device::return_current_time_and_date(), "");
+    expect_requests({{"set_time (2), no clock", C::set_time, {}, -1000, {}},
+                     {"set_date (3), no clock", C::set_date, {}, -1000, {}}});
 }
 
 TEST_F(Clock, GettersAreForOneScaleOnly)

@@ -1,5 +1,5 @@
 // Label layouts: the exact payload of a full set read back, refusals before
-// sending, short replies and silence.
+// sending, short replies and silence, and the available fonts.
 
 #include <string>
 #include <utility>
@@ -81,9 +81,11 @@ TEST_F(LabelLayout, FullSetSendsEveryValueInListOrderAndTheGetterReadsItBack)
 TEST_F(LabelLayout, RefusalsBeforeSending)
 {
     for (const family& f : families) {
-        set_all(f, 12);
-        set(f.list.back(), f.largest + 1);
-        EXPECT_EQ(run(f.set), -104) << f.name;
+        for (const int bad : {f.largest + 1, -1}) {
+            set_all(f, 12);
+            set(f.list.back(), bad);
+            EXPECT_EQ(run(f.set), -104) << f.name << " " << bad;
+        }
     }
     set_all(families[0], 1);
     set(P::LabelLength, 300);  // would have reached the scale as 0x2C
@@ -114,6 +116,18 @@ TEST_F(LabelLayout, ReplyOneByteShortGivesMinus101AndNoOutputSilenceMinus1)
     sim.set_fault(send_test::silent());
     set_all(families[4], 1);
     EXPECT_EQ(run(C::set_datamatrix_param), -1);
+}
+
+// get_available_fonts (13): the request and the one byte of its reply.
+TEST_F(LabelLayout, AvailableFontsRequestAndReply)
+{
+    sim.on({0xA6}, 0, B({0x3C}));
+    ASSERT_EQ(run(C::get_available_fonts), 0);
+    EXPECT_EQ(last().frame, B({0x02, 0x05, 0xA6, '1', '2', '3', '4'}));
+    EXPECT_EQ(out(P::AvailableFontsProp, bytes{}), B({0x3C}));
+    sim.on({0xA6}, 0, {});
+    EXPECT_EQ(run(C::get_available_fonts), -101);
+    EXPECT_TRUE(d.output_params.empty());
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // PLU and message blocks sent in one request with their count, their limits
-// and refusals, and message lines sent one at a time.
+// and refusals, and message lines sent and read one at a time.
 
 #include <string>
 #include <vector>
@@ -169,9 +169,21 @@ TEST_F(blocks, MessageLinesSinglyAndOutOfRange)
     EXPECT_FALSE(d.input_params.count(P::MessageBlock));
 }
 
-TEST_F(blocks, Utf8MessageReplyIsReadWithinItsCount)
+TEST_F(blocks, MessageRepliesAreReadWithinTheirLength)
 {
-    // A UTF-8 line that claims 10 bytes where 3 follow.
+    // get_message_data (32): the text fills the frame, its last byte included.
+    const bytes full = cat({bytes(49, std::byte{0xC6}), B({0xFF})});
+    sim.on({0x53}, 0, full);
+    set({{P::MessageNumber, 300}, {P::StringNumber, 7}});
+    ASSERT_EQ(run(C::get_message_data), 0);
+    EXPECT_EQ(last().frame, cat({B({0x02, 0x08, 0x53}), U("1234"), le(300, 2), B({7})}));
+    EXPECT_EQ(out(P::MessageString, std::wstring{}), std::wstring(49, L'Ж') + L"я");
+    // A length byte that claims more text than the frame holds.
+    sim.on({0x53}, [](const qv_sim::request&) { return qv_sim::reply(B({2, 0xFF, 0x53, 0, 'A', 'B'})); });
+    set({{P::MessageNumber, 300}, {P::StringNumber, 7}});
+    EXPECT_EQ(run(C::get_message_data), -101);
+    EXPECT_TRUE(d.output_params.empty());
+    // get_message_data_utf8 (102): a line that claims 10 bytes where 3 follow.
     sim.on({0xFF, 0x53}, 0, cat({le(10, 2), U("abc")}));
     set({{P::MessageNumber, 1}, {P::StringNumber, 1}});
     EXPECT_EQ(run(C::get_message_data_utf8), -101);

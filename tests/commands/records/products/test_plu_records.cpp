@@ -1,5 +1,6 @@
 // PLU records: exact bytes of the forms, packed dates, range and absent rules,
-// the group-code switch, short replies, scales that disagree on the switch.
+// the group-code switch, the PLU count, short replies, scales that disagree on
+// the switch.
 
 #include <optional>
 #include <tuple>
@@ -143,8 +144,19 @@ TEST_F(plu_records, RangeAndAbsentRulesRefuseBeforeSending)
     }
 }
 
+// get_plu_count (29): its request and the count as an unsigned little-endian word.
+TEST_F(plu_records, PluCountRequestAndReply)
+{
+    sim.on({0xD0}, 0, B({0xFE, 0xFF}));
+    ASSERT_EQ(run(C::get_plu_count), 0);
+    EXPECT_EQ(last().frame, cat({B({0x02, 0x05, 0xD0}), U("1234")}));
+    EXPECT_EQ(out_int(P::PLUCount), 65534);
+}
+
 TEST_F(plu_records, SwitchIsSetReadBackAndAskedForByTheExtendedGetter)
 {
+    expect_refused({{C::set_using_group_code, {{P::UseGroupCodeAsProp, 2}}, -104},
+                    {C::set_using_group_code, {{P::UseGroupCodeAsProp, -1}}, -104}});
     set(P::UseGroupCodeAsProp, 1);
     ASSERT_EQ(run(C::set_using_group_code), 0);
     EXPECT_EQ(last_data(), B({0x01}));
