@@ -272,7 +272,6 @@ public:
     std::map<std::string, std::vector<std::byte>> get_file_hash_from_scale(FileSendState state,
                                                                            std::vector<std::byte> bytes,
                                                                            bool no_password, CommandType command);
-    int md5_check(const std::string& path_template, const std::map<std::string, std::vector<std::byte>>& hashes);
     int send_all_files_from_folder(const std::string& local, const std::string& target);  // one folder of 113
 
     // ---- commands/products/: catalogue, product document and product database

@@ -20,6 +20,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -103,11 +104,25 @@ void step_mark()
     std::cout << "\n\n" << std::flush;
 }
 
-// A temporary name no other download of this process or another one uses.
+// The longest name of one path component.
+constexpr std::size_t name_limit = 255;
+
+// A temporary name no other copy of this process or another one uses; it
+// fits the file system whenever the final name does, so the name is cut to
+// leave room for the mark.
 std::string temporary_name(const std::string& name)
 {
     static std::atomic<unsigned> counter{0};
-    return "." + name + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    const std::string mark = ".part-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    return "." + name.substr(0, name_limit - 1 - mark.size()) + mark;
+}
+
+// A value that goes to the scale as one byte: refused rather than cut.
+bool fits_byte(ParamType p, int value)
+{
+    if (value >= 0 && value <= 0xFF) return true;
+    Logger::i("Invalid option parameter " + std::to_string(static_cast<int>(p)) + ": " + std::to_string(value));
+    return false;
 }
 
 // True when `path` lies strictly below `root` once both are normalised.
@@ -123,6 +138,7 @@ bool lies_under(const fs::path& root, const fs::path& path)
 // One scale's local copy.
 struct local_copy {
     fs::path folder;
+    std::string stem;  // the final name, "<ip>" replaced
     fs::path temporary;
     std::unique_ptr<std::ofstream> out;
     std::uint64_t written = 0;
@@ -145,13 +161,15 @@ struct local_copies {
 
 // The final name of a copy. Time-stamped names are made unique in their
 // folder, so that two downloads within one second both stay; fixed names
-// (FileType 0 and 1) replace the earlier copy.
-fs::path final_path(const fs::path& folder, const std::string& stem, const std::string& extension, bool unique)
+// (FileType 0 and 1) replace the copy of an earlier command, never one that
+// another scale of this command has just stored (`taken`).
+fs::path final_path(const fs::path& folder, const std::string& stem, const std::string& extension, bool unique,
+                    const std::set<fs::path>& taken)
 {
     fs::path path = folder / (stem + extension);
-    if (!unique) return path;
+    if (!unique && taken.count(path) == 0) return path;
     std::error_code ec;
-    for (int k = 2; fs::exists(path, ec) || ec; ++k) {
+    for (int k = 2; fs::exists(path, ec) || ec || taken.count(path) != 0; ++k) {
         if (k > 10000) throw std::runtime_error("no free local name for " + (folder / (stem + extension)).string());
         path = folder / (stem + "_" + std::to_string(k) + extension);
     }
@@ -196,7 +214,7 @@ int device::get_file()  // 49
             // The local name must name a file: "/data/" or "x/.." would name
             // the folder itself.
             if (stem.empty() || stem == "." || stem == "..") {
-                Logger::i("Invalid FileOnScale parameter: " + device_utils::safe_log_text(on_scale));
+                Logger::i("Invalid FileOnScale parameter: " + log_text(on_scale));
                 return rc(ErrorType::InvalidParameterValue);
             }
             device_utils::byte_writer w;
@@ -214,16 +232,19 @@ int device::get_file()  // 49
             int separator = -1;
             // Absent: the read only logs, and no separator is sent.
             if (get_int_param(ParamType::FileDataSeparator, input_params, separator) == rc(ErrorType::Success) &&
-                separator != -1)
-                options.push_back(static_cast<std::byte>(separator & 0xFF));
+                separator != -1) {
+                if (!fits_byte(ParamType::FileDataSeparator, separator)) return rc(ErrorType::InvalidParameterValue);
+                options.push_back(static_cast<std::byte>(separator));
+            }
         }
         if (checkParamInMap(ParamType::VelunorBackupType, input_params, DataType::Int, false)) {
             int velunor = 0;
             r = get_int_param(ParamType::VelunorBackupType, input_params, velunor);
             if (r != rc(ErrorType::Success)) return r;
+            if (!fits_byte(ParamType::VelunorBackupType, velunor)) return rc(ErrorType::InvalidParameterValue);
             if (file_type == 5 && velunor == 1) extension = ".velm";
             options.push_back(std::byte{0x02});
-            options.push_back(static_cast<std::byte>(velunor & 0xFF));
+            options.push_back(static_cast<std::byte>(velunor));
         }
         preparation prepare = row->prepare;
         if (file_type == 7 && !parameters_validation(ParamType::BackupParams, input_params))
@@ -232,24 +253,24 @@ int device::get_file()  // 49
         // No scale, nothing to download: never a success.
         if (ip_address_list.empty()) return rc(ErrorType::NoConnection);
 
-        // ---- Local paths: "<ip>" in the template stands for each scale's
-        // folder; every resolved path must lie below the download folder.
-        const std::string template_text = (fs::path(folder_text) / "<ip>" / (stem + extension)).string();
-        const std::string temporary = temporary_name(stem + extension);
+        // ---- Local paths, built once per scale: "<ip>" stands for the
+        // scale's folder, in the folder text when it holds one (else that
+        // folder is added below it) and in the file name. Every path must lie
+        // below the download folder.
+        const bool folder_has_ip = folder_text.find("<ip>") != std::string::npos;
         local_copies copies;
         for (const scale_connect_data& scale : ip_address_list) {
             const std::string sub = get_subfolder_for_save(ip_address_list, scale.ip);
             std::string root = folder_text;
             device_utils::replace(root, "<ip>", sub);
-            std::string path = template_text;
-            device_utils::replace(path, "<ip>", sub);
-            const fs::path target(path);
             local_copy& copy = copies.by_ip[scale.ip];
-            copy.folder = target.parent_path();
-            copy.temporary = copy.folder / temporary;
+            copy.folder = folder_has_ip ? fs::path(root) : fs::path(root) / sub;
+            copy.stem = stem;
+            device_utils::replace(copy.stem, "<ip>", sub);
+            const fs::path target = copy.folder / (copy.stem + extension);
+            copy.temporary = copy.folder / temporary_name(copy.stem + extension);
             if (root.empty() || !lies_under(root, target) || !lies_under(root, copy.temporary)) {
-                Logger::e("get_file: the local path " + device_utils::safe_log_text(path) +
-                          " leaves the download folder");
+                Logger::e("get_file: the local path " + log_text(target.string()) + " leaves the download folder");
                 return rc(ErrorType::InvalidParameterValue);
             }
         }
@@ -281,13 +302,12 @@ int device::get_file()  // 49
         };
 
         const bool password = file_type != 1;
-        const bytes& frame = frame_of(row->command);
 
         // ---- Name.
         if (file_type == 0) {
             step_mark();
             Logger::i("get_file() send_file_name");
-            r = send_unless_stopped(*this, with_password, frame, name_request);
+            r = send_unless_stopped(*this, row->command, with_password, name_request);
             if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError)) {
                 Logger::e("get_file (name state) err: " + std::to_string(r));
                 return r;
@@ -363,7 +383,7 @@ int device::get_file()  // 49
         for (long long pack_id = 0;; ++pack_id) {
             step_mark();
             Logger::i("get_file() pack_id = " + std::to_string(pack_id));
-            r = send_unless_stopped(*this, password, frame, data_request);
+            r = send_unless_stopped(*this, row->command, password, data_request);
             if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError)) {
                 Logger::e("get_file (file data state)  err: " + std::to_string(r));
                 return r;
@@ -414,14 +434,14 @@ int device::get_file()  // 49
                 if (!copy.out) {
                     std::error_code ec;
                     if (!fs::is_directory(copy.folder, ec)) {
-                        Logger::i("the folder " + copy.folder.string() + " does not exist. CreateDirectories");
+                        Logger::i("the folder " + log_text(copy.folder.string()) + " does not exist. CreateDirectories");
                         fs::create_directories(copy.folder, ec);
                         if (ec) {
-                            Logger::e("get_file err: " + ec.message() + ": " + copy.folder.string());
+                            Logger::e("get_file err: " + ec.message() + ": " + log_text(copy.folder.string()));
                             fail_scale(ip, rc(ErrorType::UnexpectedDriverError), "folder not created");
                             continue;
                         }
-                        Logger::i("the " + copy.folder.string() + " folder has been created. ");
+                        Logger::i("the " + log_text(copy.folder.string()) + " folder has been created. ");
                     }
                     copy.out = std::make_unique<std::ofstream>(copy.temporary, std::ios::binary | std::ios::trunc);
                 }
@@ -430,7 +450,7 @@ int device::get_file()  // 49
                                     static_cast<std::streamsize>(length));
                 if (flag == 1) copy.out->flush();
                 if (!*copy.out) {
-                    Logger::e("get_file err: cannot write " + copy.temporary.string());
+                    Logger::e("get_file err: cannot write " + log_text(copy.temporary.string()));
                     fail_scale(ip, rc(ErrorType::UnexpectedDriverError), "local copy not written");
                     continue;
                 }
@@ -452,24 +472,27 @@ int device::get_file()  // 49
         // ---- The MD5 check of the copies that came whole, then their
         // final names.
         file_hash_map received;
-        for (const std::string& ip : completed) received[ip] = hashes[ip];
-        if (!received.empty()) {
-            const std::string temporary_template = (fs::path(folder_text) / "<ip>" / temporary).string();
-            md5_check(temporary_template, received);
+        std::map<std::string, std::string> temporaries;
+        for (const std::string& ip : completed) {
+            received[ip] = hashes[ip];
+            temporaries[ip] = copies.by_ip[ip].temporary.string();
         }
+        if (!received.empty()) md5_check(*this, temporaries, received);
         std::string saved;
+        std::set<fs::path> taken;
         for (const std::string& ip : completed) {
             if (results[ip] != rc(ErrorType::FileReceived)) continue;
             local_copy& copy = copies.by_ip[ip];
             std::error_code ec;
-            const fs::path target = final_path(copy.folder, stem, extension, time_stamped);
+            const fs::path target = final_path(copy.folder, copy.stem, extension, time_stamped, taken);
             fs::rename(copy.temporary, target, ec);
             if (ec) {
-                Logger::e("get_file err: " + ec.message() + ": " + target.string());
+                Logger::e("get_file err: " + ec.message() + ": " + log_text(target.string()));
                 results[ip] = rc(ErrorType::UnexpectedDriverError);
                 continue;
             }
             copy.kept = true;
+            taken.insert(target);
             const std::string path = target.string();
             set_bytes_array_param(ParamType::FilePath, output_params, device_utils::parse_byte_array_from_string(path),
                                   false);

@@ -90,7 +90,7 @@ int device::get_contents_list_from_folder()  // 58
         const auto deadline = std::chrono::steady_clock::now() + limits.listing_deadline;
         unsigned running = 0;
         for (;;) {
-            r = send_unless_stopped(*this, with_password, frame_of(CommandType::get_contents_list_from_folder), data);
+            r = send_unless_stopped(*this, CommandType::get_contents_list_from_folder, with_password, data);
             if (r == rc(ErrorType::InProgress)) {
                 if (std::chrono::steady_clock::now() >= deadline) {
                     Logger::e("get_contents_list_from_folder: the scale did not answer in time");
@@ -131,10 +131,13 @@ int device::get_contents_list_from_folder()  // 58
             running += count;
             if (running >= total) break;
             if (count == 0) {
-                // The scale has nothing more to give: what came is kept.
+                // The scale stopped short of the total it announced: what
+                // came is kept, but the listing is not whole.
                 Logger::w("get_contents_list_from_folder: listing ended after " + std::to_string(running) + " of " +
                           std::to_string(total) + " entries");
-                break;
+                log.error(rc(ErrorType::InvalidResponseLength));
+                keep_listing();
+                return rc(ErrorType::InvalidResponseLength);
             }
             if (std::chrono::steady_clock::now() >= deadline) {
                 Logger::e("get_contents_list_from_folder: the listing did not end in time");

@@ -14,12 +14,7 @@
 //   failed; its poll ends at the latest after `file_transfer_waits().
 //   hash_deadline`, the scales still without a digest then get an empty one
 //   and -105 in `results`.
-// - device::md5_check(template, hashes) replaces "<ip>" in the template by
-//   get_subfolder_for_save of each scale and compares that local copy with
-//   the scale's digest. Any scale that cannot be verified (mismatch, no
-//   digest, copy unreadable) gets -105 in `results`; the result is 0, -105
-//   with one scale, -111 with several; an empty map with scales listed is
-//   -105 (nothing was verified).
+// - md5_check compares each scale's own local copy with its digest.
 
 #include <atomic>
 #include <chrono>
@@ -27,6 +22,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -79,14 +75,37 @@ std::vector<std::byte> get_bytes_array_from_file(const std::string& path);
 // The 16-byte MD5 digest of `data`, in the standard byte order.
 std::vector<std::byte> get_file_hash(const std::vector<std::byte>& data);
 
+// An MD5 digest fed piece by piece: the same 16 bytes as get_file_hash of
+// all the pieces joined, without ever holding them together.
+class md5_stream {
+public:
+    md5_stream();
+    ~md5_stream();
+    md5_stream(const md5_stream&) = delete;
+    md5_stream& operator=(const md5_stream&) = delete;
+    void update(const std::byte* data, std::size_t size);
+    // The digest of everything fed so far; the stream starts again empty.
+    std::vector<std::byte> finish();
+
+private:
+    struct state;
+    std::unique_ptr<state> state_;
+};
+
+// The MD5 digest of the regular file at `path`, read in pieces, so that a
+// file of any size the transfer accepts is verified without being held in
+// memory. On any failure `digest` is empty and the reason is logged.
+file_read_status file_digest(const std::string& path, std::vector<std::byte>& digest);
+
 // The direct entries of a local folder as full path texts, unsorted; an empty
 // or unreadable folder gives what was listed so far (logged).
 std::vector<std::string> get_file_list(const std::filesystem::path& folder);
 
 // The local folder name of a scale's downloads: its serial number, "-" and its
-// IP. The serial keeps letters, digits, '.', '_' and '-', anything else
-// becomes '_', and "." or ".." become "_" or "__": one path component that
-// stays inside the download folder. An IP that the list lacks gives "-" + ip.
+// IP. Only what could change the path is replaced by '_' (a slash, a zero
+// byte, control characters), and "." or ".." become "_" or "__": one path
+// component that stays inside the download folder, with every letter of the
+// serial kept. An IP that the list lacks gives "-" + ip.
 std::string get_subfolder_for_save(const std::vector<scale_connect_data>& list, const std::string& ip);
 
 // ---- Waits of the polls. Process-wide; tests shorten them.
@@ -100,5 +119,16 @@ file_transfer_wait_times& file_transfer_waits();
 
 // send_command, unless a stop request is pending: then no request goes out,
 // every entry of `results` becomes -9, and so does the result.
-int send_unless_stopped(device& d, bool with_password, const std::vector<std::byte>& frame,
-                        const std::vector<std::byte>& data);
+int send_unless_stopped(device& d, CommandType type, bool with_password, const std::vector<std::byte>& data);
+
+// A text a scale or the host gave, fit for one log line: valid UTF-8 with
+// every control character escaped, so that it can never start a record of
+// its own.
+std::string log_text(const std::string& text);
+
+// The check of downloaded copies: each scale of `hashes` against the local
+// copy at its own path in `paths` (by IP). Any scale that cannot be verified
+// (mismatch, no digest, no or unreadable copy) gets -105 in `results`; the
+// result is 0, -105 with one scale, -111 with several; an empty map with
+// scales listed is -105 (nothing was verified).
+int md5_check(device& d, const std::map<std::string, std::string>& paths, const file_hash_map& hashes);

@@ -146,6 +146,8 @@ int read_content(device& d, upload_plan& plan)
         if (r != rc(ErrorType::Success)) return r;
         plan.file_path = text_of(path);
         plan.from_file = true;
+        // Empty: a relative path that would have left the root folder.
+        if (plan.file_path.empty()) return rc(ErrorType::InvalidParameterValue);
         if (read_local_file(plan.file_path, plan.content) == file_read_status::too_large)
             return rc(ErrorType::IncorrectFile);
         return rc(ErrorType::Success);
@@ -264,7 +266,6 @@ int device::send_file()  // 48
         }
 
         const std::string name = plan.row->log_name;
-        const bytes& frame = frame_of(plan.row->command);
         const bool password = plan.row->password;
         Logger::i(name + " start");
 
@@ -312,7 +313,7 @@ int device::send_file()  // 48
                     data = data_packet(plan.content, static_cast<std::size_t>(k), static_cast<std::size_t>(n));
                     break;
             }
-            r = send_unless_stopped(*this, password, frame, data);
+            r = send_unless_stopped(*this, plan.row->command, password, data);
             const std::string pack = name + " pack " + std::to_string(k) + "/" + std::to_string(n);
             if (r == rc(ErrorType::Success)) {
                 Logger::i(pack + ": OK");
@@ -335,7 +336,7 @@ int device::send_file()  // 48
             const bytes status_request{std::byte{file_subcode::status}};
             for (int attempt = 1; attempt <= tries; ++attempt) {
                 Logger::i("Try: " + std::to_string(attempt) + "/" + std::to_string(tries));
-                send_unless_stopped(*this, password, frame, status_request);
+                send_unless_stopped(*this, plan.row->command, password, status_request);
                 bool pending = false;
                 for (auto& [ip, code] : results) {
                     const auto reply = responses.find(ip);
@@ -359,7 +360,7 @@ int device::send_file()  // 48
                             const int length = in.has(2) ? in.uint16_le() : 0;
                             const int available = static_cast<int>(in.remaining());
                             const std::string text = in.string(std::min(length, available));
-                            if (length > 0) Logger::e("Error message: " + text);
+                            if (length > 0) Logger::e("Error message: " + log_text(text));
                             code = rc(ErrorType::FileOperationFailed);
                         } else {
                             code = rc(ErrorType::FileOperationSucceeded);
@@ -399,13 +400,21 @@ int device::send_all_files_from_folder()  // 113
     bytes folder;
     const int r = get_bytes_array_param(ParamType::FolderPath, input_params, folder);
     if (r != rc(ErrorType::Success)) return r;
+    // The folder must be one: a file, a missing path, or a relative path
+    // that would have left the root folder (stored empty) sends nothing.
+    const std::string local = text_of(folder);
+    std::error_code ec;
+    if (local.empty() || !std::filesystem::is_directory(local, ec)) {
+        Logger::i("Invalid FolderPath parameter: " + log_text(local));
+        return rc(ErrorType::InvalidParameterValue);
+    }
     std::string target;
     if (given_as(*this, ParamType::FolderOnScale, DataType::ByteArray)) {
         bytes value;
         if (get_bytes_array_param(ParamType::FolderOnScale, input_params, value) == rc(ErrorType::Success))
             target = text_of(value);
     }
-    return send_all_files_from_folder(text_of(folder), target);
+    return send_all_files_from_folder(local, target);
 }
 
 int device::send_all_files_from_folder(const std::string& local, const std::string& target)
@@ -420,7 +429,7 @@ int device::send_all_files_from_folder(const std::string& local, const std::stri
         std::error_code ec;
         const fs::file_status own = fs::symlink_status(entry, ec);
         if (ec) {
-            Logger::e("send_all_files_from_folder err: " + ec.message() + ": " + entry);
+            Logger::e("send_all_files_from_folder err: " + ec.message() + ": " + log_text(entry));
             return rc(ErrorType::UnexpectedDriverError);
         }
         int r;
@@ -432,10 +441,10 @@ int device::send_all_files_from_folder(const std::string& local, const std::stri
             // files are read (a FIFO would block the host's thread).
             const fs::file_status target_status = fs::is_symlink(own) ? fs::status(entry, ec) : own;
             if (!fs::is_regular_file(target_status)) {
-                Logger::i("file path = " + entry + ": not a regular file, skipped");
+                Logger::i("file path = " + log_text(entry) + ": not a regular file, skipped");
                 continue;
             }
-            Logger::i("file path = " + entry);
+            Logger::i("file path = " + log_text(entry));
             set_bytes_array_param(ParamType::FolderOnScale, input_params,
                                   device_utils::parse_byte_array_from_string(target));
             set_bytes_array_param(ParamType::FilePath, input_params, device_utils::parse_byte_array_from_string(entry));
