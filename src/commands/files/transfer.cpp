@@ -218,80 +218,80 @@ std::string log_text(const std::string& text)
     return device_utils::escape_control_characters(device_utils::safe_log_text(text));
 }
 
-// ---- The hash request.
+// ---- The digests.
 
 namespace {
 
-// Every byte after the result byte of a scale's reply.
-bytes reply_data(const bytes& reply)
+// Every byte left in a reply.
+bytes rest_of(device_utils::byte_reader& in)
 {
-    const std::size_t from = reply_data_offset(reply);
-    return from < reply.size() ? bytes(reply.begin() + static_cast<long>(from), reply.end()) : bytes{};
+    return in.byte_array(static_cast<int>(in.remaining()));
+}
+
+// One poll reply: a status byte, then, once it is 0, the digest. The first
+// digest kept wins.
+void take_hash_status(scale_reply& reply, file_hash_map& hashes)
+{
+    if (!reply.data.has(1)) {
+        // Without its status byte this scale cannot give a digest, rather
+        // than wait for ever.
+        Logger::e("get_file_hash_from_scale: reply without status for ip = " + reply.ip);
+        reply.result = rc(ErrorType::InvalidResponseLength);
+        hashes.try_emplace(reply.ip);
+        return;
+    }
+    if (reply.data.byte() == 0) hashes.try_emplace(reply.ip, rest_of(reply.data));
+}
+
+// Bounded: a scale that never finishes hashing must not hold the host's
+// thread for ever; it gets an empty digest and -105.
+void give_up_waiting(device& d, file_hash_map& hashes)
+{
+    for (const scale_connect_data& scale : d.ip_address_list) {
+        if (!hashes.try_emplace(scale.ip).second) continue;
+        Logger::e("get_file_hash_from_scale: no hash in time for ip = " + scale.ip);
+        d.results[scale.ip] = rc(ErrorType::InvalidHashData);
+    }
 }
 
 }  // namespace
 
-file_hash_map device::get_file_hash_from_scale(FileSendState state, bytes options, bool no_password,
-                                               CommandType command)
+file_hash_map hash_with_parameters(device& d, CommandType command, bool with_password, const bytes& options)
 {
     file_hash_map hashes;
-    if (state != FileSendState::Parameters && state != FileSendState::Hash) return hashes;
-    if (state == FileSendState::Parameters) {
-        bytes data{std::byte{file_subcode::parameters}};
-        data.insert(data.end(), options.begin(), options.end());
-        const int r = send_unless_stopped(*this, command, !no_password, data);
-        if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError)) return hashes;
-        for (const auto& [ip, code] : results) {
-            const auto reply = responses.find(ip);
-            hashes[ip] =
-                code == rc(ErrorType::Success) && reply != responses.end() ? reply_data(reply->second) : bytes{};
-        }
-        return hashes;
-    }
+    bytes data{std::byte{file_subcode::parameters}};
+    data.insert(data.end(), options.begin(), options.end());
+    const int r = send_unless_stopped(d, command, with_password, data);
+    if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError)) return hashes;
+    for (const auto& entry : d.results) hashes.try_emplace(entry.first);
+    d.read_each_reply([&](scale_reply& reply) { hashes[reply.ip] = rest_of(reply.data); }, r);
+    return hashes;
+}
 
+file_hash_map hash_by_poll(device& d, CommandType command, bool with_password, const bytes& options)
+{
+    file_hash_map hashes;
     const file_transfer_wait_times waits = file_transfer_waits();
     const auto deadline = std::chrono::steady_clock::now() + waits.hash_deadline;
     bytes data{std::byte{file_subcode::hash_start}};
     data.insert(data.end(), options.begin(), options.end());
     for (bool first = true;; first = false) {
-        const int r = send_unless_stopped(*this, command, !no_password, data);
+        const int r = send_unless_stopped(d, command, with_password, data);
+        for (const auto& [ip, code] : d.results)
+            if (code != rc(ErrorType::Success)) hashes.try_emplace(ip);
         if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError)) {
-            for (const auto& entry : results) hashes.try_emplace(entry.first);
+            for (const auto& entry : d.results) hashes.try_emplace(entry.first);
             return hashes;
         }
-        for (auto& [ip, code] : results) {
-            if (code != rc(ErrorType::Success)) {
-                hashes.try_emplace(ip);
-                continue;
-            }
-            if (first) continue;  // the start request is only acknowledged
-            const auto reply = responses.find(ip);
-            const bytes status_and_hash = reply == responses.end() ? bytes{} : reply_data(reply->second);
-            if (status_and_hash.empty()) {
-                // A poll reply without its status byte: this scale cannot
-                // give a digest, rather than wait for ever.
-                Logger::e("get_file_hash_from_scale: reply without status for ip = " + ip);
-                code = rc(ErrorType::InvalidResponseLength);
-                hashes.try_emplace(ip);
-                continue;
-            }
-            if (status_and_hash[0] == std::byte{0})
-                hashes.try_emplace(ip, status_and_hash.begin() + 1, status_and_hash.end());
-        }
-        if (hashes.size() >= ip_address_list.size()) return hashes;
-
-        // Bounded: a scale that never finishes hashing must not hold the
-        // host's thread for ever. A stop during the pause ends the poll at
-        // the next send.
+        // The reply to the start request is only an acknowledgement.
+        if (!first) d.read_each_reply([&](scale_reply& reply) { take_hash_status(reply, hashes); }, r);
+        if (hashes.size() >= d.ip_address_list.size()) return hashes;
         if (std::chrono::steady_clock::now() >= deadline) {
-            for (const scale_connect_data& scale : ip_address_list) {
-                if (!hashes.try_emplace(scale.ip).second) continue;
-                Logger::e("get_file_hash_from_scale: no hash in time for ip = " + scale.ip);
-                results[scale.ip] = rc(ErrorType::InvalidHashData);
-            }
+            give_up_waiting(d, hashes);
             return hashes;
         }
-        sliced_pause(first ? waits.hash_first : waits.hash_next, stop_requested);
+        // A stop during the pause ends the poll at the next send.
+        sliced_pause(first ? waits.hash_first : waits.hash_next, d.stop_requested);
         data.assign(1, std::byte{file_subcode::hash_poll});
     }
 }
@@ -310,8 +310,8 @@ int md5_check(device& d, const std::map<std::string, std::string>& paths, const 
     for (const auto& [ip, hash] : hashes) {
         const auto path = paths.find(ip);
         bytes digest;
-        const file_read_status read = hash.empty() || path == paths.end() ? file_read_status::unreadable
-                                                                           : file_digest(path->second, digest);
+        const file_read_status read =
+            hash.empty() || path == paths.end() ? file_read_status::unreadable : file_digest(path->second, digest);
         bool verified = false;
         if (hash.empty()) {
             Logger::e("md5_check: no hash data for ip = " + ip);

@@ -9,11 +9,11 @@
 //   the sub-codes below.
 // - get_file_hash gives the standard RFC 1321 digest bytes (d41d8cd9... for
 //   the empty message): compare them byte by byte with a scale's digest.
-// - device::get_file_hash_from_scale (Parameters or Hash) returns one entry
-//   per scale that took part, an empty vector for a scale whose exchange
-//   failed; its poll ends at the latest after `file_transfer_waits().
-//   hash_deadline`, the scales still without a digest then get an empty one
-//   and -105 in `results`.
+// - hash_with_parameters and hash_by_poll return one entry per scale that
+//   took part, an empty vector for a scale whose exchange failed; the poll
+//   ends at the latest after `file_transfer_waits().hash_deadline`, the
+//   scales still without a digest then get an empty one and -105 in
+//   `results`.
 // - md5_check compares each scale's own local copy with its digest.
 
 #include <atomic>
@@ -29,7 +29,7 @@
 #include "core/device.h"
 
 // The step an exchange is in.
-enum class device::FileSendState : std::int32_t {
+enum class FileSendState : std::int32_t {
     Name = 1,
     Parameters = 2,
     Data = 3,
@@ -38,7 +38,6 @@ enum class device::FileSendState : std::int32_t {
     Preparation = 6,
     ItemCode = 8,
 };
-using FileSendState = device::FileSendState;
 
 // First byte of the data of every file-transfer request.
 namespace file_subcode {
@@ -120,6 +119,16 @@ file_transfer_wait_times& file_transfer_waits();
 // send_command, unless a stop request is pending: then no request goes out,
 // every entry of `results` becomes -9, and so does the result.
 int send_unless_stopped(device& d, CommandType type, bool with_password, const std::vector<std::byte>& data);
+
+// ---- The digests of a file to download, as the scales give them.
+
+// The configuration file: its parameters request (0x02 and `options`) is
+// answered with the digest.
+file_hash_map hash_with_parameters(device& d, CommandType command, bool with_password,
+                                   const std::vector<std::byte>& options);
+// Every other file: the scales are asked to hash it (0x06 and `options`),
+// then polled (0x07) until each has given its digest or dropped out.
+file_hash_map hash_by_poll(device& d, CommandType command, bool with_password, const std::vector<std::byte>& options);
 
 // A text a scale or the host gave, fit for one log line: valid UTF-8 with
 // every control character escaped, so that it can never start a record of

@@ -70,9 +70,12 @@ TEST_F(Download, FailuresLeaveTheEarlierCopyAndNoPartialFile)
     scale_file_limits().max_download_size = 20000;
     using faults = qv_sim::download_faults;
     const std::pair<void (*)(faults&), int> table[] = {
-        {[](faults& f) { f.wrong_digest = true; }, -105}, {[](faults& f) { f.wrong_offset_at = 3; }, -113},
-        {[](faults& f) { f.short_at = 2; }, -101},        {[](faults& f) { f.silent_at = 2; }, -1},
-        {[](faults& f) { f.no_last_flag = true; }, -113}, {[](faults& f) { f.endless = true; }, -113},
+        {[](faults& f) { f.wrong_digest = true; }, -105},
+        {[](faults& f) { f.wrong_offset_at = 3; }, -113},
+        {[](faults& f) { f.short_at = 2; }, -101},
+        {[](faults& f) { f.silent_at = 2; }, -1},
+        {[](faults& f) { f.no_last_flag = true; }, -113},
+        {[](faults& f) { f.endless = true; }, -113},
         {[](faults& f) { f.data_result = 174; }, 174},
         {[](faults& f) { f.data_result = 120; }, 120},  // the scale's own code, not the upload's -6
     };
@@ -117,8 +120,10 @@ TEST_F(Download, InputsCheckedBeforeAnythingIsSent)
     // folder whose inner ".." leaves the root folder is stored empty.
     d.ip_address_list.resize(1);
     const std::tuple<int, ParamType, int> options[] = {
-        {4, ParamType::FileDataSeparator, 300}, {6, ParamType::FileDataSeparator, -2},
-        {5, ParamType::VelunorBackupType, 258}, {3, ParamType::VelunorBackupType, -1},
+        {4, ParamType::FileDataSeparator, 300},
+        {6, ParamType::FileDataSeparator, -2},
+        {5, ParamType::VelunorBackupType, 258},
+        {3, ParamType::VelunorBackupType, -1},
     };
     for (const auto& [type, param, value] : options) {
         reset();

@@ -103,8 +103,7 @@ TEST_F(HashRequest, EachScaleItsOwnOutcomeWithinTheDeadline)
     file_transfer_waits().hash_deadline = 300ms;
     const device_test::log_capture log;
     const auto start = std::chrono::steady_clock::now();
-    const auto hashes =
-        d.get_file_hash_from_scale(FileSendState::Hash, B({0x33}), false, CommandType::download_messages_file);
+    const auto hashes = hash_by_poll(d, CommandType::download_messages_file, with_password, B({0x33}));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     EXPECT_EQ(hashes,
               (file_hash_map{{"127.0.0.60", hash16}, {"127.0.0.61", {}}, {"127.0.0.62", {}}, {"127.0.0.63", {}}}));
