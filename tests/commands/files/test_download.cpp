@@ -1,6 +1,8 @@
 // File download: names, preparations, and every way a scale can make it fail
 // without losing an earlier copy or leaving a partial one.
 
+#include <thread>
+
 #include "files_test_util.h"
 #include "replies/folders.h"
 #include "replies/products.h"
@@ -248,6 +250,38 @@ TEST_F(Download, TwoScalesEachToItsEnd)
     EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.100", -112}, {"127.0.0.101", -105}}));
     EXPECT_EQ(files_below(save_dir), std::vector<std::string>{"A-127.0.0.100/Products_" + stamp + ".csv"});
     EXPECT_EQ(output(ParamType::SavedFilePaths), path_a);
+}
+
+TEST_F(Download, AStopDuringThePacketsOrTheHashPollSendsNothingMore)
+{
+    qv_sim::sim_scale a("127.0.0.100");
+    auto store = serve(a, "S", "1E", pattern(200 * 1000));  // 200 packets
+    qv_sim::fault slow;
+    slow.delay = 5ms;
+    a.set_fault(slow);
+    // Hash polls answered "busy" before the digest (the stop comes during
+    // the packets, or during a poll that would never end).
+    for (const int busy : {1, 1000000}) {
+        SCOPED_TRACE(busy);
+        qv_sim::download_faults f;
+        f.hash_busy = busy;
+        store->set_faults(f);
+        a.clear_requests();
+        const std::size_t data_before = store->data_requests();
+        d.results.clear();
+        set_text(ParamType::FolderForSaveFile, save_dir);
+        set_int(ParamType::FileType, 4);
+        int result = 0;
+        std::thread download([&] { result = d.execute_command(49); });
+        ASSERT_TRUE(a.wait_for_requests(10, 10s));
+        EXPECT_EQ(d.execute_command(127), 0);
+        const std::size_t at_stop = a.request_count();
+        download.join();
+        EXPECT_EQ(result, -9);
+        EXPECT_LE(a.request_count(), at_stop + 1);  // at most the one already on its way
+        EXPECT_EQ(busy == 1, store->data_requests() > data_before);
+        EXPECT_TRUE(!fs::exists(save_dir) || files_below(save_dir).empty());
+    }
 }
 
 }  // namespace

@@ -70,6 +70,24 @@ TEST_F(Upload, RequestBytes)
     EXPECT_EQ(d.send_file(), 0);
     EXPECT_EQ(store->uploads().back().option_bytes,
               B({1, 1, 2, 255, 3, 0, 4, 1, 0, 0, 0, 0, 0, 0, 0, 6, 0x42, 7, 3, 8, 6}));
+
+    // The opening packets of a scale backup and of marking codes.
+    const std::tuple<int, ParamType, const char*, int, bytes> openings[] = {
+        {7, ParamType::BackupParams, "101", 0, B({2, 9, 0xBF, '1', '2', '3', '4', 5, 0xA0, 0, 0})},
+        {9, ParamType::ItemCode, nullptr, 9999999, B({2, 11, 0xFF, 0x10, '1', '2', '3', '4', 8, 0x7F, 0x96, 0x98, 0})},
+    };
+    for (const auto& [type, param, text, number, frame] : openings) {
+        d.input_params.clear();
+        sim.clear_requests();
+        file(type, B({7}));
+        if (text != nullptr)
+            set_text(param, text);
+        else
+            set_int(param, number);
+        EXPECT_EQ(d.send_file(), 0) << type;
+        EXPECT_EQ(sim.requests().at(0).frame, frame) << type;
+        EXPECT_EQ(payloads(sim).at(1).at(0), std::byte{2}) << type;  // then the parameters
+    }
 }
 
 TEST_F(Upload, PacketsOf60000Bytes)
