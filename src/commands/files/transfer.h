@@ -1,7 +1,9 @@
 #pragma once
 // The file-transfer exchange shared by the upload and the download: the
-// steps and sub-codes of an exchange, reading a local file whole, its MD5
-// digest, listing a local folder, and the per-scale folder of a download.
+// steps and sub-codes of an exchange, reading a local file whole, MD5 digests
+// (of bytes in memory, fed piece by piece, or of a file read in pieces),
+// listing a local folder, the per-scale folder of a download, the digests the
+// scales give and the check of downloaded copies.
 //
 // Contract for the commands built on it:
 // - Every request of an exchange goes through device::send_command with the
