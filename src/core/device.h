@@ -266,14 +266,6 @@ public:
     int get_quorvix_folder_path();  // 109
     int delete_file_or_folder();  // 114
     int create_folder();  // 115
-    // The exchange shared by upload and download (commands/files/transfer.h
-    // defines the enumeration and states the contract).
-    enum class FileSendState : std::int32_t;
-    std::map<std::string, std::vector<std::byte>> get_file_hash_from_scale(FileSendState state,
-                                                                           std::vector<std::byte> bytes,
-                                                                           bool no_password, CommandType command);
-    int md5_check(const std::string& path_template, const std::map<std::string, std::vector<std::byte>>& hashes);
-    int send_all_files_from_folder(const std::string& local, const std::string& target);  // one folder of 113
 
     // ---- commands/products/: catalogue, product document and product database
     int add_message_to_json();  // 52

@@ -199,11 +199,37 @@ int device::set_string_param(ParamType p, param_map& map, const std::wstring& va
     }
 }
 
+// True when a ".." inside `tail` climbs above the folder `tail` starts in.
+static bool climbs_above_start(const std::string& tail)
+{
+    int depth = 0;
+    std::size_t i = 0;
+    while (i < tail.size()) {
+        std::size_t j = i;
+        while (j < tail.size() && !is_separator(tail[j])) ++j;
+        const std::string step = tail.substr(i, j - i);
+        if (step == "..") {
+            if (--depth < 0) return true;
+        } else if (!step.empty() && step != ".") {
+            ++depth;
+        }
+        i = j + 1;
+    }
+    return false;
+}
+
 std::vector<std::byte> device::anchor_path(const std::vector<std::byte>& value) const
 {
     const std::string text = device_utils::parse_string_from_byte_array(value);
     if (!text.empty() && text[0] == '/') return value;  // absolute: stored exactly as given
     const std::string tail = strip_leading_steps(text);
+    // A relative path stays under the root folder: one whose inner ".."
+    // would leave it is stored empty, which the commands refuse.
+    if (climbs_above_start(tail)) {
+        Logger::e("relative path leaves the root folder: " +
+                  device_utils::escape_control_characters(device_utils::safe_log_text(text)));
+        return {};
+    }
     const std::string root = device_utils::parse_string_from_byte_array(driver_root_folder);
     std::string joined;
     if (root.empty())

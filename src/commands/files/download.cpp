@@ -1,13 +1,13 @@
 // File download (49): one file of a given kind from every scale of the list,
 // each scale's copy stored in its own folder below FolderForSaveFile.
 //
-// The steps: the name (any file), or a preparation on the scales (backup,
-// JSON items file, recognition statistics); the digest; the packets, in
-// lock-step for every scale still taking part; the MD5 check. Each scale's
-// copy is written to a temporary name beside its final one and renamed only
-// once its digest matched, so a failed, stopped or corrupted download never
-// replaces an earlier copy and never leaves a partial file under the final
-// name.
+// The steps: inputs; local paths; the name (any file) or a preparation on
+// the scales (backup, JSON items file, recognition statistics); the digests;
+// the packets, in lock-step for every scale still taking part; verify and
+// store. Each scale's copy is written to a temporary name beside its final
+// one and renamed only once its digest matched, so a failed, stopped or
+// corrupted download never replaces an earlier copy and never leaves a
+// partial file under the final name.
 
 #include <unistd.h>
 
@@ -20,6 +20,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -103,11 +104,25 @@ void step_mark()
     std::cout << "\n\n" << std::flush;
 }
 
-// A temporary name no other download of this process or another one uses.
+// The longest name of one path component.
+constexpr std::size_t name_limit = 255;
+
+// A temporary name no other copy of this process or another one uses; it
+// fits the file system whenever the final name does, so the name is cut to
+// leave room for the mark.
 std::string temporary_name(const std::string& name)
 {
     static std::atomic<unsigned> counter{0};
-    return "." + name + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    const std::string mark = ".part-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    return "." + name.substr(0, name_limit - 1 - mark.size()) + mark;
+}
+
+// A value that goes to the scale as one byte: refused rather than cut.
+bool fits_byte(ParamType p, int value)
+{
+    if (value >= 0 && value <= 0xFF) return true;
+    Logger::i("Invalid option parameter " + std::to_string(static_cast<int>(p)) + ": " + std::to_string(value));
+    return false;
 }
 
 // True when `path` lies strictly below `root` once both are normalised.
@@ -120,42 +135,457 @@ bool lies_under(const fs::path& root, const fs::path& path)
     return true;
 }
 
+// The final name of a copy. Time-stamped names are made unique in their
+// folder, so that two downloads within one second both stay; fixed names
+// (FileType 0 and 1) replace the copy of an earlier command, never one that
+// another scale of this command has just stored (`taken`).
+fs::path final_path(const fs::path& folder, const std::string& stem, const std::string& extension, bool unique,
+                    const std::set<fs::path>& taken)
+{
+    fs::path path = folder / (stem + extension);
+    if (!unique && taken.count(path) == 0) return path;
+    std::error_code ec;
+    for (int k = 2; fs::exists(path, ec) || ec || taken.count(path) != 0; ++k) {
+        if (k > 10000) throw std::runtime_error("no free local name for " + (folder / (stem + extension)).string());
+        path = folder / (stem + "_" + std::to_string(k) + extension);
+    }
+    return path;
+}
+
 // One scale's local copy.
 struct local_copy {
     fs::path folder;
+    std::string stem;  // the final name without its extension, "<ip>" replaced
     fs::path temporary;
     std::unique_ptr<std::ofstream> out;
     std::uint64_t written = 0;
     bool kept = false;  // renamed to its final name
 };
 
-// Removes every temporary copy left, whatever way the command ends.
-struct local_copies {
-    std::map<std::string, local_copy> by_ip;
-    ~local_copies()
-    {
-        for (auto& [ip, copy] : by_ip) {
-            copy.out.reset();
-            if (copy.kept) continue;
-            std::error_code ec;
-            fs::remove(copy.temporary, ec);
-        }
-    }
+// One download: what the host asked for, each scale's copy, and the steps.
+// A step returns true to go on; otherwise `result_` holds the command's
+// result.
+class file_download {
+public:
+    explicit file_download(device& d) : d_(d) {}
+    ~file_download();
+    file_download(const file_download&) = delete;
+    file_download& operator=(const file_download&) = delete;
+
+    int run();
+
+private:
+    bool read_inputs();
+    bool read_file_on_scale();
+    bool read_options();
+    bool build_local_paths();
+    bool send_name();
+    bool prepare_on_scales();
+    bool poll_preparation(const preparation_steps& steps);
+    bool fetch_digests();
+    bool fetch_packets();
+    bool take_packets();
+    void take_packet(scale_reply& reply, bool& more, bool& more_before);
+    bool open_copy(const std::string& ip, local_copy& copy);
+    int verify_and_store();
+    bool stop(int code);
+    bool check_active(const std::string& step);
+    int without_active_scales() const;
+    int own_result(const std::string& ip) const;
+    void fail_scale(const std::string& ip, int code, const std::string& why);
+
+    device& d_;
+    int result_ = rc(ErrorType::Success);
+    const download_type* row_ = nullptr;
+    std::string folder_text_;
+    std::string stem_;
+    std::string extension_;
+    bool time_stamped_ = true;
+    bool password_ = true;
+    bytes name_request_;
+    bytes options_;
+    preparation prepare_ = preparation::none;
+    std::map<std::string, local_copy> copies_;  // by IP
+    file_hash_map hashes_;
+    std::vector<std::string> completed_;  // in the order the last packets came
 };
 
-// The final name of a copy. Time-stamped names are made unique in their
-// folder, so that two downloads within one second both stay; fixed names
-// (FileType 0 and 1) replace the earlier copy.
-fs::path final_path(const fs::path& folder, const std::string& stem, const std::string& extension, bool unique)
+file_download::~file_download()
 {
-    fs::path path = folder / (stem + extension);
-    if (!unique) return path;
-    std::error_code ec;
-    for (int k = 2; fs::exists(path, ec) || ec; ++k) {
-        if (k > 10000) throw std::runtime_error("no free local name for " + (folder / (stem + extension)).string());
-        path = folder / (stem + "_" + std::to_string(k) + extension);
+    // Every temporary copy left goes, whatever way the command ended.
+    for (auto& [ip, copy] : copies_) {
+        copy.out.reset();
+        if (copy.kept) continue;
+        std::error_code ec;
+        fs::remove(copy.temporary, ec);
     }
-    return path;
+}
+
+int file_download::run()
+{
+    if (!read_inputs()) return result_;
+    // No scale, nothing to download: never a success.
+    if (d_.ip_address_list.empty()) return rc(ErrorType::NoConnection);
+    if (!build_local_paths()) return result_;
+    if (row_->file_type == 0 && !send_name()) return result_;
+    if (prepare_ != preparation::none && !prepare_on_scales()) return result_;
+    if (!fetch_digests() || !fetch_packets()) return result_;
+    return verify_and_store();
+}
+
+bool file_download::stop(int code)
+{
+    result_ = code;
+    return false;
+}
+
+// ---- Inputs, all read and checked before anything is sent.
+
+bool file_download::read_inputs()
+{
+    bytes folder_value;
+    int r = d_.get_bytes_array_param(ParamType::FolderForSaveFile, d_.input_params, folder_value);
+    if (r != rc(ErrorType::Success)) return stop(r);
+    folder_text_ = device_utils::parse_string_from_byte_array(folder_value);
+    const std::string stamp = device::return_current_time_and_date();
+    int file_type = 0;
+    r = d_.get_int_param(ParamType::FileType, d_.input_params, file_type);
+    if (r != rc(ErrorType::Success)) return stop(r);
+    row_ = find_download_type(file_type);
+    if (row_ == nullptr) return stop(rc(ErrorType::InvalidParameterValue));
+
+    stem_ = std::string(row_->prefix) + stamp;
+    extension_ = row_->extension;
+    if (file_type == 0 && !read_file_on_scale()) return false;
+    if (file_type == 1) {
+        time_stamped_ = false;
+        stem_ = row_->prefix;
+    }
+    if (!read_options()) return false;
+    prepare_ = row_->prepare;
+    if (file_type == 7 && !d_.parameters_validation(ParamType::BackupParams, d_.input_params))
+        prepare_ = preparation::none;
+    password_ = file_type != 1;
+    return true;
+}
+
+bool file_download::read_file_on_scale()
+{
+    if (!d_.parameters_validation(ParamType::FileOnScale, d_.input_params))
+        return stop(rc(ErrorType::InvalidParameterValue));
+    if (d_.ip_address_list.size() > 1) return stop(rc(ErrorType::NotForGroupMode));
+    bytes value;
+    const int r = d_.get_bytes_array_param(ParamType::FileOnScale, d_.input_params, value);
+    if (r != rc(ErrorType::Success)) return stop(r);
+    const std::string on_scale = device_utils::parse_string_from_byte_array(value);
+    const std::size_t slash = on_scale.rfind('/');
+    stem_ = slash == std::string::npos ? on_scale : on_scale.substr(slash + 1);
+    extension_.clear();
+    time_stamped_ = false;
+    // The local name must name a file: "/data/" or "x/.." would name the
+    // folder itself.
+    if (stem_.empty() || stem_ == "." || stem_ == "..") {
+        Logger::i("Invalid FileOnScale parameter: " + log_text(on_scale));
+        return stop(rc(ErrorType::InvalidParameterValue));
+    }
+    device_utils::byte_writer w;
+    w.u8(file_subcode::name);
+    if (!w.counted(on_scale)) {
+        Logger::i("Invalid FileOnScale length: " + std::to_string(on_scale.size()));
+        return stop(rc(ErrorType::InvalidParameterValue));
+    }
+    name_request_ = w.take();
+    return true;
+}
+
+bool file_download::read_options()
+{
+    if (row_->file_type == 4 || row_->file_type == 6) {
+        int separator = -1;
+        // Absent: the read only logs, and no separator is sent.
+        if (d_.get_int_param(ParamType::FileDataSeparator, d_.input_params, separator) == rc(ErrorType::Success) &&
+            separator != -1) {
+            if (!fits_byte(ParamType::FileDataSeparator, separator)) return stop(rc(ErrorType::InvalidParameterValue));
+            options_.push_back(static_cast<std::byte>(separator));
+        }
+    }
+    if (!d_.checkParamInMap(ParamType::VelunorBackupType, d_.input_params, DataType::Int, false)) return true;
+    int velunor = 0;
+    const int r = d_.get_int_param(ParamType::VelunorBackupType, d_.input_params, velunor);
+    if (r != rc(ErrorType::Success)) return stop(r);
+    if (!fits_byte(ParamType::VelunorBackupType, velunor)) return stop(rc(ErrorType::InvalidParameterValue));
+    if (row_->file_type == 5 && velunor == 1) extension_ = ".velm";
+    options_.push_back(std::byte{0x02});
+    options_.push_back(static_cast<std::byte>(velunor));
+    return true;
+}
+
+// ---- Local paths, built once per scale and used by every later step:
+// "<ip>" stands for the scale's folder, in the folder text when it holds one
+// (else that folder is added below it) and in the file name. Every path must
+// lie below the download folder.
+
+bool file_download::build_local_paths()
+{
+    const bool folder_has_ip = folder_text_.find("<ip>") != std::string::npos;
+    for (const scale_connect_data& scale : d_.ip_address_list) {
+        const std::string sub = get_subfolder_for_save(d_.ip_address_list, scale.ip);
+        std::string root = folder_text_;
+        device_utils::replace(root, "<ip>", sub);
+        local_copy& copy = copies_[scale.ip];
+        copy.folder = folder_has_ip ? fs::path(root) : fs::path(root) / sub;
+        copy.stem = stem_;
+        device_utils::replace(copy.stem, "<ip>", sub);
+        const fs::path target = copy.folder / (copy.stem + extension_);
+        copy.temporary = copy.folder / temporary_name(copy.stem + extension_);
+        if (root.empty() || !lies_under(root, target) || !lies_under(root, copy.temporary)) {
+            Logger::e("get_file: the local path " + log_text(target.string()) + " leaves the download folder");
+            return stop(rc(ErrorType::InvalidParameterValue));
+        }
+    }
+    return true;
+}
+
+// ---- Where the scales stand between steps.
+
+int file_download::own_result(const std::string& ip) const
+{
+    const auto it = d_.results.find(ip);
+    return it == d_.results.end() ? rc(ErrorType::NoConnection) : it->second;
+}
+
+// The command's result once no scale takes part any more.
+int file_download::without_active_scales() const
+{
+    if (d_.stop_requested.load()) return rc(ErrorType::CommandStopped);
+    return d_.ip_address_list.size() == 1 ? own_result(d_.ip_address_list.front().ip) : rc(ErrorType::BroadcastError);
+}
+
+// True when some scale still takes part. With a single scale a failure is
+// logged as the step's.
+bool file_download::check_active(const std::string& step)
+{
+    bool any = false;
+    for (const auto& [ip, result] : d_.results) {
+        if (result == rc(ErrorType::Success)) {
+            any = true;
+        } else if (d_.results.size() == 1) {
+            Logger::e("get_file for ip = [" + ip + "] (" + step + " state) err: " + std::to_string(result));
+            return stop(result);
+        }
+    }
+    return any || stop(without_active_scales());
+}
+
+// ---- The name of any file, or a preparation on the scales.
+
+bool file_download::send_name()
+{
+    step_mark();
+    Logger::i("get_file() send_file_name");
+    const int r = send_unless_stopped(d_, row_->command, with_password, name_request_);
+    if (r == rc(ErrorType::Success) || r == rc(ErrorType::BroadcastError)) return true;
+    Logger::e("get_file (name state) err: " + std::to_string(r));
+    return stop(r);
+}
+
+bool file_download::prepare_on_scales()
+{
+    const preparation_steps steps = steps_of(prepare_);
+    step_mark();
+    Logger::i(std::string("get_file() ") + steps.create_name);
+    const int r = (d_.*steps.create)();
+    if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError)) return stop(r);
+    return check_active(steps.create_name) && poll_preparation(steps) && check_active(steps.status_name);
+}
+
+bool file_download::poll_preparation(const preparation_steps& steps)
+{
+    const scale_file_limit_values limits = scale_file_limits();
+    const auto deadline = std::chrono::steady_clock::now() + limits.preparation_deadline;
+    for (;;) {
+        step_mark();
+        Logger::i(std::string("get_file() ") + steps.status_name);
+        const int r = (d_.*steps.status)();
+        if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError) && r != rc(ErrorType::InProgress))
+            return stop(r);
+        bool preparing = false;
+        for (const auto& entry : d_.results) preparing = preparing || entry.second == rc(ErrorType::InProgress);
+        if (!sliced_pause(limits.preparation_pause, d_.stop_requested)) return stop(rc(ErrorType::CommandStopped));
+        if (!preparing) return true;
+        if (std::chrono::steady_clock::now() < deadline) continue;
+        // A scale that never finishes must not hold the host's thread; it
+        // drops out, the ready ones go on.
+        for (auto& [ip, result] : d_.results) {
+            if (result != rc(ErrorType::InProgress)) continue;
+            Logger::e(std::string("get_file() ") + steps.status_name + ": not ready in time for ip = " + ip);
+            result = rc(ErrorType::FileOperationFailed);
+        }
+        return true;
+    }
+}
+
+// ---- The digests.
+
+bool file_download::fetch_digests()
+{
+    step_mark();
+    Logger::i("get_file() hash");
+    hashes_ = row_->file_type == 1 ? hash_with_parameters(d_, row_->command, password_, options_)
+                                   : hash_by_poll(d_, row_->command, password_, options_);
+    if (d_.stop_requested.load()) return stop(rc(ErrorType::CommandStopped));
+    for (auto& [ip, result] : d_.results) {
+        if (result != rc(ErrorType::Success)) continue;
+        const auto hash = hashes_.find(ip);
+        if (hash != hashes_.end() && !hash->second.empty()) continue;
+        // A copy without a digest could never be verified.
+        Logger::e("get_file: no hash data for ip = " + ip);
+        result = rc(ErrorType::InvalidHashData);
+    }
+    return check_active("hash");
+}
+
+// ---- The packets, in lock-step.
+
+bool file_download::fetch_packets()
+{
+    const bytes data_request{std::byte{file_subcode::data}};
+    for (long long pack_id = 0;; ++pack_id) {
+        step_mark();
+        Logger::i("get_file() pack_id = " + std::to_string(pack_id));
+        const int r = send_unless_stopped(d_, row_->command, password_, data_request);
+        if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError)) {
+            Logger::e("get_file (file data state)  err: " + std::to_string(r));
+            return stop(r);
+        }
+        if (!take_packets()) return true;
+    }
+}
+
+// One cycle's packets, in IP order; true while some scale has more to come.
+bool file_download::take_packets()
+{
+    bool more = false;
+    bool more_before = false;
+    std::set<std::string> answered;
+    d_.read_each_reply(
+        [&](scale_reply& reply) {
+            answered.insert(reply.ip);
+            take_packet(reply, more, more_before);
+        },
+        rc(ErrorType::Success));
+    for (const auto& [ip, result] : d_.results)
+        if (result == rc(ErrorType::Success) && answered.count(ip) == 0)
+            fail_scale(ip, rc(ErrorType::NoConnection), "no reply");
+    return more;
+}
+
+void file_download::fail_scale(const std::string& ip, int code, const std::string& why)
+{
+    Logger::e("get_file for ip = [" + ip + "] (file data state) err: " + std::to_string(code) + ", " + why);
+    d_.results[ip] = code;
+    copies_[ip].out.reset();
+}
+
+void file_download::take_packet(scale_reply& reply, bool& more, bool& more_before)
+{
+    const std::string& ip = reply.ip;
+    device_utils::byte_reader& in = reply.data;
+    if (!in.has(7)) return fail_scale(ip, rc(ErrorType::InvalidResponseLength), "packet shorter than its fields");
+    const int flag = in.byte();
+    const auto offset = static_cast<std::uint32_t>(in.int32_le());
+    const std::size_t length = in.uint16_le();
+    if (!in.has(length)) return fail_scale(ip, rc(ErrorType::InvalidResponseLength), "packet shorter than its fields");
+    local_copy& copy = copies_[ip];
+    // Each packet must continue the file where it stands; one that would
+    // not, or that would grow it past the size the offsets can address, or
+    // an empty packet that is not the last (no progress), ends this scale's
+    // download.
+    if (offset != copy.written)
+        return fail_scale(ip, rc(ErrorType::IncorrectFile),
+                          "packet offset " + std::to_string(offset) + ", expected " + std::to_string(copy.written));
+    const std::uint64_t max_size = scale_file_limits().max_download_size;
+    if (copy.written + length > max_size)
+        return fail_scale(ip, rc(ErrorType::IncorrectFile), "file larger than " + std::to_string(max_size));
+    if (flag != 1 && length == 0)
+        return fail_scale(ip, rc(ErrorType::IncorrectFile), "empty packet that is not the last");
+    if (!copy.out && !open_copy(ip, copy)) return;
+    if (length > 0)
+        copy.out->write(reinterpret_cast<const char*>(reply.frame.data() + in.position()),
+                        static_cast<std::streamsize>(length));
+    if (flag == 1) copy.out->flush();
+    if (!*copy.out) {
+        Logger::e("get_file err: cannot write " + log_text(copy.temporary.string()));
+        return fail_scale(ip, rc(ErrorType::UnexpectedDriverError), "local copy not written");
+    }
+    copy.written += length;
+    const bool last = flag == 1;
+    if (last) {
+        copy.out.reset();
+        reply.result = rc(ErrorType::FileReceived);
+        completed_.push_back(ip);
+    } else {
+        more = true;
+    }
+    Logger::i(std::string("get_file() sending_is_done = ") + (last && !more_before ? "1" : "0"));
+    if (!last) more_before = true;
+}
+
+bool file_download::open_copy(const std::string& ip, local_copy& copy)
+{
+    std::error_code ec;
+    if (!fs::is_directory(copy.folder, ec)) {
+        Logger::i("the folder " + log_text(copy.folder.string()) + " does not exist. CreateDirectories");
+        fs::create_directories(copy.folder, ec);
+        if (ec) {
+            Logger::e("get_file err: " + ec.message() + ": " + log_text(copy.folder.string()));
+            fail_scale(ip, rc(ErrorType::UnexpectedDriverError), "folder not created");
+            return false;
+        }
+        Logger::i("the " + log_text(copy.folder.string()) + " folder has been created. ");
+    }
+    copy.out = std::make_unique<std::ofstream>(copy.temporary, std::ios::binary | std::ios::trunc);
+    return true;
+}
+
+// ---- Verify the copies that came whole, then give them their final names.
+
+int file_download::verify_and_store()
+{
+    file_hash_map received;
+    std::map<std::string, std::string> temporaries;
+    for (const std::string& ip : completed_) {
+        received[ip] = hashes_[ip];
+        temporaries[ip] = copies_[ip].temporary.string();
+    }
+    if (!received.empty()) md5_check(d_, temporaries, received);
+    std::string saved;
+    std::set<fs::path> taken;
+    for (const std::string& ip : completed_) {
+        if (d_.results[ip] != rc(ErrorType::FileReceived)) continue;
+        local_copy& copy = copies_[ip];
+        std::error_code ec;
+        const fs::path target = final_path(copy.folder, copy.stem, extension_, time_stamped_, taken);
+        fs::rename(copy.temporary, target, ec);
+        if (ec) {
+            Logger::e("get_file err: " + ec.message() + ": " + log_text(target.string()));
+            d_.results[ip] = rc(ErrorType::UnexpectedDriverError);
+            continue;
+        }
+        copy.kept = true;
+        taken.insert(target);
+        const std::string path = target.string();
+        d_.set_bytes_array_param(ParamType::FilePath, d_.output_params,
+                                 device_utils::parse_byte_array_from_string(path), false);
+        saved += (saved.empty() ? "" : "\n") + path;
+    }
+    if (!saved.empty())
+        d_.set_bytes_array_param(ParamType::SavedFilePaths, d_.output_params,
+                                 device_utils::parse_byte_array_from_string(saved), false);
+
+    for (const scale_connect_data& scale : d_.ip_address_list)
+        if (own_result(scale.ip) != rc(ErrorType::FileReceived)) return without_active_scales();
+    return rc(ErrorType::Success);
 }
 
 }  // namespace
@@ -164,324 +594,8 @@ int device::get_file()  // 49
 {
     const command_log log("get_file");
     try {
-        // ---- Inputs, all read and checked before anything is sent.
-        bytes folder_value;
-        int r = get_bytes_array_param(ParamType::FolderForSaveFile, input_params, folder_value);
-        if (r != rc(ErrorType::Success)) return r;
-        const std::string folder_text = device_utils::parse_string_from_byte_array(folder_value);
-        const std::string stamp = return_current_time_and_date();
-        int file_type = 0;
-        r = get_int_param(ParamType::FileType, input_params, file_type);
-        if (r != rc(ErrorType::Success)) return r;
-        const download_type* row = find_download_type(file_type);
-        if (row == nullptr) return rc(ErrorType::InvalidParameterValue);
-
-        std::string stem = std::string(row->prefix) + stamp;
-        std::string extension = row->extension;
-        bool time_stamped = true;
-        bytes name_request;
-        bytes options;
-        if (file_type == 0) {
-            if (!parameters_validation(ParamType::FileOnScale, input_params))
-                return rc(ErrorType::InvalidParameterValue);
-            if (ip_address_list.size() > 1) return rc(ErrorType::NotForGroupMode);
-            bytes value;
-            r = get_bytes_array_param(ParamType::FileOnScale, input_params, value);
-            if (r != rc(ErrorType::Success)) return r;
-            const std::string on_scale = device_utils::parse_string_from_byte_array(value);
-            const std::size_t slash = on_scale.rfind('/');
-            stem = slash == std::string::npos ? on_scale : on_scale.substr(slash + 1);
-            extension.clear();
-            time_stamped = false;
-            // The local name must name a file: "/data/" or "x/.." would name
-            // the folder itself.
-            if (stem.empty() || stem == "." || stem == "..") {
-                Logger::i("Invalid FileOnScale parameter: " + device_utils::safe_log_text(on_scale));
-                return rc(ErrorType::InvalidParameterValue);
-            }
-            device_utils::byte_writer w;
-            w.u8(file_subcode::name);
-            if (!w.counted(on_scale)) {
-                Logger::i("Invalid FileOnScale length: " + std::to_string(on_scale.size()));
-                return rc(ErrorType::InvalidParameterValue);
-            }
-            name_request = w.take();
-        } else if (file_type == 1) {
-            time_stamped = false;
-            stem = row->prefix;
-        }
-        if (file_type == 4 || file_type == 6) {
-            int separator = -1;
-            // Absent: the read only logs, and no separator is sent.
-            if (get_int_param(ParamType::FileDataSeparator, input_params, separator) == rc(ErrorType::Success) &&
-                separator != -1)
-                options.push_back(static_cast<std::byte>(separator & 0xFF));
-        }
-        if (checkParamInMap(ParamType::VelunorBackupType, input_params, DataType::Int, false)) {
-            int velunor = 0;
-            r = get_int_param(ParamType::VelunorBackupType, input_params, velunor);
-            if (r != rc(ErrorType::Success)) return r;
-            if (file_type == 5 && velunor == 1) extension = ".velm";
-            options.push_back(std::byte{0x02});
-            options.push_back(static_cast<std::byte>(velunor & 0xFF));
-        }
-        preparation prepare = row->prepare;
-        if (file_type == 7 && !parameters_validation(ParamType::BackupParams, input_params))
-            prepare = preparation::none;
-
-        // No scale, nothing to download: never a success.
-        if (ip_address_list.empty()) return rc(ErrorType::NoConnection);
-
-        // ---- Local paths: "<ip>" in the template stands for each scale's
-        // folder; every resolved path must lie below the download folder.
-        const std::string template_text = (fs::path(folder_text) / "<ip>" / (stem + extension)).string();
-        const std::string temporary = temporary_name(stem + extension);
-        local_copies copies;
-        for (const scale_connect_data& scale : ip_address_list) {
-            const std::string sub = get_subfolder_for_save(ip_address_list, scale.ip);
-            std::string root = folder_text;
-            device_utils::replace(root, "<ip>", sub);
-            std::string path = template_text;
-            device_utils::replace(path, "<ip>", sub);
-            const fs::path target(path);
-            local_copy& copy = copies.by_ip[scale.ip];
-            copy.folder = target.parent_path();
-            copy.temporary = copy.folder / temporary;
-            if (root.empty() || !lies_under(root, target) || !lies_under(root, copy.temporary)) {
-                Logger::e("get_file: the local path " + device_utils::safe_log_text(path) +
-                          " leaves the download folder");
-                return rc(ErrorType::InvalidParameterValue);
-            }
-        }
-        const bool single = ip_address_list.size() == 1;
-        const auto own_result = [&](const std::string& ip) {
-            const auto it = results.find(ip);
-            return it == results.end() ? rc(ErrorType::NoConnection) : it->second;
-        };
-        // The command's result once no scale takes part any more.
-        const auto without_active_scales = [&] {
-            if (stop_requested.load()) return rc(ErrorType::CommandStopped);
-            return single ? own_result(ip_address_list.front().ip) : rc(ErrorType::BroadcastError);
-        };
-        // After a step: 0 when some scale takes part; otherwise the code to
-        // return. With a single scale a failure is logged as the step's.
-        const auto check_active = [&](const std::string& step, int& code) {
-            bool any = false;
-            for (const auto& [ip, result] : results) {
-                if (result == rc(ErrorType::Success)) {
-                    any = true;
-                } else if (results.size() == 1) {
-                    Logger::e("get_file for ip = [" + ip + "] (" + step + " state) err: " + std::to_string(result));
-                    code = result;
-                    return false;
-                }
-            }
-            if (!any) code = without_active_scales();
-            return any;
-        };
-
-        const bool password = file_type != 1;
-        const bytes& frame = frame_of(row->command);
-
-        // ---- Name.
-        if (file_type == 0) {
-            step_mark();
-            Logger::i("get_file() send_file_name");
-            r = send_unless_stopped(*this, with_password, frame, name_request);
-            if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError)) {
-                Logger::e("get_file (name state) err: " + std::to_string(r));
-                return r;
-            }
-        }
-
-        // ---- Preparation on the scales.
-        if (prepare != preparation::none) {
-            const preparation_steps steps = steps_of(prepare);
-            step_mark();
-            Logger::i(std::string("get_file() ") + steps.create_name);
-            r = (this->*steps.create)();
-            if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError)) return r;
-            int code = 0;
-            if (!check_active(steps.create_name, code)) return code;
-
-            const scale_file_limit_values limits = scale_file_limits();
-            const auto deadline = std::chrono::steady_clock::now() + limits.preparation_deadline;
-            for (;;) {
-                step_mark();
-                Logger::i(std::string("get_file() ") + steps.status_name);
-                r = (this->*steps.status)();
-                if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError) && r != rc(ErrorType::InProgress))
-                    return r;
-                bool preparing = false;
-                for (const auto& entry : results) preparing = preparing || entry.second == rc(ErrorType::InProgress);
-                if (!sliced_pause(limits.preparation_pause, stop_requested)) return rc(ErrorType::CommandStopped);
-                if (!preparing) break;
-                if (std::chrono::steady_clock::now() >= deadline) {
-                    // A scale that never finishes must not hold the host's
-                    // thread; it drops out, the ready ones go on.
-                    for (auto& [ip, result] : results) {
-                        if (result != rc(ErrorType::InProgress)) continue;
-                        Logger::e(std::string("get_file() ") + steps.status_name +
-                                  ": not ready in time for ip = " + ip);
-                        result = rc(ErrorType::FileOperationFailed);
-                    }
-                    break;
-                }
-            }
-            if (!check_active(steps.status_name, code)) return code;
-        }
-
-        // ---- The digest.
-        step_mark();
-        Logger::i("get_file() hash");
-        const FileSendState state = file_type == 1 ? FileSendState::Parameters : FileSendState::Hash;
-        file_hash_map hashes = get_file_hash_from_scale(state, options, !password, row->command);
-        if (stop_requested.load()) return rc(ErrorType::CommandStopped);
-        for (auto& [ip, result] : results) {
-            if (result != rc(ErrorType::Success)) continue;
-            const auto hash = hashes.find(ip);
-            if (hash != hashes.end() && !hash->second.empty()) continue;
-            // A copy without a digest could never be verified.
-            Logger::e("get_file: no hash data for ip = " + ip);
-            result = rc(ErrorType::InvalidHashData);
-        }
-        {
-            int code = 0;
-            if (!check_active("hash", code)) return code;
-        }
-
-        // ---- The packets, in lock-step.
-        const std::uint64_t max_size = scale_file_limits().max_download_size;
-        std::vector<std::string> completed;  // in the order the last packets came
-        const bytes data_request{std::byte{file_subcode::data}};
-        const auto fail_scale = [&](const std::string& ip, int code, const std::string& why) {
-            Logger::e("get_file for ip = [" + ip + "] (file data state) err: " + std::to_string(code) + ", " + why);
-            results[ip] = code;
-            local_copy& copy = copies.by_ip[ip];
-            copy.out.reset();
-        };
-        for (long long pack_id = 0;; ++pack_id) {
-            step_mark();
-            Logger::i("get_file() pack_id = " + std::to_string(pack_id));
-            r = send_unless_stopped(*this, password, frame, data_request);
-            if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError)) {
-                Logger::e("get_file (file data state)  err: " + std::to_string(r));
-                return r;
-            }
-            bool active = false;
-            bool more_before = false;
-            for (auto& [ip, result] : results) {
-                if (result != rc(ErrorType::Success)) continue;
-                const auto reply = responses.find(ip);
-                if (reply == responses.end()) {
-                    fail_scale(ip, rc(ErrorType::NoConnection), "no reply");
-                    continue;
-                }
-                int flag = 0;
-                std::uint32_t offset = 0;
-                std::size_t length = 0;
-                std::size_t start = 0;
-                try {
-                    device_utils::byte_reader in(reply->second, reply_data_offset(reply->second));
-                    flag = in.byte();
-                    offset = static_cast<std::uint32_t>(in.int32_le());
-                    length = in.uint16_le();
-                    start = in.position();
-                    if (!in.has(length)) throw device_utils::short_buffer("packet");
-                } catch (const device_utils::short_buffer&) {
-                    fail_scale(ip, rc(ErrorType::InvalidResponseLength), "packet shorter than its fields");
-                    continue;
-                }
-                local_copy& copy = copies.by_ip[ip];
-                // Each packet must continue the file where it stands; one
-                // that would not, or that would grow it past the size the
-                // offsets can address, or an empty packet that is not the
-                // last (no progress), ends this scale's download.
-                if (offset != copy.written) {
-                    fail_scale(
-                        ip, rc(ErrorType::IncorrectFile),
-                        "packet offset " + std::to_string(offset) + ", expected " + std::to_string(copy.written));
-                    continue;
-                }
-                if (copy.written + length > max_size) {
-                    fail_scale(ip, rc(ErrorType::IncorrectFile), "file larger than " + std::to_string(max_size));
-                    continue;
-                }
-                if (flag != 1 && length == 0) {
-                    fail_scale(ip, rc(ErrorType::IncorrectFile), "empty packet that is not the last");
-                    continue;
-                }
-                if (!copy.out) {
-                    std::error_code ec;
-                    if (!fs::is_directory(copy.folder, ec)) {
-                        Logger::i("the folder " + copy.folder.string() + " does not exist. CreateDirectories");
-                        fs::create_directories(copy.folder, ec);
-                        if (ec) {
-                            Logger::e("get_file err: " + ec.message() + ": " + copy.folder.string());
-                            fail_scale(ip, rc(ErrorType::UnexpectedDriverError), "folder not created");
-                            continue;
-                        }
-                        Logger::i("the " + copy.folder.string() + " folder has been created. ");
-                    }
-                    copy.out = std::make_unique<std::ofstream>(copy.temporary, std::ios::binary | std::ios::trunc);
-                }
-                if (length > 0)
-                    copy.out->write(reinterpret_cast<const char*>(reply->second.data() + start),
-                                    static_cast<std::streamsize>(length));
-                if (flag == 1) copy.out->flush();
-                if (!*copy.out) {
-                    Logger::e("get_file err: cannot write " + copy.temporary.string());
-                    fail_scale(ip, rc(ErrorType::UnexpectedDriverError), "local copy not written");
-                    continue;
-                }
-                copy.written += length;
-                const bool last = flag == 1;
-                if (last) {
-                    copy.out.reset();
-                    result = rc(ErrorType::FileReceived);
-                    completed.push_back(ip);
-                } else {
-                    active = true;
-                }
-                Logger::i(std::string("get_file() sending_is_done = ") + (last && !more_before ? "1" : "0"));
-                if (!last) more_before = true;
-            }
-            if (!active) break;
-        }
-
-        // ---- The MD5 check of the copies that came whole, then their
-        // final names.
-        file_hash_map received;
-        for (const std::string& ip : completed) received[ip] = hashes[ip];
-        if (!received.empty()) {
-            const std::string temporary_template = (fs::path(folder_text) / "<ip>" / temporary).string();
-            md5_check(temporary_template, received);
-        }
-        std::string saved;
-        for (const std::string& ip : completed) {
-            if (results[ip] != rc(ErrorType::FileReceived)) continue;
-            local_copy& copy = copies.by_ip[ip];
-            std::error_code ec;
-            const fs::path target = final_path(copy.folder, stem, extension, time_stamped);
-            fs::rename(copy.temporary, target, ec);
-            if (ec) {
-                Logger::e("get_file err: " + ec.message() + ": " + target.string());
-                results[ip] = rc(ErrorType::UnexpectedDriverError);
-                continue;
-            }
-            copy.kept = true;
-            const std::string path = target.string();
-            set_bytes_array_param(ParamType::FilePath, output_params, device_utils::parse_byte_array_from_string(path),
-                                  false);
-            saved += (saved.empty() ? "" : "\n") + path;
-        }
-        if (!saved.empty())
-            set_bytes_array_param(ParamType::SavedFilePaths, output_params,
-                                  device_utils::parse_byte_array_from_string(saved), false);
-
-        for (const scale_connect_data& scale : ip_address_list)
-            if (own_result(scale.ip) != rc(ErrorType::FileReceived)) return without_active_scales();
-        return rc(ErrorType::Success);
+        file_download download(*this);
+        return download.run();
     } catch (const std::exception& e) {
         Logger::e(std::string("get_file err: ") + e.what());
         return rc(ErrorType::UnexpectedDriverError);

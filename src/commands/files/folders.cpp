@@ -62,15 +62,83 @@ scale_file_limit_values& scale_file_limits()
     return limits;
 }
 
+namespace {
+
+// What one listing reply brought.
+struct listing_part {
+    unsigned total = 0;  // entries in the folder, as the scale announced
+    unsigned count = 0;  // entries in this reply, as the scale announced
+    std::string text;  // "<type>:<name>/" for each entry read
+};
+
+void read_listing_part(scale_reply& reply, listing_part& part)
+{
+    part.total = reply.data.uint16_le();
+    part.count = reply.data.uint16_le();
+    for (unsigned k = 0; k < part.count; ++k) {
+        const int type = reply.data.byte();
+        const int length = reply.data.byte();
+        if (length == 0) break;
+        part.text += static_cast<char>((0x30 + type) & 0xFF);
+        part.text += ':';
+        part.text += reply.data.string(length);
+        part.text += '/';
+    }
+}
+
+// Asks for the next part, again after a pause while the scale answers 172.
+int ask_for_part(device& d, const bytes& data, std::chrono::steady_clock::time_point deadline,
+                 std::chrono::milliseconds pause)
+{
+    for (;;) {
+        const int r = send_unless_stopped(d, CommandType::get_contents_list_from_folder, with_password, data);
+        if (r != rc(ErrorType::InProgress)) return r;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            Logger::e("get_contents_list_from_folder: the scale did not answer in time");
+            return r;
+        }
+        sliced_pause(pause, d.stop_requested);
+    }
+}
+
+// The parts of a listing appended to `listing` until they add up to the
+// total. Bounded: a scale answering 172 for ever, or counts that never add
+// up, must not hold the host's thread. Each result-0 reply with entries
+// moves the running count on, and the total is 16-bit, so that loop ends by
+// itself; the deadline covers the waits.
+int gather_listing(device& d, const bytes& data, std::string& listing)
+{
+    const scale_file_limit_values limits = scale_file_limits();
+    const auto deadline = std::chrono::steady_clock::now() + limits.listing_deadline;
+    unsigned running = 0;
+    for (;;) {
+        int r = ask_for_part(d, data, deadline, limits.listing_pause);
+        if (r != rc(ErrorType::Success)) return r;
+        listing_part part;
+        r = d.read_first_reply([&](scale_reply& reply) { read_listing_part(reply, part); });
+        if (r != rc(ErrorType::Success)) return r;
+        listing += part.text;
+        running += part.count;
+        if (running >= part.total) return rc(ErrorType::Success);
+        if (part.count == 0) {
+            // The scale stopped short of the total it announced: what came
+            // is kept, but the listing is not whole.
+            Logger::w("get_contents_list_from_folder: listing ended after " + std::to_string(running) + " of " +
+                      std::to_string(part.total) + " entries");
+            return rc(ErrorType::InvalidResponseLength);
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            Logger::e("get_contents_list_from_folder: the listing did not end in time");
+            return rc(ErrorType::InProgress);
+        }
+    }
+}
+
+}  // namespace
+
 int device::get_contents_list_from_folder()  // 58
 {
     const command_log log("get_contents_list_from_folder");
-    std::string listing;
-    const auto keep_listing = [&] {
-        if (!listing.empty())
-            set_bytes_array_param(ParamType::FolderContent, output_params,
-                                  device_utils::parse_byte_array_from_string(listing));
-    };
     try {
         bytes path;
         int r = get_bytes_array_param(ParamType::QuorvixFolderContentPath, input_params, path);
@@ -81,70 +149,13 @@ int device::get_contents_list_from_folder()  // 58
         bytes data;
         r = path_request(path, data);
         if (r != rc(ErrorType::Success)) return r;
-
-        // Bounded: a scale answering 172 for ever, or counts that never
-        // add up, must not hold the host's thread. Each result-0 reply with
-        // entries moves the running count on, and the total is 16-bit, so
-        // that loop ends by itself; the deadline covers the waits.
-        const scale_file_limit_values limits = scale_file_limits();
-        const auto deadline = std::chrono::steady_clock::now() + limits.listing_deadline;
-        unsigned running = 0;
-        for (;;) {
-            r = send_unless_stopped(*this, with_password, frame_of(CommandType::get_contents_list_from_folder), data);
-            if (r == rc(ErrorType::InProgress)) {
-                if (std::chrono::steady_clock::now() >= deadline) {
-                    Logger::e("get_contents_list_from_folder: the scale did not answer in time");
-                    log.error(r);
-                    keep_listing();
-                    return r;
-                }
-                sliced_pause(limits.listing_pause, stop_requested);
-                continue;
-            }
-            if (r != rc(ErrorType::Success)) {
-                log.error(r);
-                keep_listing();
-                return r;
-            }
-            unsigned total = 0;
-            unsigned count = 0;
-            std::string part;
-            r = read_first_reply([&](scale_reply& reply) {
-                total = reply.data.uint16_le();
-                count = reply.data.uint16_le();
-                for (unsigned k = 0; k < count; ++k) {
-                    const int type = reply.data.byte();
-                    const int length = reply.data.byte();
-                    if (length == 0) break;
-                    part += static_cast<char>((0x30 + type) & 0xFF);
-                    part += ':';
-                    part += reply.data.string(length);
-                    part += '/';
-                }
-            });
-            if (r != rc(ErrorType::Success)) {
-                log.error(r);
-                keep_listing();
-                return r;
-            }
-            listing += part;
-            running += count;
-            if (running >= total) break;
-            if (count == 0) {
-                // The scale has nothing more to give: what came is kept.
-                Logger::w("get_contents_list_from_folder: listing ended after " + std::to_string(running) + " of " +
-                          std::to_string(total) + " entries");
-                break;
-            }
-            if (std::chrono::steady_clock::now() >= deadline) {
-                Logger::e("get_contents_list_from_folder: the listing did not end in time");
-                log.error(rc(ErrorType::InProgress));
-                keep_listing();
-                return rc(ErrorType::InProgress);
-            }
-        }
-        keep_listing();
-        return rc(ErrorType::Success);
+        std::string listing;
+        r = log.result(gather_listing(*this, data, listing));
+        // What came before a failure is kept.
+        if (!listing.empty())
+            set_bytes_array_param(ParamType::FolderContent, output_params,
+                                  device_utils::parse_byte_array_from_string(listing));
+        return r;
     } catch (const std::exception& e) {
         Logger::e(std::string("get_contents_list_from_folder err: ") + e.what());
         return rc(ErrorType::UnexpectedDriverError);

@@ -9,15 +9,15 @@
 namespace {
 
 // The serial number comes from the scale itself: it becomes one path
-// component of letters, digits, '.', '_' and '-' (anything else is replaced),
-// never "." or "..", so that no scale can lead a download outside the
-// download folder or into a folder of its own choosing.
+// component, never "." or "..", so that no scale can lead a download outside
+// the download folder or into a folder of its own choosing. Only what could
+// do that is replaced: a slash, a zero byte and control characters; letters
+// of any script stay.
 std::string safe_serial(std::string serial)
 {
     for (char& c : serial) {
-        const bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
-                          c == '_' || c == '-';
-        if (!kept) c = '_';
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '/' || u < 0x20 || u == 0x7F) c = '_';
     }
     if (serial == "." || serial == "..") serial.assign(serial.size(), '_');
     return serial;

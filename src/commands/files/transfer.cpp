@@ -4,6 +4,7 @@
 #include "commands/files/transfer.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <fstream>
 #include <new>
@@ -86,13 +87,41 @@ bytes get_bytes_array_from_file(const std::string& path)
     return out;
 }
 
-bytes get_file_hash(const bytes& data)
+// The MD5 reads its input as 32-bit words: it is fed only whole, aligned
+// blocks from `staged`, the rest waits there for the next piece.
+struct md5_stream::state {
+    boost::uuids::detail::md5 md5;
+    alignas(8) std::byte staged[4096];
+    std::size_t used = 0;
+};
+
+md5_stream::md5_stream() : state_(std::make_unique<state>()) {}
+
+md5_stream::~md5_stream() = default;
+
+void md5_stream::update(const std::byte* data, std::size_t size)
+{
+    state& s = *state_;
+    while (size > 0) {
+        const std::size_t n = std::min(size, sizeof s.staged - s.used);
+        std::memcpy(s.staged + s.used, data, n);
+        s.used += n;
+        data += n;
+        size -= n;
+        if (s.used == sizeof s.staged) {
+            s.md5.process_bytes(s.staged, s.used);
+            s.used = 0;
+        }
+    }
+}
+
+bytes md5_stream::finish()
 {
     static_assert(BOOST_VERSION >= 107100, "the digest words of older Boost MD5 are filled differently");
-    boost::uuids::detail::md5 md5;
-    if (!data.empty()) md5.process_bytes(data.data(), data.size());  // never a null pointer
+    if (state_->used > 0) state_->md5.process_bytes(state_->staged, state_->used);
     boost::uuids::detail::md5::digest_type digest;
-    md5.get_digest(digest);
+    state_->md5.get_digest(digest);
+    state_ = std::make_unique<state>();
 
     bytes out;
     out.reserve(16);
@@ -107,6 +136,54 @@ bytes get_file_hash(const bytes& data)
                 out.push_back(static_cast<std::byte>((digest[k] >> shift) & 0xFF));
     }
     return out;
+}
+
+bytes get_file_hash(const bytes& data)
+{
+    md5_stream md5;
+    md5.update(data.data(), data.size());
+    return md5.finish();
+}
+
+file_read_status file_digest(const std::string& path, bytes& digest)
+{
+    digest.clear();
+    try {
+        std::error_code ec;
+        const auto status = std::filesystem::status(path, ec);
+        if (ec || !std::filesystem::is_regular_file(status)) {
+            log_unreadable();
+            return file_read_status::unreadable;
+        }
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            log_unreadable();
+            return file_read_status::unreadable;
+        }
+        md5_stream md5;
+        std::vector<char> piece(1 << 16);
+        unsigned long long total = 0;
+        while (in) {
+            in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+            const auto got = static_cast<std::size_t>(in.gcount());
+            total += got;
+            if (total > max_file_size) {
+                Logger::e("get_bytes_array_from_file err: file too large (" + std::to_string(total) +
+                          " bytes or more): " + path);
+                return file_read_status::too_large;
+            }
+            md5.update(reinterpret_cast<const std::byte*>(piece.data()), got);
+        }
+        if (in.bad()) {
+            log_unreadable();
+            return file_read_status::unreadable;
+        }
+        digest = md5.finish();
+        return file_read_status::ok;
+    } catch (const std::exception& e) {
+        Logger::e(std::string("get_bytes_array_from_file err:") + e.what());
+        return file_read_status::unreadable;
+    }
 }
 
 std::vector<std::string> get_file_list(const std::filesystem::path& folder)
@@ -130,124 +207,125 @@ file_transfer_wait_times& file_transfer_waits()
     return waits;
 }
 
-int send_unless_stopped(device& d, bool with_password, const bytes& frame, const bytes& data)
+int send_unless_stopped(device& d, CommandType type, bool with_password, const bytes& data)
 {
-    if (!d.stop_requested.load()) return d.send_command(with_password, frame, data);
+    if (!d.stop_requested.load()) return d.send_command(type, with_password, data);
     return d.total_after_stop(rc(ErrorType::CommandStopped));
 }
 
-// ---- The hash request.
+std::string log_text(const std::string& text)
+{
+    return device_utils::escape_control_characters(device_utils::safe_log_text(text));
+}
+
+// ---- The digests.
 
 namespace {
 
-// Every byte after the result byte of a scale's reply.
-bytes reply_data(const bytes& reply)
+// Every byte left in a reply.
+bytes rest_of(device_utils::byte_reader& in)
 {
-    const std::size_t from = reply_data_offset(reply);
-    return from < reply.size() ? bytes(reply.begin() + static_cast<long>(from), reply.end()) : bytes{};
+    return in.byte_array(static_cast<int>(in.remaining()));
+}
+
+// One poll reply: a status byte, then, once it is 0, the digest. The first
+// digest kept wins.
+void take_hash_status(scale_reply& reply, file_hash_map& hashes)
+{
+    if (!reply.data.has(1)) {
+        // Without its status byte this scale cannot give a digest, rather
+        // than wait for ever.
+        Logger::e("get_file_hash_from_scale: reply without status for ip = " + reply.ip);
+        reply.result = rc(ErrorType::InvalidResponseLength);
+        hashes.try_emplace(reply.ip);
+        return;
+    }
+    if (reply.data.byte() == 0) hashes.try_emplace(reply.ip, rest_of(reply.data));
+}
+
+// Bounded: a scale that never finishes hashing must not hold the host's
+// thread for ever; it gets an empty digest and -105.
+void give_up_waiting(device& d, file_hash_map& hashes)
+{
+    for (const scale_connect_data& scale : d.ip_address_list) {
+        if (!hashes.try_emplace(scale.ip).second) continue;
+        Logger::e("get_file_hash_from_scale: no hash in time for ip = " + scale.ip);
+        d.results[scale.ip] = rc(ErrorType::InvalidHashData);
+    }
 }
 
 }  // namespace
 
-file_hash_map device::get_file_hash_from_scale(FileSendState state, bytes options, bool no_password,
-                                               CommandType command)
+file_hash_map hash_with_parameters(device& d, CommandType command, bool with_password, const bytes& options)
 {
     file_hash_map hashes;
-    if (state != FileSendState::Parameters && state != FileSendState::Hash) return hashes;
-    const bytes& frame = frame_of(command);
+    bytes data{std::byte{file_subcode::parameters}};
+    data.insert(data.end(), options.begin(), options.end());
+    const int r = send_unless_stopped(d, command, with_password, data);
+    if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError)) return hashes;
+    for (const auto& entry : d.results) hashes.try_emplace(entry.first);
+    d.read_each_reply([&](scale_reply& reply) { hashes[reply.ip] = rest_of(reply.data); }, r);
+    return hashes;
+}
 
-    if (state == FileSendState::Parameters) {
-        bytes data{std::byte{file_subcode::parameters}};
-        data.insert(data.end(), options.begin(), options.end());
-        const int r = send_unless_stopped(*this, !no_password, frame, data);
-        if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError)) return hashes;
-        for (const auto& [ip, code] : results) {
-            const auto reply = responses.find(ip);
-            hashes[ip] =
-                code == rc(ErrorType::Success) && reply != responses.end() ? reply_data(reply->second) : bytes{};
-        }
-        return hashes;
-    }
-
+file_hash_map hash_by_poll(device& d, CommandType command, bool with_password, const bytes& options)
+{
+    file_hash_map hashes;
     const file_transfer_wait_times waits = file_transfer_waits();
     const auto deadline = std::chrono::steady_clock::now() + waits.hash_deadline;
     bytes data{std::byte{file_subcode::hash_start}};
     data.insert(data.end(), options.begin(), options.end());
     for (bool first = true;; first = false) {
-        const int r = send_unless_stopped(*this, !no_password, frame, data);
+        const int r = send_unless_stopped(d, command, with_password, data);
+        for (const auto& [ip, code] : d.results)
+            if (code != rc(ErrorType::Success)) hashes.try_emplace(ip);
         if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError)) {
-            for (const auto& entry : results) hashes.try_emplace(entry.first);
+            for (const auto& entry : d.results) hashes.try_emplace(entry.first);
             return hashes;
         }
-        for (auto& [ip, code] : results) {
-            if (code != rc(ErrorType::Success)) {
-                hashes.try_emplace(ip);
-                continue;
-            }
-            if (first) continue;  // the start request is only acknowledged
-            const auto reply = responses.find(ip);
-            const bytes status_and_hash = reply == responses.end() ? bytes{} : reply_data(reply->second);
-            if (status_and_hash.empty()) {
-                // A poll reply without its status byte: this scale cannot
-                // give a digest, rather than wait for ever.
-                Logger::e("get_file_hash_from_scale: reply without status for ip = " + ip);
-                code = rc(ErrorType::InvalidResponseLength);
-                hashes.try_emplace(ip);
-                continue;
-            }
-            if (status_and_hash[0] == std::byte{0})
-                hashes.try_emplace(ip, status_and_hash.begin() + 1, status_and_hash.end());
-        }
-        if (hashes.size() >= ip_address_list.size()) return hashes;
-
-        // Bounded: a scale that never finishes hashing must not hold the
-        // host's thread for ever. A stop during the pause ends the poll at
-        // the next send.
+        // The reply to the start request is only an acknowledgement.
+        if (!first) d.read_each_reply([&](scale_reply& reply) { take_hash_status(reply, hashes); }, r);
+        if (hashes.size() >= d.ip_address_list.size()) return hashes;
         if (std::chrono::steady_clock::now() >= deadline) {
-            for (const scale_connect_data& scale : ip_address_list) {
-                if (!hashes.try_emplace(scale.ip).second) continue;
-                Logger::e("get_file_hash_from_scale: no hash in time for ip = " + scale.ip);
-                results[scale.ip] = rc(ErrorType::InvalidHashData);
-            }
+            give_up_waiting(d, hashes);
             return hashes;
         }
-        sliced_pause(first ? waits.hash_first : waits.hash_next, stop_requested);
+        // A stop during the pause ends the poll at the next send.
+        sliced_pause(first ? waits.hash_first : waits.hash_next, d.stop_requested);
         data.assign(1, std::byte{file_subcode::hash_poll});
     }
 }
 
 // ---- The check of downloaded copies.
 
-int device::md5_check(const std::string& path_template, const file_hash_map& hashes)
+int md5_check(device& d, const std::map<std::string, std::string>& paths, const file_hash_map& hashes)
 {
-    const bool single = ip_address_list.size() <= 1;
+    const bool single = d.ip_address_list.size() <= 1;
     if (hashes.empty()) {
-        if (ip_address_list.empty()) return rc(ErrorType::Success);
+        if (d.ip_address_list.empty()) return rc(ErrorType::Success);
         Logger::e("md5_check: no hash data");
         return rc(ErrorType::InvalidHashData);
     }
     int result = rc(ErrorType::Success);
     for (const auto& [ip, hash] : hashes) {
-        std::string path = path_template;
-        device_utils::replace(path, "<ip>", get_subfolder_for_save(ip_address_list, ip));
-        bytes content;
-        const file_read_status read = read_local_file(path, content);
-
+        const auto path = paths.find(ip);
+        bytes digest;
+        const file_read_status read =
+            hash.empty() || path == paths.end() ? file_read_status::unreadable : file_digest(path->second, digest);
         bool verified = false;
         if (hash.empty()) {
             Logger::e("md5_check: no hash data for ip = " + ip);
         } else if (read != file_read_status::ok) {
-            Logger::e("md5_check: local copy unreadable: " + path);
+            Logger::e("md5_check: local copy unreadable: " + (path == paths.end() ? ip : log_text(path->second)));
         } else {
             // An empty copy is compared like any other: with the digest of
             // the empty message.
-            const bytes digest = get_file_hash(content);
             verified = hash.size() >= digest.size() && std::equal(digest.begin(), digest.end(), hash.begin());
             if (!verified) Logger::e(single ? "md5_check invalid_hash_data_" : "md5_check invalid_hash_data");
         }
         if (verified) continue;
         // The scale's own entry says so, even when it read "File received."
-        results[ip] = rc(ErrorType::InvalidHashData);
+        d.results[ip] = rc(ErrorType::InvalidHashData);
         if (single) return rc(ErrorType::InvalidHashData);
         result = rc(ErrorType::BroadcastError);
     }

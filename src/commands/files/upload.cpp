@@ -120,99 +120,10 @@ std::string text_of(const bytes& value)
 
 namespace {
 
-// The inputs of one upload, read and checked before anything is sent.
-struct upload_plan {
-    const file_type_row* row = nullptr;
-    bytes content;
-    bool from_file = false;
-    std::string file_path;
-    bytes name_data;
-    bytes parameters_data;
-    bool poll = true;
-    bool remove_after = false;
-};
-
 // A parameter of another kind than `kind` counts as absent.
 bool given_as(device& d, ParamType p, DataType kind)
 {
     return d.checkParamInMap(p, d.input_params, kind, false) && d.checkParamDataType(p, d.input_params) == kind;
-}
-
-int read_content(device& d, upload_plan& plan)
-{
-    if (given_as(d, ParamType::FilePath, DataType::ByteArray)) {
-        bytes path;
-        const int r = d.get_bytes_array_param(ParamType::FilePath, d.input_params, path);
-        if (r != rc(ErrorType::Success)) return r;
-        plan.file_path = text_of(path);
-        plan.from_file = true;
-        if (read_local_file(plan.file_path, plan.content) == file_read_status::too_large)
-            return rc(ErrorType::IncorrectFile);
-        return rc(ErrorType::Success);
-    }
-    if (!given_as(d, ParamType::ProductDocument, DataType::ByteArray)) return rc(ErrorType::InvalidParameterValue);
-    return d.get_bytes_array_param(ParamType::ProductDocument, d.input_params, plan.content);
-}
-
-int build_parameters(device& d, upload_plan& plan, const bytes& digest)
-{
-    device_utils::byte_writer w;
-    w.u8(file_subcode::parameters).raw(digest);
-    auto add_options = [&](const auto& tags) {
-        for (const option_tag& t : tags) {
-            if (!given_as(d, t.param, DataType::Int)) continue;
-            int value = 0;
-            const int r = d.get_int_param(t.param, d.input_params, value);
-            if (r != rc(ErrorType::Success)) return r;
-            // One byte on the wire: a wider value would reach the scale as
-            // another option than the host chose.
-            if (!device_utils::byte_writer::fits(value, 1, false)) {
-                Logger::i("Invalid option parameter " + std::to_string(static_cast<int>(t.param)) + ": " +
-                          std::to_string(value));
-                return rc(ErrorType::InvalidParameterValue);
-            }
-            w.u8(t.tag).u8(static_cast<std::uint8_t>(value));
-            if (t.param == ParamType::ScaleUpdateType && plan.row->file_type == 2 && value == 1) plan.poll = false;
-        }
-        return rc(ErrorType::Success);
-    };
-    int r = add_options(options_before_size);
-    if (r != rc(ErrorType::Success)) return r;
-    w.u8(size_tag);
-    w.raw(device_utils::convert_to_bytes_le_64(static_cast<std::int64_t>(plan.content.size())));
-    r = add_options(options_after_size);
-    if (r != rc(ErrorType::Success)) return r;
-    if (given_as(d, ParamType::ShelfLifeType, DataType::ByteArray)) {
-        bytes unit;
-        r = d.get_bytes_array_param(ParamType::ShelfLifeType, d.input_params, unit);
-        if (r != rc(ErrorType::Success)) return r;
-        w.u8(shelf_life_tag).u8(shelf_life_code(text_of(unit)));
-    }
-    plan.parameters_data = w.take();
-    return rc(ErrorType::Success);
-}
-
-int build_name(device& d, upload_plan& plan)
-{
-    std::string folder;
-    if (given_as(d, ParamType::FolderOnScale, DataType::ByteArray)) {
-        bytes value;
-        const int r = d.get_bytes_array_param(ParamType::FolderOnScale, d.input_params, value);
-        if (r != rc(ErrorType::Success)) return r;
-        folder = with_forward_slashes(text_of(value));
-        if (!folder.empty() && folder.back() != '/') folder += '/';
-    }
-    const std::string path = with_forward_slashes(plan.file_path);
-    const std::size_t slash = path.rfind('/');
-    const std::string target = folder + (slash == std::string::npos ? path : path.substr(slash + 1));
-    device_utils::byte_writer w;
-    w.u8(file_subcode::name);
-    if (!w.counted(target)) {
-        Logger::i("Invalid target path length: " + std::to_string(target.size()));
-        return rc(ErrorType::InvalidParameterValue);
-    }
-    plan.name_data = w.take();
-    return rc(ErrorType::Success);
 }
 
 void remove_local_file(const std::string& path)
@@ -227,188 +138,325 @@ void remove_local_file(const std::string& path)
         Logger::e("Ошибка при удалении файла: " + ec.message());
 }
 
+// One upload: its inputs, checked before anything is sent, and its steps.
+// A step returns true to go on; otherwise `result_` holds the command's
+// result.
+class file_upload {
+public:
+    explicit file_upload(device& d) : d_(d) {}
+    int run();
+
+private:
+    bool read_inputs();
+    bool read_content();
+    bool build_parameters(const bytes& digest);
+    bool add_options(const option_tag* first, const option_tag* last, device_utils::byte_writer& w);
+    bool build_name();
+    bool opening_packet(bytes& data);
+    bool send_packets();
+    bool send_packet(const bytes& data, long long k, long long n);
+    void poll_status();
+    bool read_statuses(bool last_try);
+    bool take_status(scale_reply& reply, bool last_try);
+    int final_result();
+    bool stop(int code);
+
+    device& d_;
+    int result_ = rc(ErrorType::Success);
+    const file_type_row* row_ = nullptr;
+    FileSendState first_ = FileSendState::Parameters;
+    bytes content_;
+    bool from_file_ = false;
+    std::string file_path_;
+    bytes name_data_;
+    bytes parameters_data_;
+    bool poll_ = true;
+    bool remove_after_ = false;
+    // Scales that answered the status request itself with "Unknown command":
+    // the file is there, its processing result is not known.
+    std::set<std::string> status_unknown_;
+};
+
+bool file_upload::stop(int code)
+{
+    result_ = code;
+    return false;
+}
+
+int file_upload::run()
+{
+    if (!read_inputs()) return result_;
+    const std::string name = row_->log_name;
+    Logger::i(name + " start");
+    if (!send_packets()) return result_;
+    Logger::i(name + " getting command status");
+    if (poll_) poll_status();
+    const int total = final_result();
+    if (total == rc(ErrorType::Success) && remove_after_) remove_local_file(file_path_);
+    return total;
+}
+
+// ---- Inputs, content and name.
+
+bool file_upload::read_inputs()
+{
+    int file_type = 0;
+    const int r = d_.get_int_param(ParamType::FileType, d_.input_params, file_type);
+    if (r != rc(ErrorType::Success)) return stop(r);
+    if (file_type == 10 && !d_.parameters_validation(ParamType::FilePath, d_.input_params) &&
+        d_.input_params.find(ParamType::ProductDocument) == d_.input_params.end())
+        d_.fill_byte_array_for_json();
+
+    if (!read_content()) return false;
+    if (content_.empty()) return stop(rc(ErrorType::RequestedFileEmpty));
+    const bytes digest = get_file_hash(content_);
+
+    row_ = find_file_type(file_type);
+    if (row_ == nullptr) return stop(rc(ErrorType::InvalidParameterValue));
+    first_ = row_->first;
+    if (file_type == 7 && !d_.parameters_validation(ParamType::BackupParams, d_.input_params))
+        first_ = FileSendState::Parameters;
+    if (!build_parameters(digest)) return false;
+    if (first_ == FileSendState::Name && !build_name()) return false;
+    if (from_file_ && given_as(d_, ParamType::DeletingFileFlag, DataType::Int)) {
+        int flag = 0;
+        remove_after_ =
+            d_.get_int_param(ParamType::DeletingFileFlag, d_.input_params, flag) == rc(ErrorType::Success) && flag == 1;
+    }
+    return true;
+}
+
+bool file_upload::read_content()
+{
+    if (given_as(d_, ParamType::FilePath, DataType::ByteArray)) {
+        bytes path;
+        const int r = d_.get_bytes_array_param(ParamType::FilePath, d_.input_params, path);
+        if (r != rc(ErrorType::Success)) return stop(r);
+        file_path_ = text_of(path);
+        from_file_ = true;
+        // Empty: a relative path that would have left the root folder.
+        if (file_path_.empty()) return stop(rc(ErrorType::InvalidParameterValue));
+        if (read_local_file(file_path_, content_) == file_read_status::too_large)
+            return stop(rc(ErrorType::IncorrectFile));
+        return true;
+    }
+    if (!given_as(d_, ParamType::ProductDocument, DataType::ByteArray))
+        return stop(rc(ErrorType::InvalidParameterValue));
+    const int r = d_.get_bytes_array_param(ParamType::ProductDocument, d_.input_params, content_);
+    return r == rc(ErrorType::Success) || stop(r);
+}
+
+bool file_upload::add_options(const option_tag* first, const option_tag* last, device_utils::byte_writer& w)
+{
+    for (const option_tag* t = first; t != last; ++t) {
+        if (!given_as(d_, t->param, DataType::Int)) continue;
+        int value = 0;
+        const int r = d_.get_int_param(t->param, d_.input_params, value);
+        if (r != rc(ErrorType::Success)) return stop(r);
+        // One byte on the wire: a wider value would reach the scale as
+        // another option than the host chose.
+        if (!device_utils::byte_writer::fits(value, 1, false)) {
+            Logger::i("Invalid option parameter " + std::to_string(static_cast<int>(t->param)) + ": " +
+                      std::to_string(value));
+            return stop(rc(ErrorType::InvalidParameterValue));
+        }
+        w.u8(t->tag).u8(static_cast<std::uint8_t>(value));
+        if (t->param == ParamType::ScaleUpdateType && row_->file_type == 2 && value == 1) poll_ = false;
+    }
+    return true;
+}
+
+bool file_upload::build_parameters(const bytes& digest)
+{
+    device_utils::byte_writer w;
+    w.u8(file_subcode::parameters).raw(digest);
+    if (!add_options(std::begin(options_before_size), std::end(options_before_size), w)) return false;
+    w.u8(size_tag);
+    w.raw(device_utils::convert_to_bytes_le_64(static_cast<std::int64_t>(content_.size())));
+    if (!add_options(std::begin(options_after_size), std::end(options_after_size), w)) return false;
+    if (given_as(d_, ParamType::ShelfLifeType, DataType::ByteArray)) {
+        bytes unit;
+        const int r = d_.get_bytes_array_param(ParamType::ShelfLifeType, d_.input_params, unit);
+        if (r != rc(ErrorType::Success)) return stop(r);
+        w.u8(shelf_life_tag).u8(shelf_life_code(text_of(unit)));
+    }
+    parameters_data_ = w.take();
+    return true;
+}
+
+bool file_upload::build_name()
+{
+    std::string folder;
+    if (given_as(d_, ParamType::FolderOnScale, DataType::ByteArray)) {
+        bytes value;
+        const int r = d_.get_bytes_array_param(ParamType::FolderOnScale, d_.input_params, value);
+        if (r != rc(ErrorType::Success)) return stop(r);
+        folder = with_forward_slashes(text_of(value));
+        if (!folder.empty() && folder.back() != '/') folder += '/';
+    }
+    const std::string path = with_forward_slashes(file_path_);
+    const std::size_t slash = path.rfind('/');
+    const std::string target = folder + (slash == std::string::npos ? path : path.substr(slash + 1));
+    device_utils::byte_writer w;
+    w.u8(file_subcode::name);
+    if (!w.counted(target)) {
+        Logger::i("Invalid target path length: " + std::to_string(target.size()));
+        return stop(rc(ErrorType::InvalidParameterValue));
+    }
+    name_data_ = w.take();
+    return true;
+}
+
+// ---- Packets: the opening one (counted -1), the parameters (0), the data
+// packets 1 to n.
+
+bool file_upload::opening_packet(bytes& data)
+{
+    if (first_ == FileSendState::Name) {
+        data = name_data_;
+        return true;
+    }
+    if (first_ == FileSendState::BackupParameters) {
+        bytes flags;
+        const int r = d_.get_bytes_array_param(ParamType::BackupParams, d_.input_params, flags);
+        if (r != rc(ErrorType::Success)) return stop(r);
+        data = backup_flags(flags);
+        return true;
+    }
+    int code = 0;
+    const int r = d_.get_int_param(ParamType::ItemCode, d_.input_params, code);
+    if (r != rc(ErrorType::Success)) return stop(r);
+    if (code < 1 || code > 9999999) {
+        Logger::i("Invalid ItemCode parameter: " + std::to_string(code));
+        return stop(rc(ErrorType::InvalidParameterValue));
+    }
+    device_utils::byte_writer w;
+    w.u8(file_subcode::item_code).u32(static_cast<std::uint32_t>(code));
+    data = w.take();
+    return true;
+}
+
+bool file_upload::send_packets()
+{
+    const long long n = static_cast<long long>((content_.size() + file_packet_size - 1) / file_packet_size);
+    if (first_ != FileSendState::Parameters) {
+        bytes opening;
+        if (!opening_packet(opening) || !send_packet(opening, -1, n)) return false;
+    }
+    if (!send_packet(parameters_data_, 0, n)) return false;
+    for (long long k = 1; k <= n; ++k)
+        if (!send_packet(data_packet(content_, static_cast<std::size_t>(k), static_cast<std::size_t>(n)), k, n))
+            return false;
+    return true;
+}
+
+bool file_upload::send_packet(const bytes& data, long long k, long long n)
+{
+    const int r = send_unless_stopped(d_, row_->command, row_->password, data);
+    const std::string pack = std::string(row_->log_name) + " pack " + std::to_string(k) + "/" + std::to_string(n);
+    if (r == rc(ErrorType::Success)) {
+        Logger::i(pack + ": OK");
+    } else if (r == rc(ErrorType::BroadcastError)) {
+        for (const auto& [ip, code] : d_.results) Logger::i(pack + " for ip = " + ip + ": " + std::to_string(code));
+    } else {
+        Logger::e(pack + ": " + std::to_string(r));
+        return stop(r);
+    }
+    return true;
+}
+
+// ---- Status.
+
+void file_upload::poll_status()
+{
+    constexpr int tries = 500;
+    const bytes status_request{std::byte{file_subcode::status}};
+    for (int attempt = 1; attempt <= tries; ++attempt) {
+        Logger::i("Try: " + std::to_string(attempt) + "/" + std::to_string(tries));
+        send_unless_stopped(d_, row_->command, row_->password, status_request);
+        if (!read_statuses(attempt == tries) || attempt == tries) return;
+        sliced_pause(file_transfer_waits().status_next, d_.stop_requested);
+    }
+}
+
+// True while some scale is still processing or did not answer this time.
+bool file_upload::read_statuses(bool last_try)
+{
+    bool pending = false;
+    for (const auto& [ip, code] : d_.results) {
+        if (code == rc(ErrorType::DeviceTemporarilyUnresponsive))
+            pending = true;
+        else if (code == rc(ErrorType::UnknownCommand) && d_.responses.count(ip) != 0)
+            status_unknown_.insert(ip);
+    }
+    d_.read_each_reply([&](scale_reply& reply) { pending = take_status(reply, last_try) || pending; },
+                       rc(ErrorType::Success));
+    return pending;
+}
+
+// One scale's status; true while it is still processing.
+bool file_upload::take_status(scale_reply& reply, bool last_try)
+{
+    device_utils::byte_reader& in = reply.data;
+    if (!in.has(1)) {
+        reply.result = rc(ErrorType::FileOperationSucceeded);
+        return false;
+    }
+    const int status = in.byte();
+    Logger::i("Command status for IP = " + reply.ip + ": " + std::to_string(status));
+    if (status == 1) {
+        if (last_try) reply.result = rc(ErrorType::FileOperationFailed);
+        return true;
+    }
+    if (status == 2) {
+        // The length is the scale's word: never read past its reply.
+        const int length = in.has(2) ? in.uint16_le() : 0;
+        const int available = static_cast<int>(in.remaining());
+        const std::string text = in.string(std::min(length, available));
+        if (length > 0) Logger::e("Error message: " + log_text(text));
+        reply.result = rc(ErrorType::FileOperationFailed);
+        return false;
+    }
+    reply.result = rc(ErrorType::FileOperationSucceeded);
+    return false;
+}
+
+int file_upload::final_result()
+{
+    int total = rc(ErrorType::Success);
+    const bool group = d_.results.size() > 1;
+    for (auto& [ip, code] : d_.results) {
+        if (code == rc(ErrorType::FileOperationSucceeded)) {
+            code = rc(ErrorType::Success);
+            continue;
+        }
+        if (code == rc(ErrorType::Success)) continue;
+        if (code == rc(ErrorType::UnknownCommand) && status_unknown_.count(ip) != 0)
+            code = rc(ErrorType::FileSentResultUnknown);
+        total = group ? rc(ErrorType::BroadcastError) : code;
+    }
+    return total;
+}
+
 }  // namespace
 
 int device::send_file()  // 48
 {
     const command_log log("send_file");
     try {
-        int file_type = 0;
-        int r = get_int_param(ParamType::FileType, input_params, file_type);
-        if (r != rc(ErrorType::Success)) return r;
-
-        if (file_type == 10 && !parameters_validation(ParamType::FilePath, input_params) &&
-            input_params.find(ParamType::ProductDocument) == input_params.end())
-            fill_byte_array_for_json();
-
-        upload_plan plan;
-        r = read_content(*this, plan);
-        if (r != rc(ErrorType::Success)) return r;
-        if (plan.content.empty()) return rc(ErrorType::RequestedFileEmpty);
-        const bytes digest = get_file_hash(plan.content);
-
-        plan.row = find_file_type(file_type);
-        if (plan.row == nullptr) return rc(ErrorType::InvalidParameterValue);
-        FileSendState state = plan.row->first;
-        if (file_type == 7 && !parameters_validation(ParamType::BackupParams, input_params))
-            state = FileSendState::Parameters;
-        r = build_parameters(*this, plan, digest);
-        if (r != rc(ErrorType::Success)) return r;
-        if (state == FileSendState::Name) {
-            r = build_name(*this, plan);
-            if (r != rc(ErrorType::Success)) return r;
-        }
-        if (plan.from_file && given_as(*this, ParamType::DeletingFileFlag, DataType::Int)) {
-            int flag = 0;
-            plan.remove_after = get_int_param(ParamType::DeletingFileFlag, input_params, flag) == 0 && flag == 1;
-        }
-
-        const std::string name = plan.row->log_name;
-        const bytes& frame = frame_of(plan.row->command);
-        const bool password = plan.row->password;
-        Logger::i(name + " start");
-
-        // The transfer: the opening packet is counted -1, the parameters 0,
-        // the data packets 1 to n.
-        const long long n = static_cast<long long>((plan.content.size() + file_packet_size - 1) / file_packet_size);
-        for (long long k = 0; k <= n; ++k) {
-            bytes data;
-            FileSendState next = state;
-            switch (state) {
-                case FileSendState::Name:
-                    data = plan.name_data;
-                    --k;
-                    next = FileSendState::Parameters;
-                    break;
-                case FileSendState::BackupParameters: {
-                    bytes flags;
-                    r = get_bytes_array_param(ParamType::BackupParams, input_params, flags);
-                    if (r != rc(ErrorType::Success)) return r;
-                    data = backup_flags(flags);
-                    --k;
-                    next = FileSendState::Parameters;
-                    break;
-                }
-                case FileSendState::ItemCode: {
-                    int code = 0;
-                    r = get_int_param(ParamType::ItemCode, input_params, code);
-                    if (r != rc(ErrorType::Success)) return r;
-                    if (code < 1 || code > 9999999) {
-                        Logger::i("Invalid ItemCode parameter: " + std::to_string(code));
-                        return rc(ErrorType::InvalidParameterValue);
-                    }
-                    device_utils::byte_writer w;
-                    w.u8(file_subcode::item_code).u32(static_cast<std::uint32_t>(code));
-                    data = w.take();
-                    --k;
-                    next = FileSendState::Parameters;
-                    break;
-                }
-                case FileSendState::Parameters:
-                    data = plan.parameters_data;
-                    next = FileSendState::Data;
-                    break;
-                default:
-                    data = data_packet(plan.content, static_cast<std::size_t>(k), static_cast<std::size_t>(n));
-                    break;
-            }
-            r = send_unless_stopped(*this, password, frame, data);
-            const std::string pack = name + " pack " + std::to_string(k) + "/" + std::to_string(n);
-            if (r == rc(ErrorType::Success)) {
-                Logger::i(pack + ": OK");
-            } else if (r == rc(ErrorType::BroadcastError)) {
-                for (const auto& [ip, code] : results)
-                    Logger::i(pack + " for ip = " + ip + ": " + std::to_string(code));
-            } else {
-                Logger::e(pack + ": " + std::to_string(r));
-                return r;
-            }
-            state = next;
-        }
-
-        Logger::i(name + " getting command status");
-        // Scales that answered the status request itself with "Unknown
-        // command": the file is there, its processing result is not known.
-        std::set<std::string> status_unknown;
-        if (plan.poll) {
-            constexpr int tries = 500;
-            const bytes status_request{std::byte{file_subcode::status}};
-            for (int attempt = 1; attempt <= tries; ++attempt) {
-                Logger::i("Try: " + std::to_string(attempt) + "/" + std::to_string(tries));
-                send_unless_stopped(*this, password, frame, status_request);
-                bool pending = false;
-                for (auto& [ip, code] : results) {
-                    const auto reply = responses.find(ip);
-                    if (code == rc(ErrorType::DeviceTemporarilyUnresponsive)) {
-                        pending = true;
-                    } else if (code == rc(ErrorType::UnknownCommand)) {
-                        if (reply != responses.end()) status_unknown.insert(ip);
-                    } else if (code == rc(ErrorType::Success) && reply != responses.end()) {
-                        device_utils::byte_reader in(reply->second, reply_data_offset(reply->second));
-                        if (!in.has(1)) {
-                            code = rc(ErrorType::FileOperationSucceeded);
-                            continue;
-                        }
-                        const int status = in.byte();
-                        Logger::i("Command status for IP = " + ip + ": " + std::to_string(status));
-                        if (status == 1) {
-                            pending = true;
-                            if (attempt == tries) code = rc(ErrorType::FileOperationFailed);
-                        } else if (status == 2) {
-                            // The length is the scale's word: never read past its reply.
-                            const int length = in.has(2) ? in.uint16_le() : 0;
-                            const int available = static_cast<int>(in.remaining());
-                            const std::string text = in.string(std::min(length, available));
-                            if (length > 0) Logger::e("Error message: " + text);
-                            code = rc(ErrorType::FileOperationFailed);
-                        } else {
-                            code = rc(ErrorType::FileOperationSucceeded);
-                        }
-                    }
-                }
-                if (!pending || attempt == tries) break;
-                sliced_pause(file_transfer_waits().status_next, stop_requested);
-            }
-        }
-
-        int total = rc(ErrorType::Success);
-        const bool group = results.size() > 1;
-        for (auto& [ip, code] : results) {
-            if (code == rc(ErrorType::FileOperationSucceeded)) {
-                code = rc(ErrorType::Success);
-                continue;
-            }
-            if (code == rc(ErrorType::Success)) continue;
-            if (code == rc(ErrorType::UnknownCommand) && status_unknown.count(ip) != 0)
-                code = rc(ErrorType::FileSentResultUnknown);
-            total = group ? rc(ErrorType::BroadcastError) : code;
-        }
-
-        if (total == rc(ErrorType::Success) && plan.remove_after) remove_local_file(plan.file_path);
-        return total;
+        file_upload upload(*this);
+        return upload.run();
     } catch (const std::exception& e) {
         Logger::e(std::string("send_file err: ") + e.what());
         return rc(ErrorType::UnexpectedDriverError);
     }
 }
 
-int device::send_all_files_from_folder()  // 113
-{
-    const command_log log("send_all_files_from_folder");
-    if (!parameters_validation(ParamType::FileType, input_params)) set_int_param(ParamType::FileType, input_params, 0);
-    bytes folder;
-    const int r = get_bytes_array_param(ParamType::FolderPath, input_params, folder);
-    if (r != rc(ErrorType::Success)) return r;
-    std::string target;
-    if (given_as(*this, ParamType::FolderOnScale, DataType::ByteArray)) {
-        bytes value;
-        if (get_bytes_array_param(ParamType::FolderOnScale, input_params, value) == rc(ErrorType::Success))
-            target = text_of(value);
-    }
-    return send_all_files_from_folder(text_of(folder), target);
-}
+namespace {
 
-int device::send_all_files_from_folder(const std::string& local, const std::string& target)
+// One folder of the walk: its files, then its sub-folders, each into the
+// matching folder on the scales; the worst result of them all.
+int send_folder(device& d, const std::string& local, const std::string& target)
 {
     namespace fs = std::filesystem;
     const std::vector<std::string> entries = get_file_list(local);
@@ -420,26 +468,27 @@ int device::send_all_files_from_folder(const std::string& local, const std::stri
         std::error_code ec;
         const fs::file_status own = fs::symlink_status(entry, ec);
         if (ec) {
-            Logger::e("send_all_files_from_folder err: " + ec.message() + ": " + entry);
+            Logger::e("send_all_files_from_folder err: " + ec.message() + ": " + log_text(entry));
             return rc(ErrorType::UnexpectedDriverError);
         }
         int r;
         if (fs::is_directory(own)) {
-            r = send_all_files_from_folder(entry, target + "/" + fs::path(entry).filename().string());
+            r = send_folder(d, entry, target + "/" + fs::path(entry).filename().string());
         } else {
             // Links to folders are not followed (a link to an enclosing
             // folder would upload the tree again and again); only regular
             // files are read (a FIFO would block the host's thread).
             const fs::file_status target_status = fs::is_symlink(own) ? fs::status(entry, ec) : own;
             if (!fs::is_regular_file(target_status)) {
-                Logger::i("file path = " + entry + ": not a regular file, skipped");
+                Logger::i("file path = " + log_text(entry) + ": not a regular file, skipped");
                 continue;
             }
-            Logger::i("file path = " + entry);
-            set_bytes_array_param(ParamType::FolderOnScale, input_params,
-                                  device_utils::parse_byte_array_from_string(target));
-            set_bytes_array_param(ParamType::FilePath, input_params, device_utils::parse_byte_array_from_string(entry));
-            r = send_file();
+            Logger::i("file path = " + log_text(entry));
+            d.set_bytes_array_param(ParamType::FolderOnScale, d.input_params,
+                                    device_utils::parse_byte_array_from_string(target));
+            d.set_bytes_array_param(ParamType::FilePath, d.input_params,
+                                    device_utils::parse_byte_array_from_string(entry));
+            r = d.send_file();
         }
         if (r == rc(ErrorType::BroadcastError)) {
             worst = r;
@@ -450,11 +499,37 @@ int device::send_all_files_from_folder(const std::string& local, const std::stri
     return worst;
 }
 
+}  // namespace
+
+int device::send_all_files_from_folder()  // 113
+{
+    const command_log log("send_all_files_from_folder");
+    if (!parameters_validation(ParamType::FileType, input_params)) set_int_param(ParamType::FileType, input_params, 0);
+    bytes folder;
+    const int r = get_bytes_array_param(ParamType::FolderPath, input_params, folder);
+    if (r != rc(ErrorType::Success)) return r;
+    // The folder must be one: a file, a missing path, or a relative path
+    // that would have left the root folder (stored empty) sends nothing.
+    const std::string local = text_of(folder);
+    std::error_code ec;
+    if (local.empty() || !std::filesystem::is_directory(local, ec)) {
+        Logger::i("Invalid FolderPath parameter: " + log_text(local));
+        return rc(ErrorType::InvalidParameterValue);
+    }
+    std::string target;
+    if (given_as(*this, ParamType::FolderOnScale, DataType::ByteArray)) {
+        bytes value;
+        if (get_bytes_array_param(ParamType::FolderOnScale, input_params, value) == rc(ErrorType::Success))
+            target = text_of(value);
+    }
+    return send_folder(*this, local, target);
+}
+
 namespace {
 
 const command_registration files_upload{
     {CommandType::send_file, &device::send_file},
-    {CommandType::send_all_files_from_folder, static_cast<command_method>(&device::send_all_files_from_folder)},
+    {CommandType::send_all_files_from_folder, &device::send_all_files_from_folder},
 };
 
 }  // namespace

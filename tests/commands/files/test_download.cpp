@@ -1,6 +1,8 @@
 // File download: names, preparations, and every way a scale can make it fail
 // without losing an earlier copy or leaving a partial one.
 
+#include <thread>
+
 #include "files_test_util.h"
 #include "replies/folders.h"
 #include "replies/products.h"
@@ -70,10 +72,14 @@ TEST_F(Download, FailuresLeaveTheEarlierCopyAndNoPartialFile)
     scale_file_limits().max_download_size = 20000;
     using faults = qv_sim::download_faults;
     const std::pair<void (*)(faults&), int> table[] = {
-        {[](faults& f) { f.wrong_digest = true; }, -105}, {[](faults& f) { f.wrong_offset_at = 3; }, -113},
-        {[](faults& f) { f.short_at = 2; }, -101},        {[](faults& f) { f.silent_at = 2; }, -1},
-        {[](faults& f) { f.no_last_flag = true; }, -113}, {[](faults& f) { f.endless = true; }, -113},
+        {[](faults& f) { f.wrong_digest = true; }, -105},
+        {[](faults& f) { f.wrong_offset_at = 3; }, -113},
+        {[](faults& f) { f.short_at = 2; }, -101},
+        {[](faults& f) { f.silent_at = 2; }, -1},
+        {[](faults& f) { f.no_last_flag = true; }, -113},
+        {[](faults& f) { f.endless = true; }, -113},
         {[](faults& f) { f.data_result = 174; }, 174},
+        {[](faults& f) { f.data_result = 120; }, 120},  // the scale's own code, not the upload's -6
     };
     set_int(ParamType::FileType, 1);
     for (const auto& [set, result] : table) {
@@ -112,8 +118,29 @@ TEST_F(Download, InputsCheckedBeforeAnythingIsSent)
         if (on_scale != nullptr) set_text(ParamType::FileOnScale, on_scale);
         EXPECT_EQ(d.get_file(), result) << type << " " << (on_scale ? on_scale : "-");
     }
+    // Options that go out as one byte are refused, not cut; and a relative
+    // folder whose inner ".." leaves the root folder is stored empty.
+    d.ip_address_list.resize(1);
+    const std::tuple<int, ParamType, int> options[] = {
+        {4, ParamType::FileDataSeparator, 300},
+        {6, ParamType::FileDataSeparator, -2},
+        {5, ParamType::VelunorBackupType, 258},
+        {3, ParamType::VelunorBackupType, -1},
+    };
+    for (const auto& [type, param, value] : options) {
+        reset();
+        add_scale(d, a, 1);
+        set_text(ParamType::FolderForSaveFile, save_dir);
+        set_int(ParamType::FileType, type);
+        set_int(param, value);
+        EXPECT_EQ(d.get_file(), -104) << value;
+    }
+    d.driver_root_folder = device_test::bytes_of(dir);
+    d.set_bytes_array_param(ParamType::FolderForSaveFile, d.input_params, device_test::bytes_of("x/../../OUT"), false);
+    EXPECT_EQ(d.get_file(), -104);
     EXPECT_EQ(a.request_count() + b.request_count(), 0u);
-    d.ip_address_list.clear();
+    reset();
+    set_text(ParamType::FolderForSaveFile, save_dir);
     set_int(ParamType::FileType, 4);
     EXPECT_EQ(d.get_file(), -1);  // no scale: never a success
 }
@@ -165,6 +192,96 @@ TEST_F(Download, APreparationThatNeverEndsMeetsItsDeadline)
     const std::string saved = "B-127.0.0.101/JSON_Items_" + stamp + ".json";
     EXPECT_EQ(files_below(save_dir), std::vector<std::string>{saved});
     EXPECT_EQ(output(ParamType::SavedFilePaths), save_dir + "/" + saved);
+}
+
+TEST_F(Download, NamesFromTheScaleAndTheHost)
+{
+    qv_sim::sim_scale a("127.0.0.100");
+    const std::string long_name(255, 'n');  // the longest name a folder takes
+    // Folder (relative to the test folder), file on the scale (or FileType
+    // 1), serial, the local copy expected.
+    const std::tuple<const char*, std::string, std::string, std::string> table[] = {
+        {"dl", "/d/f<ip>.bin", "S", "dl/S-127.0.0.100/fS-127.0.0.100.bin"},
+        {"dl/<ip>/in", "", "S", "dl/S-127.0.0.100/in/ScaleServiceConfig.json"},  // one folder, not two
+        {"dl", "/d/" + long_name, "S", "dl/S-127.0.0.100/" + long_name},
+        {"dl", "", "АБ-1", "dl/АБ-1-127.0.0.100/ScaleServiceConfig.json"},  // letters of any script stay
+        {"dl", "", std::string("a/b\n\\\0", 6), "dl/a_b_\\_-127.0.0.100/ScaleServiceConfig.json"},
+    };
+    for (const auto& [folder, on_scale, serial, local] : table) {
+        SCOPED_TRACE(local);
+        reset();
+        std::filesystem::remove_all(save_dir);
+        auto store = serve(a, serial, on_scale.empty() ? "1C" : on_scale, pattern(1500));
+        set_text(ParamType::FolderForSaveFile, dir + "/" + folder);
+        set_int(ParamType::FileType, on_scale.empty() ? 1 : 0);
+        if (!on_scale.empty()) set_text(ParamType::FileOnScale, on_scale);
+        EXPECT_EQ(d.get_file(), 0);
+        EXPECT_EQ(files_below(dir), std::vector<std::string>{local});
+        EXPECT_EQ(output(ParamType::FilePath), dir + "/" + local);
+    }
+}
+
+TEST_F(Download, TwoScalesEachToItsEnd)
+{
+    qv_sim::sim_scale a("127.0.0.100"), b("127.0.0.101");
+    auto store_a = serve(a, "A", "1E", pattern(2500));  // 3 packets
+    auto store_b = serve(b, "B", "1E", pattern(4500));  // 5 packets
+    set_int(ParamType::FileType, 4);
+    const device_test::log_capture log;
+    EXPECT_EQ(d.get_file(), 0);
+    EXPECT_EQ(store_a->data_requests(), 3u);
+    EXPECT_EQ(store_b->data_requests(), 5u);
+    EXPECT_TRUE(log.contains("REQUEST FOR 127.0.0.100: file already received"));
+    const std::string path_a = save_dir + "/A-127.0.0.100/Products_" + stamp + ".csv";
+    const std::string path_b = save_dir + "/B-127.0.0.101/Products_" + stamp + ".csv";
+    EXPECT_EQ(read_all(path_a), pattern(2500));
+    EXPECT_EQ(read_all(path_b), pattern(4500));
+    EXPECT_EQ(output(ParamType::SavedFilePaths), path_a + "\n" + path_b);
+    EXPECT_EQ(output(ParamType::FilePath), path_b);
+
+    // A digest that does not match on one of them: only that copy is lost.
+    std::filesystem::remove_all(save_dir);
+    qv_sim::download_faults wrong;
+    wrong.wrong_digest = true;
+    store_b->set_faults(wrong);
+    d.results.clear();
+    d.output_params.clear();
+    EXPECT_EQ(d.get_file(), -111);
+    EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.100", -112}, {"127.0.0.101", -105}}));
+    EXPECT_EQ(files_below(save_dir), std::vector<std::string>{"A-127.0.0.100/Products_" + stamp + ".csv"});
+    EXPECT_EQ(output(ParamType::SavedFilePaths), path_a);
+}
+
+TEST_F(Download, AStopDuringThePacketsOrTheHashPollSendsNothingMore)
+{
+    qv_sim::sim_scale a("127.0.0.100");
+    auto store = serve(a, "S", "1E", pattern(200 * 1000));  // 200 packets
+    qv_sim::fault slow;
+    slow.delay = 5ms;
+    a.set_fault(slow);
+    // Hash polls answered "busy" before the digest (the stop comes during
+    // the packets, or during a poll that would never end).
+    for (const int busy : {1, 1000000}) {
+        SCOPED_TRACE(busy);
+        qv_sim::download_faults f;
+        f.hash_busy = busy;
+        store->set_faults(f);
+        a.clear_requests();
+        const std::size_t data_before = store->data_requests();
+        d.results.clear();
+        set_text(ParamType::FolderForSaveFile, save_dir);
+        set_int(ParamType::FileType, 4);
+        int result = 0;
+        std::thread download([&] { result = d.execute_command(49); });
+        ASSERT_TRUE(a.wait_for_requests(10, 10s));
+        EXPECT_EQ(d.execute_command(127), 0);
+        const std::size_t at_stop = a.request_count();
+        download.join();
+        EXPECT_EQ(result, -9);
+        EXPECT_LE(a.request_count(), at_stop + 1);  // at most the one already on its way
+        EXPECT_EQ(busy == 1, store->data_requests() > data_before);
+        EXPECT_TRUE(!fs::exists(save_dir) || files_below(save_dir).empty());
+    }
 }
 
 }  // namespace

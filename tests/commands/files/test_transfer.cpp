@@ -13,13 +13,42 @@ using send_test::B;
 
 namespace {
 
+// MD5 of a million 'a' characters.
+const bytes million_a_md5 =
+    B({0x77, 0x07, 0xd6, 0xae, 0x4e, 0x02, 0x7c, 0x70, 0xee, 0xa2, 0xa9, 0x35, 0xc2, 0x29, 0x6f, 0x21});
+
 TEST(FileHash, KnownAnswer)
 {
-    EXPECT_EQ(get_file_hash(bytes(1000000, std::byte{'a'})),
-              B({0x77, 0x07, 0xd6, 0xae, 0x4e, 0x02, 0x7c, 0x70, 0xee, 0xa2, 0xa9, 0x35, 0xc2, 0x29, 0x6f, 0x21}));
+    EXPECT_EQ(get_file_hash(bytes(1000000, std::byte{'a'})), million_a_md5);
 }
 
 using LocalFiles = files_fixture;
+
+TEST_F(LocalFiles, DigestFedInPiecesAndReadInPieces)
+{
+    // Pieces that straddle the 64-byte blocks and the file reader's buffer.
+    const bytes piece(7777, std::byte{'a'});
+    md5_stream md5;
+    const std::string path = dir + "/a.bin";
+    {
+        std::ofstream out(path, std::ios::binary);
+        for (std::size_t left = 1000000; left > 0;) {
+            const std::size_t n = std::min(left, piece.size());
+            md5.update(piece.data(), n);
+            out.write(reinterpret_cast<const char*>(piece.data()), static_cast<std::streamsize>(n));
+            left -= n;
+        }
+    }
+    EXPECT_EQ(md5.finish(), million_a_md5);
+    EXPECT_EQ(md5.finish(), get_file_hash({}));  // starts again empty
+    bytes digest;
+    EXPECT_EQ(file_digest(path, digest), file_read_status::ok);
+    EXPECT_EQ(digest, million_a_md5);
+    EXPECT_EQ(file_digest(write("empty", {}), digest), file_read_status::ok);
+    EXPECT_EQ(digest, get_file_hash({}));
+    EXPECT_EQ(file_digest(dir, digest), file_read_status::unreadable);
+    EXPECT_TRUE(digest.empty());
+}
 
 TEST_F(LocalFiles, ReadsRegularFilesOnlyAndRefusesHugeOnes)
 {
@@ -74,8 +103,7 @@ TEST_F(HashRequest, EachScaleItsOwnOutcomeWithinTheDeadline)
     file_transfer_waits().hash_deadline = 300ms;
     const device_test::log_capture log;
     const auto start = std::chrono::steady_clock::now();
-    const auto hashes =
-        d.get_file_hash_from_scale(FileSendState::Hash, B({0x33}), false, CommandType::download_messages_file);
+    const auto hashes = hash_by_poll(d, CommandType::download_messages_file, with_password, B({0x33}));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     EXPECT_EQ(hashes,
               (file_hash_map{{"127.0.0.60", hash16}, {"127.0.0.61", {}}, {"127.0.0.62", {}}, {"127.0.0.63", {}}}));
@@ -90,20 +118,22 @@ using Md5Check = files_fixture;
 TEST_F(Md5Check, EachScaleItsOwnVerdict)
 {
     d.ip_address_list = {{"127.0.0.60", "1", "1234", 1, "A"}, {"127.0.0.61", "1", "1234", 1, "B"}};
-    write("A-127.0.0.60/f.bin", pattern(10));
-    write("B-127.0.0.61/f.bin", pattern(11));  // corrupted: only its entry says so
-    const bytes good = get_file_hash(pattern(10));
-    const std::string path = dir + "/<ip>/f.bin";
+    const std::map<std::string, std::string> paths = {{"127.0.0.60", write("A/f.bin", pattern(10))},
+                                                      {"127.0.0.61", write("B/f.bin", pattern(11))}};
+    const bytes good = get_file_hash(pattern(10));  // the second copy is corrupted: only its entry says so
     const device_test::log_capture log;
     // A short digest or none is no verification, whatever the stored result.
     for (const bytes& hash_a : {good, bytes(good.begin(), good.begin() + 15), bytes{}}) {
         d.results = {{"127.0.0.60", -112}, {"127.0.0.61", -112}};
-        EXPECT_EQ(d.md5_check(path, {{"127.0.0.60", hash_a}, {"127.0.0.61", good}}), -111);
+        EXPECT_EQ(md5_check(d, paths, {{"127.0.0.60", hash_a}, {"127.0.0.61", good}}), -111);
         EXPECT_EQ(d.results,
                   (std::map<std::string, int>{{"127.0.0.60", hash_a == good ? -112 : -105}, {"127.0.0.61", -105}}));
     }
     EXPECT_TRUE(log.contains("md5_check invalid_hash_data"));
-    EXPECT_EQ(d.md5_check(path, {}), -105);  // nothing to compare is no success while scales are listed
+    EXPECT_EQ(md5_check(d, paths, {}), -105);  // nothing to compare is no success while scales are listed
+    d.results = {{"127.0.0.60", -112}, {"127.0.0.61", -112}};
+    EXPECT_EQ(md5_check(d, {}, {{"127.0.0.60", good}}), -111);  // no copy to read
+    EXPECT_EQ(d.results.at("127.0.0.60"), -105);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <functional>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include "files_test_util.h"
 
 using namespace files_test;
@@ -68,6 +70,24 @@ TEST_F(Upload, RequestBytes)
     EXPECT_EQ(d.send_file(), 0);
     EXPECT_EQ(store->uploads().back().option_bytes,
               B({1, 1, 2, 255, 3, 0, 4, 1, 0, 0, 0, 0, 0, 0, 0, 6, 0x42, 7, 3, 8, 6}));
+
+    // The opening packets of a scale backup and of marking codes.
+    const std::tuple<int, ParamType, const char*, int, bytes> openings[] = {
+        {7, ParamType::BackupParams, "101", 0, B({2, 9, 0xBF, '1', '2', '3', '4', 5, 0xA0, 0, 0})},
+        {9, ParamType::ItemCode, nullptr, 9999999, B({2, 11, 0xFF, 0x10, '1', '2', '3', '4', 8, 0x7F, 0x96, 0x98, 0})},
+    };
+    for (const auto& [type, param, text, number, frame] : openings) {
+        d.input_params.clear();
+        sim.clear_requests();
+        file(type, B({7}));
+        if (text != nullptr)
+            set_text(param, text);
+        else
+            set_int(param, number);
+        EXPECT_EQ(d.send_file(), 0) << type;
+        EXPECT_EQ(sim.requests().at(0).frame, frame) << type;
+        EXPECT_EQ(payloads(sim).at(1).at(0), std::byte{2}) << type;  // then the parameters
+    }
 }
 
 TEST_F(Upload, PacketsOf60000Bytes)
@@ -118,11 +138,11 @@ TEST_F(Upload, StatusSequences)
     set_int(ParamType::DeletingFileFlag, 1);
     EXPECT_EQ(d.send_file(), 0);
     EXPECT_FALSE(std::filesystem::exists(path));
-    store->script_status({status_answer::failed("disk full")});
+    store->script_status({status_answer::failed("disk\nfull")});
     path = file(4, B({1}));
     const device_test::log_capture log;
     EXPECT_EQ(d.send_file(), -5);
-    EXPECT_TRUE(log.contains("Error message: disk full"));
+    EXPECT_TRUE(log.contains("Error message: disk\\x0Afull"));  // never a record of its own
     EXPECT_TRUE(std::filesystem::exists(path));
     file_transfer_waits().status_next = 0ms;
     for (const auto& [type, script, result, tries] : table) {
@@ -178,6 +198,7 @@ TEST_F(Upload, FolderWalkTakesRegularFilesAndRealFoldersOnly)
     write("pics/b.png", B({2}));
     std::filesystem::create_directory_symlink(dir, dir + "/pics/loop");  // back to the top
     std::filesystem::create_symlink(dir + "/a.txt", dir + "/link.txt");  // a link to a file is a file
+    ASSERT_EQ(::mkfifo((dir + "/pics/pipe").c_str(), 0600), 0);  // would block a read for ever
     set_text(ParamType::FolderPath, dir);
     set_text(ParamType::FolderOnScale, "img");
     const device_test::log_capture log;
@@ -187,6 +208,31 @@ TEST_F(Upload, FolderWalkTakesRegularFilesAndRealFoldersOnly)
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"img/a.txt", "img/link.txt", "img/pics/b.png"}));
     EXPECT_TRUE(log.contains("file path = " + dir + "/pics/loop: not a regular file, skipped"));
+    EXPECT_TRUE(log.contains("file path = " + dir + "/pics/pipe: not a regular file, skipped"));
+}
+
+TEST_F(Upload, FolderUploadNeedsAFolder)
+{
+    write("a.txt", B({1}));
+    d.driver_root_folder = device_test::bytes_of(dir);
+    // FolderPath as given (nullptr: absent), result.
+    const std::pair<const char*, int> table[] = {
+        {nullptr, -7},
+        {"a.txt", -104},  // a file
+        {"missing", -104},
+        {"x/../../OUT", -104},  // leaves the root folder
+    };
+    for (const auto& [folder, result] : table) {
+        d.input_params.clear();
+        if (folder != nullptr)
+            d.set_bytes_array_param(ParamType::FolderPath, d.input_params, device_test::bytes_of(folder), false);
+        EXPECT_EQ(d.send_all_files_from_folder(), result) << (folder ? folder : "-");
+    }
+    d.input_params.clear();
+    set_int(ParamType::FileType, 4);
+    d.set_bytes_array_param(ParamType::FilePath, d.input_params, device_test::bytes_of("x/../../a.txt"), false);
+    EXPECT_EQ(d.send_file(), -104);
+    EXPECT_EQ(sim.request_count(), 0u);
 }
 
 }  // namespace
