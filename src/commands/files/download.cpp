@@ -281,13 +281,13 @@ int device::get_file()  // 49
         };
 
         const bool password = file_type != 1;
-        const bytes& frame = frame_of(row->command);
+        const CommandType file_command = row->command;
 
         // ---- Name.
         if (file_type == 0) {
             step_mark();
             Logger::i("get_file() send_file_name");
-            r = send_unless_stopped(*this, with_password, frame, name_request);
+            r = send_unless_stopped(*this, with_password, file_command, name_request);
             if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError)) {
                 Logger::e("get_file (name state) err: " + std::to_string(r));
                 return r;
@@ -363,7 +363,7 @@ int device::get_file()  // 49
         for (long long pack_id = 0;; ++pack_id) {
             step_mark();
             Logger::i("get_file() pack_id = " + std::to_string(pack_id));
-            r = send_unless_stopped(*this, password, frame, data_request);
+            r = send_unless_stopped(*this, password, file_command, data_request);
             if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError)) {
                 Logger::e("get_file (file data state)  err: " + std::to_string(r));
                 return r;

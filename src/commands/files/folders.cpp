@@ -90,7 +90,7 @@ int device::get_contents_list_from_folder()  // 58
         const auto deadline = std::chrono::steady_clock::now() + limits.listing_deadline;
         unsigned running = 0;
         for (;;) {
-            r = send_unless_stopped(*this, with_password, frame_of(CommandType::get_contents_list_from_folder), data);
+            r = send_unless_stopped(*this, with_password, CommandType::get_contents_list_from_folder, data);
             if (r == rc(ErrorType::InProgress)) {
                 if (std::chrono::steady_clock::now() >= deadline) {
                     Logger::e("get_contents_list_from_folder: the scale did not answer in time");

@@ -130,9 +130,9 @@ file_transfer_wait_times& file_transfer_waits()
     return waits;
 }
 
-int send_unless_stopped(device& d, bool with_password, const bytes& frame, const bytes& data)
+int send_unless_stopped(device& d, bool with_password, CommandType command, const bytes& data)
 {
-    if (!d.stop_requested.load()) return d.send_command(with_password, frame, data);
+    if (!d.stop_requested.load()) return d.send_command(command, with_password, data);
     return d.total_after_stop(rc(ErrorType::CommandStopped));
 }
 
@@ -154,12 +154,11 @@ file_hash_map device::get_file_hash_from_scale(FileSendState state, bytes option
 {
     file_hash_map hashes;
     if (state != FileSendState::Parameters && state != FileSendState::Hash) return hashes;
-    const bytes& frame = frame_of(command);
 
     if (state == FileSendState::Parameters) {
         bytes data{std::byte{file_subcode::parameters}};
         data.insert(data.end(), options.begin(), options.end());
-        const int r = send_unless_stopped(*this, !no_password, frame, data);
+        const int r = send_unless_stopped(*this, !no_password, command, data);
         if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError)) return hashes;
         for (const auto& [ip, code] : results) {
             const auto reply = responses.find(ip);
@@ -174,7 +173,7 @@ file_hash_map device::get_file_hash_from_scale(FileSendState state, bytes option
     bytes data{std::byte{file_subcode::hash_start}};
     data.insert(data.end(), options.begin(), options.end());
     for (bool first = true;; first = false) {
-        const int r = send_unless_stopped(*this, !no_password, frame, data);
+        const int r = send_unless_stopped(*this, !no_password, command, data);
         if (r != rc(ErrorType::Success) && r != rc(ErrorType::BroadcastError)) {
             for (const auto& entry : results) hashes.try_emplace(entry.first);
             return hashes;

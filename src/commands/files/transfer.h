@@ -100,5 +100,4 @@ file_transfer_wait_times& file_transfer_waits();
 
 // send_command, unless a stop request is pending: then no request goes out,
 // every entry of `results` becomes -9, and so does the result.
-int send_unless_stopped(device& d, bool with_password, const std::vector<std::byte>& frame,
-                        const std::vector<std::byte>& data);
+int send_unless_stopped(device& d, bool with_password, CommandType command, const std::vector<std::byte>& data);

@@ -264,7 +264,7 @@ int device::send_file()  // 48
         }
 
         const std::string name = plan.row->log_name;
-        const bytes& frame = frame_of(plan.row->command);
+        const CommandType file_command = plan.row->command;
         const bool password = plan.row->password;
         Logger::i(name + " start");
 
@@ -312,7 +312,7 @@ int device::send_file()  // 48
                     data = data_packet(plan.content, static_cast<std::size_t>(k), static_cast<std::size_t>(n));
                     break;
             }
-            r = send_unless_stopped(*this, password, frame, data);
+            r = send_unless_stopped(*this, password, file_command, data);
             const std::string pack = name + " pack " + std::to_string(k) + "/" + std::to_string(n);
             if (r == rc(ErrorType::Success)) {
                 Logger::i(pack + ": OK");
@@ -335,7 +335,7 @@ int device::send_file()  // 48
             const bytes status_request{std::byte{file_subcode::status}};
             for (int attempt = 1; attempt <= tries; ++attempt) {
                 Logger::i("Try: " + std::to_string(attempt) + "/" + std::to_string(tries));
-                send_unless_stopped(*this, password, frame, status_request);
+                send_unless_stopped(*this, password, file_command, status_request);
                 bool pending = false;
                 for (auto& [ip, code] : results) {
                     const auto reply = responses.find(ip);
