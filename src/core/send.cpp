@@ -25,7 +25,7 @@ constexpr std::size_t max_counted_body = 254;  // a longer body gets the length 
 
 // The upload steps whose status request (payload starting with 9) marks a
 // silent scale as temporarily unresponsive (-3) rather than failed.
-constexpr CommandType status_upload_frames[] = {
+constexpr CommandType upload_steps[] = {
     CommandType::upload_any_file,
     CommandType::upload_config_file,
     CommandType::upload_update_file,
@@ -40,7 +40,7 @@ constexpr CommandType status_upload_frames[] = {
 
 bool is_upload_step(CommandType type)
 {
-    for (CommandType t : status_upload_frames)
+    for (CommandType t : upload_steps)
         if (t == type) return true;
     return false;
 }
