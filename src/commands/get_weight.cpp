@@ -4,11 +4,10 @@
 //
 // The thread owns copies of everything the host or a later command could
 // replace: the sink pointer and the period from the start, and at the top of
-// each poll the first scale, the connection type, the time-out and the
-// kept-open client and its io_context, taken under the state lock. The
-// exchange itself runs without that lock; on a kept-open link it holds the
-// link's exchange lock from the open-or-send choice to the end of run(), as
-// send_command does, so a command and a poll never share one run().
+// each poll the first scale's route (its kept-open client and io_context
+// included) and the time-out, taken under the state lock. The exchange runs
+// without that lock, through the same link exchange as every command, so a
+// command and a poll never share one run() of a kept-open link.
 
 #include "commands/get_weight.h"
 
@@ -26,9 +25,9 @@
 #include "codecs/device_utils.h"
 #include "core/device.h"
 #include "core/vocab/errors_text.h"
+#include "link/link_exchange.h"
+#include "link/one_shot_group.h"
 #include "link/permanent_tcp_client.h"
-#include "link/tcp_client.h"
-#include "link/udp_client.h"
 #include "logging/logger.h"
 
 void TestWeightInterface::weight_changed(int weight, int, std::vector<std::byte>)
@@ -51,14 +50,10 @@ constexpr std::size_t reading_size = 14;
 
 // The pause is slept in slices so that a stop ends it at once.
 
-// What one poll needs from the device. The io_context is declared before the
-// client, so the client copy goes first.
+// What one poll needs from the device, copied under the state lock.
 struct poll_target {
-    scale_connect_data scale;
-    bool kept_open = false;
+    link_route route;
     int timeout_seconds = 0;
-    std::shared_ptr<boost::asio::io_context> context;
-    std::shared_ptr<permanent_tcp_client> client;
 };
 
 // False when the list is empty.
@@ -66,51 +61,22 @@ bool take_target(device& d, poll_target& t)
 {
     auto lock = d.lock_state();
     if (d.ip_address_list.empty()) return false;
-    t.scale = d.ip_address_list.front();
-    t.kept_open = d.permanent_connection;
+    t.route = d.route_of(d.ip_address_list.front());
     t.timeout_seconds = d.timeout_seconds;
-    if (t.kept_open) {
-        const auto context = d.io_contexts.find(t.scale.ip);
-        const auto client = d.permanent_clients.find(t.scale.ip);
-        if (context != d.io_contexts.end() && client != d.permanent_clients.end()) {
-            t.context = context->second;
-            t.client = client->second;
-        }
-    }
     return true;
 }
 
-bytes with_count(const bytes& frame)
+// One request, one reply or none, on the link the send road would take.
+// The poll carries no password and hides nothing; over one-shot UDP it
+// writes no traffic lines. Resolution failures and io_context errors throw.
+void exchange(one_shot_group& links, const poll_target& t, const bytes& frame, const response_callback& callback)
 {
-    bytes request = device_utils::convert_to_bytes_le_32(static_cast<std::uint32_t>(frame.size()));
-    request.insert(request.end(), frame.begin(), frame.end());
-    return request;
-}
-
-// One request, one reply or none; nothing is sent to a scale the connection
-// type cannot reach. Resolution failures and io_context errors throw.
-void exchange(const poll_target& t, const bytes& frame, const response_callback& callback)
-{
-    if (t.kept_open) {
-        if (t.scale.protocol != 1 || !t.client || !t.context) return;
-        auto hold = t.client->lock_exchange();
-        t.context->restart();
-        if (t.client->is_open())
-            t.client->send_message(with_count(frame), callback);
-        else
-            t.client->open_connection_and_send_message(with_count(frame), callback);
-        t.context->run();
-        return;
-    }
-    boost::asio::io_context context;
-    int timeout_seconds = t.timeout_seconds;
-    if (t.scale.protocol == 0) {
-        udp_client client(context, t.scale.ip, t.scale.port, timeout_seconds, frame, callback, false);
-        context.run();
-    } else if (t.scale.protocol == 1) {
-        tcp_client client(context, t.scale.ip, t.scale.port, timeout_seconds, with_count(frame), callback, true);
-        context.run();
-    }
+    link_exchange poll_exchange(links, nullptr);
+    poll_exchange.begin(1);
+    link_request request{frame};
+    request.log_traffic = t.route.protocol != 0;
+    poll_exchange.add(t.route, request, t.timeout_seconds, callback);
+    poll_exchange.finish();
 }
 
 std::string result_text(const device& d, int code)
@@ -120,11 +86,11 @@ std::string result_text(const device& d, int code)
 }
 
 // One poll: its result code, and the reading when it is 0. Never throws.
-int poll(device& d, const poll_target& t, const bytes& frame, bytes& reply)
+int poll(device& d, one_shot_group& links, const poll_target& t, const bytes& frame, bytes& reply)
 {
     try {
         d.weight_response.clear();
-        exchange(t, frame, [&d](bytes body, std::string) { d.weight_response = std::move(body); });
+        exchange(links, t, frame, [&d](bytes body, std::string) { d.weight_response = std::move(body); });
         reply = d.weight_response;
         const int r = device::response_validation(reply);
         // A result-0 reply too short for the reading is not read past its end.
@@ -162,11 +128,12 @@ void report(device& d, WeightInterface& sink, int r, const bytes& reply)
 
 void run_weight_stream(device& d, const std::shared_ptr<WeightInterface>& sink, int period_ms, const bytes& frame)
 {
+    one_shot_group links;  // the stream's own io_context and resolved address
     while (d.weight_running.load()) {
         poll_target target;
         if (!take_target(d, target)) break;  // the flag stays set until a stop
         bytes reply;
-        const int r = poll(d, target, frame, reply);
+        const int r = poll(d, links, target, frame, reply);
         report(d, *sink, r, reply);
         if (r == rc(ErrorType::UnknownCommand)) {
             // The scale does not know the weight request: no point asking again.
@@ -181,10 +148,12 @@ void run_weight_stream(device& d, const std::shared_ptr<WeightInterface>& sink, 
 
 }  // namespace
 
+// The stream's error lines carry a text rather than a code, which
+// command_log does not write: they stay as they are.
 int device::start_get_weight(std::shared_ptr<WeightInterface>& sink, int& period)
 {
     try {
-        Logger::i("'get_weight' start");
+        const command_log log("get_weight");
         bool listed = false;
         {
             auto lock = lock_state();
@@ -224,7 +193,7 @@ int device::start_get_weight()  // -33
 
 int device::stop_get_weight()  // -34
 {
-    Logger::i("'stop_get_weight' start");
+    const command_log log("stop_get_weight");
     stop_weight_thread();
     Logger::i("'get_weight' stop");
     return rc(ErrorType::Success);

@@ -99,11 +99,6 @@ const std::vector<std::byte>& device::frame_of(CommandType type) const
     return command_frames.at(type);
 }
 
-int device::send_command(CommandType type, bool with_password, const std::vector<std::byte>& data)
-{
-    return send_command(with_password, frame_of(type), data);
-}
-
 int device::query(CommandType type, bool with_password, const reply_decoder& decode, const std::vector<std::byte>& data)
 {
     const int result = send_command(type, with_password, data);

@@ -9,11 +9,9 @@
 #include <mutex>
 #include <string>
 
-#include <boost/asio/io_context.hpp>
-
 #include "codecs/device_utils.h"
 #include "core/device.h"
-#include "link/permanent_tcp_client.h"
+#include "link/link_exchange.h"
 #include "logging/logger.h"
 
 namespace {
@@ -43,12 +41,12 @@ int device::add_ip_to_list()
     std::wstring port;
     std::wstring password;
     int r = get_string_param(ParamType::Ip, input_params, ip);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     r = get_string_param(ParamType::Port, input_params, port);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     if (port_out_of_range(port)) return rc(ErrorType::InvalidParameterValue);
     r = get_string_param(ParamType::AdminPassword, input_params, password);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     int protocol = 0;  // absent or of another kind: UDP
     get_int_param(ParamType::Protocol, input_params, protocol);
 
@@ -67,7 +65,7 @@ int device::add_ip_to_list()
         size = ip_address_list.size();
     }
     Logger::i("'add_ip_to_list' ip_address_list size = " + std::to_string(size));
-    return 0;
+    return rc(ErrorType::Success);
 }
 
 int device::clear_ip_list()
@@ -79,29 +77,29 @@ int device::clear_ip_list()
         size = ip_address_list.size();
     }
     Logger::i("clear_ip_list ip_address_list size = " + std::to_string(size));
-    return 0;
+    return rc(ErrorType::Success);
 }
 
 int device::disconnect()
 {
-    Logger::i("'disconnect' start");
+    const command_log log("disconnect");
     drop_permanent_connections();
-    return 0;
+    return rc(ErrorType::Success);
 }
 
 int device::connect()
 {
     try {
-        Logger::i("'connect' start");
+        const command_log log("connect", error_line::name_error);
         if (parameters_validation({ParamType::Ip, ParamType::Port, ParamType::AdminPassword}, input_params))
             clear_ip_list();
         if (ip_address_list.empty()) {
             const int r = add_ip_to_list();
-            if (r != 0) return r;
+            if (r != rc(ErrorType::Success)) return r;
         }
 
         int timeout = timeout_seconds;
-        if (get_int_param(ParamType::ConnectTimeout, input_params, timeout) == 0) {
+        if (get_int_param(ParamType::ConnectTimeout, input_params, timeout) == rc(ErrorType::Success)) {
             auto lock = lock_state();
             timeout_seconds = timeout;
         }
@@ -111,35 +109,30 @@ int device::connect()
             for (const scale_connect_data& scale : ip_address_list) {
                 if (scale.protocol != 1) {
                     Logger::e("UDP not support permanent connection!");
-                    results[scale.ip] = -1;
+                    results[scale.ip] = rc(ErrorType::NoConnection);
                     return rc(ErrorType::NoConnection);
                 }
-                auto context = std::make_shared<boost::asio::io_context>();
-                auto client =
-                    std::make_shared<permanent_tcp_client>(*context, scale.ip, scale.port, timeout_seconds, true);
+                const link_route link = make_kept_open_link(scale.ip, scale.port, timeout_seconds);
                 {
                     auto lock = lock_state();
-                    io_contexts[scale.ip] = context;
-                    permanent_clients[scale.ip] = client;
+                    io_contexts[scale.ip] = link.link_context;
+                    permanent_clients[scale.ip] = link.link;
                 }
-                // The live-weight thread may pick the new link up at once.
-                auto exchange = client->lock_exchange();
-                client->open_connection();
-                context->run();
+                open_kept_open_link(link);
             }
         }
 
         const int r = get_quorvix_protocol_version();
-        if (r != 0) {
+        if (r != rc(ErrorType::Success)) {
             clear_ip_list();
             if (permanent_connection) disconnect();
-            Logger::e("'connect' error=" + std::to_string(r));
+            log.error(r);
             return r;
         }
         // Drops the protocol marks (-107/-108) so that no scale is skipped.
         results.clear();
         get_serial_number();
-        return 0;
+        return rc(ErrorType::Success);
     } catch (const std::exception& e) {
         Logger::e(std::string("'connect' error: ") + e.what());
         return rc(ErrorType::UnexpectedDriverError);

@@ -30,10 +30,12 @@
 
 #include "core/device.h"
 
+#include <chrono>
 #include <clocale>
 #include <exception>
 #include <filesystem>
 #include <locale>
+#include <thread>
 #include <utility>
 
 #include "codecs/device_utils.h"
@@ -41,6 +43,9 @@
 #include "core/vocab/errors_text.h"
 #include "core/vocab/vocab_commands.h"
 #include "core/vocab/vocab_params.h"
+#include "link/link_exchange.h"
+#include "link/one_shot_group.h"
+#include "link/permanent_tcp_client.h"
 #include "logging/logger.h"
 
 // ---------------------------------------------------------------- lifecycle
@@ -61,6 +66,7 @@ device::device()
     // The locale change is process-wide and repeated by every new device.
     std::setlocale(LC_ALL, "C");
     std::locale::global(std::locale("C"));
+    command_stop = std::make_unique<exchange_stop>(stop_requested);
     Logger::i("Initialization of the driver kernel. Version: " + device_utils::str(driver_version));
 }
 
@@ -75,10 +81,31 @@ device::~device()
     stop_weight_thread();
     if (weight_thread.joinable()) weight_thread.detach();  // only when destroyed from the weight thread itself
     try {
-        Logger::i("'disconnect' start");
+        const command_log log("disconnect");  // the disconnect's own start line
     } catch (...) {
     }
     drop_permanent_connections();
+}
+
+void device::retire()
+{
+    // The registry has let the device go, so no new call reaches it; a
+    // command already inside is stopped and waited for, and `busy` is then
+    // kept, so that one arriving late gets -2 rather than a device being
+    // torn down under it.
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> gate(command_gate);
+            if (!busy.load()) {
+                busy.store(true);
+                break;
+            }
+            stop_requested.store(true);
+        }
+        command_stop->notify();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    stop_weight_thread();
 }
 
 void device::drop_permanent_connections() noexcept

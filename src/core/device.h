@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +35,8 @@ class io_context;
 }  // namespace boost
 
 class errors_text;
+class exchange_stop;
+struct link_route;
 class one_shot_group;
 class permanent_tcp_client;
 
@@ -98,8 +101,10 @@ public:
     std::string get_param_info_for_log(ParamType p, DataType k);
 
     // ---- core/send.cpp: framing, group sending, reply validation
-    int send_command(bool with_password, const std::vector<std::byte>& frame, const std::vector<std::byte>& data);
-    int send_command(bool with_password, const std::vector<std::byte>& frame);
+    // The one road of a request: the frame of `type`, the password where the
+    // command carries it, then `data`, to every scale of the list; the
+    // combined result. A command without a frame throws std::out_of_range.
+    int send_command(CommandType type, bool with_password, const std::vector<std::byte>& data = {});
     static int response_validation(std::vector<std::byte> reply);
     static std::vector<std::byte> build_request_frame(bool with_password, bool password_with_count,
                                                       const std::vector<std::byte>& frame,
@@ -107,8 +112,6 @@ public:
 
     // ---- core/command.cpp: the command skeleton
     const std::vector<std::byte>& frame_of(CommandType type) const;  // throws std::out_of_range
-    // send_command with the frame of `type`.
-    int send_command(CommandType type, bool with_password, const std::vector<std::byte>& data = {});
     // send_command, then on 0 read_first_reply.
     int query(CommandType type, bool with_password, const reply_decoder& decode,
               const std::vector<std::byte>& data = {});
@@ -334,6 +337,15 @@ public:
     int get_format_label(CommandType type);
     int set_format_label(CommandType type);
 
+    // How the scale is reached on the current connection type (read by the
+    // weight thread under the state lock).
+    link_route route_of(const scale_connect_data& scale) const;
+    // Stop request of the running command: ends its exchange at once.
+    void raise_stop();
+    // Raises the stop of a running command, waits for it to leave and keeps
+    // the device from starting another: the step before destruction.
+    void retire();
+
     // ---- Shared state (device.cpp)
     // A copy of the current result-text object, taken under the lock.
     std::shared_ptr<errors_text> current_error_texts() const;
@@ -390,19 +402,15 @@ private:
     std::mutex weight_control;  // one start or stop of the weight thread at a time; guards weight_thread
 
     // The steps of send_command (send.cpp), in the order it takes them.
-    bool is_upload_status_request(const std::vector<std::byte>& frame, const std::vector<std::byte>& data) const;
     bool skipped_by_last_result(const std::string& ip) const;
-    secret_span password_span(bool with_password, bool password_with_count, const std::vector<std::byte>& frame) const;
-    void exchange_one_shot(one_shot_group& group, const scale_connect_data& scale, const std::vector<std::byte>& request,
-                           const std::function<void(std::vector<std::byte>, std::string)>& callback,
-                           const secret_span& secret);
-    void exchange_kept_open(const scale_connect_data& scale, const std::vector<std::byte>& request,
-                            const std::function<void(std::vector<std::byte>, std::string)>& callback,
-                            const secret_span& secret);
-    int fold_results(bool status_request);
+    secret_span password_span(CommandType type, bool with_password, bool password_with_count,
+                              const std::vector<std::byte>& frame) const;
+    int fold_results(bool status_request, const std::set<std::string>& skipped);
     // The one-shot exchanges' io_context and resolved addresses, kept from
     // one send to the next (made by the first one-shot send).
     std::shared_ptr<one_shot_group> one_shot_links;
+    // Ends the exchange of the running command when a stop is raised.
+    std::unique_ptr<exchange_stop> command_stop;
 
     void drop_permanent_connections() noexcept;
     std::string param_name(ParamType p) const;

@@ -34,6 +34,7 @@
 
 #include "core/device.h"
 #include "core/vocab/errors_text.h"
+#include "link/link_exchange.h"
 #include "logging/logger.h"
 
 namespace {
@@ -104,10 +105,7 @@ int device::execute_command(int command)
         // never takes the device, so it cannot empty the maps or results
         // that a command just filled for its host thread, and a stop that
         // finds the device idle leaves nothing for the next command.
-        {
-            std::lock_guard<std::mutex> gate(command_gate);
-            if (busy.load()) stop_requested.store(true);
-        }
+        raise_stop();
         return stop_running_command();
     }
     {
@@ -132,6 +130,16 @@ int device::execute_command(int command)
     stop_requested.store(false);
     busy.store(false);
     return result;
+}
+
+void device::raise_stop()
+{
+    {
+        std::lock_guard<std::mutex> gate(command_gate);
+        if (busy.load()) stop_requested.store(true);
+    }
+    // The running command's exchange ends now rather than at its time-out.
+    command_stop->notify();
 }
 
 int device::do_command(int command)
@@ -175,8 +183,8 @@ int device::do_command(int command)
 
 int device::stop_command()
 {
-    Logger::i("'stop_command' start");
-    return 0;
+    const command_log log("stop_command");
+    return rc(ErrorType::Success);
 }
 
 int device::stop_running_command()

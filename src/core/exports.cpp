@@ -5,6 +5,7 @@
 #include "quorvix_driver.h"
 
 #include <exception>
+#include <memory>
 #include <string>
 
 #include <utf8.h>
@@ -18,15 +19,16 @@ namespace {
 
 constexpr int unexpected = rc(ErrorType::UnexpectedDriverError);
 
-device* registered(void* handle)
+// Held for the whole call: a destroy meanwhile leaves the device to it.
+std::shared_ptr<device> registered(void* handle)
 {
-    return library::instance().check_handle(handle) ? static_cast<device*>(handle) : nullptr;
+    return library::instance().find(handle);
 }
 
 template <class Out, class Read>
 int read_into(void* handle, int param, Out* out, Read read)
 {
-    device* d = registered(handle);
+    const std::shared_ptr<device> d = registered(handle);
     if (d == nullptr || out == nullptr) return unexpected;
     try {
         return read(*d, static_cast<ParamType>(param), *out);
@@ -38,7 +40,7 @@ int read_into(void* handle, int param, Out* out, Read read)
 template <class Store>
 int store(void* handle, Store s)
 {
-    device* d = registered(handle);
+    const std::shared_ptr<device> d = registered(handle);
     if (d == nullptr) return unexpected;
     try {
         return s(*d);
@@ -51,7 +53,7 @@ int read_int(device& d, param_map& map, ParamType p, long long& out)
 {
     int v = 0;
     const int r = d.get_int_param(p, map, v);
-    if (r == 0) out = v;
+    if (r == rc(ErrorType::Success)) out = v;
     return r;
 }
 
@@ -150,7 +152,7 @@ int get_input_string_param(void* handle, int param, std::string* text)
     return read_into(handle, param, text, [](device& d, ParamType p, std::string& out) {
         std::wstring value;
         const int r = d.get_string_param(p, d.input_params, value);
-        if (r == 0) out = device_utils::str(value);
+        if (r == rc(ErrorType::Success)) out = device_utils::str(value);
         return r;
     });
 }
@@ -171,7 +173,7 @@ int get_input_bytes_array_param(void* handle, int param, std::vector<std::byte>*
 
 int execute_command(void* handle, int command)
 {
-    device* d = registered(handle);
+    const std::shared_ptr<device> d = registered(handle);
     if (d == nullptr) return unexpected;
     try {
         return d->execute_command(command);
@@ -186,7 +188,7 @@ namespace nativedriver {
 
 int change_locale(void* handle, std::wstring name)
 {
-    device* d = registered(handle);
+    const std::shared_ptr<device> d = registered(handle);
     if (d == nullptr) return unexpected;
     try {
         return d->change_locale(name);

@@ -24,11 +24,16 @@ library::~library()
 
 bool library::check_handle(void* handle)
 {
-    if (handle == nullptr) return false;
+    return find(handle) != nullptr;
+}
+
+std::shared_ptr<device> library::find(void* handle)
+{
+    if (handle == nullptr) return nullptr;
     std::lock_guard<std::mutex> lock(mutex);
     for (const auto& d : devices)
-        if (d.get() == handle) return true;
-    return false;
+        if (d.get() == handle) return d;
+    return nullptr;
 }
 
 namespace {
@@ -56,7 +61,7 @@ int library::get_device_position(void* handle)
     return -1;  // not a result code: no such position
 }
 
-void library::remove(std::vector<std::unique_ptr<device>>& list, int index)
+void library::remove(std::vector<std::shared_ptr<device>>& list, int index)
 {
     list.erase(list.begin() + index);
 }
@@ -77,20 +82,31 @@ int library::create_device(void** handle)
     }
     *handle = devices.back().get();
     print_line("library.create_device() handle:", *handle);
-    return 0;
+    return rc(ErrorType::Success);
 }
 
 void library::destroy_device(void** handle)
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    std::shared_ptr<device> doomed;
     void* h = handle != nullptr ? *handle : nullptr;
-    print_line("library.destroy_device() handle:", h);
-    const int position = h != nullptr ? get_device_position(h) : -1;
-    if (position >= 0) {
-        remove(devices, position);
-        print_line("device removed", h);
-    } else {
-        print_line("the device is missing", h);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        print_line("library.destroy_device() handle:", h);
+        const int position = h != nullptr ? get_device_position(h) : -1;
+        if (position >= 0) {
+            doomed = devices[static_cast<std::size_t>(position)];
+            remove(devices, position);
+            print_line("device removed", h);
+        } else {
+            print_line("the device is missing", h);
+        }
+    }
+    // From here on every call with this handle answers -1000. The teardown
+    // waits for the device's command and weight thread, which may call other
+    // handles meanwhile: never under the registry's mutex.
+    if (doomed) {
+        doomed->retire();
+        doomed.reset();
     }
     print_line("library.destroy_device() END", nullptr, false);
 }

@@ -126,7 +126,7 @@ int read_param(device& d, ParamType p, param_map& map, Out& out, bool log, DataT
             Logger::i("get " + description + ": " +
                       (is_secret(p) ? std::string(masked_value)
                                     : device_utils::escape_control_characters(show(value->value))));
-        return 0;
+        return rc(ErrorType::Success);
     } catch (const std::exception& e) {
         Logger::e(std::string(function) + " error for param_type " + std::to_string(static_cast<int>(p)) + ": " +
                   e.what());
@@ -176,7 +176,7 @@ int device::set_int_param(ParamType p, param_map& map, int value, bool log)
         if (log)
             Logger::i("set " + description + ": " + (is_secret(p) ? std::string(masked_value) : std::to_string(value)));
         map.insert_or_assign(p, std::make_unique<param_int>(value));
-        return 0;
+        return rc(ErrorType::Success);
     } catch (const std::exception& e) {
         Logger::e("set_int_param error for param_type " + std::to_string(static_cast<int>(p)) + ": " + e.what());
         return rc(ErrorType::UnexpectedDriverError);
@@ -192,7 +192,7 @@ int device::set_string_param(ParamType p, param_map& map, const std::wstring& va
                       (is_secret(p) ? std::string(masked_value)
                                     : device_utils::escape_control_characters(device_utils::str(value))));
         map.insert_or_assign(p, std::make_unique<param_string>(value));
-        return 0;
+        return rc(ErrorType::Success);
     } catch (const std::exception& e) {
         Logger::e(std::string("set_string_param error: ") + e.what());
         return rc(ErrorType::UnexpectedDriverError);
@@ -263,11 +263,11 @@ int device::set_bytes_array_param(ParamType p, param_map& map, const std::vector
                     Logger::i("as string: " + device_utils::parse_string_from_byte_array(joined));
                 }
                 map.insert_or_assign(p, std::make_unique<param_bytearray>(std::move(joined)));
-                return 0;
+                return rc(ErrorType::Success);
             }
         }
         map.insert_or_assign(p, std::make_unique<param_bytearray>(value));
-        return 0;
+        return rc(ErrorType::Success);
     } catch (const std::exception& e) {
         Logger::e(std::string("set_bytes_array_param error: ") + e.what());
         return rc(ErrorType::UnexpectedDriverError);

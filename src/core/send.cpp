@@ -3,17 +3,15 @@
 
 #include <exception>
 #include <memory>
-#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
-
-#include <boost/asio/io_context.hpp>
 
 #include "codecs/convertor.h"
 #include "codecs/device_utils.h"
 #include "core/device.h"
+#include "link/link_exchange.h"
 #include "link/one_shot_group.h"
-#include "link/permanent_tcp_client.h"
 #include "logging/log_gate.h"
 #include "logging/logger.h"
 
@@ -27,7 +25,7 @@ constexpr std::size_t max_counted_body = 254;  // a longer body gets the length 
 
 // The upload steps whose status request (payload starting with 9) marks a
 // silent scale as temporarily unresponsive (-3) rather than failed.
-constexpr CommandType status_upload_frames[] = {
+constexpr CommandType upload_steps[] = {
     CommandType::upload_any_file,
     CommandType::upload_config_file,
     CommandType::upload_update_file,
@@ -40,25 +38,24 @@ constexpr CommandType status_upload_frames[] = {
     CommandType::upload_marking_codes_file,
 };
 
-bool frame_is(const std::map<CommandType, bytes>& table, CommandType type, const bytes& frame)
+bool is_upload_step(CommandType type)
 {
-    const auto it = table.find(type);
-    return it != table.end() && it->second == frame;
+    for (CommandType t : upload_steps)
+        if (t == type) return true;
+    return false;
 }
 
-constexpr std::size_t tcp_count_size = 4;
+// The configuration file's upload and download carry the password in its
+// counted form: its length in characters, then the four bytes.
+bool counts_password(CommandType type, bool with_password)
+{
+    return !with_password && (type == CommandType::upload_config_file || type == CommandType::download_config_file);
+}
 
 // The info lines of every send are built only for a log that writes them.
 bool info_logged()
 {
     return qv_logging_internal::writes(qv_logging_internal::info_severity);
-}
-
-bytes tcp_request(const bytes& frame)
-{
-    bytes request = device_utils::convert_to_bytes_le_32(static_cast<std::uint32_t>(frame.size()));
-    request.insert(request.end(), frame.begin(), frame.end());
-    return request;
 }
 
 }  // namespace
@@ -105,62 +102,64 @@ int device::response_validation(std::vector<std::byte> reply)
     return std::to_integer<int>(reply[3]);
 }
 
-int device::send_command(bool with_password, const bytes& frame)
+int device::send_command(CommandType type, bool with_password, const bytes& data)
 {
-    return send_command(with_password, frame, bytes{});
-}
-
-int device::send_command(bool with_password, const bytes& frame, const bytes& data)
-{
+    const bytes& frame = frame_of(type);  // a command without a frame throws before anything is logged
     if (info_logged()) Logger::i("send_command() for " + device_utils::hex_dump(frame, frame.size()));
     if (ip_address_list.empty()) return rc(ErrorType::NoConnection);
 
+    if (!one_shot_links) one_shot_links = std::make_shared<one_shot_group>();
+    link_exchange exchange(*one_shot_links, command_stop.get());
     try {
         responses.clear();
-        const bool password_with_count = frame_is(command_frames, CommandType::upload_config_file, frame) ||
-                                         frame_is(command_frames, CommandType::download_config_file, frame);
-        const secret_span secret = password_span(with_password, password_with_count, frame);
-        // Every scale of the list at the same time, on the calling thread.
-        one_shot_group* one_shot = nullptr;
-        if (!permanent_connection) {
-            if (!one_shot_links) one_shot_links = std::make_shared<one_shot_group>();
-            one_shot = one_shot_links.get();
-            one_shot->begin(ip_address_list.size());
-        }
-
+        std::set<std::string> skipped;
+        const bool password_with_count = counts_password(type, with_password);
+        const secret_span secret = password_span(type, with_password, password_with_count, frame);
+        // Every scale of the list at the same time (one-shot), or one after
+        // the other (kept-open), on the calling thread.
+        exchange.begin(ip_address_list.size());
         for (const scale_connect_data& scale : ip_address_list) {
             const bytes request = build_request_frame(with_password, password_with_count, frame, data, scale.password);
-            if (skipped_by_last_result(scale.ip)) continue;
-
+            if (skipped_by_last_result(scale.ip)) {
+                skipped.insert(scale.ip);
+                continue;
+            }
             // Each reply is filed under the list entry it answers, whatever
             // text the socket reports for the endpoint (a host name or a
             // non-canonical address would otherwise orphan the reply).
             const std::string ip = scale.ip;
             const response_callback callback = [this, ip](bytes body, std::string) { responses[ip] = std::move(body); };
-            if (one_shot)
-                exchange_one_shot(*one_shot, scale, request, callback, secret);
-            else
-                exchange_kept_open(scale, request, callback, secret);
+            link_request req{request, secret.offset, secret.length};
+            req.log_runs = true;
+            // The time-out is read now, as a client's constructor reads it.
+            exchange.add(route_of(scale), req, timeout_seconds, callback);
         }
-        if (one_shot) one_shot->run();
-
-        return total_after_stop(fold_results(is_upload_status_request(frame, data)));
+        exchange.finish();
+        const bool status_request = !data.empty() && data[0] == std::byte{9} && is_upload_step(type);
+        return total_after_stop(fold_results(status_request, skipped));
     } catch (const std::exception& e) {
-        if (one_shot_links) one_shot_links->abandon();
         Logger::e(std::string("send_command err: ") + e.what());
         return rc(ErrorType::UnexpectedDriverError);
-    } catch (...) {
-        if (one_shot_links) one_shot_links->abandon();  // its clients go before the exception leaves
-        throw;
     }
+    // Any other exception leaves after the exchange has dropped its clients.
 }
 
-bool device::is_upload_status_request(const bytes& frame, const bytes& data) const
+link_route device::route_of(const scale_connect_data& scale) const
 {
-    if (data.empty() || data[0] != std::byte{9}) return false;
-    for (CommandType t : status_upload_frames)
-        if (frame_is(command_frames, t, frame)) return true;
-    return false;
+    link_route route;
+    route.host = scale.ip;
+    route.port = scale.port;
+    route.protocol = scale.protocol;
+    route.kept_open = permanent_connection;
+    if (route.kept_open) {
+        const auto client = permanent_clients.find(scale.ip);
+        const auto context = io_contexts.find(scale.ip);
+        if (client != permanent_clients.end() && context != io_contexts.end()) {
+            route.link_context = context->second;
+            route.link = client->second;
+        }
+    }
+    return route;
 }
 
 bool device::skipped_by_last_result(const std::string& ip) const
@@ -178,7 +177,8 @@ bool device::skipped_by_last_result(const std::string& ip) const
     return true;
 }
 
-secret_span device::password_span(bool with_password, bool password_with_count, const bytes& frame) const
+secret_span device::password_span(CommandType type, bool with_password, bool password_with_count,
+                                  const bytes& frame) const
 {
     // 02, the length byte and the opcode come first; the count form puts the
     // password's length in front of it.
@@ -187,46 +187,11 @@ secret_span device::password_span(bool with_password, bool password_with_count, 
     span.offset = 2 + frame.size() + (with_password ? 0 : 1);
     span.length = 4;
     // The password change carries the new password right behind the old.
-    if (with_password && frame_is(command_frames, CommandType::edit_password, frame)) span.length += 4;
+    if (with_password && type == CommandType::edit_password) span.length += 4;
     return span;
 }
 
-void device::exchange_one_shot(one_shot_group& group, const scale_connect_data& scale, const bytes& request,
-                               const response_callback& callback, const secret_span& secret)
-{
-    // The time-out is read now, as a client's constructor reads it.
-    if (scale.protocol == 0)
-        group.add_udp(scale.ip, scale.port, timeout_seconds, request, callback, secret.offset, secret.length);
-    else if (scale.protocol == 1)
-        group.add_tcp(scale.ip, scale.port, timeout_seconds, tcp_request(request), callback,
-                      tcp_count_size + secret.offset, secret.length);
-}
-
-void device::exchange_kept_open(const scale_connect_data& scale, const bytes& request,
-                                const response_callback& callback, const secret_span& secret)
-{
-    if (scale.protocol != 1) return;
-    const auto found_client = permanent_clients.find(scale.ip);
-    const auto found_context = io_contexts.find(scale.ip);
-    if (found_client == permanent_clients.end() || found_context == io_contexts.end()) return;
-    // Declared so that the client copy goes before its io_context's.
-    const std::shared_ptr<boost::asio::io_context> link_context = found_context->second;
-    const std::shared_ptr<permanent_tcp_client> client = found_client->second;
-    // The live-weight thread shares the first scale's link: one exchange at
-    // a time, from the choice of operation to run()'s end.
-    auto exchange = client->lock_exchange();
-    client->hide_in_log(tcp_count_size + secret.offset, secret.length);
-    link_context->restart();
-    if (info_logged()) Logger::i("io_service reset, starting run() for " + scale.ip);
-    if (client->is_open())
-        client->send_message(tcp_request(request), callback);
-    else
-        client->open_connection_and_send_message(tcp_request(request), callback);
-    if (info_logged()) Logger::i("handlers registered, running io_service for " + scale.ip);
-    link_context->run();
-}
-
-int device::fold_results(bool status_request)
+int device::fold_results(bool status_request, const std::set<std::string>& skipped)
 {
     int total = rc(ErrorType::Success);
     const bool group = ip_address_list.size() > 1;
@@ -240,9 +205,9 @@ int device::fold_results(bool status_request)
             if (r != rc(ErrorType::Success)) total = group ? failed : r;
             continue;
         }
-        // Not answered, or skipped (its earlier result stays).
-        const auto stored = results.find(scale.ip);
-        if (stored == results.end() || stored->second == rc(ErrorType::Success)) {
+        // Asked and silent: this exchange failed, whatever the scale said
+        // before (an earlier 172 included). A skipped scale keeps its result.
+        if (skipped.count(scale.ip) == 0) {
             Logger::i("BAD RESULT FOR " + scale.ip + ": -1");
             results[scale.ip] =
                 status_request ? rc(ErrorType::DeviceTemporarilyUnresponsive) : rc(ErrorType::NoConnection);

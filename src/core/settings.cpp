@@ -52,35 +52,35 @@ std::vector<std::byte> working_directory_bytes()
 // Command 90.
 int device::change_driver_lang()
 {
-    Logger::i("'change_driver_lang' start");
+    const command_log log("change_driver_lang");
     std::wstring code;
     const int read = get_string_param(ParamType::Localization, input_params, code);
-    if (read != 0) return read;
+    if (read != rc(ErrorType::Success)) return read;
     std::shared_ptr<errors_text> texts = make_error_texts(code);
     if (!texts) return invalid_parameter_value;
     replace_error_texts(std::move(texts));
-    return 0;
+    return rc(ErrorType::Success);
 }
 
 // Command 143. An absent or non-integer parameter selects one-shot exchanges;
 // the command answers 0 in every case. Nothing is opened or closed here.
 int device::change_driver_connection_type()
 {
-    Logger::i("'change_driver_connection_type' start");
+    const command_log log("change_driver_connection_type");
     int value = 0;
     get_int_param(ParamType::DriverConnectionType, input_params, value);
     const auto lock = lock_state();
     permanent_connection = value != 0;
-    return 0;
+    return rc(ErrorType::Success);
 }
 
 // Command 120.
 int device::change_driver_root_folder()
 {
-    Logger::i("'change_driver_root_folder' start");
+    const command_log log("change_driver_root_folder");
     std::vector<std::byte> value;
     const int read = get_bytes_array_param(ParamType::DriverRootFolder, input_params, value);
-    if (read != 0) {
+    if (read != rc(ErrorType::Success)) {
         driver_root_folder = working_directory_bytes();
         return read;
     }
@@ -91,7 +91,7 @@ int device::change_driver_root_folder()
     const std::filesystem::path path(device_utils::parse_string_from_byte_array(value));
     if (!path.has_root_directory()) return invalid_parameter_value;
     driver_root_folder = std::move(value);
-    return 0;
+    return rc(ErrorType::Success);
 }
 
 // Command 81. No start line.
@@ -99,7 +99,7 @@ int device::get_error_description()
 {
     int code = 0;
     const int read = get_int_param(ParamType::ErrorCode, input_params, code);
-    if (read != 0) return read;
+    if (read != rc(ErrorType::Success)) return read;
     const std::string text = current_error_texts()->get_text(static_cast<ErrorType>(code));
     return set_bytes_array_param(ParamType::ErrorDescription, output_params,
                                  device_utils::parse_byte_array_from_string(text));
@@ -120,14 +120,14 @@ int device::get_result_list()
 // Command 51.
 int device::get_driver_version()
 {
-    Logger::i("'get_driver_version' start");
+    const command_log log("get_driver_version");
     return set_string_param(ParamType::DriverVersion, output_params, driver_version);
 }
 
 // Command 89.
 int device::get_db_schema_version()
 {
-    Logger::i("'get_db_schema_version' start");
+    const command_log log("get_db_schema_version");
     return set_string_param(ParamType::ScaleDBSchemaVersion, output_params, db_schema_version);
 }
 
@@ -141,7 +141,7 @@ int device::change_locale(const std::wstring& name)
         const std::locale locale(utf8_name);  // throws when the system lacks it
         std::locale::global(locale);
         Logger::i("change_locale: " + utf8_name);
-        return 0;
+        return rc(ErrorType::Success);
     } catch (const std::exception& e) {
         Logger::e(std::string("change_locale err: ") + e.what());
         return rc(ErrorType::UnexpectedDriverError);

@@ -45,6 +45,15 @@ public:
         hidden_length = length;
     }
 
+    // A new exchange on this link: its request's dumps hide `length` bytes
+    // from `offset` (none for 0), and its first wait gets a deadline of its
+    // own, whatever became of the exchange before it.
+    void begin_exchange(std::size_t offset, std::size_t length)
+    {
+        hide_in_log(offset, length);
+        keep_deadline = false;
+    }
+
     // Called once when the exchange in progress has ended, whatever its
     // outcome (reply delivered, error or time-out), from inside run().
     void when_finished(std::function<void()> hook) { finished = std::move(hook); }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "link/link_exchange.h"
 #include "link/tcp_client.h"
 #include "link/udp_client.h"
 
@@ -94,11 +95,12 @@ boost::asio::ip::udp::endpoint one_shot_group::udp_address(const std::string& ho
 
 void one_shot_group::add_tcp(const std::string& host, const std::string& port, int timeout_seconds,
                              const std::vector<std::byte>& request, const response_callback& callback,
-                             std::size_t hidden_offset, std::size_t hidden_length)
+                             std::size_t hidden_offset, std::size_t hidden_length, bool log_traffic)
 {
     try {
         const auto to = tcp_address(host, port);
-        add({true, to.address(), to.port(), timeout_seconds, request, callback, hidden_offset, hidden_length});
+        add({true, to.address(), to.port(), timeout_seconds, request, callback, hidden_offset, hidden_length,
+             log_traffic});
     } catch (...) {
         drop_clients();
         throw;
@@ -107,11 +109,12 @@ void one_shot_group::add_tcp(const std::string& host, const std::string& port, i
 
 void one_shot_group::add_udp(const std::string& host, const std::string& port, int timeout_seconds,
                              const std::vector<std::byte>& request, const response_callback& callback,
-                             std::size_t hidden_offset, std::size_t hidden_length)
+                             std::size_t hidden_offset, std::size_t hidden_length, bool log_traffic)
 {
     try {
         const auto to = udp_address(host, port);
-        add({false, to.address(), to.port(), timeout_seconds, request, callback, hidden_offset, hidden_length});
+        add({false, to.address(), to.port(), timeout_seconds, request, callback, hidden_offset, hidden_length,
+             log_traffic});
     } catch (...) {
         drop_clients();
         throw;
@@ -130,13 +133,15 @@ void one_shot_group::start(exchange next)
 {
     if (next.tcp) {
         tcp.push_back(std::make_unique<tcp_client>(*context, boost::asio::ip::tcp::endpoint(next.address, next.port),
-                                                   next.timeout_seconds, next.request, next.callback, true));
+                                                   next.timeout_seconds, next.request, next.callback,
+                                                   next.log_traffic));
         tcp_client* client = tcp.back().get();
         client->hide_in_log(next.hidden_offset, next.hidden_length);
         client->when_finished([this, client] { finished(client); });
     } else {
         udp.push_back(std::make_unique<udp_client>(*context, boost::asio::ip::udp::endpoint(next.address, next.port),
-                                                   next.timeout_seconds, next.request, next.callback, true));
+                                                   next.timeout_seconds, next.request, next.callback,
+                                                   next.log_traffic));
         udp_client* client = udp.back().get();
         client->hide_in_log(next.hidden_offset, next.hidden_length);
         client->when_finished([this, client] { finished(client); });
@@ -165,10 +170,23 @@ void forget_unused(Cache& cache)
 
 }  // namespace
 
-void one_shot_group::run()
+bool one_shot_group::run_context(exchange_stop* stop)
+{
+    if (stop == nullptr) {
+        context->run();
+        return true;
+    }
+    if (stop->run(*context)) return true;
+    // Stopped: the clients and their queued steps go without running, so
+    // nothing more is sent and no callback runs.
+    drop_clients();
+    return false;
+}
+
+bool one_shot_group::run(exchange_stop* stop)
 {
     try {
-        context->run();
+        if (!run_context(stop)) return false;
         // Every exchange that ends starts a waiting one; should any still
         // wait, they get their turn all the same.
         while (!waiting.empty()) {
@@ -180,7 +198,7 @@ void one_shot_group::run()
                 start(std::move(next));
             }
             context->restart();
-            context->run();
+            if (!run_context(stop)) return false;
         }
     } catch (...) {
         drop_clients();
@@ -192,6 +210,7 @@ void one_shot_group::run()
     // Addresses of scales that have left the list are forgotten.
     forget_unused(tcp_addresses);
     forget_unused(udp_addresses);
+    return true;
 }
 
 void one_shot_group::drop_clients() noexcept

@@ -30,6 +30,7 @@
 
 #include "link/link_common.h"
 
+class exchange_stop;
 class tcp_client;
 class udp_client;
 
@@ -59,15 +60,17 @@ public:
     // `request` that the log masks.
     void add_tcp(const std::string& host, const std::string& port, int timeout_seconds,
                  const std::vector<std::byte>& request, const response_callback& callback, std::size_t hidden_offset,
-                 std::size_t hidden_length);
+                 std::size_t hidden_length, bool log_traffic = true);
     void add_udp(const std::string& host, const std::string& port, int timeout_seconds,
                  const std::vector<std::byte>& request, const response_callback& callback, std::size_t hidden_offset,
-                 std::size_t hidden_length);
+                 std::size_t hidden_length, bool log_traffic = true);
 
     // Runs every exchange to its end (reply, error or time-out) on the
     // calling thread, then closes their connections. An exception from a
-    // step leaves it after the clients are gone.
-    void run();
+    // step leaves it after the clients are gone. With `stop`, a stop raised
+    // meanwhile ends every exchange at once: nothing more is sent, no
+    // callback runs, and run() gives false.
+    bool run(exchange_stop* stop = nullptr);
 
     // Drops a command that failed before run(): nothing of it is sent.
     void abandon() noexcept { drop_clients(); }
@@ -82,6 +85,7 @@ private:
         response_callback callback;
         std::size_t hidden_offset = 0;
         std::size_t hidden_length = 0;
+        bool log_traffic = true;
     };
     template <class Protocol>
     struct resolved {
@@ -97,6 +101,7 @@ private:
     template <class Client>
     void finished(Client* client);
     void drop_clients() noexcept;
+    bool run_context(exchange_stop* stop);
 
     std::unique_ptr<boost::asio::io_context> context;
     std::vector<std::unique_ptr<tcp_client>> tcp;

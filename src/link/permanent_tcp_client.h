@@ -24,7 +24,7 @@
 
 class permanent_tcp_client final : private link_detail::link_base<boost::asio::ip::tcp> {
 public:
-    using link_detail::link_base<boost::asio::ip::tcp>::hide_in_log;
+    using link_detail::link_base<boost::asio::ip::tcp>::begin_exchange;
     // Resolves at once and never connects; a failed resolution is logged and
     // leaves the endpoint at 0.0.0.0:0, so every later connect fails.
     permanent_tcp_client(boost::asio::io_context& context, const std::string& host, const std::string& port,

@@ -43,21 +43,21 @@ void udp_client::handle_send_to(const error_code& ec, std::size_t n)
     send_queue.pop_front();
     // The receive area is taken only now and given back when the exchange
     // ends, so that a long list of scales does not hold one per scale.
-    receive_buffer.resize(receive_capacity);
+    receive_buffer.reset(new std::byte[receive_capacity]);
     receive();
 }
 
 void udp_client::receive()
 {
     set_timer();
-    socket.async_receive(boost::asio::buffer(receive_buffer),
+    socket.async_receive(boost::asio::buffer(receive_buffer.get(), receive_capacity),
                          [this](const error_code& ec, std::size_t n) { handle_receive_from(ec, n); });
 }
 
 void udp_client::handle_receive_from(const error_code& ec, std::size_t n)
 {
     if (!body_read(ec) || !callback) return finish();
-    std::vector<std::byte> body(receive_buffer.begin(), receive_buffer.begin() + static_cast<std::ptrdiff_t>(n));
+    std::vector<std::byte> body(receive_buffer.get(), receive_buffer.get() + n);
     if (!answers_request(body)) {
         receive();  // the answer may still come, within the same time-out
         return;
@@ -68,6 +68,6 @@ void udp_client::handle_receive_from(const error_code& ec, std::size_t n)
 
 void udp_client::finish()
 {
-    std::vector<std::byte>().swap(receive_buffer);
+    receive_buffer.reset();
     exchange_over();
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,9 @@ private:
 
     static constexpr std::size_t receive_capacity = 65535;
 
-    std::vector<std::byte> receive_buffer;
+    // Left uninitialised: a datagram overwrites what it needs, and clearing
+    // 64 KB for every exchange would cost more than the exchange's own work.
+    std::unique_ptr<std::byte[]> receive_buffer;
     std::deque<std::vector<std::byte>> send_queue;
     response_callback callback;
 };

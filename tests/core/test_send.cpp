@@ -1,7 +1,10 @@
 // Request framing, group sending and reply validation, on simulated scales.
 #include <atomic>
+#include <thread>
 
+#include "commands/prediction/polling.h"
 #include "link/permanent_tcp_client.h"
+#include "quorvix_driver.h"
 #include "send_test_util.h"
 #include "test_deadline.h"
 
@@ -10,6 +13,7 @@ using namespace send_test;
 namespace {
 
 const bytes D0 = B({0xD0});
+constexpr CommandType plu_count = CommandType::get_plu_count;  // D0
 
 TEST(Send, FramingAndValidation)
 {
@@ -53,18 +57,17 @@ TEST_F(Sending, ReplyIsFiledUnderTheListEntryAndUploadStatusKeepsTotal)
 {
     qv_sim::sim_scale sim("127.0.0.3");
     d.ip_address_list.push_back({"127.0.0.03", sim.port_text(), "abcdef", 1, ""});  // another spelling
-    EXPECT_EQ(d.send_command(false, d.command_frames.at(CommandType::upload_config_file), B({7})), 0);
+    EXPECT_EQ(d.send_command(CommandType::upload_config_file, false, B({7})), 0);
     EXPECT_EQ(d.results.at("127.0.0.03"), 0);
     EXPECT_EQ(d.responses.count("127.0.0.03"), 1u);
     // The 1B frame carries the password's character count, the TCP request its length.
     EXPECT_EQ(sim.requests().at(0).raw, B({9, 0, 0, 0, 2, 7, 0x1B, 6, 0, 0, 0, 0, 7}));
     // The upload status request: a silent scale becomes -3, the total stays 0, and it is asked again.
     sim.set_fault(silent());
-    const bytes upload = d.command_frames.at(CommandType::upload_any_file);
-    EXPECT_EQ(d.send_command(true, upload, B({9})), 0);
+    EXPECT_EQ(d.send_command(CommandType::upload_any_file, true, B({9})), 0);
     EXPECT_EQ(d.results.at("127.0.0.03"), -3);
     sim.clear_faults();
-    EXPECT_EQ(d.send_command(true, upload, B({9})), 0);
+    EXPECT_EQ(d.send_command(CommandType::upload_any_file, true, B({9})), 0);
     EXPECT_EQ(d.results.at("127.0.0.03"), 0);
 }
 
@@ -80,18 +83,18 @@ TEST_F(Sending, ABadEntrySendsToNobodyAndTheNextSendIsWhole)
                                                              "c",
                                      1, ""});
         device_test::log_capture log;
-        EXPECT_EQ(d.send_command(true, D0), -1000);
+        EXPECT_EQ(d.send_command(plu_count, true), -1000);
         EXPECT_TRUE(d.responses.empty());
         EXPECT_EQ(log.lines().back().rfind("send_command err: ", 0), 0u);
         d.ip_address_list.pop_back();
     }
     EXPECT_EQ(sim.request_count(), 0u);
     d.stop_requested = true;
-    EXPECT_EQ(d.send_command(true, D0), -9);
+    EXPECT_EQ(d.send_command(plu_count, true), -9);
     d.stop_requested = false;
     d.results.clear();  // as the dispatcher does before a command
-    EXPECT_EQ(d.send_command(true, D0), 0);
-    EXPECT_EQ(sim.request_count(), 2u);  // the stopped send went out too
+    EXPECT_EQ(d.send_command(plu_count, true), 0);
+    EXPECT_EQ(sim.request_count(), 1u);  // nothing goes out once a stop is raised
 }
 
 // Stored 172 and -3 are asked again; any other is skipped with its line, kept, and fails the send.
@@ -104,7 +107,7 @@ TEST_F(Sending, SkipRuleByTheStoredResult)
         sim.clear_requests();
         d.results = {{"127.0.0.126", stored}};
         device_test::log_capture log;
-        EXPECT_EQ(d.send_command(true, D0), sent ? 0 : -1);
+        EXPECT_EQ(d.send_command(plu_count, true), sent ? 0 : -1);
         EXPECT_EQ(sim.request_count(), sent ? 1u : 0u);
         EXPECT_EQ(d.results.at("127.0.0.126"), sent ? 0 : stored);
         EXPECT_EQ(log.contains("REQUEST FOR 127.0.0.126: " +
@@ -113,17 +116,17 @@ TEST_F(Sending, SkipRuleByTheStoredResult)
                                                                 std::to_string(stored))),
                   !sent);
     }
-    // A scale that answered 172 and then stays silent keeps 172, without a "BAD RESULT" line.
+    // A scale that answered 172 and then stays silent has failed this exchange: -1, with its "BAD RESULT" line.
     sim.on({0xD0}, 0xAC);
     d.results.clear();
-    EXPECT_EQ(d.send_command(true, D0), 172);
+    EXPECT_EQ(d.send_command(plu_count, true), 172);
     sim.set_fault(silent());
     device_test::log_capture log;
-    EXPECT_EQ(d.send_command(true, D0), -1);
-    EXPECT_EQ(d.results.at("127.0.0.126"), 172);
-    EXPECT_FALSE(log.contains("BAD RESULT FOR 127.0.0.126: -1"));
+    EXPECT_EQ(d.send_command(plu_count, true), -1);
+    EXPECT_EQ(d.results.at("127.0.0.126"), -1);
+    EXPECT_TRUE(log.contains("BAD RESULT FOR 127.0.0.126: -1"));
     add_scale(d, other, 1);
-    EXPECT_EQ(d.send_command(true, D0), -111);
+    EXPECT_EQ(d.send_command(plu_count, true), -111);
 }
 
 // Kept-open scales: one after the other in list order, under the link's exchange lock.
@@ -155,7 +158,7 @@ TEST_F(Sending, KeptOpenScalesOneAfterTheOtherUnderTheExchangeLock)
     while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     device_test::log_capture log;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(d.send_command(true, D0), 0);
+    EXPECT_EQ(d.send_command(plu_count, true), 0);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
     holder.join();
     EXPECT_EQ(log.lines(), expected);
@@ -168,19 +171,165 @@ TEST_F(Sending, PasswordsNeverReachTheTrafficLines)
     add_scale(d, sim, 0);
     const struct {
         bool with_password;
-        bytes frame, data;
+        CommandType command;
+        bytes data;
         std::string line;
     } table[] = {
-        {true, D0, B({0x55}), "(8 bytes) 02 06 D0 ** ** ** ** 55 "},
-        {true, B({0x16}), B({0x35, 0x36, 0x37, 0x38, 0x55}), "(12 bytes) 02 0A 16 ** ** ** ** ** ** ** ** 55 "},
-        {false, B({0x1C}), {}, "(8 bytes) 02 06 1C 04 ** ** ** ** "},
+        {true, plu_count, B({0x55}), "(8 bytes) 02 06 D0 ** ** ** ** 55 "},
+        {true, CommandType::edit_password, B({0x35, 0x36, 0x37, 0x38, 0x55}),
+         "(12 bytes) 02 0A 16 ** ** ** ** ** ** ** ** 55 "},
+        {false, CommandType::download_config_file, {}, "(8 bytes) 02 06 1C 04 ** ** ** ** "},
     };
     for (const auto& c : table) {
         device_test::log_capture log;
         d.results.clear();
-        d.send_command(c.with_password, c.frame, c.data);
+        d.send_command(c.command, c.with_password, c.data);
         EXPECT_TRUE(log.contains("REQUEST FOR 127.0.0.2: " + c.line)) << c.line;
     }
 }
 
 }  // namespace
+
+namespace {
+
+// A kept-open device on `sims`, connected.
+void connect_kept_open(device& d, std::initializer_list<qv_sim::sim_scale*> sims)
+{
+    d.permanent_connection = true;
+    for (auto* s : sims) {
+        qv_sim::add_connect_replies(*s)->set_plu_count(10000);
+        add_scale(d, *s, 1);
+    }
+    ASSERT_EQ(d.connect(), 0);
+    d.results.clear();
+}
+
+}  // namespace
+
+// A scale that answers "in progress" once and then falls silent fails the
+// status poll of command 122 with -1: the loop ends within a few time-outs,
+// and in a list the other scale is polled on to its end.
+TEST_F(Sending, ScaleSilentAfterInProgressEndsTheEncryptionPoll)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    auto& timing = qv_polling_internal::timing();
+    const auto saved = timing;
+    timing.encryption_period = std::chrono::milliseconds(20);
+    for (const bool two : {false, true}) {
+        SCOPED_TRACE(two ? "two scales" : "one scale");
+        device dev;
+        dev.timeout_seconds = 1;
+        qv_sim::sim_scale fading("127.0.0.140"), working("127.0.0.141");
+        std::atomic<int> polls{0};
+        fading.on({0xFF, 0x40}, [&](const qv_sim::request& r) -> qv_sim::reply {
+            if (polls++ == 0) return qv_sim::reply_frame(r.command, 172);
+            return {qv_sim::reply_frame(r.command, 172), silent()};
+        });
+        std::atomic<int> working_polls{0};
+        working.on({0xFF, 0x40}, [&](const qv_sim::request& r) -> qv_sim::reply {
+            return qv_sim::reply_frame(r.command, working_polls++ < 3 ? 172 : 0);
+        });
+        add_scale(dev, fading, 1);
+        if (two) add_scale(dev, working, 0);
+        dev.set_bytes_array_param(ParamType::Scenarios, dev.input_params, B({1, 2, 3}), false);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(dev.execute_command(122), two ? -111 : -1);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+        EXPECT_EQ(dev.results.at("127.0.0.140"), -1);
+        EXPECT_EQ(polls.load(), 2);  // asked again once, then skipped
+        if (two) {
+            EXPECT_EQ(dev.results.at("127.0.0.141"), 0);
+        }
+    }
+    timing = saved;
+}
+
+// A stop from another thread ends a command waiting for a silent scale at
+// once on every transport, with -9, and nothing is sent after it.
+TEST_F(Sending, StopEndsTheWaitForASilentScale)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    for (const int transport : {0, 1, 2}) {  // UDP, TCP, kept-open TCP
+        SCOPED_TRACE(transport);
+        device dev;
+        qv_sim::sim_scale sim("127.0.0.142");
+        if (transport == 2)
+            connect_kept_open(dev, {&sim});
+        else
+            qv_sim::add_connect_replies(sim)->set_plu_count(10000), add_scale(dev, sim, transport);
+        dev.timeout_seconds = 4;
+        sim.set_fault(silent());
+        sim.clear_requests();
+        std::atomic<int> result{1};
+        std::thread command([&] { result = dev.execute_command(29); });
+        ASSERT_TRUE(sim.wait_for_requests(1, std::chrono::seconds(3)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // inside the wait
+        const auto stop = std::chrono::steady_clock::now();
+        EXPECT_EQ(dev.execute_command(127), 0);
+        command.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::milliseconds(1000));  // not the 4 s time-out
+        EXPECT_EQ(result.load(), -9);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(sim.request_count(), 1u);
+        // The device goes on: the next command reaches the scale again.
+        sim.clear_faults();
+        EXPECT_EQ(dev.execute_command(29), 0);
+    }
+}
+
+// After a reply to another command was dropped and the exchange timed out,
+// every following exchange on the kept-open link gets its own deadline.
+TEST_F(Sending, KeptOpenExchangesAfterADroppedForeignReplyHaveTheirOwnDeadline)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    qv_sim::sim_scale sim("127.0.0.143");
+    connect_kept_open(d, {&sim});
+    std::atomic<bool> foreign{true};
+    sim.on({0xD0}, [&](const qv_sim::request& r) -> qv_sim::reply {
+        if (foreign.exchange(false)) return qv_sim::reply_frame({0xAB}, 0, {0x00});  // only someone else's answer
+        return qv_sim::reply_frame(r.command, 0, {0x10, 0x27});
+    });
+    EXPECT_EQ(d.send_command(plu_count, true), -1);
+    for (int k = 0; k < 5; ++k) {
+        d.results.clear();
+        EXPECT_EQ(d.send_command(plu_count, true), 0) << k;
+    }
+}
+
+// "127, then destroy" from a second thread while a command waits for a slow
+// reply: the destroy waits for the stopped command to leave, so nothing of
+// the device is freed under it (the sanitizers watch).
+TEST(Lifecycle, StopThenDestroyWhileACommandWaits)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    device_test::init_test_log();
+    for (const int transport : {0, 1, 2}) {
+        SCOPED_TRACE(transport);
+        qv_sim::sim_scale sim("127.0.0.144");
+        void* h = nullptr;
+        ASSERT_EQ(create(&h), 0);
+        device& dev = *static_cast<device*>(h);
+        dev.timeout_seconds = 2;
+        if (transport == 2)
+            connect_kept_open(dev, {&sim});
+        else
+            add_scale(dev, sim, transport);
+        qv_sim::fault late;
+        late.delay = std::chrono::milliseconds(1500);
+        sim.set_fault(late);
+        sim.clear_requests();
+        std::atomic<int> result{1};
+        std::thread command([&] { result = execute_command(h, 29); });
+        ASSERT_TRUE(sim.wait_for_requests(1, std::chrono::seconds(3)));
+        std::thread host([&] {
+            EXPECT_EQ(execute_command(h, 127), 0);
+            destroy(&h);
+        });
+        host.join();
+        command.join();
+        EXPECT_EQ(result.load(), -9);
+        long long value = 0;
+        EXPECT_EQ(get_int_param(h, 17, &value), -1000);
+        EXPECT_EQ(execute_command(h, 29), -1000);
+    }
+}

@@ -25,7 +25,7 @@ TEST_F(SendLinks, FollowTheListFromOneCommandToTheNext)
         for (const auto& [sim, protocol] : step) add_scale(d, *sim, protocol);
         for (auto* sim : {&a, &a_other_port, &b}) sim->clear_requests();
         d.results.clear();
-        ASSERT_EQ(d.send_command(true, B({0xD0})), 0);
+        ASSERT_EQ(d.send_command(CommandType::get_plu_count, true), 0);
         for (auto* sim : {&a, &a_other_port, &b}) {
             std::vector<tr> expected, got;
             for (const auto& [listed, protocol] : step)
@@ -62,7 +62,7 @@ TEST(SendWindow, AListLongerThanTheDescriptorLimitAllAnswers)
                                                  ""});
             for (int round = 0; round < 2; ++round) {  // nothing left open by the first
                 d.results.clear();
-                EXPECT_EQ(d.send_command(true, B({0xD0})), 0) << "round " << round;
+                EXPECT_EQ(d.send_command(CommandType::get_plu_count, true), 0) << "round " << round;
                 EXPECT_EQ(d.responses.size(), static_cast<std::size_t>(per_address * addresses));
             }
         }

@@ -42,8 +42,8 @@ TEST_F(SimScale, EveryUpperByteItStoredComesBack)
         const auto middle = upper.begin() + std::min<long>(upper.size(), (record - 1) * 56 + 28);
         const auto to = upper.begin() + std::min<long>(upper.size(), record * 56);
         const bytes first(from, middle), second(middle, to);
-        ASSERT_EQ(d.send_command(true, B({0x50}), plain_plu(record, first, second)), 0);
-        ASSERT_EQ(d.send_command(true, B({0x51}), B({record, 0})), 0);
+        ASSERT_EQ(d.send_command(CommandType::set_plu_data, true, plain_plu(record, first, second)), 0);
+        ASSERT_EQ(d.send_command(CommandType::get_plu_data, true, B({record, 0})), 0);
         const bytes& reply = d.responses.begin()->second;
         ASSERT_GE(reply.size(), 4U + 4 + 56);
         bytes padded_first = first, padded_second = second;
@@ -59,21 +59,21 @@ TEST_F(SimScale, ChosenAdminPasswordIsCheckedAlikeByEveryCommandThatCarriesOne)
     qv_sim::sim_scale sim;
     sim.set_admin_password("4321");
     qv_sim::add_standard_replies(sim);
-    // frame, whether the request carries the password, payload after it
-    const std::tuple<bytes, bool, bytes> requests[] = {
-        {B({0xD0}), true, {}},  // PLU count
-        {B({0x51}), true, B({1, 0})},  // a PLU record
-        {B({0xFF, 0x0F}), true, B({1, 0, 0, 0})},  // delete a product
-        {B({0x1D}), true, B({0, 0})},  // a folder's listing, checked by the folder replies
-        {B({0x11}), false, {}},  // the state record: no password part
+    // command, whether the request carries the password, payload after it
+    const std::tuple<CommandType, bool, bytes> requests[] = {
+        {CommandType::get_plu_count, true, {}},
+        {CommandType::get_plu_data, true, B({1, 0})},
+        {CommandType::delete_product, true, B({1, 0, 0, 0})},
+        {CommandType::get_contents_list_from_folder, true, B({0, 0})},  // checked by the folder replies
+        {CommandType::query_state_scale, false, {}},  // no password part
     };
-    for (const auto& [frame, with_password, payload] : requests) {
-        SCOPED_TRACE(qv_sim::hex(frame));
+    for (const auto& [command, with_password, payload] : requests) {
+        SCOPED_TRACE(static_cast<int>(command));
         for (const std::string password : {"4321", "1234"}) {
             d.ip_address_list.clear();
             d.results.clear();
             send_test::add_scale(d, sim, 1, password);
-            const int r = d.send_command(with_password, frame, payload);
+            const int r = d.send_command(command, with_password, payload);
             if (!with_password || password == "4321")
                 EXPECT_NE(r, 122) << password;
             else

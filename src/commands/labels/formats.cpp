@@ -33,7 +33,7 @@ int read_byte(device& d, ParamType param, int lo, int hi, std::vector<std::byte>
 {
     int value = 0;
     const int r = d.get_int_param(param, d.input_params, value);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     if (value < lo || value > hi) return rc(ErrorType::InvalidParameterValue);
     device_utils::byte_writer out;
     out.u8(static_cast<std::uint8_t>(value));
@@ -47,7 +47,7 @@ int read_text(device& d, ParamType param, std::vector<std::byte>& data)
 {
     std::vector<std::byte> text;
     const int r = d.get_bytes_array_param(param, d.input_params, text);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer out;
     if (!out.counted(text)) return rc(ErrorType::InvalidParameterValue);
     data = out.take();
@@ -66,7 +66,7 @@ int set_byte(device& d, const char* name, CommandType type, ParamType param, int
     const command_log log(name, form);
     std::vector<std::byte> data;
     const int r = read_byte(d, param, lo, hi, data);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     return log.result(d.send_command(type, with_password, data));
 }
 
@@ -81,7 +81,7 @@ int set_text(device& d, const char* name, CommandType type, ParamType param)
     const command_log log(name);
     std::vector<std::byte> data;
     const int r = read_text(d, param, data);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     return log.result(d.send_command(type, with_password, data));
 }
 

@@ -37,12 +37,12 @@ int device::print_file()  // 108
     const command_log log("print_file", error_line::name_error);
     int delete_after = 0;
     int r = get_int_param(ParamType::DeleteFileAfterPrint, input_params, delete_after);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     // A flag beyond one byte would reach the scale as another flag.
     if (!is_byte(delete_after)) return rc(ErrorType::InvalidParameterValue);
     std::vector<std::byte> name;
     r = get_bytes_array_param(ParamType::FileOnScale, input_params, name);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     name.erase(std::remove(name.begin(), name.end(), std::byte{0}), name.end());
     device_utils::byte_writer data;
     data.u8(static_cast<std::uint8_t>(delete_after));
@@ -69,7 +69,7 @@ int device::print_product_label()  // 126
     if (chosen == nullptr) return rc(ErrorType::InvalidParameterValue);
     int value = 0;
     const int r = get_int_param(chosen->first, input_params, value);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer data;
     data.u8(chosen->second).i32(value);
     return log.result(send_command(CommandType::print_product_label, with_password, data.data()));
@@ -81,7 +81,7 @@ int device::get_picture_size()  // 76
     if (!parameters_validation(ParamType::PictureNumber, input_params)) return rc(ErrorType::InvalidParameterValue);
     int number = 0;
     const int r = get_int_param(ParamType::PictureNumber, input_params, number);
-    if (r != 0) return r;
+    if (r != rc(ErrorType::Success)) return r;
     if (number < 0 || number > last_picture_number) return rc(ErrorType::InvalidParameterValue);
     device_utils::byte_writer data;
     data.u8(static_cast<std::uint8_t>(number));
@@ -102,10 +102,10 @@ int device::load_line_data()  // 10
     int height = 0;
     int number = 0;
     int r = get_bytes_array_param(ParamType::LineData, input_params, lines);
-    if (r == 0) r = get_int_param(ParamType::PictureWidth, input_params, width);
-    if (r == 0) r = get_int_param(ParamType::PictureHeight, input_params, height);
-    if (r == 0) r = get_int_param(ParamType::PictureNumber, input_params, number);
-    if (r != 0) return r;
+    if (r == rc(ErrorType::Success)) r = get_int_param(ParamType::PictureWidth, input_params, width);
+    if (r == rc(ErrorType::Success)) r = get_int_param(ParamType::PictureHeight, input_params, height);
+    if (r == rc(ErrorType::Success)) r = get_int_param(ParamType::PictureNumber, input_params, number);
+    if (r != rc(ErrorType::Success)) return r;
 
     const std::size_t blocks = (lines.size() + picture_block_size - 1) / picture_block_size;
     if (blocks == 0) return rc(ErrorType::Success);

@@ -14,12 +14,10 @@
 
 namespace {
 
-constexpr int ok = 0;
-
 // An optional input: absence is no error, any other failure is.
 int optional_input(int read)
 {
-    return read == rc(ErrorType::RequiredParameterMissing) ? ok : read;
+    return read == rc(ErrorType::RequiredParameterMissing) ? rc(ErrorType::Success) : read;
 }
 
 // One byte at the reply's data offset into an int output.
@@ -34,7 +32,7 @@ int byte_setter(device& d, const command_log& log, CommandType type, ParamType i
 {
     device_utils::byte_writer payload;
     const int r = encode_fields(d, {{in, field_kind::u8}}, payload);
-    if (r != ok) return r;
+    if (r != rc(ErrorType::Success)) return r;
     return log.result(d.send_command(type, with_password, payload.data()));
 }
 
@@ -57,7 +55,7 @@ int device::set_date_format()  // 4
     const command_log log("set_date_format", error_line::name_error);
     int format = 0;
     const int r = get_int_param(ParamType::DateFormat, input_params, format);
-    if (r != ok) return r;
+    if (r != rc(ErrorType::Success)) return r;
     if (static_cast<unsigned>(format) > 2) return rc(ErrorType::InvalidParameterValue);
     device_utils::byte_writer payload;
     payload.u8(static_cast<std::uint8_t>(format));
@@ -69,7 +67,7 @@ int device::edit_password()  // 5
     const command_log log("edit_password");
     std::wstring password;
     const int r = get_string_param(ParamType::NewPassword, input_params, password);
-    if (r != ok) return r;
+    if (r != rc(ErrorType::Success)) return r;
     if (password.size() != 4) return rc(ErrorType::InvalidParameterValue);
     // A character outside the Windows-1251 table throws: -1000 from the dispatcher.
     const std::vector<std::byte> payload = device_utils::encode_win1251(password);
@@ -136,9 +134,11 @@ int device::show_message_on_scale()  // 107
     std::vector<std::byte> title;
     std::vector<std::byte> text;
     int r = optional_input(get_int_param(ParamType::ScreenMessageDuration, input_params, duration));
-    if (r == ok) r = optional_input(get_bytes_array_param(ParamType::ScreenMessageTitle, input_params, title));
-    if (r == ok) r = optional_input(get_bytes_array_param(ParamType::ScreenMessageText, input_params, text));
-    if (r != ok) return r;
+    if (r == rc(ErrorType::Success))
+        r = optional_input(get_bytes_array_param(ParamType::ScreenMessageTitle, input_params, title));
+    if (r == rc(ErrorType::Success))
+        r = optional_input(get_bytes_array_param(ParamType::ScreenMessageText, input_params, text));
+    if (r != rc(ErrorType::Success)) return r;
     // The duration's documented clamp: above 255, or negative, shows for 255.
     const bool in_range = duration >= 0 && duration <= 0xFF;
     device_utils::byte_writer payload;
@@ -158,9 +158,9 @@ int device::set_tare()  // 125
     const command_log log("set_tare", error_line::name_error);
     int tare = 0;
     const int r = get_int_param(ParamType::Tare, input_params, tare);
-    if (optional_input(r) != ok) return r;
+    if (optional_input(r) != rc(ErrorType::Success)) return r;
     device_utils::byte_writer payload;
-    if (r == ok) payload.i32(tare);  // absent: the frame alone
+    if (r == rc(ErrorType::Success)) payload.i32(tare);  // absent: the frame alone
     return log.result(send_command(CommandType::set_tare, with_password, payload.data()));
 }
 

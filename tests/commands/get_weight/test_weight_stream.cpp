@@ -15,6 +15,7 @@
 #include "quorvix_driver.h"
 #include "replies/get_weight.h"
 #include "send_test_util.h"
+#include "../../core/test_deadline.h"
 
 using namespace send_test;
 using namespace std::chrono_literals;
@@ -190,6 +191,83 @@ TEST_F(WeightStream, AFailingPollOrSinkNeverEndsTheProcess)
     ASSERT_TRUE(eventually([&] { return !d.weight_running; }));
     EXPECT_EQ(d.stop_get_weight(), 0);
     EXPECT_EQ(stopper->calls(), 1u);
+}
+
+// A sink that calls another handle while a second thread destroys the
+// stream's handle: the destroy waits for the weight thread outside the
+// registry, so neither deadlocks, and calls on other handles are not held up
+// by the destroy waiting for a silent poll.
+TEST_F(WeightStream, DestroyBesideASinkCallingAnotherHandle)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    qv_sim::sim_scale sim("127.0.0.30");
+    auto source = qv_sim::add_weight_replies(sim);
+    void *streaming = nullptr, *other = nullptr;
+    ASSERT_EQ(create(&other), 0);
+    for (const bool silent_poll : {false, true}) {
+        SCOPED_TRACE(silent_poll);
+        source->set_answer(silent_poll ? answer::silence : answer::reading);
+        ASSERT_EQ(create(&streaming), 0);
+        auto& dev = *static_cast<device*>(streaming);
+        dev.timeout_seconds = 2;
+        add_scale(dev, sim, 1);
+        auto sink = std::make_shared<recording_sink>();
+        std::atomic<int> sink_calls{0};
+        sink->on_call = [&] {
+            long long v = 0;
+            get_int_param(other, 17, &v);  // the registry, from the weight thread
+            ++sink_calls;
+        };
+        const std::size_t polls = source->polls();
+        ASSERT_EQ(start(dev, sink, 0), 0);
+        ASSERT_TRUE(source->wait_for_polls(polls + 2, 5s));
+        std::atomic<bool> destroyed{false};
+        std::atomic<long long> longest_us{0};
+        std::thread caller([&] {
+            while (!destroyed) {
+                long long v = 0;
+                const auto t0 = std::chrono::steady_clock::now();
+                get_int_param(other, 17, &v);
+                const long long us =
+                    std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0)
+                        .count();
+                if (us > longest_us) longest_us = us;
+                std::this_thread::sleep_for(1ms);
+            }
+        });
+        std::thread destroyer([&] {
+            destroy(&streaming);
+            destroyed = true;
+        });
+        destroyer.join();
+        caller.join();
+        EXPECT_LT(longest_us.load(), 500000);  // not one poll's time-out
+        EXPECT_EQ(set_int_param(streaming, 17, 1), -1000);
+        EXPECT_EQ(sink.use_count(), 1);
+        if (!silent_poll) {
+            EXPECT_GT(sink_calls.load(), 0);
+        }
+    }
+    destroy(&other);
+}
+
+// In kept-open mode the poll's traffic line shows its own bytes, also after
+// a command that carried the password on the same link.
+TEST_F(WeightStream, KeptOpenPollLineAfterAPasswordCommand)
+{
+    qv_sim::sim_scale sim("127.0.0.31");
+    qv_sim::add_connect_replies(sim)->set_plu_count(42);
+    qv_sim::add_weight_replies(sim)->set_reading(5, 0, 0);
+    d.permanent_connection = true;
+    add_scale(d, sim, 1);
+    ASSERT_EQ(d.connect(), 0);
+    ASSERT_EQ(d.execute_command(29), 0);  // D0 with the password
+    device_test::log_capture log;
+    auto sink = std::make_shared<recording_sink>();
+    ASSERT_EQ(start(d, sink, 0), 0);
+    ASSERT_TRUE(sink->wait(1));
+    d.stop_get_weight();
+    EXPECT_TRUE(log.contains("REQUEST FOR 127.0.0.31: (8 bytes) 04 00 00 00 02 02 FF 41 "));
 }
 
 // Two host threads: one runs commands on the kept-open link, the other starts
