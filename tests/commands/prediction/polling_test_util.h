@@ -127,7 +127,7 @@ protected:
     {
         for (const auto& c : cases) {
             SCOPED_TRACE(c.where);
-            short_polls polls;
+            short_polls polls(5ms, 500, 2);
             qv_sim::fault late;
             late.delay = 800ms;
             if (c.in_exchange)

@@ -1,7 +1,10 @@
 // The product database commands against a simulated scale that keeps a
 // database: the request bytes at the edges of the limits, the refusals that
 // send nothing, the getters' decoding and short replies, and the items-file
-// preparation as the download polls it.
+// preparation as the download polls it. Commands by number: 20
+// clear_db_products_and_messages, 21 get_plu_by_code, 24 delete_plu_data, 55
+// delete_product, 84 get_strings_count_in_message, 91 delete_category, 110
+// get_packer, 111 set_packer, 112 delete_packer.
 
 #include <algorithm>
 #include <climits>
