@@ -107,7 +107,10 @@ protected:
         for (const auto& r : sim.requests()) n += r.command == command ? 1 : 0;
         return n;
     }
-    void choose(const bytes& scenario) { d.set_bytes_array_param(ParamType::Scenarios, d.input_params, scenario, false); }
+    void choose(const bytes& scenario)
+    {
+        d.set_bytes_array_param(ParamType::Scenarios, d.input_params, scenario, false);
+    }
 
     // Where a stop lands in a polling command: in the pause after the
     // scale's `requests`-th request (the period `period` made 10 s long), or

@@ -68,8 +68,8 @@ TEST_F(Statistics, StatusLeavesPreparingInThatScalesResult)
         qv_sim::reply_sequence qv_sim::recognition_script::*sequence;
         bytes request;
     } kinds[] = {
-        {"json (FF 30)", &device::get_json_prediction_statistic_status, &qv_sim::recognition_script::json_statistic_status,
-         request(0x30)},
+        {"json (FF 30)", &device::get_json_prediction_statistic_status,
+         &qv_sim::recognition_script::json_statistic_status, request(0x30)},
         {"archive (FF 33)", &device::get_archive_prediction_statistic_status,
          &qv_sim::recognition_script::archive_statistic_status, request(0x33)},
     };
