@@ -1,7 +1,10 @@
 // The product database commands against a simulated scale that keeps a
 // database: the request bytes at the edges of the limits, the refusals that
 // send nothing, the getters' decoding and short replies, and the items-file
-// preparation as the download polls it.
+// preparation as the download polls it. Commands by number: 20
+// clear_db_products_and_messages, 21 get_plu_by_code, 24 delete_plu_data, 55
+// delete_product, 84 get_strings_count_in_message, 91 delete_category, 110
+// get_packer, 111 set_packer, 112 delete_packer.
 
 #include <algorithm>
 #include <climits>
@@ -25,7 +28,8 @@ protected:
         add_scale(d, sim, 1);
         reseed();
     }
-    // Products 1001 (PLU 1) and 1002 (PLU 7) in category 7; categories 7 and 9.
+    // Products 1001 (PLU 1) and 1002 (PLU 7) in category 7; categories 7 and
+    // 9; message 65535 of 200 lines.
     void reseed()
     {
         db = qv_sim::add_product_database_replies(sim);
@@ -33,6 +37,7 @@ protected:
         db->add_category(9);
         db->add_product(1001, 1, 7);
         db->add_product(1002, 7, 7);
+        db->add_message(65535, 200);
         sim.clear_requests();
     }
 
@@ -63,6 +68,7 @@ TEST_F(Database, RequestBytesAtTheEdges)
         // Type 1: no rebinding id read or sent.
         {91, {{P::CategoryId, 9}, {P::CategoryDeleteType, 1}, {P::CategoryIdForRebinding, -5}}, B({0xFF, 0x25}),
              B({9, 0, 0, 0, 1})},
+        {84, {{P::MessageNumber, 65535}}, B({0xBB}), B({0xFF, 0xFF})},  // get_strings_count_in_message
         {111, {{P::PackerId, INT_MAX}, {P::PackerName, "A"}, {P::NewPassword, std::string("1\0", 2)}},
               B({0xFF, 0x09}), B({0xFF, 0xFF, 0xFF, 0x7F, 1, 0, 0x41, 2, 0, 0x31, 0x00})},
     };  // clang-format on
@@ -89,6 +95,8 @@ TEST_F(Database, RefusalsSendNothing)
         {21, {{P::ItemCode, 10000000}}, -104},
         {24, {{P::PLUNumber, 65536}}, -104},
         {91, {{P::CategoryId, 7}, {P::CategoryDeleteType, 2}}, -7},  // rebinding missing
+        {91, {{P::CategoryId, 7}, {P::CategoryDeleteType, 258}, {P::CategoryIdForRebinding, 9}}, -104},
+        {84, {{P::MessageNumber, 0}}, -104},
         {111, {{P::PackerId, 5}, {P::PackerName, std::string(65536, 'A')}}, -104},
     };
     device_test::log_capture log;
@@ -118,10 +126,16 @@ TEST_F(Database, GettersDecodeTheScalesRepliesAndRefuseShortOnes)
     bytes name;
     EXPECT_EQ(d.get_bytes_array_param(P::PackerName, d.output_params, name, false), 0);
     EXPECT_EQ(name, B({'a', 0, 'c'}));
+    // The line count of a message (84) is one unsigned byte.
+    EXPECT_EQ(run(84, {{P::MessageNumber, 65535}}), 0);
+    int lines = 0;
+    EXPECT_EQ(d.get_int_param(P::StringsCountInMessage, d.output_params, lines, false), 0);
+    EXPECT_EQ(lines, 200);
 
     // Short replies; the last with a name length larger than the bytes that follow it.
     const std::tuple<int, inputs, bytes, bytes> cases[] = {
         {21, {{P::ItemCode, 1001}}, B({0x5A}), B({1})},
+        {84, {{P::MessageNumber, 65535}}, B({0xBB}), bytes{}},
         {110, {{P::PackerId, 1}}, B({0xFF, 0x08}), B({1, 0, 0})},
         {110, {{P::PackerId, 1}}, B({0xFF, 0x08}), B({1, 0, 0, 0, 5, 0, 'a'})},
     };
