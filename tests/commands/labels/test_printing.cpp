@@ -2,6 +2,8 @@
 // their limits, a failing block, a stop, and two scales.
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <string>
 #include <tuple>
 
@@ -119,6 +121,11 @@ TEST_F(Printing, StopDuringThePictureEndsIt)
     });
     set_picture(500, 8, 8, 0);
     EXPECT_EQ(run(C::load_line_data), -9);
+    // The command ends as soon as the stop is raised, possibly before the
+    // stop's own call has returned on the scale's thread.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (stopped == 1 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     sim.set_observer(nullptr);
     EXPECT_EQ(stopped, 0);
     EXPECT_EQ(sim.request_count(), 2u);

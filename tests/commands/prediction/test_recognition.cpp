@@ -125,8 +125,9 @@ TEST_F(Recognition, StopInThePauseOrTheExchangeOfThePoll)
     expect_stops({
         {"121: in the pause after FF 22", 121, &timing::recognition_period, 1, false, 1},
         {"121: while FF 23 waits", 121, &timing::recognition_period, 2, true, 2},
-        // The reset asks for its status once more before it looks at the stop.
-        {"128: in the pause after the first FF 59", 128, &timing::reset_period, 2, false, 3},
+        // The reset asks for its status once more before it looks at the
+        // stop; that request, raised after the stop, goes to no scale.
+        {"128: in the pause after the first FF 59", 128, &timing::reset_period, 2, false, 2},
         {"128: while FF 59 waits", 128, &timing::reset_period, 2, true, 2},
     });
 }
