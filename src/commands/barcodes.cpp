@@ -12,18 +12,6 @@
 
 namespace {
 
-// Reads a required int parameter in 0..max (compared unsigned, so negative
-// values fail): 0, the read's code, or -104.
-int read_up_to(device& d, ParamType p, std::uint32_t max, int& out)
-{
-    int value = 0;
-    const int r = d.get_int_param(p, d.input_params, value);
-    if (r != rc(ErrorType::Success)) return r;
-    if (static_cast<std::uint32_t>(value) > max) return rc(ErrorType::InvalidParameterValue);
-    out = value;
-    return rc(ErrorType::Success);
-}
-
 // The prefix that each value of PrefixBC selects.
 const ParamType selected_prefix[] = {
     ParamType::PrefixBCWeightGoods,
@@ -44,7 +32,7 @@ int device::set_prefix_barcode_type()  // 36
 {
     const command_log log("set_prefix_barcode_type");
     int type = 0;
-    const int r = read_up_to(*this, ParamType::PrefixBCType, 3, type);
+    const int r = read_int_in(*this, ParamType::PrefixBCType, type, 0, 3);
     if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer data;
     data.u8(static_cast<std::uint8_t>(type));
@@ -63,11 +51,11 @@ int device::set_param_prefix_barcode()  // 40
 {
     const command_log log("set_param_prefix_barcode");
     int which = 0;
-    int r = read_up_to(*this, ParamType::PrefixBC, 2, which);
+    int r = read_int_in(*this, ParamType::PrefixBC, which, 0, 2);
     if (r != rc(ErrorType::Success)) return r;
     // Only the selected prefix is read: the other two may be absent.
     int prefix = 0;
-    r = read_up_to(*this, selected_prefix[which], 99, prefix);
+    r = read_int_in(*this, selected_prefix[which], prefix, 0, 99);
     if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer data;
     data.u8(static_cast<std::uint8_t>(which)).u8(static_cast<std::uint8_t>(prefix));
@@ -90,7 +78,9 @@ int device::set_default_barcode_structures()  // 66
     const int r = get_bytes_array_param(ParamType::JsonBarcodeStructures, input_params, structures);
     if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer data;
-    if (!data.counted(structures)) return rc(ErrorType::InvalidParameterValue);
+    if (!data.counted(structures))
+        return refused_size(ParamType::JsonBarcodeStructures, DataType::ByteArray, structures.size(),
+                            device_utils::byte_writer::max_counted);
     return log.result(send_command(CommandType::set_default_barcode_structures, with_password, data.data()));
 }
 

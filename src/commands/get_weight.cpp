@@ -148,8 +148,8 @@ void run_weight_stream(device& d, const std::shared_ptr<WeightInterface>& sink, 
 
 }  // namespace
 
-// The stream's error lines carry a text rather than a code, which
-// command_log does not write: they stay as they are.
+// Every "'get_weight' error" line of this file, the stream's included, is
+// written by hand: it carries a text, which command_log does not write.
 int device::start_get_weight(std::shared_ptr<WeightInterface>& sink, int& period)
 {
     try {

@@ -288,3 +288,13 @@ int device::set_bytes_array_param(ParamType p, param_map& map, const std::vector
 {
     return set_bytes_array_param(p, map, value, true);
 }
+
+int read_int_in(device& d, ParamType p, int& out, long long lo, long long hi)
+{
+    int value = 0;
+    const int r = d.get_int_param(p, d.input_params, value);
+    if (r != rc(ErrorType::Success)) return r;
+    const int checked = check_int_range(p, value, lo, hi);
+    if (checked == rc(ErrorType::Success)) out = value;
+    return checked;
+}

@@ -41,3 +41,14 @@ int refused_parameter(ParamType p, DataType kind, const std::string& value, cons
               (name ? std::string(" ") + name : std::string()) + "\": " + value + "; allowed: " + allowed);
     return rc(ErrorType::InvalidParameterValue);
 }
+
+int check_int_range(ParamType p, long long value, long long lo, long long hi)
+{
+    if (value >= lo && value <= hi) return rc(ErrorType::Success);
+    return refused_parameter(p, DataType::Int, std::to_string(value), std::to_string(lo) + " to " + std::to_string(hi));
+}
+
+int refused_size(ParamType p, DataType kind, std::size_t size, std::size_t most)
+{
+    return refused_parameter(p, kind, std::to_string(size) + " bytes", "at most " + std::to_string(most) + " bytes");
+}

@@ -64,6 +64,19 @@ const char* param_kind_word(DataType kind);
 // and gives -104.
 int refused_parameter(ParamType p, DataType kind, const std::string& value, const std::string& allowed);
 
+// An int value checked against lo..hi: 0, or the refusal line and -104.
+int check_int_range(ParamType p, long long value, long long lo, long long hi);
+
+// A text or byte array longer than `most` bytes: the refusal line and -104.
+int refused_size(ParamType p, DataType kind, std::size_t size, std::size_t most);
+
+class device;
+
+// Reads an int input and checks it against lo..hi: 0 with `out` set, the
+// read's own code (-7, -8, -1000, which the read logs), or -104 with the
+// refusal line; `out` is left unchanged on every failure.
+int read_int_in(device& d, ParamType p, int& out, long long lo, long long hi);
+
 // Writes the error "get " + description + ": wrong type! As " + the word of
 // the stored kind + " in driver".
 void logging_wrong_type(const std::string& description, DataType stored);

@@ -193,7 +193,11 @@ int device::send_json_label_data()  // 63
     int read = get_int_param(ParamType::LabelFormat, input_params, label.labelFormatType);
     if (read == rc(ErrorType::Success)) read = get_int_param(ParamType::LabelWidth, input_params, label.width);
     if (read == rc(ErrorType::Success)) read = get_int_param(ParamType::LabelLength, input_params, label.height);
-    if (label.width <= 0 || label.height <= 0) return rc(ErrorType::InvalidParameterValue);
+    // The size held now counts, whether or not this call's reads succeeded.
+    if (label.width <= 0)
+        return refused_parameter(ParamType::LabelWidth, DataType::Int, std::to_string(label.width), "1 or more");
+    if (label.height <= 0)
+        return refused_parameter(ParamType::LabelLength, DataType::Int, std::to_string(label.height), "1 or more");
     if (read != rc(ErrorType::Success)) return read;
 
     label.textItems = json_label_data.textItems;
@@ -227,9 +231,8 @@ int device::get_json_label_data()  // 64
 {
     const command_log log("get_json_label_data");
     int format = 0;
-    const int r = get_int_param(ParamType::LabelFormat, input_params, format);
+    const int r = read_int_in(*this, ParamType::LabelFormat, format, 0, 0xFF);
     if (r != rc(ErrorType::Success)) return r;
-    if (format < 0 || format > 255) return rc(ErrorType::InvalidParameterValue);
     device_utils::byte_writer data;
     data.u8(static_cast<std::uint8_t>(format));
     return query(

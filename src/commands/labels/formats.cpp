@@ -32,9 +32,8 @@ reply_decoder text_output(ParamType param)
 int read_byte(device& d, ParamType param, int lo, int hi, std::vector<std::byte>& data)
 {
     int value = 0;
-    const int r = d.get_int_param(param, d.input_params, value);
+    const int r = read_int_in(d, param, value, lo, hi);
     if (r != rc(ErrorType::Success)) return r;
-    if (value < lo || value > hi) return rc(ErrorType::InvalidParameterValue);
     device_utils::byte_writer out;
     out.u8(static_cast<std::uint8_t>(value));
     data = out.take();
@@ -49,7 +48,8 @@ int read_text(device& d, ParamType param, std::vector<std::byte>& data)
     const int r = d.get_bytes_array_param(param, d.input_params, text);
     if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer out;
-    if (!out.counted(text)) return rc(ErrorType::InvalidParameterValue);
+    if (!out.counted(text))
+        return refused_size(param, DataType::ByteArray, text.size(), device_utils::byte_writer::max_counted);
     data = out.take();
     return rc(ErrorType::Success);
 }

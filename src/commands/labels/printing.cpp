@@ -19,10 +19,7 @@ namespace {
 constexpr std::size_t picture_block_size = 100;
 constexpr int last_picture_number = 10;
 
-bool is_byte(int value)
-{
-    return value >= 0 && value <= 255;
-}
+constexpr std::size_t most_picture_blocks = 255;
 
 }  // namespace
 
@@ -36,17 +33,18 @@ int device::print_file()  // 108
 {
     const command_log log("print_file", error_line::name_error);
     int delete_after = 0;
-    int r = get_int_param(ParamType::DeleteFileAfterPrint, input_params, delete_after);
-    if (r != rc(ErrorType::Success)) return r;
     // A flag beyond one byte would reach the scale as another flag.
-    if (!is_byte(delete_after)) return rc(ErrorType::InvalidParameterValue);
+    int r = read_int_in(*this, ParamType::DeleteFileAfterPrint, delete_after, 0, 0xFF);
+    if (r != rc(ErrorType::Success)) return r;
     std::vector<std::byte> name;
     r = get_bytes_array_param(ParamType::FileOnScale, input_params, name);
     if (r != rc(ErrorType::Success)) return r;
     name.erase(std::remove(name.begin(), name.end(), std::byte{0}), name.end());
     device_utils::byte_writer data;
     data.u8(static_cast<std::uint8_t>(delete_after));
-    if (!data.counted(name)) return rc(ErrorType::InvalidParameterValue);
+    if (!data.counted(name))
+        return refused_size(ParamType::FileOnScale, DataType::ByteArray, name.size(),
+                            device_utils::byte_writer::max_counted);
     return log.result(send_command(CommandType::print_file, with_password, data.data()));
 }
 
@@ -80,9 +78,8 @@ int device::get_picture_size()  // 76
     const command_log log("get_picture_size");
     if (!parameters_validation(ParamType::PictureNumber, input_params)) return rc(ErrorType::InvalidParameterValue);
     int number = 0;
-    const int r = get_int_param(ParamType::PictureNumber, input_params, number);
+    const int r = read_int_in(*this, ParamType::PictureNumber, number, 0, last_picture_number);
     if (r != rc(ErrorType::Success)) return r;
-    if (number < 0 || number > last_picture_number) return rc(ErrorType::InvalidParameterValue);
     device_utils::byte_writer data;
     data.u8(static_cast<std::uint8_t>(number));
     return log.result(query(
@@ -111,8 +108,13 @@ int device::load_line_data()  // 10
     if (blocks == 0) return rc(ErrorType::Success);
     // Block numbers and the sizes are one byte each: anything larger would
     // make the scale overwrite earlier blocks or draw another picture.
-    if (blocks > 255 || number < 0 || number > last_picture_number || !is_byte(width) || !is_byte(height))
-        return rc(ErrorType::InvalidParameterValue);
+    if (blocks > most_picture_blocks)
+        return refused_size(ParamType::LineData, DataType::ByteArray, lines.size(),
+                            most_picture_blocks * picture_block_size);
+    r = check_int_range(ParamType::PictureNumber, number, 0, last_picture_number);
+    if (r == rc(ErrorType::Success)) r = check_int_range(ParamType::PictureWidth, width, 0, 0xFF);
+    if (r == rc(ErrorType::Success)) r = check_int_range(ParamType::PictureHeight, height, 0, 0xFF);
+    if (r != rc(ErrorType::Success)) return r;
 
     // A scale that fails a block is skipped for the rest (the send's rule),
     // so the others still get the whole picture; the failure is the result.
@@ -134,6 +136,7 @@ int device::load_line_data()  // 10
             group_failure = result;
             continue;
         }
+        // By hand: the line names the failed block, which command_log's error line cannot.
         Logger::e("load_ine_data (block " + std::to_string(k) + ") " + std::to_string(result));
         return result;
     }

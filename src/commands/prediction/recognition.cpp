@@ -42,8 +42,7 @@ int optional_byte(device& d, ParamType p, int& value)
 {
     const int read = optional_int(d, p, value);
     if (read != rc(ErrorType::Success)) return read;
-    return static_cast<unsigned>(value) > max_byte_value ? rc(ErrorType::InvalidParameterValue)
-                                                         : rc(ErrorType::Success);
+    return check_int_range(p, value, 0, max_byte_value);
 }
 
 // One reset-status poll. `code` is the status byte when `is_status`, else
@@ -139,7 +138,7 @@ int device::confirm_item_after_prediction()  // 123
     int item = 0;
     const int read = get_int_param(ParamType::ItemCode, input_params, item);
     if (read != rc(ErrorType::Success)) return read;
-    if (item < 1 || item > max_item_code) return rc(ErrorType::InvalidParameterValue);
+    if (const int c = check_int_range(ParamType::ItemCode, item, 1, max_item_code); c != rc(ErrorType::Success)) return c;
     device_utils::byte_writer w;
     w.u32(static_cast<std::uint32_t>(item));
     return log.result(send_command(CommandType::confirm_item_after_prediction, with_password, w.data()));

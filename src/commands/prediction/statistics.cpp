@@ -26,13 +26,6 @@ std::string date_text(device& d, ParamType p)
     return device_utils::parse_date_string_from_byte_array(date);
 }
 
-// One byte of the archive request: a value the byte cannot hold is refused
-// rather than cut to its low byte.
-bool fits_byte(int value)
-{
-    return static_cast<unsigned>(value) <= 0xFFU;
-}
-
 // The request document in the indented layout of the property-tree JSON
 // writer. Written out directly: every value is digits, "-" or one of the
 // three request words, none of which that writer would escape.
@@ -91,7 +84,10 @@ int device::create_json_prediction_statistic()  // -24
     if (read != rc(ErrorType::Success)) return read;
     const std::string start = date_text(*this, ParamType::StatisticStartDate);
     const std::string end = date_text(*this, ParamType::StatisticEndDate);
-    if (type != L"DAYS" && type != L"MONTHS" && type != L"YEARS") return rc(ErrorType::InvalidParameterValue);
+    if (type != L"DAYS" && type != L"MONTHS" && type != L"YEARS")
+        return refused_parameter(ParamType::StatisticRequestType, DataType::String,
+                                 "\"" + device_utils::escape_control_characters(device_utils::str(type)) + "\"",
+                                 "DAYS, MONTHS or YEARS");
 
     const std::string document = statistic_document(item, device_utils::str(type), start, end);
     std::cout << "json data: \n" << document << "\n" << std::flush;
@@ -116,7 +112,10 @@ int device::create_archive_prediction_statistic()  // -27
     int read = get_int_param(ParamType::ArchiveStatisticByte1, input_params, first);
     if (read == rc(ErrorType::Success)) read = get_int_param(ParamType::ArchiveStatisticByte2, input_params, second);
     if (read != rc(ErrorType::Success)) return read;
-    if (!fits_byte(first) || !fits_byte(second)) return rc(ErrorType::InvalidParameterValue);
+    // A value the byte cannot hold is refused rather than cut to its low byte.
+    read = check_int_range(ParamType::ArchiveStatisticByte1, first, 0, 0xFF);
+    if (read == rc(ErrorType::Success)) read = check_int_range(ParamType::ArchiveStatisticByte2, second, 0, 0xFF);
+    if (read != rc(ErrorType::Success)) return read;
     device_utils::byte_writer w;
     w.u8(static_cast<std::uint8_t>(first)).u8(static_cast<std::uint8_t>(second));
     return log.result(send_command(CommandType::create_archive_prediction_statistic, with_password, w.data()));

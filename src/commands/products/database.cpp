@@ -24,18 +24,6 @@ bool within(int value, std::uint32_t min, std::uint32_t max)
     return static_cast<std::uint32_t>(value) - min <= max - min;
 }
 
-// Reads a required int parameter and applies its limit: 0, the read's code,
-// or -104.
-int read_limited(device& d, ParamType p, std::uint32_t min, std::uint32_t max, int& out)
-{
-    int value = 0;
-    const int r = d.get_int_param(p, d.input_params, value);
-    if (r != rc(ErrorType::Success)) return r;
-    if (!within(value, min, max)) return rc(ErrorType::InvalidParameterValue);
-    out = value;
-    return rc(ErrorType::Success);
-}
-
 // An optional int parameter: `out` keeps its default when the parameter is
 // absent; any other failed read (a wrong kind included) gives its code.
 int read_optional(device& d, ParamType p, int& out)
@@ -44,10 +32,11 @@ int read_optional(device& d, ParamType p, int& out)
     return r == rc(ErrorType::RequiredParameterMissing) ? rc(ErrorType::Success) : r;
 }
 
-// u16 n + the bytes, or -104 for more than the count can state.
-int append_counted(device_utils::byte_writer& out, const std::vector<std::byte>& data)
+// u16 n + the bytes of `p`, or -104 for more than the count can state.
+int append_counted(device_utils::byte_writer& out, ParamType p, const std::vector<std::byte>& data)
 {
-    return out.counted(data) ? rc(ErrorType::Success) : rc(ErrorType::InvalidParameterValue);
+    if (out.counted(data)) return rc(ErrorType::Success);
+    return refused_size(p, DataType::ByteArray, data.size(), device_utils::byte_writer::max_counted);
 }
 
 // One row of the clearing command: the request it sends and the name in its
@@ -77,14 +66,16 @@ int device::clear_db_products_and_messages()  // 20
     // (and logged) before the type is judged.
     int rate = 0;
     get_int_param(ParamType::ClearProductRate, input_params, rate);
-    if (!within(type, 0, 3)) return rc(ErrorType::InvalidParameterValue);
+    r = check_int_range(ParamType::TypeDBClearData, type, 0, 3);
+    if (r != rc(ErrorType::Success)) return r;
 
     device_utils::byte_writer data;
     switch (type) {
         case 0:
         case 1:
             // One byte on the wire: a rate it cannot hold is refused, not cut.
-            if (!within(rate, 0, 0xFF)) return rc(ErrorType::InvalidParameterValue);
+            r = check_int_range(ParamType::ClearProductRate, rate, 0, 0xFF);
+            if (r != rc(ErrorType::Success)) return r;
             data.u8(static_cast<std::uint8_t>(rate));
             break;
         case 2:
@@ -114,7 +105,7 @@ int device::get_plu_by_code()  // 21
 {
     const command_log log("get_plu_by_code");
     int item_code = 0;
-    const int r = read_limited(*this, ParamType::ItemCode, 1, max_item_code, item_code);
+    const int r = read_int_in(*this, ParamType::ItemCode, item_code, 1, max_item_code);
     if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer data;
     data.u32(static_cast<std::uint32_t>(item_code));
@@ -127,7 +118,7 @@ int device::delete_plu_data()  // 24
 {
     const command_log log("delete_plu_data");
     int plu = 0;
-    const int r = read_limited(*this, ParamType::PLUNumber, 1, max_u16, plu);
+    const int r = read_int_in(*this, ParamType::PLUNumber, plu, 1, max_u16);
     if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer data;
     data.u16(static_cast<std::uint16_t>(plu));
@@ -150,11 +141,11 @@ int device::delete_product()  // 55
     // The item code wins when both are given; each check logs the usual
     // missing-parameter warning.
     if (parameters_validation(ParamType::ItemCode, input_params)) {
-        const int r = read_limited(*this, ParamType::ItemCode, 1, max_item_code, value);
+        const int r = read_int_in(*this, ParamType::ItemCode, value, 1, max_item_code);
         if (r != rc(ErrorType::Success)) return r;
         data.u8(0x00).u32(static_cast<std::uint32_t>(value));
     } else if (parameters_validation(ParamType::PLUNumber, input_params)) {
-        const int r = read_limited(*this, ParamType::PLUNumber, 1, max_u16, value);
+        const int r = read_int_in(*this, ParamType::PLUNumber, value, 1, max_u16);
         if (r != rc(ErrorType::Success)) return r;
         data.u8(0x01).u16(static_cast<std::uint16_t>(value));
     } else {
@@ -167,7 +158,7 @@ int device::get_strings_count_in_message()  // 84
 {
     const command_log log("get_strings_count_in_message");
     int number = 0;
-    const int r = read_limited(*this, ParamType::MessageNumber, 1, max_u16, number);
+    const int r = read_int_in(*this, ParamType::MessageNumber, number, 1, max_u16);
     if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer data;
     data.u16(static_cast<std::uint16_t>(number));
@@ -194,20 +185,21 @@ int device::delete_category()  // 91
 {
     const command_log log("delete_category");
     int id = 0;
-    int r = read_limited(*this, ParamType::CategoryId, 0, max_int, id);
+    int r = read_int_in(*this, ParamType::CategoryId, id, 0, max_int);
     if (r != rc(ErrorType::Success)) return r;
     // The type goes out as one byte: a value the byte cannot hold (258 would
     // read as type 2 without its rebinding id) is refused.
     int type = 0;
     r = read_optional(*this, ParamType::CategoryDeleteType, type);
     if (r != rc(ErrorType::Success)) return r;
-    if (!within(type, 0, 0xFF)) return rc(ErrorType::InvalidParameterValue);
+    r = check_int_range(ParamType::CategoryDeleteType, type, 0, 0xFF);
+    if (r != rc(ErrorType::Success)) return r;
 
     device_utils::byte_writer data;
     data.u32(static_cast<std::uint32_t>(id)).u8(static_cast<std::uint8_t>(type));
     if (type == 2) {
         int rebinding = 0;
-        r = read_limited(*this, ParamType::CategoryIdForRebinding, 1, max_int, rebinding);
+        r = read_int_in(*this, ParamType::CategoryIdForRebinding, rebinding, 1, max_int);
         if (r != rc(ErrorType::Success)) return r;
         data.u32(static_cast<std::uint32_t>(rebinding));
     }
@@ -218,7 +210,7 @@ int device::get_packer()  // 110
 {
     const command_log log("get_packer");
     int id = 0;
-    const int r = read_limited(*this, ParamType::PackerId, 0, max_int, id);
+    const int r = read_int_in(*this, ParamType::PackerId, id, 0, max_int);
     if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer data;
     data.u32(static_cast<std::uint32_t>(id));
@@ -236,7 +228,7 @@ int device::set_packer()  // 111
 {
     const command_log log("set_packer");
     int id = 0;
-    int r = read_limited(*this, ParamType::PackerId, 0, max_int, id);
+    int r = read_int_in(*this, ParamType::PackerId, id, 0, max_int);
     if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer data;
     data.u32(static_cast<std::uint32_t>(id));
@@ -244,14 +236,14 @@ int device::set_packer()  // 111
     std::vector<std::byte> name;
     r = get_bytes_array_param(ParamType::PackerName, input_params, name);
     if (r != rc(ErrorType::Success)) return r;
-    r = append_counted(data, name);
+    r = append_counted(data, ParamType::PackerName, name);
     if (r != rc(ErrorType::Success)) return r;
 
     // An absent password adds nothing; an empty one adds its length 00 00.
     std::vector<std::byte> password;
     r = get_bytes_array_param(ParamType::NewPassword, input_params, password);
     if (r == rc(ErrorType::Success)) {
-        r = append_counted(data, password);
+        r = append_counted(data, ParamType::NewPassword, password);
         if (r != rc(ErrorType::Success)) return r;
     } else if (r != rc(ErrorType::RequiredParameterMissing)) {
         return r;
@@ -263,7 +255,7 @@ int device::delete_packer()  // 112
 {
     const command_log log("delete_packer");
     int id = 0;
-    const int r = read_limited(*this, ParamType::PackerId, 0, max_int, id);
+    const int r = read_int_in(*this, ParamType::PackerId, id, 0, max_int);
     if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer data;
     data.u32(static_cast<std::uint32_t>(id));

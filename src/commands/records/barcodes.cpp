@@ -2,6 +2,7 @@
 // selects the structure of the barcodes the scale prints.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "codecs/byte_writer.h"
@@ -31,7 +32,8 @@ int device::set_barcode_structure()  // 38
     int format = 0;
     const int r = get_int_param(ParamType::BCFormat, input_params, format);
     if (r != rc(ErrorType::Success)) return r;
-    if (!is_barcode_format(format)) return rc(ErrorType::InvalidParameterValue);
+    if (!is_barcode_format(format))
+        return refused_parameter(ParamType::BCFormat, DataType::Int, std::to_string(format), "6 to 9 or 15");
     device_utils::byte_writer payload;
     payload.u8(static_cast<std::uint8_t>(format));
     return log.result(send_command(CommandType::set_barcode_structure, with_password, payload.take()));

@@ -170,13 +170,14 @@ int device::set_time_sync()  // 145
     int flag = 0;
     int r = get_int_param(ParamType::TimeAutoSyncEnabledFlag, input_params, flag);
     if (r != rc(ErrorType::Success) && r != rc(ErrorType::RequiredParameterMissing)) return r;
-    if (!device_utils::byte_writer::fits(flag, 1, false)) return rc(ErrorType::InvalidParameterValue);
+    r = check_int_range(ParamType::TimeAutoSyncEnabledFlag, flag, 0, 0xFF);
+    if (r != rc(ErrorType::Success)) return r;
     std::wstring zone;
     r = get_string_param(ParamType::TimeZone, input_params, zone);
     if (r != rc(ErrorType::Success) && r != rc(ErrorType::RequiredParameterMissing)) return r;
     const std::string utf8 = device_utils::str(zone);
     // A count byte that no longer matched the text would make the scale misread it.
-    if (utf8.size() > 0xFF) return rc(ErrorType::InvalidParameterValue);
+    if (utf8.size() > 0xFF) return refused_size(ParamType::TimeZone, DataType::String, utf8.size(), 0xFF);
     device_utils::byte_writer payload;
     payload.u8(static_cast<std::uint8_t>(flag)).u8(static_cast<std::uint8_t>(utf8.size())).raw(utf8);
     return log.result(send_command(CommandType::set_time_sync, with_password, payload.data()));

@@ -68,7 +68,8 @@ int scenario_payload(device& d, bytes& payload)
     bytes scenario;
     const int read = d.get_bytes_array_param(ParamType::Scenarios, d.input_params, scenario);
     if (read != rc(ErrorType::Success)) return read;
-    if (scenario.size() > max_scenario_size) return rc(ErrorType::InvalidParameterValue);
+    if (scenario.size() > max_scenario_size)
+        return refused_size(ParamType::Scenarios, DataType::ByteArray, scenario.size(), max_scenario_size);
     device_utils::byte_writer w;
     w.u8(static_cast<std::uint8_t>(scenario.size())).raw(scenario);
     payload = w.take();

@@ -54,9 +54,8 @@ int device::set_date_format()  // 4
 {
     const command_log log("set_date_format", error_line::name_error);
     int format = 0;
-    const int r = get_int_param(ParamType::DateFormat, input_params, format);
+    const int r = read_int_in(*this, ParamType::DateFormat, format, 0, 2);
     if (r != rc(ErrorType::Success)) return r;
-    if (static_cast<unsigned>(format) > 2) return rc(ErrorType::InvalidParameterValue);
     device_utils::byte_writer payload;
     payload.u8(static_cast<std::uint8_t>(format));
     return log.result(send_command(CommandType::set_date_format, with_password, payload.data()));
@@ -68,7 +67,10 @@ int device::edit_password()  // 5
     std::wstring password;
     const int r = get_string_param(ParamType::NewPassword, input_params, password);
     if (r != rc(ErrorType::Success)) return r;
-    if (password.size() != 4) return rc(ErrorType::InvalidParameterValue);
+    // The line gives the length only: a password never reaches the log.
+    if (password.size() != 4)
+        return refused_parameter(ParamType::NewPassword, DataType::String,
+                                 std::to_string(password.size()) + " characters", "exactly 4 characters");
     // A character outside the Windows-1251 table throws: -1000 from the dispatcher.
     const std::vector<std::byte> payload = device_utils::encode_win1251(password);
     return log.result(send_command(CommandType::edit_password, with_password, payload));
@@ -143,7 +145,12 @@ int device::show_message_on_scale()  // 107
     const bool in_range = duration >= 0 && duration <= 0xFF;
     device_utils::byte_writer payload;
     payload.u8(in_range ? static_cast<std::uint8_t>(duration) : std::uint8_t{0xFF});
-    if (!payload.counted(title) || !payload.counted(text)) return rc(ErrorType::InvalidParameterValue);
+    if (!payload.counted(title))
+        return refused_size(ParamType::ScreenMessageTitle, DataType::ByteArray, title.size(),
+                            device_utils::byte_writer::max_counted);
+    if (!payload.counted(text))
+        return refused_size(ParamType::ScreenMessageText, DataType::ByteArray, text.size(),
+                            device_utils::byte_writer::max_counted);
     return log.result(send_command(CommandType::show_message_on_scale, with_password, payload.data()));
 }
 

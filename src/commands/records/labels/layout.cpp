@@ -153,16 +153,10 @@ const field_table datamatrix_list = u8_fields({
 });
 // clang-format on
 
-// Reads LabelFormat and checks it against [first, last], compared as
-// unsigned so that negatives fail too: 0, -7, -8 or -104.
+// Reads LabelFormat and checks it against [first, last]: 0, -7, -8 or -104.
 int read_label_format(device& d, int first, int& value)
 {
-    const int r = d.get_int_param(P::LabelFormat, d.input_params, value);
-    if (r != rc(ErrorType::Success)) return r;
-    const auto v = static_cast<unsigned>(value);
-    if (v < static_cast<unsigned>(first) || v > static_cast<unsigned>(last_label_format))
-        return rc(ErrorType::InvalidParameterValue);
-    return rc(ErrorType::Success);
+    return read_int_in(d, P::LabelFormat, value, first, last_label_format);
 }
 
 // Sends the checked format byte and reads `list` from the reply.

@@ -23,14 +23,10 @@ constexpr int user_text_lines_utf8 = 10;
 const field_table shop_name_field{{P::ShopName, field_kind::win1251, 28}};
 const field_table user_text_field{{P::StaticTextProp, field_kind::win1251, 30}};
 
-// Reads StringNumber and checks it against 1 to `last`, compared as unsigned
-// so that negatives fail too: 0, -7, -8 or -104.
+// Reads StringNumber and checks it against 1 to `last`: 0, -7, -8 or -104.
 int read_line_number(device& d, int last, int& line)
 {
-    const int r = d.get_int_param(P::StringNumber, d.input_params, line);
-    if (r != rc(ErrorType::Success)) return r;
-    const auto v = static_cast<unsigned>(line);
-    return v < 1U || v > static_cast<unsigned>(last) ? rc(ErrorType::InvalidParameterValue) : rc(ErrorType::Success);
+    return read_int_in(d, P::StringNumber, line, 1, last);
 }
 
 std::vector<std::byte> line_payload(int line)
@@ -95,7 +91,8 @@ int set_utf8_line(device& d, const command_log& log, CommandType type, ParamType
     if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer payload;
     payload.u8(static_cast<std::uint8_t>(line));
-    if (!payload.counted(bytes)) return rc(ErrorType::InvalidParameterValue);
+    if (!payload.counted(bytes))
+        return refused_size(text, DataType::ByteArray, bytes.size(), device_utils::byte_writer::max_counted);
     return log.result(d.send_command(type, with_password, payload.take()));
 }
 

@@ -40,7 +40,9 @@ int block_has_room(device& d, ParamType key)
     // The host's own bytes count in records, a part of one as a whole one.
     const std::size_t held = noted.fixed_records + noted.utf8_records + (noted.foreign + size - 1) / size;
     const std::size_t most = key == ParamType::PluBlock ? plu_block_most : message_block_most;
-    return held < most ? rc(ErrorType::Success) : rc(ErrorType::InvalidParameterValue);
+    if (held < most) return rc(ErrorType::Success);
+    return refused_parameter(key, DataType::ByteArray, std::to_string(held) + " records",
+                             "fewer than " + std::to_string(most) + " records before one more is added");
 }
 
 int collect_record(device& d, ParamType key, const std::vector<std::byte>& record, text_form form)
@@ -83,7 +85,9 @@ int send_block(device& d, ParamType key, CommandType type, std::size_t record_si
     const int r = d.get_bytes_array_param(key, d.input_params, buffer);
     if (r != rc(ErrorType::Success)) return r;
     const std::size_t count = whole_records(d, key, buffer, record_size);
-    if (count < 1 || count > most) return rc(ErrorType::InvalidParameterValue);
+    if (count < 1 || count > most)
+        return refused_parameter(key, DataType::ByteArray, std::to_string(count) + " whole records",
+                                 "1 to " + std::to_string(most) + " whole records");
     device_utils::byte_writer payload;
     payload.u8(static_cast<std::uint8_t>(count)).raw(buffer);
     return log.result(d.send_command(type, with_password, payload.data()));

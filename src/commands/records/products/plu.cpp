@@ -84,7 +84,7 @@ int plu_number_payload(device& d, std::vector<std::byte>& payload)
     int number = 0;
     const int r = d.get_int_param(ParamType::PLUNumber, d.input_params, number);
     if (r != rc(ErrorType::Success)) return r;
-    if (number < 1 || number > 65535) return rc(ErrorType::InvalidParameterValue);
+    if (const int c = check_int_range(ParamType::PLUNumber, number, 1, 65535); c != rc(ErrorType::Success)) return c;
     payload = device_utils::byte_writer().u16(static_cast<std::uint16_t>(number)).take();
     return rc(ErrorType::Success);
 }
@@ -159,7 +159,8 @@ int device::set_using_group_code()  // 42
     int value = 0;
     const int r = get_int_param(ParamType::UseGroupCodeAsProp, input_params, value);
     if (r != rc(ErrorType::Success)) return r;
-    if (value != 0 && value != 1) return rc(ErrorType::InvalidParameterValue);
+    if (const int c = check_int_range(ParamType::UseGroupCodeAsProp, value, 0, 1); c != rc(ErrorType::Success))
+        return c;
     return log.result(send_command(CommandType::set_using_group_code, with_password,
                                    device_utils::byte_writer().u8(static_cast<std::uint8_t>(value)).take()));
 }
