@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "files_test_util.h"
+#include "../../core/test_deadline.h"
 
 using namespace files_test;
 using send_test::add_scale;
@@ -174,6 +175,31 @@ TEST_F(Upload, GroupOutcomesPerScale)
         EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.61", 0}, {"127.0.0.62", second}}));
         EXPECT_EQ(store_a->file("1F"), pattern(130000));
     }
+}
+
+// A scale that answers "in progress" once and then falls silent fails at
+// its first unanswered packet: the walk goes on with the other scale, sends
+// the silent one nothing more, and ends within a few time-outs.
+TEST_F(Upload, FolderUploadGoesOnWithoutAScaleThatFellSilent)
+{
+    const test_deadline deadline{std::chrono::seconds(60)};
+    reset();
+    qv_sim::sim_scale a("127.0.0.61"), b("127.0.0.62");
+    const auto store_a = qv_sim::add_file_replies(a);
+    const auto store_b = qv_sim::add_file_replies(b);
+    store_b->fail_request(2, 1, 172);  // the first parameters packet
+    store_b->silent_from(3, 1);  // then nothing more
+    add_scale(d, a, 1);
+    add_scale(d, b, 1);
+    for (const char* name : {"a.txt", "b.txt", "c/d.txt"}) write(name, B({1, 2}));
+    set_text(ParamType::FolderPath, dir);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(d.send_all_files_from_folder(), -111);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 8s);
+    EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.61", 0}, {"127.0.0.62", -1}}));
+    EXPECT_EQ(store_a->files().size(), 3u);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(b.request_count(), 3u);  // the name, the parameters (172) and the unanswered packet
 }
 
 TEST_F(Upload, StopFromAnotherThreadBetweenPackets)
