@@ -302,6 +302,9 @@ TEST_F(Download, AStopDuringThePacketsOrTheHashPollSendsNothingMore)
         download.join();
         EXPECT_EQ(result, -9);
         EXPECT_LE(a.request_count(), at_stop + 1);  // at most the one already on its way
+        const std::size_t at_return = a.request_count();
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(a.request_count(), at_return);  // nothing after the stopped command returned
         EXPECT_EQ(busy == 1, store->data_requests() > data_before);
         EXPECT_TRUE(!fs::exists(save_dir) || files_below(save_dir).empty());
     }
