@@ -108,16 +108,29 @@ TEST_F(Upload, PacketsOf60000Bytes)
 
 TEST_F(Upload, RefusalsSendNothing)
 {
-    const std::pair<std::function<void()>, int> table[] = {
-        {[] {}, -7},
-        {[&] { set_text(ParamType::FileType, "4"); }, -8},
-        {[&] { file(4, {}); }, 171},
-        {[&] { file(9, B({1})), set_int(ParamType::ItemCode, 10000000); }, -104},
-        {[&] { std::filesystem::resize_file(file(4, B({1})), (1ull << 32) + 10); }, -113},
+    // How the inputs are set, the result, and the line that names the field.
+    const std::tuple<std::function<void()>, int, const char*> table[] = {
+        {[] {}, -7, "get int param \"(208) FileType\": not found!"},
+        {[&] { set_text(ParamType::FileType, "4"); }, -8, "get int param \"(208) FileType\": wrong type! As bytes array in driver"},
+        {[&] { set_int(ParamType::FileType, 4); }, -104,
+         "refused bytes array param \"(207) FilePath\": absent; allowed: a local file, or the product document"},
+        {[&] { file(4, {}); }, 171, nullptr},
+        {[&] { file(3, B({1})); }, -104, "refused int param \"(208) FileType\": 3; allowed: 0, 1, 2, 4 to 11, 14, 15"},
+        {[&] { file(9, B({1})), set_int(ParamType::ItemCode, 10000000); }, -104, "Invalid ItemCode parameter: 10000000"},
+        {[&] { file(4, B({1})), set_int(ParamType::PictureNumber, 256); }, -104,
+         "refused int param \"(142) PictureNumber\": 256; allowed: 0 to 255"},
+        {[&] { file(4, B({1})), set_int(ParamType::ItemsAddingType, -1); }, -104,
+         "refused int param \"(317) ItemsAddingType\": -1; allowed: 0 to 255"},
+        {[&] { std::filesystem::resize_file(file(4, B({1})), (1ull << 32) + 10); }, -113, nullptr},
     };
-    for (const auto& [set, result] : table) {
+    for (const auto& [set, result, line] : table) {
+        SCOPED_TRACE(result);
         set();
-        EXPECT_EQ(d.send_file(), result) << &result - &table[0].second;
+        const device_test::log_capture log;
+        EXPECT_EQ(d.send_file(), result);
+        if (line != nullptr) {
+            EXPECT_TRUE(log.contains(line)) << line;
+        }
         d.input_params.clear();
     }
     EXPECT_EQ(sim.request_count(), 0u);
