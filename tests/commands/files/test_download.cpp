@@ -135,7 +135,11 @@ TEST_F(Download, InputsCheckedBeforeAnythingIsSent)
         set_text(ParamType::FolderForSaveFile, save_dir);
         set_int(ParamType::FileType, type);
         set_int(param, value);
+        const device_test::log_capture log;
         EXPECT_EQ(d.get_file(), -104) << value;
+        EXPECT_TRUE(log.contains("refused int param \"(" + std::to_string(static_cast<int>(param)) + ") " +
+                                 (param == ParamType::VelunorBackupType ? "VelunorBackupType" : "FileDataSeparator") +
+                                 "\": " + std::to_string(value) + "; allowed: 0 to 255"));
     }
     d.driver_root_folder = device_test::bytes_of(dir);
     d.set_bytes_array_param(ParamType::FolderForSaveFile, d.input_params, device_test::bytes_of("x/../../OUT"), false);
