@@ -30,6 +30,7 @@
 #include "commands/files/scale_files.h"
 #include "commands/files/transfer.h"
 #include "core/device.h"
+#include "core/params.h"
 #include "logging/logger.h"
 
 namespace {
@@ -121,7 +122,7 @@ std::string temporary_name(const std::string& name)
 bool fits_byte(ParamType p, int value)
 {
     if (value >= 0 && value <= 0xFF) return true;
-    Logger::i("Invalid option parameter " + std::to_string(static_cast<int>(p)) + ": " + std::to_string(value));
+    refused_parameter(p, DataType::Int, std::to_string(value), "0 to 255");
     return false;
 }
 
@@ -252,7 +253,9 @@ bool file_download::read_inputs()
     r = d_.get_int_param(ParamType::FileType, d_.input_params, file_type);
     if (r != rc(ErrorType::Success)) return stop(r);
     row_ = find_download_type(file_type);
-    if (row_ == nullptr) return stop(rc(ErrorType::InvalidParameterValue));
+    if (row_ == nullptr)
+        return stop(refused_parameter(ParamType::FileType, DataType::Int, std::to_string(file_type),
+                                      "0, 1, 3 to 8, 10, 12, 13"));
 
     stem_ = std::string(row_->prefix) + stamp;
     extension_ = row_->extension;
@@ -284,16 +287,14 @@ bool file_download::read_file_on_scale()
     time_stamped_ = false;
     // The local name must name a file: "/data/" or "x/.." would name the
     // folder itself.
-    if (stem_.empty() || stem_ == "." || stem_ == "..") {
-        Logger::i("Invalid FileOnScale parameter: " + log_text(on_scale));
-        return stop(rc(ErrorType::InvalidParameterValue));
-    }
+    if (stem_.empty() || stem_ == "." || stem_ == "..")
+        return stop(refused_parameter(ParamType::FileOnScale, DataType::ByteArray, log_text(on_scale),
+                                      "a path that ends in a file name"));
     device_utils::byte_writer w;
     w.u8(file_subcode::name);
-    if (!w.counted(on_scale)) {
-        Logger::i("Invalid FileOnScale length: " + std::to_string(on_scale.size()));
-        return stop(rc(ErrorType::InvalidParameterValue));
-    }
+    if (!w.counted(on_scale))
+        return stop(refused_parameter(ParamType::FileOnScale, DataType::ByteArray,
+                                      std::to_string(on_scale.size()) + " bytes", "at most 65535 bytes"));
     name_request_ = w.take();
     return true;
 }
@@ -338,10 +339,12 @@ bool file_download::build_local_paths()
         device_utils::replace(copy.stem, "<ip>", sub);
         const fs::path target = copy.folder / (copy.stem + extension_);
         copy.temporary = copy.folder / temporary_name(copy.stem + extension_);
-        if (root.empty() || !lies_under(root, target) || !lies_under(root, copy.temporary)) {
-            Logger::e("get_file: the local path " + log_text(target.string()) + " leaves the download folder");
-            return stop(rc(ErrorType::InvalidParameterValue));
-        }
+        // Empty: a relative folder that would have left the root folder.
+        if (root.empty() || !lies_under(root, target) || !lies_under(root, copy.temporary))
+            return stop(refused_parameter(ParamType::FolderForSaveFile, DataType::ByteArray,
+                                          root.empty() ? "empty" : log_text(target.string()),
+                                          "a local folder that the copies stay inside, inside the driver's "
+                                          "root folder when relative"));
     }
     return true;
 }

@@ -13,6 +13,7 @@
 #include "commands/files/scale_files.h"
 #include "commands/files/transfer.h"
 #include "core/device.h"
+#include "core/params.h"
 #include "logging/logger.h"
 
 namespace {
@@ -21,13 +22,11 @@ using bytes = std::vector<std::byte>;
 
 // u16 n + the path bytes. A path the 16-bit count cannot describe would reach
 // the scale as another, shorter path: refused with -104.
-int path_request(const bytes& path, bytes& out)
+int path_request(ParamType p, const bytes& path, bytes& out)
 {
     device_utils::byte_writer w;
-    if (!w.counted(path)) {
-        Logger::i("Invalid path length: " + std::to_string(path.size()));
-        return rc(ErrorType::InvalidParameterValue);
-    }
+    if (!w.counted(path))
+        return refused_parameter(p, DataType::ByteArray, std::to_string(path.size()) + " bytes", "at most 65535 bytes");
     out = w.take();
     return rc(ErrorType::Success);
 }
@@ -40,7 +39,7 @@ int path_command(device& d, CommandType type, const char* name)
     int r = d.get_bytes_array_param(ParamType::FolderOnScale, d.input_params, path);
     if (r != rc(ErrorType::Success)) return r;
     bytes data;
-    r = path_request(path, data);
+    r = path_request(ParamType::FolderOnScale, path, data);
     if (r != rc(ErrorType::Success)) return r;
     return log.result(d.send_command(type, with_password, data));
 }
@@ -147,7 +146,7 @@ int device::get_contents_list_from_folder()  // 58
         else if (r != rc(ErrorType::Success))
             return r;
         bytes data;
-        r = path_request(path, data);
+        r = path_request(ParamType::QuorvixFolderContentPath, path, data);
         if (r != rc(ErrorType::Success)) return r;
         std::string listing;
         r = log.result(gather_listing(*this, data, listing));

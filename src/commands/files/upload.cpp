@@ -15,6 +15,7 @@
 #include "commands/files/scale_files.h"
 #include "commands/files/transfer.h"
 #include "core/device.h"
+#include "core/params.h"
 #include "logging/logger.h"
 
 namespace {
@@ -212,7 +213,9 @@ bool file_upload::read_inputs()
     const bytes digest = get_file_hash(content_);
 
     row_ = find_file_type(file_type);
-    if (row_ == nullptr) return stop(rc(ErrorType::InvalidParameterValue));
+    if (row_ == nullptr)
+        return stop(refused_parameter(ParamType::FileType, DataType::Int, std::to_string(file_type),
+                                      "0, 1, 2, 4 to 11, 14, 15"));
     first_ = row_->first;
     if (file_type == 7 && !d_.parameters_validation(ParamType::BackupParams, d_.input_params))
         first_ = FileSendState::Parameters;
@@ -235,13 +238,16 @@ bool file_upload::read_content()
         file_path_ = text_of(path);
         from_file_ = true;
         // Empty: a relative path that would have left the root folder.
-        if (file_path_.empty()) return stop(rc(ErrorType::InvalidParameterValue));
+        if (file_path_.empty())
+            return stop(refused_parameter(ParamType::FilePath, DataType::ByteArray, "empty",
+                                          "a local file inside the driver's root folder when relative"));
         if (read_local_file(file_path_, content_) == file_read_status::too_large)
             return stop(rc(ErrorType::IncorrectFile));
         return true;
     }
     if (!given_as(d_, ParamType::ProductDocument, DataType::ByteArray))
-        return stop(rc(ErrorType::InvalidParameterValue));
+        return stop(refused_parameter(ParamType::FilePath, DataType::ByteArray, "absent",
+                                      "a local file, or the product document"));
     const int r = d_.get_bytes_array_param(ParamType::ProductDocument, d_.input_params, content_);
     return r == rc(ErrorType::Success) || stop(r);
 }
@@ -255,11 +261,8 @@ bool file_upload::add_options(const option_tag* first, const option_tag* last, d
         if (r != rc(ErrorType::Success)) return stop(r);
         // One byte on the wire: a wider value would reach the scale as
         // another option than the host chose.
-        if (!device_utils::byte_writer::fits(value, 1, false)) {
-            Logger::i("Invalid option parameter " + std::to_string(static_cast<int>(t->param)) + ": " +
-                      std::to_string(value));
-            return stop(rc(ErrorType::InvalidParameterValue));
-        }
+        if (!device_utils::byte_writer::fits(value, 1, false))
+            return stop(refused_parameter(t->param, DataType::Int, std::to_string(value), "0 to 255"));
         w.u8(t->tag).u8(static_cast<std::uint8_t>(value));
         if (t->param == ParamType::ScaleUpdateType && row_->file_type == 2 && value == 1) poll_ = false;
     }
@@ -299,10 +302,10 @@ bool file_upload::build_name()
     const std::string target = folder + (slash == std::string::npos ? path : path.substr(slash + 1));
     device_utils::byte_writer w;
     w.u8(file_subcode::name);
-    if (!w.counted(target)) {
-        Logger::i("Invalid target path length: " + std::to_string(target.size()));
-        return stop(rc(ErrorType::InvalidParameterValue));
-    }
+    if (!w.counted(target))
+        return stop(refused_parameter(folder.empty() ? ParamType::FilePath : ParamType::FolderOnScale,
+                                      DataType::ByteArray, std::to_string(target.size()) + " bytes",
+                                      "a folder and file name of at most 65535 bytes together"));
     name_data_ = w.take();
     return true;
 }
@@ -512,10 +515,9 @@ int device::send_all_files_from_folder()  // 113
     // that would have left the root folder (stored empty) sends nothing.
     const std::string local = text_of(folder);
     std::error_code ec;
-    if (local.empty() || !std::filesystem::is_directory(local, ec)) {
-        Logger::i("Invalid FolderPath parameter: " + log_text(local));
-        return rc(ErrorType::InvalidParameterValue);
-    }
+    if (local.empty() || !std::filesystem::is_directory(local, ec))
+        return refused_parameter(ParamType::FolderPath, DataType::ByteArray, local.empty() ? "empty" : log_text(local),
+                                 "an existing local folder, inside the driver's root folder when relative");
     std::string target;
     if (given_as(*this, ParamType::FolderOnScale, DataType::ByteArray)) {
         bytes value;

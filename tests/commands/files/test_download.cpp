@@ -1,9 +1,11 @@
 // File download: names, preparations, and every way a scale can make it fail
 // without losing an earlier copy or leaving a partial one.
 
+#include <atomic>
 #include <thread>
 
 #include "files_test_util.h"
+#include "../../core/test_deadline.h"
 #include "replies/folders.h"
 #include "replies/products.h"
 
@@ -133,7 +135,11 @@ TEST_F(Download, InputsCheckedBeforeAnythingIsSent)
         set_text(ParamType::FolderForSaveFile, save_dir);
         set_int(ParamType::FileType, type);
         set_int(param, value);
+        const device_test::log_capture log;
         EXPECT_EQ(d.get_file(), -104) << value;
+        EXPECT_TRUE(log.contains("refused int param \"(" + std::to_string(static_cast<int>(param)) + ") " +
+                                 (param == ParamType::VelunorBackupType ? "VelunorBackupType" : "FileDataSeparator") +
+                                 "\": " + std::to_string(value) + "; allowed: 0 to 255"));
     }
     d.driver_root_folder = device_test::bytes_of(dir);
     d.set_bytes_array_param(ParamType::FolderForSaveFile, d.input_params, device_test::bytes_of("x/../../OUT"), false);
@@ -174,24 +180,45 @@ TEST_F(Download, TwoDownloadsInOneSecondBothStay)
     EXPECT_EQ(read_all(folder + "_2.csv"), pattern(20));
 }
 
-TEST_F(Download, APreparationThatNeverEndsMeetsItsDeadline)
+// A scale whose preparation never ends drops out at the deadline (-5); one
+// that answers "in progress" once and then falls silent drops out at once
+// (-1) and is sent nothing more. The other scale goes on to its copy.
+TEST_F(Download, APreparationThatNeverEndsOrFallsSilentLetsTheOtherScaleGoOn)
 {
-    qv_sim::sim_scale a("127.0.0.100"), b("127.0.0.101");
-    serve(a, "A", "FF 12", pattern(10));
-    serve(b, "B", "FF 12", pattern(20));
-    qv_sim::add_product_database_replies(a)->set_preparation_polls(1000000);
-    qv_sim::add_product_database_replies(b)->set_preparation_polls(1);
-    scale_file_limits().preparation_deadline = 300ms;
-    set_int(ParamType::FileType, 10);
-    const device_test::log_capture log;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(d.get_file(), -111);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-    EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.100", -5}, {"127.0.0.101", -112}}));
-    EXPECT_TRUE(log.contains("get_file() get_json_items_file_status: not ready in time for ip = 127.0.0.100"));
-    const std::string saved = "B-127.0.0.101/JSON_Items_" + stamp + ".json";
-    EXPECT_EQ(files_below(save_dir), std::vector<std::string>{saved});
-    EXPECT_EQ(output(ParamType::SavedFilePaths), save_dir + "/" + saved);
+    const test_deadline deadline{std::chrono::seconds(60)};
+    for (const bool fades : {false, true}) {
+        SCOPED_TRACE(fades ? "falls silent" : "never ready");
+        reset();
+        std::filesystem::remove_all(save_dir);
+        set_text(ParamType::FolderForSaveFile, save_dir);
+        qv_sim::sim_scale a("127.0.0.100"), b("127.0.0.101");
+        serve(a, "A", "FF 12", pattern(10));
+        serve(b, "B", "FF 12", pattern(20));
+        qv_sim::add_product_database_replies(a)->set_preparation_polls(1000000);
+        qv_sim::add_product_database_replies(b)->set_preparation_polls(3);
+        std::atomic<int> statuses{0};
+        if (fades)
+            a.on({0xFF, 0x15}, [&](const qv_sim::request& r) -> qv_sim::reply {
+                return {qv_sim::reply_frame(r.command, 172), statuses++ == 0 ? qv_sim::fault{} : send_test::silent()};
+            });
+        scale_file_limits().preparation_deadline = fades ? 20s : 300ms;
+        set_int(ParamType::FileType, 10);
+        const device_test::log_capture log;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(d.get_file(), -111);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 8s);  // a few time-outs at most
+        EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.100", fades ? -1 : -5}, {"127.0.0.101", -112}}));
+        EXPECT_EQ(log.contains("get_file() get_json_items_file_status: not ready in time for ip = 127.0.0.100"),
+                  !fades);
+        const std::string saved = "B-127.0.0.101/JSON_Items_" + stamp + ".json";
+        EXPECT_EQ(files_below(save_dir), std::vector<std::string>{saved});
+        EXPECT_EQ(output(ParamType::SavedFilePaths), save_dir + "/" + saved);
+        if (fades) {
+            std::this_thread::sleep_for(200ms);
+            EXPECT_EQ(statuses.load(), 2);
+            EXPECT_EQ(a.request_count(), 3u);  // create, 172, the unanswered poll
+        }
+    }
 }
 
 TEST_F(Download, NamesFromTheScaleAndTheHost)
@@ -279,6 +306,9 @@ TEST_F(Download, AStopDuringThePacketsOrTheHashPollSendsNothingMore)
         download.join();
         EXPECT_EQ(result, -9);
         EXPECT_LE(a.request_count(), at_stop + 1);  // at most the one already on its way
+        const std::size_t at_return = a.request_count();
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(a.request_count(), at_return);  // nothing after the stopped command returned
         EXPECT_EQ(busy == 1, store->data_requests() > data_before);
         EXPECT_TRUE(!fs::exists(save_dir) || files_below(save_dir).empty());
     }

@@ -2,6 +2,7 @@
 // and their status, deleting and creating folders.
 
 #include "files_test_util.h"
+#include "../../core/test_deadline.h"
 #include "replies/folders.h"
 
 using namespace files_test;
@@ -53,6 +54,20 @@ TEST_F(FolderCommands, ListingsInParts)
         EXPECT_EQ(sim.request_count(), requests);
         for (const bytes& p : payloads(sim)) EXPECT_EQ(p, B({0, 0}));  // path absent: empty, same every time
     }
+}
+
+// A scale that answers "in progress" for ever: the listing ends at its
+// deadline with 172 and nothing stored.
+TEST_F(FolderCommands, ListingInProgressForEverEndsAtItsDeadline)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    scale_file_limits().listing_deadline = 200ms;
+    folders->script_listing({P(172)}, true);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(d.get_contents_list_from_folder(), 172);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    EXPECT_GT(sim.request_count(), 1u);  // asked again while in progress
+    EXPECT_EQ(output(ParamType::FolderContent), "<unset>");
 }
 
 TEST_F(FolderCommands, RootFolderPathAndItsShortReply)

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "files_test_util.h"
+#include "../../core/test_deadline.h"
 
 using namespace files_test;
 using send_test::add_scale;
@@ -107,16 +108,29 @@ TEST_F(Upload, PacketsOf60000Bytes)
 
 TEST_F(Upload, RefusalsSendNothing)
 {
-    const std::pair<std::function<void()>, int> table[] = {
-        {[] {}, -7},
-        {[&] { set_text(ParamType::FileType, "4"); }, -8},
-        {[&] { file(4, {}); }, 171},
-        {[&] { file(9, B({1})), set_int(ParamType::ItemCode, 10000000); }, -104},
-        {[&] { std::filesystem::resize_file(file(4, B({1})), (1ull << 32) + 10); }, -113},
+    // How the inputs are set, the result, and the line that names the field.
+    const std::tuple<std::function<void()>, int, const char*> table[] = {
+        {[] {}, -7, "get int param \"(208) FileType\": not found!"},
+        {[&] { set_text(ParamType::FileType, "4"); }, -8, "get int param \"(208) FileType\": wrong type! As bytes array in driver"},
+        {[&] { set_int(ParamType::FileType, 4); }, -104,
+         "refused bytes array param \"(207) FilePath\": absent; allowed: a local file, or the product document"},
+        {[&] { file(4, {}); }, 171, nullptr},
+        {[&] { file(3, B({1})); }, -104, "refused int param \"(208) FileType\": 3; allowed: 0, 1, 2, 4 to 11, 14, 15"},
+        {[&] { file(9, B({1})), set_int(ParamType::ItemCode, 10000000); }, -104, "Invalid ItemCode parameter: 10000000"},
+        {[&] { file(4, B({1})), set_int(ParamType::PictureNumber, 256); }, -104,
+         "refused int param \"(142) PictureNumber\": 256; allowed: 0 to 255"},
+        {[&] { file(4, B({1})), set_int(ParamType::ItemsAddingType, -1); }, -104,
+         "refused int param \"(317) ItemsAddingType\": -1; allowed: 0 to 255"},
+        {[&] { std::filesystem::resize_file(file(4, B({1})), (1ull << 32) + 10); }, -113, nullptr},
     };
-    for (const auto& [set, result] : table) {
+    for (const auto& [set, result, line] : table) {
+        SCOPED_TRACE(result);
         set();
-        EXPECT_EQ(d.send_file(), result) << &result - &table[0].second;
+        const device_test::log_capture log;
+        EXPECT_EQ(d.send_file(), result);
+        if (line != nullptr) {
+            EXPECT_TRUE(log.contains(line)) << line;
+        }
         d.input_params.clear();
     }
     EXPECT_EQ(sim.request_count(), 0u);
@@ -176,6 +190,31 @@ TEST_F(Upload, GroupOutcomesPerScale)
     }
 }
 
+// A scale that answers "in progress" once and then falls silent fails at
+// its first unanswered packet: the walk goes on with the other scale, sends
+// the silent one nothing more, and ends within a few time-outs.
+TEST_F(Upload, FolderUploadGoesOnWithoutAScaleThatFellSilent)
+{
+    const test_deadline deadline{std::chrono::seconds(60)};
+    reset();
+    qv_sim::sim_scale a("127.0.0.61"), b("127.0.0.62");
+    const auto store_a = qv_sim::add_file_replies(a);
+    const auto store_b = qv_sim::add_file_replies(b);
+    store_b->fail_request(2, 1, 172);  // the first parameters packet
+    store_b->silent_from(3, 1);  // then nothing more
+    add_scale(d, a, 1);
+    add_scale(d, b, 1);
+    for (const char* name : {"a.txt", "b.txt", "c/d.txt"}) write(name, B({1, 2}));
+    set_text(ParamType::FolderPath, dir);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(d.send_all_files_from_folder(), -111);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 8s);
+    EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.61", 0}, {"127.0.0.62", -1}}));
+    EXPECT_EQ(store_a->files().size(), 3u);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(b.request_count(), 3u);  // the name, the parameters (172) and the unanswered packet
+}
+
 TEST_F(Upload, StopFromAnotherThreadBetweenPackets)
 {
     qv_sim::fault slow;
@@ -188,7 +227,10 @@ TEST_F(Upload, StopFromAnotherThreadBetweenPackets)
     EXPECT_EQ(d.execute_command(127), 0);
     upload.join();
     EXPECT_EQ(result, -9);
-    EXPECT_LT(sim.request_count(), 41u);
+    const std::size_t at_return = sim.request_count();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(sim.request_count(), at_return);  // nothing after the stopped command returned
+    EXPECT_LT(at_return, 41u);
     EXPECT_EQ(status_requests(sim), 0u);
 }
 
