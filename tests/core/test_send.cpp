@@ -25,6 +25,7 @@ TEST(Send, FramingAndValidation)
         bytes head;  // the request's first bytes
         std::size_t size;
     } table[] = {
+        {false, false, D0, 253, "", B({2, 0xFE, 0xD0, 0x55}), 256},  // a body of 254 bytes: its size
         {false, false, D0, 254, "", B({2, 0xFF, 0xD0, 0x55}), 257},  // FF for every body of 255 or more
         {true, false, D0, 0, "1234", B({2, 5, 0xD0, 0x31, 0x32, 0x33, 0x34}), 7},
         {true, false, D0, 1, "12345", B({2, 6, 0xD0, 0, 0, 0, 0, 0x55}), 8},  // not 4 characters: zeros
@@ -267,10 +268,12 @@ TEST_F(Sending, StopEndsTheWaitForASilentScale)
         const auto stop = std::chrono::steady_clock::now();
         EXPECT_EQ(dev.execute_command(127), 0);
         command.join();
-        EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::milliseconds(1000));  // not the 4 s time-out
+        EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::seconds(2));  // well within the 4 s time-out
         EXPECT_EQ(result.load(), -9);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        EXPECT_EQ(sim.request_count(), 1u);
+        const std::size_t at_return = sim.request_count();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(at_return, 1u);
+        EXPECT_EQ(sim.request_count(), at_return);
         // The device goes on: the next command reaches the scale again.
         sim.clear_faults();
         EXPECT_EQ(dev.execute_command(29), 0);
@@ -328,6 +331,8 @@ TEST(Lifecycle, StopThenDestroyWhileACommandWaits)
         host.join();
         command.join();
         EXPECT_EQ(result.load(), -9);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(sim.request_count(), 1u);
         long long value = 0;
         EXPECT_EQ(get_int_param(h, 17, &value), -1000);
         EXPECT_EQ(execute_command(h, 29), -1000);
