@@ -216,8 +216,8 @@ TEST_P(AllClients, ForeignRepliesAreDroppedWithinTheFirstDeadline)
             fault how;  // UDP: one datagram each; TCP: one count and body after the other
             bytes wire;
             for (const bytes& b : bodies) {
-                const bytes piece = udp ? b : with_count(b);
-                wire.insert(wire.end(), piece.begin(), piece.end());
+                const bytes one = udp ? b : with_count(b);
+                wire.insert(wire.end(), one.begin(), one.end());
                 how.split_at.push_back(wire.size());
             }
             how.split_at.pop_back();
