@@ -141,10 +141,12 @@ TEST(Dispatch, StopsFromASecondThreadNeverTakeAnotherCommandsOutputs)
     done = true;
     stopper.join();
     EXPECT_EQ(lost, 0);
+    EXPECT_GT(stopped, 0);  // the stops did land
     EXPECT_EQ(completed + stopped, 300);
 }
 
-// A second thread's command is refused at once, its stop ends the running one with -9 on every scale.
+// A second thread's command is refused at once, its stop ends the running one with -9 on every scale
+// and nothing more reaches a scale; a stop while nothing runs leaves nothing for the next command.
 TEST(Dispatch, StopFromSecondThreadEndsTheLongCommandWithMinus9)
 {
     using namespace std::chrono;
@@ -152,31 +154,34 @@ TEST(Dispatch, StopFromSecondThreadEndsTheLongCommandWithMinus9)
     qv_sim::sim_scale slow("127.0.0.2"), udp("127.0.0.3");
     qv_sim::add_connect_replies(slow);
     qv_sim::add_connect_replies(udp);
-    qv_sim::fault late;
-    late.delay = milliseconds(1500);
-    slow.set_fault(late);
+    slow.set_fault(send_test::silent());
     device d;
+    d.timeout_seconds = 4;
     add_scale(d, slow, 1);
     add_scale(d, udp, 0);
     d.set_int_param(ParamType::PLUNumber, d.input_params, 4, false);
     log_capture log;
     std::atomic<int> long_result{1};
     std::thread a([&] { long_result = run(d, CommandType::get_serial_number); });
-    EXPECT_TRUE(slow.wait_for_requests(1, seconds(2)));
+    EXPECT_TRUE(slow.wait_for_requests(1, seconds(3)));
     const auto start = steady_clock::now();
     EXPECT_EQ(run(d, CommandType::get_serial_number), -2);
-    EXPECT_LT(steady_clock::now() - start, milliseconds(500));
+    EXPECT_LT(steady_clock::now() - start, seconds(2));  // refused, not queued behind the 4 s wait
     const auto stopped = steady_clock::now();
     EXPECT_EQ(run(d, CommandType::stop_command), 0);
-    a.join();  // the stop ends the wait for the slow reply at once
-    EXPECT_LT(steady_clock::now() - stopped, milliseconds(1000));
+    a.join();  // the stop ends the wait for the silent scale
+    EXPECT_LT(steady_clock::now() - stopped, seconds(2));  // well within the time-out
+    const std::size_t at_return = slow.request_count() + udp.request_count();
     EXPECT_EQ(long_result.load(), -9);
     EXPECT_TRUE(d.input_params.empty());
     EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.2", -9}, {"127.0.0.3", -9}}));
-    EXPECT_EQ(slow.request_count() + udp.request_count(), 2u);
     EXPECT_TRUE(log.contains("Result code for command 47 : -9. " +
                              d.current_error_texts()->get_text(ErrorType::CommandStopped)));
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_EQ(at_return, 2u);
+    EXPECT_EQ(slow.request_count() + udp.request_count(), at_return);
     slow.clear_faults();
+    EXPECT_EQ(run(d, CommandType::stop_command), 0);  // nothing runs
     EXPECT_EQ(run(d, CommandType::get_serial_number), 0);
 }
 

@@ -25,6 +25,7 @@ TEST(Send, FramingAndValidation)
         bytes head;  // the request's first bytes
         std::size_t size;
     } table[] = {
+        {false, false, D0, 253, "", B({2, 0xFE, 0xD0, 0x55}), 256},  // a body of 254 bytes: its size
         {false, false, D0, 254, "", B({2, 0xFF, 0xD0, 0x55}), 257},  // FF for every body of 255 or more
         {true, false, D0, 0, "1234", B({2, 5, 0xD0, 0x31, 0x32, 0x33, 0x34}), 7},
         {true, false, D0, 1, "12345", B({2, 6, 0xD0, 0, 0, 0, 0, 0x55}), 8},  // not 4 characters: zeros
@@ -244,36 +245,42 @@ TEST_F(Sending, ScaleSilentAfterInProgressEndsTheEncryptionPoll)
     timing = saved;
 }
 
-// A stop from another thread ends a command waiting for a silent scale at
-// once on every transport, with -9, and nothing is sent after it.
+// A stop from another thread ends a command (47) waiting for a silent scale
+// at once on every transport, with -9, and nothing is sent after it: the
+// scale after it in the list is asked with it (one-shot) or not at all
+// (kept-open, one after the other).
 TEST_F(Sending, StopEndsTheWaitForASilentScale)
 {
     const test_deadline deadline{std::chrono::seconds(30)};
     for (const int transport : {0, 1, 2}) {  // UDP, TCP, kept-open TCP
         SCOPED_TRACE(transport);
         device dev;
-        qv_sim::sim_scale sim("127.0.0.142");
+        qv_sim::sim_scale sim("127.0.0.142"), next("127.0.0.145");
         if (transport == 2)
-            connect_kept_open(dev, {&sim});
+            connect_kept_open(dev, {&sim, &next});
         else
-            qv_sim::add_connect_replies(sim)->set_plu_count(10000), add_scale(dev, sim, transport);
+            for (auto* s : {&sim, &next}) qv_sim::add_connect_replies(*s), add_scale(dev, *s, transport);
         dev.timeout_seconds = 4;
         sim.set_fault(silent());
-        sim.clear_requests();
+        sim.clear_requests(), next.clear_requests();
+        const std::size_t next_asked = transport == 2 ? 0 : 1;
         std::atomic<int> result{1};
-        std::thread command([&] { result = dev.execute_command(29); });
+        std::thread command([&] { result = dev.execute_command(47); });
         ASSERT_TRUE(sim.wait_for_requests(1, std::chrono::seconds(3)));
+        ASSERT_TRUE(next.wait_for_requests(next_asked, std::chrono::seconds(3)));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));  // inside the wait
         const auto stop = std::chrono::steady_clock::now();
         EXPECT_EQ(dev.execute_command(127), 0);
         command.join();
-        EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::milliseconds(1000));  // not the 4 s time-out
+        EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::seconds(2));  // well within the 4 s time-out
         EXPECT_EQ(result.load(), -9);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        EXPECT_EQ(sim.request_count(), 1u);
-        // The device goes on: the next command reaches the scale again.
+        const std::size_t at_return = sim.request_count() + next.request_count();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(at_return, 1 + next_asked);
+        EXPECT_EQ(sim.request_count() + next.request_count(), at_return);
+        // The device goes on: the next command reaches the scales again.
         sim.clear_faults();
-        EXPECT_EQ(dev.execute_command(29), 0);
+        EXPECT_EQ(dev.execute_command(47), 0);
     }
 }
 
@@ -328,6 +335,8 @@ TEST(Lifecycle, StopThenDestroyWhileACommandWaits)
         host.join();
         command.join();
         EXPECT_EQ(result.load(), -9);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(sim.request_count(), 1u);
         long long value = 0;
         EXPECT_EQ(get_int_param(h, 17, &value), -1000);
         EXPECT_EQ(execute_command(h, 29), -1000);

@@ -86,6 +86,9 @@ TEST_F(WeightStream, ReadingsAtThePeriod)
     ASSERT_EQ(start(d, sink, 200), 0);
     ASSERT_TRUE(sink->wait(5));
     EXPECT_EQ(d.stop_get_weight(), 0);
+    const std::size_t at_return = source->polls();
+    std::this_thread::sleep_for(500ms);  // more than two periods
+    EXPECT_EQ(source->polls(), at_return);
     EXPECT_EQ(sink->locked([&] { return sink->weights; })[0], -1);
     EXPECT_EQ(sink->locked([&] { return sink->tare_state; }), std::make_pair(10, B({0x05})));
     EXPECT_TRUE(sink->locked([&] { return sink->errors; }).empty());
@@ -167,6 +170,10 @@ TEST_F(WeightStream, StopOrDestroyInTheMiddleOfAnExchange)
         }
         destroy(&h);
         EXPECT_LT(std::chrono::steady_clock::now() - t0, 3s);  // the rest of one time-out
+        const std::size_t at_return = source->polls();
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(source->polls(), at_return);
+        EXPECT_EQ(at_return, polls + 1);  // the poll in flight, no other
         EXPECT_EQ(sink.use_count(), 1);  // the thread and its copy are gone
         EXPECT_EQ(sink->calls(), 0u);
     }
@@ -209,7 +216,7 @@ TEST_F(WeightStream, DestroyBesideASinkCallingAnotherHandle)
         source->set_answer(silent_poll ? answer::silence : answer::reading);
         ASSERT_EQ(create(&streaming), 0);
         auto& dev = *static_cast<device*>(streaming);
-        dev.timeout_seconds = 2;
+        dev.timeout_seconds = 4;
         add_scale(dev, sim, 1);
         auto sink = std::make_shared<recording_sink>();
         std::atomic<int> sink_calls{0};
@@ -241,7 +248,7 @@ TEST_F(WeightStream, DestroyBesideASinkCallingAnotherHandle)
         });
         destroyer.join();
         caller.join();
-        EXPECT_LT(longest_us.load(), 500000);  // not one poll's time-out
+        EXPECT_LT(longest_us.load(), 1500000);  // well within one poll's 4 s time-out
         EXPECT_EQ(set_int_param(streaming, 17, 1), -1000);
         EXPECT_EQ(sink.use_count(), 1);
         if (!silent_poll) {
@@ -249,6 +256,82 @@ TEST_F(WeightStream, DestroyBesideASinkCallingAnotherHandle)
         }
     }
     destroy(&other);
+}
+
+// A poll answered 120 (the scale does not know the request) is reported and
+// ends the stream at once, without another poll; a start after it polls again.
+TEST_F(WeightStream, Result120EndsTheStreamAfterThatPollAndARestartPollsAgain)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    qv_sim::sim_scale sim("127.0.0.32");
+    auto source = qv_sim::add_weight_replies(sim);
+    source->set_answer(answer::result, 120);
+    add_scale(d, sim, 1);
+    auto sink = std::make_shared<recording_sink>();
+    ASSERT_EQ(start(d, sink, 0), 0);  // no pause: a second poll would follow at once
+    ASSERT_TRUE(eventually([&] { return !d.weight_running; }));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(source->polls(), 1u);
+    EXPECT_EQ(sink->locked([&] { return sink->errors; }), std::vector<std::string>{"Get weight error: Unknown command."});
+    source->set_reading(42, 0, 0);
+    ASSERT_EQ(start(d, sink, 0), 0);  // the worker that ended is waited for
+    ASSERT_TRUE(sink->wait(1, 1));
+    EXPECT_EQ(d.stop_get_weight(), 0);
+    EXPECT_EQ(sink->locked([&] { return sink->weights; })[0], 42);
+}
+
+// One-shot polls over UDP write no traffic lines; over TCP each writes its own.
+TEST_F(WeightStream, OnlyTcpPollsWriteTrafficLines)
+{
+    for (const int protocol : {0, 1}) {
+        SCOPED_TRACE(protocol);
+        device dev;
+        dev.timeout_seconds = 1;
+        qv_sim::sim_scale sim("127.0.0.33");
+        qv_sim::add_weight_replies(sim);
+        add_scale(dev, sim, protocol);
+        device_test::log_capture log;
+        auto sink = std::make_shared<recording_sink>();
+        ASSERT_EQ(start(dev, sink, 0), 0);
+        ASSERT_TRUE(sink->wait(3));
+        dev.stop_get_weight();
+        std::size_t traffic = 0;
+        for (const auto& line : log.lines())
+            traffic += line.rfind("REQUEST FOR 127.0.0.33", 0) == 0 || line.rfind("RESPONSE FOR 127.0.0.33", 0) == 0;
+        EXPECT_EQ(traffic > 0, protocol == 1);
+        EXPECT_EQ(log.contains("REQUEST FOR 127.0.0.33: (8 bytes) 04 00 00 00 02 02 FF 41 "), protocol == 1);
+    }
+}
+
+// A list emptied under the stream ends the polls, but the stream stays
+// started until it is stopped: a start is refused until then.
+TEST_F(WeightStream, ClearedListEndsThePollsAndTheStreamWaitsForItsStop)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    qv_sim::sim_scale sim("127.0.0.34");
+    auto source = qv_sim::add_weight_replies(sim);
+    add_scale(d, sim, 1);
+    auto sink = std::make_shared<recording_sink>();
+    ASSERT_EQ(start(d, sink, 20), 0);
+    ASSERT_TRUE(sink->wait(2));
+    device_test::log_capture log;
+    {
+        const auto lock = d.lock_state();
+        d.ip_address_list.clear();
+    }
+    ASSERT_TRUE(eventually([&] { return log.contains("'get_weight' end"); }));
+    const std::size_t at_end = source->polls();
+    std::this_thread::sleep_for(200ms);  // ten periods
+    EXPECT_EQ(source->polls(), at_end);
+    EXPECT_TRUE(d.weight_running);
+    add_scale(d, sim, 1);
+    EXPECT_EQ(start(d, sink, 20), -2);
+    EXPECT_EQ(source->polls(), at_end);
+    EXPECT_EQ(d.stop_get_weight(), 0);
+    EXPECT_FALSE(d.weight_running);
+    ASSERT_EQ(start(d, sink, 20), 0);
+    EXPECT_TRUE(source->wait_for_polls(at_end + 1, 3s));
+    EXPECT_EQ(d.stop_get_weight(), 0);
 }
 
 // In kept-open mode the poll's traffic line shows its own bytes, also after
