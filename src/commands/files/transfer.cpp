@@ -30,6 +30,18 @@ void log_unreadable()
     Logger::e("get_bytes_array_from_file err: failed open file!");
 }
 
+// Opens `path` for reading when it names a regular file: opening a FIFO
+// would block for ever, a folder has no size to read.
+bool open_regular_file(const std::string& path, std::ifstream& in)
+{
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (!ec && std::filesystem::is_regular_file(status)) in.open(path, std::ios::binary);
+    if (in.is_open() && in) return true;
+    log_unreadable();
+    return false;
+}
+
 }  // namespace
 
 // ---- Local files.
@@ -38,19 +50,8 @@ file_read_status read_local_file(const std::string& path, bytes& out)
 {
     out.clear();
     try {
-        // Only regular files: opening a FIFO would block for ever, a folder
-        // has no size to read.
-        std::error_code ec;
-        const auto status = std::filesystem::status(path, ec);
-        if (ec || !std::filesystem::is_regular_file(status)) {
-            log_unreadable();
-            return file_read_status::unreadable;
-        }
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            log_unreadable();
-            return file_read_status::unreadable;
-        }
+        std::ifstream in;
+        if (!open_regular_file(path, in)) return file_read_status::unreadable;
         in.seekg(0, std::ios::end);
         const std::streamoff size = in.tellg();
         in.seekg(0, std::ios::beg);
@@ -149,17 +150,8 @@ file_read_status file_digest(const std::string& path, bytes& digest)
 {
     digest.clear();
     try {
-        std::error_code ec;
-        const auto status = std::filesystem::status(path, ec);
-        if (ec || !std::filesystem::is_regular_file(status)) {
-            log_unreadable();
-            return file_read_status::unreadable;
-        }
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            log_unreadable();
-            return file_read_status::unreadable;
-        }
+        std::ifstream in;
+        if (!open_regular_file(path, in)) return file_read_status::unreadable;
         md5_stream md5;
         std::vector<char> piece(1 << 16);
         unsigned long long total = 0;
