@@ -1,4 +1,4 @@
-// The command skeleton: registrations, field tables, and reading replies at the data offset.
+// The command skeleton: field tables, and reading replies at the data offset.
 #include <string>
 
 #include "core/fields.h"
@@ -8,16 +8,6 @@ using send_test::B;
 using send_test::bytes;
 
 namespace {
-
-TEST(Registration, EveryNumberOnceAndWithItsGroupEntry)
-{
-    EXPECT_TRUE(duplicate_registrations().empty());
-    device d;
-    for (const auto& [type, method] : registered_commands()) {
-        EXPECT_NE(method, nullptr);
-        EXPECT_EQ(d.broadcast_validation_.count(type), 1u) << int(type);
-    }
-}
 
 TEST(FieldTable, IntegerWidthsSignednessAndRange)
 {

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "commands/prediction/polling.h"
+#include "core/vocab/errors_text.h"
 #include "link/permanent_tcp_client.h"
 #include "quorvix_driver.h"
 #include "send_test_util.h"
@@ -14,6 +15,18 @@ namespace {
 
 const bytes D0 = B({0xD0});
 constexpr CommandType plu_count = CommandType::get_plu_count;  // D0
+
+// A kept-open device on `sims`, connected.
+void connect_kept_open(device& d, std::initializer_list<qv_sim::sim_scale*> sims)
+{
+    d.permanent_connection = true;
+    for (auto* s : sims) {
+        qv_sim::add_connect_replies(*s)->set_plu_count(10000);
+        add_scale(d, *s, 1);
+    }
+    ASSERT_EQ(d.connect(), 0);
+    d.results.clear();
+}
 
 TEST(Send, FramingAndValidation)
 {
@@ -76,13 +89,10 @@ TEST_F(Sending, ABadEntrySendsToNobodyAndTheNextSendIsWhole)
 {
     qv_sim::sim_scale sim("127.0.0.2");
     add_scale(d, sim, 1);
-    for (const std::string& port : {std::string("no-such-svc"), sim.port_text()}) {
-        // A port no service answers to, then a password character outside the code table.
-        d.ip_address_list.push_back({"127.0.0.3", port,
-                                     port == "no-such-svc" ? "1234"
-                                                           : "ab\xE4\xB8\xAD"
-                                                             "c",
-                                     1, ""});
+    // A port no service answers to, then a password character outside the code table.
+    for (const auto& [port, password] :
+         {std::pair{std::string("no-such-svc"), std::string("1234")}, {sim.port_text(), "ab\xE4\xB8\xAD\x63"}}) {
+        d.ip_address_list.push_back({"127.0.0.3", port, password, 1, ""});
         device_test::log_capture log;
         EXPECT_EQ(d.send_command(plu_count, true), -1000);
         EXPECT_TRUE(d.responses.empty());
@@ -135,13 +145,7 @@ TEST_F(Sending, KeptOpenScalesOneAfterTheOtherUnderTheExchangeLock)
 {
     const test_deadline deadline{std::chrono::seconds(30)};
     qv_sim::sim_scale a("127.0.0.122"), b("127.0.0.121");  // list order, not address order
-    d.permanent_connection = true;
-    for (auto* s : {&a, &b}) {
-        qv_sim::add_connect_replies(*s)->set_plu_count(10000);
-        add_scale(d, *s, 1);
-    }
-    ASSERT_EQ(d.connect(), 0);
-    d.results.clear();
+    connect_kept_open(d, {&a, &b});
     std::vector<std::string> expected{"send_command() for D0 "};
     for (const std::string ip : {"127.0.0.122", "127.0.0.121"})
         expected.insert(
@@ -191,25 +195,8 @@ TEST_F(Sending, PasswordsNeverReachTheTrafficLines)
 
 }  // namespace
 
-namespace {
-
-// A kept-open device on `sims`, connected.
-void connect_kept_open(device& d, std::initializer_list<qv_sim::sim_scale*> sims)
-{
-    d.permanent_connection = true;
-    for (auto* s : sims) {
-        qv_sim::add_connect_replies(*s)->set_plu_count(10000);
-        add_scale(d, *s, 1);
-    }
-    ASSERT_EQ(d.connect(), 0);
-    d.results.clear();
-}
-
-}  // namespace
-
-// A scale that answers "in progress" once and then falls silent fails the
-// status poll of command 122 with -1: the loop ends within a few time-outs,
-// and in a list the other scale is polled on to its end.
+// A scale that answers "in progress" once and then falls silent fails the status poll of command 122 with -1: the loop
+// ends within a few time-outs, and in a list the other scale is polled on to its end.
 TEST_F(Sending, ScaleSilentAfterInProgressEndsTheEncryptionPoll)
 {
     const test_deadline deadline{std::chrono::seconds(30)};
@@ -245,17 +232,21 @@ TEST_F(Sending, ScaleSilentAfterInProgressEndsTheEncryptionPoll)
     timing = saved;
 }
 
-// A stop from another thread ends a command (47) waiting for a silent scale
-// at once on every transport, with -9, and nothing is sent after it: the
-// scale after it in the list is asked with it (one-shot) or not at all
-// (kept-open, one after the other).
-TEST_F(Sending, StopEndsTheWaitForASilentScale)
+// A stop from another thread ends a command (47) waiting for a silent scale at once on every transport, with -9 on
+// every scale, and nothing is sent after it: the scale after it in the list is asked with it (one-shot) or not at all
+// (kept-open, one after the other). A second thread's command meanwhile is refused at once. Then "127, then destroy"
+// from a second thread while a command waits for a slow reply: the destroy waits for the stopped command to leave, so
+// nothing of the device is freed under it (the sanitizers watch).
+TEST(Lifecycle, StopEndsTheWaitForASilentScaleAndStopThenDestroyWhileACommandWaits)
 {
-    const test_deadline deadline{std::chrono::seconds(30)};
+    const test_deadline deadline{std::chrono::seconds(40)};
+    device_test::init_test_log();
     for (const int transport : {0, 1, 2}) {  // UDP, TCP, kept-open TCP
         SCOPED_TRACE(transport);
-        device dev;
         qv_sim::sim_scale sim("127.0.0.142"), next("127.0.0.145");
+        void* h = nullptr;
+        ASSERT_EQ(create(&h), 0);
+        device& dev = *static_cast<device*>(h);
         if (transport == 2)
             connect_kept_open(dev, {&sim, &next});
         else
@@ -270,22 +261,50 @@ TEST_F(Sending, StopEndsTheWaitForASilentScale)
         ASSERT_TRUE(next.wait_for_requests(next_asked, std::chrono::seconds(3)));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));  // inside the wait
         const auto stop = std::chrono::steady_clock::now();
+        EXPECT_EQ(dev.execute_command(47), -2);  // a second thread's command is refused, not queued
+        device_test::log_capture log;
         EXPECT_EQ(dev.execute_command(127), 0);
         command.join();
         EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::seconds(2));  // well within the 4 s time-out
         EXPECT_EQ(result.load(), -9);
+        EXPECT_TRUE(log.contains("Result code for command 47 : -9. " +
+                                 dev.current_error_texts()->get_text(ErrorType::CommandStopped)));
+        EXPECT_EQ(dev.results.at("127.0.0.142"), -9);
+        if (next_asked) {
+            EXPECT_EQ(dev.results.at("127.0.0.145"), -9);
+        }
         const std::size_t at_return = sim.request_count() + next.request_count();
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         EXPECT_EQ(at_return, 1 + next_asked);
         EXPECT_EQ(sim.request_count() + next.request_count(), at_return);
-        // The device goes on: the next command reaches the scales again.
+        // The device goes on: a stop while nothing runs leaves nothing for the next command.
         sim.clear_faults();
+        EXPECT_EQ(dev.execute_command(127), 0);
         EXPECT_EQ(dev.execute_command(47), 0);
+
+        qv_sim::fault late;
+        late.delay = std::chrono::milliseconds(1500);
+        sim.set_fault(late);
+        sim.clear_requests(), next.clear_requests();
+        std::thread slow([&] { result = execute_command(h, 47); });
+        ASSERT_TRUE(sim.wait_for_requests(1, std::chrono::seconds(3)));
+        std::thread host([&] {
+            EXPECT_EQ(execute_command(h, 127), 0);
+            destroy(&h);
+        });
+        host.join();
+        slow.join();
+        EXPECT_EQ(result.load(), -9);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(sim.request_count() + next.request_count(), 1 + next_asked);
+        long long value = 0;
+        EXPECT_EQ(get_int_param(h, 17, &value), -1000);
+        EXPECT_EQ(execute_command(h, 47), -1000);
     }
 }
 
-// After a reply to another command was dropped and the exchange timed out,
-// every following exchange on the kept-open link gets its own deadline.
+// After a reply to another command was dropped and the exchange timed out, every following exchange on the kept-open
+// link gets its own deadline.
 TEST_F(Sending, KeptOpenExchangesAfterADroppedForeignReplyHaveTheirOwnDeadline)
 {
     const test_deadline deadline{std::chrono::seconds(30)};
@@ -300,45 +319,5 @@ TEST_F(Sending, KeptOpenExchangesAfterADroppedForeignReplyHaveTheirOwnDeadline)
     for (int k = 0; k < 5; ++k) {
         d.results.clear();
         EXPECT_EQ(d.send_command(plu_count, true), 0) << k;
-    }
-}
-
-// "127, then destroy" from a second thread while a command waits for a slow
-// reply: the destroy waits for the stopped command to leave, so nothing of
-// the device is freed under it (the sanitizers watch).
-TEST(Lifecycle, StopThenDestroyWhileACommandWaits)
-{
-    const test_deadline deadline{std::chrono::seconds(30)};
-    device_test::init_test_log();
-    for (const int transport : {0, 1, 2}) {
-        SCOPED_TRACE(transport);
-        qv_sim::sim_scale sim("127.0.0.144");
-        void* h = nullptr;
-        ASSERT_EQ(create(&h), 0);
-        device& dev = *static_cast<device*>(h);
-        dev.timeout_seconds = 2;
-        if (transport == 2)
-            connect_kept_open(dev, {&sim});
-        else
-            add_scale(dev, sim, transport);
-        qv_sim::fault late;
-        late.delay = std::chrono::milliseconds(1500);
-        sim.set_fault(late);
-        sim.clear_requests();
-        std::atomic<int> result{1};
-        std::thread command([&] { result = execute_command(h, 29); });
-        ASSERT_TRUE(sim.wait_for_requests(1, std::chrono::seconds(3)));
-        std::thread host([&] {
-            EXPECT_EQ(execute_command(h, 127), 0);
-            destroy(&h);
-        });
-        host.join();
-        command.join();
-        EXPECT_EQ(result.load(), -9);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        EXPECT_EQ(sim.request_count(), 1u);
-        long long value = 0;
-        EXPECT_EQ(get_int_param(h, 17, &value), -1000);
-        EXPECT_EQ(execute_command(h, 29), -1000);
     }
 }

@@ -3,9 +3,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <atomic>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "link/one_shot_group.h"
@@ -41,8 +40,8 @@ TEST_F(SendLinks, FollowTheListFromOneCommandToTheNext)
     }
 }
 
-// 150 list entries (one address written 15 ways) in a child process limited to 64 descriptors: every
-// scale answers, and in a round over TCP alone no more requests are open at once than the window allows.
+// 150 list entries (one address written 15 ways) in a child process limited to 64 descriptors: every scale answers, and
+// in a round over TCP alone no more requests are open at once than the window allows.
 TEST(SendWindow, AListLongerThanTheDescriptorLimitAllAnswers)
 {
     constexpr int per_address = 15, addresses = 10;  // 150 scales, every third over UDP in the first round
@@ -85,19 +84,15 @@ TEST(SendWindow, AListLongerThanTheDescriptorLimitAllAnswers)
     const test_deadline deadline{std::chrono::seconds(60)};  // in the parent only
     std::vector<std::unique_ptr<qv_sim::sim_scale>> sims;
     std::uint16_t ports[addresses];
-    std::mutex mu;
-    std::size_t open = 0, most_open = 0;  // requests of the TCP round not yet answered
+    std::atomic<std::size_t> open{0}, most_open{0};  // requests of the TCP round not yet answered
     for (int a = 0; a < addresses; ++a) {
         sims.push_back(std::make_unique<qv_sim::sim_scale>("127.0.0." + std::to_string(110 + a)));
         sims.back()->on({0xD0}, [&](const qv_sim::request& r) {
-            const bool counted = qv_sim::hex(r.rest).rfind("35 36 37 38", 0) == 0;
-            if (counted) {
-                std::lock_guard<std::mutex> lock(mu);
-                most_open = std::max(most_open, ++open);
-            }
-            if (counted) std::this_thread::sleep_for(std::chrono::milliseconds(150));  // the others come meanwhile
-            if (counted) {
-                std::lock_guard<std::mutex> lock(mu);
+            if (qv_sim::hex(r.rest).rfind("35 36 37 38", 0) == 0) {
+                const std::size_t now = ++open;
+                for (std::size_t most = most_open; now > most && !most_open.compare_exchange_weak(most, now);) {
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(150));  // the others come meanwhile
                 --open;  // before the reply leaves: the next request can only come after it
             }
             return qv_sim::reply_frame(r.command, 0, {0x10, 0x27});
@@ -114,8 +109,8 @@ TEST(SendWindow, AListLongerThanTheDescriptorLimitAllAnswers)
     std::uint32_t window = 0;
     ASSERT_EQ(::read(window_pipe[0], &window, sizeof window), static_cast<ssize_t>(sizeof window));
     ASSERT_LT(window, static_cast<std::uint32_t>(per_address * addresses));  // the limit does bind
-    EXPECT_LE(most_open, window);
-    EXPECT_GE(most_open, 2u);  // still several at a time
+    EXPECT_LE(most_open.load(), window);
+    EXPECT_GE(most_open.load(), 2u);  // still several at a time
     for (int fd : {ports_pipe[0], ports_pipe[1], window_pipe[0], window_pipe[1]}) ::close(fd);
 }
 

@@ -1,7 +1,5 @@
-// The simulated scale as a host developer meets it: the bytes it stored come
-// back unchanged, and a chosen admin password is checked alike by every
-// request that carries one.
-#include <algorithm>
+// The simulated scale as a host developer meets it: the bytes it stored come back unchanged, and a chosen admin
+// password is checked alike by every request that carries one.
 #include <tuple>
 
 #include "send_test_util.h"
@@ -11,14 +9,11 @@ using send_test::bytes;
 
 namespace {
 
-// A plain PLU record (frame 50) with the two names given, 28 bytes each.
-bytes plain_plu(int number, bytes first, bytes second)
+// A plain PLU record (frame 50) with its two 28-byte names in `names`.
+bytes plain_plu(int number, const bytes& names)
 {
-    first.resize(28);
-    second.resize(28);
-    bytes out = B({number & 0xFF, number >> 8, 1, 0, 0, 0});
-    out.insert(out.end(), first.begin(), first.end());
-    out.insert(out.end(), second.begin(), second.end());
+    bytes out = B({number, 0, 1, 0, 0, 0});
+    out.insert(out.end(), names.begin(), names.end());
     const bytes tail = B({0x10, 0, 0, 0, 7, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0, '0', '0', '0', '0'});
     out.insert(out.end(), tail.begin(), tail.end());
     return out;
@@ -33,24 +28,16 @@ TEST_F(SimScale, EveryUpperByteItStoredComesBack)
     qv_sim::sim_scale sim;
     qv_sim::add_standard_replies(sim);
     send_test::add_scale(d, sim, 1);
-    bytes upper;
-    for (int b = 0x80; b <= 0xFF; ++b) upper.push_back(std::byte(b));
-    // 128 bytes in the names of three records, 56 at most in each.
+    // The 128 bytes 80..FF in the names of three records, 56 in each, zeros after the last.
     for (int record = 1; record <= 3; ++record) {
         SCOPED_TRACE("record " + std::to_string(record));
-        const auto from = upper.begin() + std::min<long>(upper.size(), (record - 1) * 56);
-        const auto middle = upper.begin() + std::min<long>(upper.size(), (record - 1) * 56 + 28);
-        const auto to = upper.begin() + std::min<long>(upper.size(), record * 56);
-        const bytes first(from, middle), second(middle, to);
-        ASSERT_EQ(d.send_command(CommandType::set_plu_data, true, plain_plu(record, first, second)), 0);
+        bytes names(56);
+        for (int k = 0, b = 0x80 + (record - 1) * 56; k < 56 && b + k <= 0xFF; ++k) names[k] = std::byte(b + k);
+        ASSERT_EQ(d.send_command(CommandType::set_plu_data, true, plain_plu(record, names)), 0);
         ASSERT_EQ(d.send_command(CommandType::get_plu_data, true, B({record, 0})), 0);
         const bytes& reply = d.responses.begin()->second;
         ASSERT_GE(reply.size(), 4U + 4 + 56);
-        bytes padded_first = first, padded_second = second;
-        padded_first.resize(28);
-        padded_second.resize(28);
-        EXPECT_EQ(bytes(reply.begin() + 8, reply.begin() + 36), padded_first);
-        EXPECT_EQ(bytes(reply.begin() + 36, reply.begin() + 64), padded_second);
+        EXPECT_EQ(bytes(reply.begin() + 8, reply.begin() + 64), names);
     }
 }
 

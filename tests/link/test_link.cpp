@@ -1,12 +1,8 @@
-// The three clients of the scale link against the simulated scale, and their
-// exact log lines. Every exchange names its scale with leading zeros
-// ("127.000.000.2"): lines and callbacks must give the endpoint's own text.
+// The three clients of the scale link against the simulated scale, and their exact log lines. Every exchange names its
+// scale with leading zeros ("127.000.000.2"): lines and callbacks must give the endpoint's own text.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <sstream>
 #include <thread>
 
 #include <boost/asio/io_context.hpp>
@@ -15,13 +11,12 @@
 #include "link/permanent_tcp_client.h"
 #include "link/tcp_client.h"
 #include "link/udp_client.h"
-#include "logging/logger.h"
-#include "logging/logger_test_seam.h"
 #include "sim_scale.h"
 
 #include "../core/test_deadline.h"
+#include "../support/device_test_util.h"
 
-    using namespace qv_sim;
+using namespace qv_sim;
 using namespace std::chrono_literals;
 using clock_type = std::chrono::steady_clock;
 using lines = std::vector<std::string>;
@@ -61,8 +56,8 @@ std::string zeros(const sim_scale& sim)
     return "127.000.000." + sim.ip().substr(8);
 }
 
-// A kept-open link used the way the device uses it: one exchange at a time
-// under the client's exchange lock. The io_context goes last.
+// A kept-open link used the way the device uses it: one exchange at a time under the client's exchange lock. The
+// io_context goes last.
 struct kept_open {
     boost::asio::io_context context;
     std::unique_ptr<permanent_tcp_client> client;
@@ -90,8 +85,8 @@ struct kept_open {
     }
 };
 
-// One exchange with a time-out of 1 s unless `timeout`, on a client of its
-// own (the one-shot ones with an empty callback unless `callback`).
+// One exchange with a time-out of 1 s unless `timeout`, on a client of its own (the one-shot ones with an empty
+// callback unless `callback`).
 outcome exchange(kind k, const sim_scale& sim, const bytes& frame = frame_d0(), bool callback = true, int timeout = 1)
 {
     if (k == kind::kept_open) return kept_open(sim, timeout).exchange(frame);
@@ -110,34 +105,6 @@ outcome exchange(kind k, const sim_scale& sim, const bytes& frame = frame_d0(), 
     return o;
 }
 
-// Logging, set up once per process under a temporary home folder; the
-// messages logged since `mark` without their record heads.
-struct temporary_home {
-    std::string path;
-    temporary_home()
-    {
-        char tmpl[] = "/tmp/qv_link_tests_XXXXXX";
-        path = ::mkdtemp(tmpl);
-        qv_logging_internal::set_home_folder(path);
-        Logger::init_log("link_tests_");
-    }
-    ~temporary_home() { std::filesystem::remove_all(path); }
-};
-
-std::size_t log_mark()
-{
-    static temporary_home home;
-    return Logger::get_memory_log_data().size();
-}
-
-lines logged_since(std::size_t mark)
-{
-    std::istringstream in(Logger::get_memory_log_data().substr(mark));
-    lines out;
-    for (std::string line; std::getline(in, line);) out.push_back(line.substr(line.find("]: ") + 3));
-    return out;
-}
-
 class AllClients : public testing::TestWithParam<kind> {
 protected:
     sim_scale sim{"127.0.0.2"};
@@ -150,9 +117,8 @@ const auto name = [](const testing::TestParamInfo<kind>& info) {
 INSTANTIATE_TEST_SUITE_P(Link, AllClients, testing::Values(kind::tcp, kind::udp, kind::kept_open), name);
 INSTANTIATE_TEST_SUITE_P(Link, TcpClients, testing::Values(kind::tcp, kind::kept_open), name);
 
-// Every request goes out as exact bytes; the reply is delivered whole, or
-// not at all, whatever the scale does; a refused connection ends at once.
-// Rows that do not time out run with a 4 s time-out and end well within it.
+// Every request goes out as exact bytes; the reply is delivered whole, or not at all, whatever the scale does; a
+// refused connection ends at once. Rows that do not time out run with a 4 s time-out and end well within it.
 TEST_P(AllClients, RepliesAndTheirFaults)
 {
     const test_deadline deadline{std::chrono::seconds(30)};
@@ -168,8 +134,8 @@ TEST_P(AllClients, RepliesAndTheirFaults)
         {"as scripted", {}, false, whole, false},
         {"late", with([](fault& f) { f.delay = 400ms; }), false, whole, false},
         {"well over the time-out", with([](fault& f) { f.delay = 2500ms; }), false, nullptr, true},
-        // TCP: the count split over two segments, then the body in two
-        // pieces, read whole. UDP: three datagrams, only the first delivered.
+        // TCP: the count split over two segments, then the body in two pieces, read whole. UDP: three datagrams, only
+        // the first delivered.
         {"split", with([](fault& f) {
              f.split_at = {2, 7};
          }),
@@ -198,11 +164,9 @@ TEST_P(AllClients, RepliesAndTheirFaults)
     EXPECT_LT(refused.seconds, 2);  // noticed at once, not at the time-out
 }
 
-// A reply to another command (a late or repeated one) is dropped and the
-// client goes on waiting for its own answer within the same time-out: the
-// answer after one foreign reply is taken, and a scale that sends nothing
-// but foreign replies, one every 200 ms for 4 s, still ends the exchange at
-// its first deadline of 1 s.
+// A reply to another command (a late or repeated one) is dropped and the client goes on waiting for its own answer
+// within the same time-out: the answer after one foreign reply is taken, and a scale that sends nothing but foreign
+// replies, one every 200 ms for 4 s, still ends the exchange at its first deadline of 1 s.
 TEST_P(AllClients, ForeignRepliesAreDroppedWithinTheFirstDeadline)
 {
     const test_deadline deadline{std::chrono::seconds(30)};
@@ -236,9 +200,9 @@ TEST_P(AllClients, ForeignRepliesAreDroppedWithinTheFirstDeadline)
     }
 }
 
-// The largest reply count accepted is 4 MiB: 4,194,304 bytes are read and
-// delivered whole; 4,194,305 are refused at the count, without waiting.
-TEST_P(TcpClients, ReplyCountCapIsFourMebibytes)
+// The largest reply count accepted is 4 MiB: 4,194,304 bytes are read and delivered whole; 4,194,305 are refused at the
+// count, without waiting. A large request goes out whole.
+TEST_P(TcpClients, SizeLimitsOfRepliesAndRequests)
 {
     const test_deadline deadline{std::chrono::seconds(60)};
     bytes data(4194304 - 4, std::byte{0x5A});  // 02 FF D0 00 and the data
@@ -246,24 +210,24 @@ TEST_P(TcpClients, ReplyCountCapIsFourMebibytes)
     const outcome o = exchange(GetParam(), sim);
     ASSERT_EQ(o.calls, 1);
     EXPECT_EQ(o.body, reply_frame({0xD0}, 0, data));
-
     data.push_back(std::byte{1});
     sim.on({0xD0}, 0, data);
     const outcome refused = exchange(GetParam(), sim, frame_d0(), true, 4);
     EXPECT_EQ(refused.calls, 0);
     EXPECT_LT(refused.seconds, 2);
-}
 
-// A large request goes out whole, and a scale that never reads cannot hold
-// the exchange past its time-out.
-TEST_P(TcpClients, LargeRequestsGoOutWholeAndTheSendTimesOut)
-{
-    const test_deadline deadline{std::chrono::seconds(30)};
+    sim.on({0xD0}, 0);
+    sim.clear_requests();
     const bytes big = frame_d0(bytes(12 << 20, std::byte{0x5A}));
     EXPECT_EQ(exchange(GetParam(), sim, big).calls, 1);
     ASSERT_EQ(sim.request_count(), 1u);
     EXPECT_EQ(sim.requests()[0].frame, big);
+}
 
+// A scale that never reads cannot hold the exchange past its time-out.
+TEST(OneShot, SendToAScaleThatNeverReadsTimesOut)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
     boost::asio::io_context idle;  // accepts in the kernel, never reads
     boost::asio::ip::tcp::acceptor deaf(idle, {boost::asio::ip::make_address("127.0.0.2"), 0});
     boost::asio::io_context context;
@@ -277,8 +241,7 @@ TEST_P(TcpClients, LargeRequestsGoOutWholeAndTheSendTimesOut)
     EXPECT_LT(seconds, 3);
 }
 
-// Two scales are served together, not one after the other: each answers
-// only once the other has its request too.
+// Two scales are served together, not one after the other: each answers only once the other has its request too.
 TEST(OneShot, ScalesAreServedAtTheSameTime)
 {
     const test_deadline deadline{std::chrono::seconds(30)};
@@ -300,10 +263,9 @@ TEST(OneShot, ScalesAreServedAtTheSameTime)
     EXPECT_EQ(replies, 2);
 }
 
-// After a failed exchange, or a link the scale closed while idle, the next
-// request opens a fresh connection and goes out once, carrying its own
-// request, never the failed one. Unasked bytes waiting on a live link are
-// dropped before the next request, so every reply answers its own request.
+// After a failed exchange, or a link the scale closed while idle, the next request opens a fresh connection and goes
+// out once, carrying its own request, never the failed one. Unasked bytes waiting on a live link are dropped before the
+// next request, so every reply answers its own request.
 TEST(KeptOpen, EveryReplyAnswersItsOwnRequestAfterAFailure)
 {
     const test_deadline deadline{std::chrono::seconds(30)};
@@ -340,10 +302,9 @@ TEST(KeptOpen, EveryReplyAnswersItsOwnRequestAfterAFailure)
     }
 }
 
-// The dump stopping at 100 bytes; an empty callback on a
-// one-shot client (the reply read and dropped without the response line) and
-// on the kept-open link (read and logged, the guard's line, the link closed);
-// a count read that times out, the link closed and opened again.
+// The dump stopping at 100 bytes; an empty callback on a one-shot client (the reply read and dropped without the
+// response line) and on the kept-open link (read and logged, the guard's line, the link closed); a count read that
+// times out, the link closed and opened again.
 TEST(LinkLog, LinesOfEachForm)
 {
     const test_deadline deadline{std::chrono::seconds(30)};
@@ -354,7 +315,7 @@ TEST(LinkLog, LinesOfEachForm)
     const std::string request = "REQUEST FOR 127.0.0.2: (11 bytes) 07 00 00 00 02 05 D0 31 32 33 34 ";
     const lines answered{request, "READ MESSAGE SIZE FOR 127.0.0.2: (4 bytes) 150",
                          "RESPONSE FOR 127.0.0.2: (150 bytes) " + dump};
-    const std::size_t mark = log_mark();
+    const device_test::log_capture log;
     exchange(kind::tcp, sim);
     exchange(kind::tcp, sim, frame_d0(), false);
     exchange(kind::udp, sim, frame_d0(), false);
@@ -376,7 +337,7 @@ TEST(LinkLog, LinesOfEachForm)
                 "READ MESSAGE SIZE FOR 127.0.0.2: error in handle_receive_from Operation canceled", opened},
           answered})
         expected.insert(expected.end(), more.begin(), more.end());
-    EXPECT_EQ(logged_since(mark), expected);
+    EXPECT_EQ(log.lines(), expected);
 }
 
 }  // namespace

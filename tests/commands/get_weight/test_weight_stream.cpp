@@ -1,7 +1,7 @@
-// The live weight stream against simulated scales: the request, the readings
-// and their period, failed polls, refused starts, a stop or destroy in the
-// middle, a throwing sink, and commands beside the stream on a kept-open link.
+// The live weight stream against simulated scales: readings, failed polls, refused starts, a stop or destroy in the
+// middle, a throwing sink, traffic lines, and commands beside the stream on a kept-open link.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -100,16 +100,21 @@ TEST_F(WeightStream, ReadingsAtThePeriod)
     }
 }
 
-TEST_F(WeightStream, FailedPollsAreReportedAndTheStreamGoesOn)
+// A failed poll is reported and the stream goes on; a poll answered 120 (the scale does not know the request) ends
+// the stream at once, without another poll, and a start after it polls again.
+TEST_F(WeightStream, FailedPollsAreReported)
 {
+    const test_deadline deadline{std::chrono::seconds(60)};
     const struct {
         answer how;
         std::uint8_t result;
         const char* text;
+        bool ends;
     } table[] = {
-        {answer::silence, 0, "Get weight error: No connection."},
-        {answer::short_reading, 0, "Get weight error: Invalid response length."},  // never read past its end
-        {answer::result, 122, "Get weight error: Invalid password."},
+        {answer::silence, 0, "Get weight error: No connection.", false},
+        {answer::short_reading, 0, "Get weight error: Invalid response length.", false},  // never read past its end
+        {answer::result, 122, "Get weight error: Invalid password.", false},
+        {answer::result, 120, "Get weight error: Unknown command.", true},
     };
     qv_sim::sim_scale sim("127.0.0.21");
     auto source = qv_sim::add_weight_replies(sim);
@@ -117,13 +122,25 @@ TEST_F(WeightStream, FailedPollsAreReportedAndTheStreamGoesOn)
     for (const auto& row : table) {
         SCOPED_TRACE(row.text);
         source->set_answer(row.how, row.result);
+        const std::size_t polls = source->polls();
         auto sink = std::make_shared<recording_sink>();
-        ASSERT_EQ(start(d, sink, 50), 0);
-        ASSERT_TRUE(sink->wait(0, 2, 6s));
+        ASSERT_EQ(start(d, sink, row.ends ? 0 : 50), 0);  // no pause: a second poll would follow at once
+        if (row.ends) {
+            ASSERT_TRUE(eventually([&] { return !d.weight_running; }));
+            std::this_thread::sleep_for(300ms);
+            EXPECT_EQ(source->polls(), polls + 1);
+        } else {
+            ASSERT_TRUE(sink->wait(0, 2, 6s));
+        }
         source->set_reading(300, 0, 0);
+        if (row.ends) {
+            ASSERT_EQ(start(d, sink, 0), 0);  // the worker that ended is waited for
+        }
         ASSERT_TRUE(sink->wait(1, 0, 3s));
-        d.stop_get_weight();
-        for (const auto& e : sink->locked([&] { return sink->errors; })) EXPECT_EQ(e, row.text);
+        EXPECT_EQ(d.stop_get_weight(), 0);
+        const auto errors = sink->locked([&] { return sink->errors; });
+        EXPECT_EQ(errors.size() == 1, row.ends);
+        for (const auto& e : errors) EXPECT_EQ(e, row.text);
         EXPECT_EQ(sink->locked([&] { return sink->weights; })[0], 300);
     }
 }
@@ -200,10 +217,9 @@ TEST_F(WeightStream, AFailingPollOrSinkNeverEndsTheProcess)
     EXPECT_EQ(stopper->calls(), 1u);
 }
 
-// A sink that calls another handle while a second thread destroys the
-// stream's handle: the destroy waits for the weight thread outside the
-// registry, so neither deadlocks, and calls on other handles are not held up
-// by the destroy waiting for a silent poll.
+// A sink that calls another handle while a second thread destroys the stream's handle: the destroy waits for the weight
+// thread outside the registry, so neither deadlocks, and calls on other handles are not held up by the destroy waiting
+// for a silent poll.
 TEST_F(WeightStream, DestroyBesideASinkCallingAnotherHandle)
 {
     const test_deadline deadline{std::chrono::seconds(30)};
@@ -231,15 +247,10 @@ TEST_F(WeightStream, DestroyBesideASinkCallingAnotherHandle)
         std::atomic<bool> destroyed{false};
         std::atomic<long long> longest_us{0};
         std::thread caller([&] {
-            while (!destroyed) {
-                long long v = 0;
+            for (long long v = 0; !destroyed; std::this_thread::sleep_for(1ms)) {
                 const auto t0 = std::chrono::steady_clock::now();
                 get_int_param(other, 17, &v);
-                const long long us =
-                    std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0)
-                        .count();
-                if (us > longest_us) longest_us = us;
-                std::this_thread::sleep_for(1ms);
+                longest_us = std::max<long long>(longest_us, (std::chrono::steady_clock::now() - t0) / 1us);
             }
         });
         std::thread destroyer([&] {
@@ -258,53 +269,8 @@ TEST_F(WeightStream, DestroyBesideASinkCallingAnotherHandle)
     destroy(&other);
 }
 
-// A poll answered 120 (the scale does not know the request) is reported and
-// ends the stream at once, without another poll; a start after it polls again.
-TEST_F(WeightStream, Result120EndsTheStreamAfterThatPollAndARestartPollsAgain)
-{
-    const test_deadline deadline{std::chrono::seconds(30)};
-    qv_sim::sim_scale sim("127.0.0.32");
-    auto source = qv_sim::add_weight_replies(sim);
-    source->set_answer(answer::result, 120);
-    add_scale(d, sim, 1);
-    auto sink = std::make_shared<recording_sink>();
-    ASSERT_EQ(start(d, sink, 0), 0);  // no pause: a second poll would follow at once
-    ASSERT_TRUE(eventually([&] { return !d.weight_running; }));
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(source->polls(), 1u);
-    EXPECT_EQ(sink->locked([&] { return sink->errors; }), std::vector<std::string>{"Get weight error: Unknown command."});
-    source->set_reading(42, 0, 0);
-    ASSERT_EQ(start(d, sink, 0), 0);  // the worker that ended is waited for
-    ASSERT_TRUE(sink->wait(1, 1));
-    EXPECT_EQ(d.stop_get_weight(), 0);
-    EXPECT_EQ(sink->locked([&] { return sink->weights; })[0], 42);
-}
-
-// One-shot polls over UDP write no traffic lines; over TCP each writes its own.
-TEST_F(WeightStream, OnlyTcpPollsWriteTrafficLines)
-{
-    for (const int protocol : {0, 1}) {
-        SCOPED_TRACE(protocol);
-        device dev;
-        dev.timeout_seconds = 1;
-        qv_sim::sim_scale sim("127.0.0.33");
-        qv_sim::add_weight_replies(sim);
-        add_scale(dev, sim, protocol);
-        device_test::log_capture log;
-        auto sink = std::make_shared<recording_sink>();
-        ASSERT_EQ(start(dev, sink, 0), 0);
-        ASSERT_TRUE(sink->wait(3));
-        dev.stop_get_weight();
-        std::size_t traffic = 0;
-        for (const auto& line : log.lines())
-            traffic += line.rfind("REQUEST FOR 127.0.0.33", 0) == 0 || line.rfind("RESPONSE FOR 127.0.0.33", 0) == 0;
-        EXPECT_EQ(traffic > 0, protocol == 1);
-        EXPECT_EQ(log.contains("REQUEST FOR 127.0.0.33: (8 bytes) 04 00 00 00 02 02 FF 41 "), protocol == 1);
-    }
-}
-
-// A list emptied under the stream ends the polls, but the stream stays
-// started until it is stopped: a start is refused until then.
+// A list emptied under the stream ends the polls, but the stream stays started until it is stopped: a start is refused
+// until then.
 TEST_F(WeightStream, ClearedListEndsThePollsAndTheStreamWaitsForItsStop)
 {
     const test_deadline deadline{std::chrono::seconds(30)};
@@ -334,40 +300,46 @@ TEST_F(WeightStream, ClearedListEndsThePollsAndTheStreamWaitsForItsStop)
     EXPECT_EQ(d.stop_get_weight(), 0);
 }
 
-// In kept-open mode the poll's traffic line shows its own bytes, also after
-// a command that carried the password on the same link.
-TEST_F(WeightStream, KeptOpenPollLineAfterAPasswordCommand)
+// UDP polls write no traffic lines; a TCP poll's lines show its own bytes, also on a kept-open link after a command
+// that carried the password on it.
+TEST_F(WeightStream, TrafficLinesOfThePolls)
 {
-    qv_sim::sim_scale sim("127.0.0.31");
-    qv_sim::add_connect_replies(sim)->set_plu_count(42);
-    qv_sim::add_weight_replies(sim)->set_reading(5, 0, 0);
-    d.permanent_connection = true;
-    add_scale(d, sim, 1);
-    ASSERT_EQ(d.connect(), 0);
-    ASSERT_EQ(d.execute_command(29), 0);  // D0 with the password
-    device_test::log_capture log;
-    auto sink = std::make_shared<recording_sink>();
-    ASSERT_EQ(start(d, sink, 0), 0);
-    ASSERT_TRUE(sink->wait(1));
-    d.stop_get_weight();
-    EXPECT_TRUE(log.contains("REQUEST FOR 127.0.0.31: (8 bytes) 04 00 00 00 02 02 FF 41 "));
+    for (const int mode : {0, 1, 2}) {  // UDP, TCP, kept-open TCP after a password command
+        SCOPED_TRACE(mode);
+        device dev;
+        dev.timeout_seconds = 1;
+        qv_sim::sim_scale sim("127.0.0.33");
+        qv_sim::add_connect_replies(sim)->set_plu_count(42);
+        qv_sim::add_weight_replies(sim)->set_reading(5, 0, 0);
+        add_scale(dev, sim, mode ? 1 : 0);
+        if (mode == 2) {
+            dev.permanent_connection = true;
+            ASSERT_EQ(dev.connect(), 0);
+            ASSERT_EQ(dev.execute_command(29), 0);  // D0 with the password
+        }
+        device_test::log_capture log;
+        auto sink = std::make_shared<recording_sink>();
+        ASSERT_EQ(start(dev, sink, 0), 0);
+        ASSERT_TRUE(sink->wait(3));
+        dev.stop_get_weight();
+        std::size_t traffic = 0;
+        for (const auto& line : log.lines())
+            traffic += line.rfind("REQUEST FOR 127.0.0.33", 0) == 0 || line.rfind("RESPONSE FOR 127.0.0.33", 0) == 0;
+        EXPECT_EQ(traffic > 0, mode > 0);
+        EXPECT_EQ(log.contains("REQUEST FOR 127.0.0.33: (8 bytes) 04 00 00 00 02 02 FF 41 "), mode > 0);
+    }
 }
 
-// Two host threads: one runs commands on the kept-open link, the other starts
-// and stops the stream on it. A weight reply read as a PLU count, or the
-// reverse, would show as a wrong value or a failed validation.
+// Two host threads: one runs commands on the kept-open link, the other starts and stops the stream on it. A weight
+// reply read as a PLU count, or the reverse, would show as a wrong value or a failed validation.
 TEST_F(WeightStream, KeptOpenCommandsBesideTheStream)
 {
     qv_sim::sim_scale sim("127.0.0.21");
     qv_sim::add_connect_replies(sim)->set_plu_count(42);
     qv_sim::add_weight_replies(sim)->set_reading(777, 3, 1);
     d.permanent_connection = true;
-    d.set_string_param(ParamType::Ip, d.input_params, device_utils::wstr(sim.ip()), false);
-    d.set_string_param(ParamType::Port, d.input_params, device_utils::wstr(sim.port_text()), false);
-    d.set_string_param(ParamType::AdminPassword, d.input_params, L"1234", false);
-    d.set_int_param(ParamType::Protocol, d.input_params, 1, false);
+    add_scale(d, sim, 1);
     ASSERT_EQ(d.connect(), 0);
-    d.input_params.clear();
     auto sink = std::make_shared<recording_sink>();
     std::mutex host_maps;  // the host rule: one thread at a time sets or reads a handle's parameters
     std::atomic<bool> done{false};
