@@ -2,6 +2,7 @@
 // without losing an earlier copy or leaving a partial one.
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "files_test_util.h"
@@ -80,7 +81,6 @@ TEST_F(Download, FailuresLeaveTheEarlierCopyAndNoPartialFile)
         {[](faults& f) { f.silent_at = 2; }, -1},
         {[](faults& f) { f.no_last_flag = true; }, -113},
         {[](faults& f) { f.endless = true; }, -113},
-        {[](faults& f) { f.data_result = 174; }, 174},
         {[](faults& f) { f.data_result = 120; }, 120},  // the scale's own code, not the upload's -6
     };
     set_int(ParamType::FileType, 1);
@@ -106,44 +106,42 @@ TEST_F(Download, FailuresLeaveTheEarlierCopyAndNoPartialFile)
 TEST_F(Download, InputsCheckedBeforeAnythingIsSent)
 {
     qv_sim::sim_scale a("127.0.0.100"), b("127.0.0.101");
-    serve(a, "S", "AA", pattern(10));
-    // Type, file on the scale (nullptr: absent), second scale, result.
-    const std::tuple<int, const char*, bool, int> table[] = {
-        {14, nullptr, false, -104},   {0, nullptr, false, -104},  {0, "/data/", false, -104},
-        {0, "/data/..", false, -104}, {0, "/data/a", true, -110},
-    };
-    for (const auto& [type, on_scale, two_scales, result] : table) {
-        d.ip_address_list.resize(1);
-        if (two_scales) add_scale(d, b, 1);
-        set_int(ParamType::FileType, type);
-        d.input_params.erase(ParamType::FileOnScale);
+    const auto type = [this](int t, const char* on_scale) {
+        set_int(ParamType::FileType, t);
         if (on_scale != nullptr) set_text(ParamType::FileOnScale, on_scale);
-        EXPECT_EQ(d.get_file(), result) << type << " " << (on_scale ? on_scale : "-");
-    }
-    // Options that go out as one byte are refused, not cut; and a relative
-    // folder whose inner ".." leaves the root folder is stored empty.
-    d.ip_address_list.resize(1);
-    const std::tuple<int, ParamType, int> options[] = {
-        {4, ParamType::FileDataSeparator, 300},
-        {6, ParamType::FileDataSeparator, -2},
-        {5, ParamType::VelunorBackupType, 258},
-        {3, ParamType::VelunorBackupType, -1},
     };
-    for (const auto& [type, param, value] : options) {
+    // How the inputs are set, the result, and the refused option's line (options that go out as
+    // one byte are refused, not cut).
+    const std::tuple<std::function<void()>, int, const char*> table[] = {
+        {[&] { type(14, nullptr); }, -104, nullptr},
+        {[&] { type(0, nullptr); }, -104, nullptr},
+        {[&] { type(0, "/data/"); }, -104, nullptr},
+        {[&] { type(0, "/data/.."); }, -104, nullptr},
+        {[&] { type(0, "/data/a"), add_scale(d, b, 1); }, -110, nullptr},
+        {[&] { type(4, nullptr), set_int(ParamType::FileDataSeparator, 300); }, -104, "(218) FileDataSeparator\": 300"},
+        {[&] { type(6, nullptr), set_int(ParamType::FileDataSeparator, -2); }, -104, "(218) FileDataSeparator\": -2"},
+        {[&] { type(5, nullptr), set_int(ParamType::VelunorBackupType, 258); }, -104, "(334) VelunorBackupType\": 258"},
+        {[&] { type(3, nullptr), set_int(ParamType::VelunorBackupType, -1); }, -104, "(334) VelunorBackupType\": -1"},
+        {[&] {  // a relative folder whose inner ".." leaves the root folder
+             type(4, nullptr);
+             d.driver_root_folder = device_test::bytes_of(dir);
+             set_text(ParamType::FolderForSaveFile, "x/../../OUT");
+         },
+         -104, nullptr},
+    };
+    int row = 0;
+    for (const auto& [set, result, line] : table) {
+        SCOPED_TRACE(row++);
         reset();
         add_scale(d, a, 1);
         set_text(ParamType::FolderForSaveFile, save_dir);
-        set_int(ParamType::FileType, type);
-        set_int(param, value);
+        set();
         const device_test::log_capture log;
-        EXPECT_EQ(d.get_file(), -104) << value;
-        EXPECT_TRUE(log.contains("refused int param \"(" + std::to_string(static_cast<int>(param)) + ") " +
-                                 (param == ParamType::VelunorBackupType ? "VelunorBackupType" : "FileDataSeparator") +
-                                 "\": " + std::to_string(value) + "; allowed: 0 to 255"));
+        EXPECT_EQ(d.get_file(), result);
+        if (line != nullptr) {
+            EXPECT_TRUE(log.contains("refused int param \"" + std::string(line) + "; allowed: 0 to 255")) << line;
+        }
     }
-    d.driver_root_folder = device_test::bytes_of(dir);
-    d.set_bytes_array_param(ParamType::FolderForSaveFile, d.input_params, device_test::bytes_of("x/../../OUT"), false);
-    EXPECT_EQ(d.get_file(), -104);
     EXPECT_EQ(a.request_count() + b.request_count(), 0u);
     reset();
     set_text(ParamType::FolderForSaveFile, save_dir);
@@ -180,9 +178,8 @@ TEST_F(Download, TwoDownloadsInOneSecondBothStay)
     EXPECT_EQ(read_all(folder + "_2.csv"), pattern(20));
 }
 
-// A scale whose preparation never ends drops out at the deadline (-5); one
-// that answers "in progress" once and then falls silent drops out at once
-// (-1) and is sent nothing more. The other scale goes on to its copy.
+// A scale whose preparation never ends drops out at the deadline (-5); one that answers 172
+// once and then falls silent drops out at once (-1). The other scale goes on to its copy.
 TEST_F(Download, APreparationThatNeverEndsOrFallsSilentLetsTheOtherScaleGoOn)
 {
     const test_deadline deadline{std::chrono::seconds(60)};
@@ -215,7 +212,6 @@ TEST_F(Download, APreparationThatNeverEndsOrFallsSilentLetsTheOtherScaleGoOn)
         EXPECT_EQ(output(ParamType::SavedFilePaths), save_dir + "/" + saved);
         if (fades) {
             std::this_thread::sleep_for(200ms);
-            EXPECT_EQ(statuses.load(), 2);
             EXPECT_EQ(a.request_count(), 3u);  // create, 172, the unanswered poll
         }
     }
@@ -286,8 +282,7 @@ TEST_F(Download, AStopDuringThePacketsOrTheHashPollSendsNothingMore)
     qv_sim::fault slow;
     slow.delay = 5ms;
     a.set_fault(slow);
-    // Hash polls answered "busy" before the digest (the stop comes during
-    // the packets, or during a poll that would never end).
+    // Hash polls answered "busy" before the digest: the stop lands in the packets, or in the poll.
     for (const int busy : {1, 1000000}) {
         SCOPED_TRACE(busy);
         qv_sim::download_faults f;
