@@ -162,22 +162,6 @@ TEST_F(Download, AnyFileByItsPathAndEmpty)
     EXPECT_EQ(a.requests().at(0).frame, frame);
 }
 
-TEST_F(Download, TwoDownloadsInOneSecondBothStay)
-{
-    qv_sim::sim_scale a("127.0.0.100");
-    auto store = serve(a, "S", "1E", pattern(10));
-    set_int(ParamType::FileType, 4);
-    set_int(ParamType::FileDataSeparator, 59);
-    EXPECT_EQ(d.get_file(), 0);
-    EXPECT_EQ(store->hash_options(), B({0x3B}));
-    store->put("1E", pattern(20));
-    d.results.clear();
-    EXPECT_EQ(d.get_file(), 0);
-    const std::string folder = save_dir + "/S-127.0.0.100/Products_" + stamp;
-    EXPECT_EQ(read_all(folder + ".csv"), pattern(10));
-    EXPECT_EQ(read_all(folder + "_2.csv"), pattern(20));
-}
-
 // A scale whose preparation never ends drops out at the deadline (-5); one that answers 172
 // once and then falls silent drops out at once (-1). The other scale goes on to its copy.
 TEST_F(Download, APreparationThatNeverEndsOrFallsSilentLetsTheOtherScaleGoOn)
@@ -250,20 +234,20 @@ TEST_F(Download, TwoScalesEachToItsEnd)
     auto store_a = serve(a, "A", "1E", pattern(2500));  // 3 packets
     auto store_b = serve(b, "B", "1E", pattern(4500));  // 5 packets
     set_int(ParamType::FileType, 4);
+    set_int(ParamType::FileDataSeparator, 59);
     const device_test::log_capture log;
     EXPECT_EQ(d.get_file(), 0);
+    EXPECT_EQ(store_a->hash_options(), B({0x3B}));
     EXPECT_EQ(store_a->data_requests(), 3u);
     EXPECT_EQ(store_b->data_requests(), 5u);
     EXPECT_TRUE(log.contains("REQUEST FOR 127.0.0.100: file already received"));
-    const std::string path_a = save_dir + "/A-127.0.0.100/Products_" + stamp + ".csv";
-    const std::string path_b = save_dir + "/B-127.0.0.101/Products_" + stamp + ".csv";
-    EXPECT_EQ(read_all(path_a), pattern(2500));
-    EXPECT_EQ(read_all(path_b), pattern(4500));
-    EXPECT_EQ(output(ParamType::SavedFilePaths), path_a + "\n" + path_b);
-    EXPECT_EQ(output(ParamType::FilePath), path_b);
+    const std::string a_csv = "A-127.0.0.100/Products_" + stamp, b_csv = "B-127.0.0.101/Products_" + stamp + ".csv";
+    EXPECT_EQ(output(ParamType::SavedFilePaths), save_dir + "/" + a_csv + ".csv\n" + save_dir + "/" + b_csv);
+    EXPECT_EQ(output(ParamType::FilePath), save_dir + "/" + b_csv);
 
-    // A digest that does not match on one of them: only that copy is lost.
-    std::filesystem::remove_all(save_dir);
+    // Again in the same second, with a digest that does not match on one of them: the other's
+    // copy takes a name of its own, and only the failed copy is lost.
+    store_a->put("1E", pattern(20));
     qv_sim::download_faults wrong;
     wrong.wrong_digest = true;
     store_b->set_faults(wrong);
@@ -271,8 +255,11 @@ TEST_F(Download, TwoScalesEachToItsEnd)
     d.output_params.clear();
     EXPECT_EQ(d.get_file(), -111);
     EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.100", -112}, {"127.0.0.101", -105}}));
-    EXPECT_EQ(files_below(save_dir), std::vector<std::string>{"A-127.0.0.100/Products_" + stamp + ".csv"});
-    EXPECT_EQ(output(ParamType::SavedFilePaths), path_a);
+    EXPECT_EQ(files_below(save_dir), (std::vector<std::string>{a_csv + ".csv", a_csv + "_2.csv", b_csv}));
+    EXPECT_EQ(read_all(save_dir + "/" + a_csv + ".csv"), pattern(2500));
+    EXPECT_EQ(read_all(save_dir + "/" + a_csv + "_2.csv"), pattern(20));
+    EXPECT_EQ(read_all(save_dir + "/" + b_csv), pattern(4500));
+    EXPECT_EQ(output(ParamType::SavedFilePaths), save_dir + "/" + a_csv + "_2.csv");
 }
 
 TEST_F(Download, AStopDuringThePacketsOrTheHashPollSendsNothingMore)
