@@ -87,10 +87,10 @@ TEST_F(Upload, RequestBytes)
         EXPECT_EQ(sim.requests().at(0).frame, frame) << type;
         EXPECT_EQ(payloads(sim).at(1).at(0), std::byte{2}) << type;
     }
-}
 
-TEST_F(Upload, PacketsOf60000Bytes)
-{
+    // Packets of 60000 bytes.
+    d.input_params.clear();
+    sim.clear_requests();
     file(4, pattern(60000));
     EXPECT_EQ(d.send_file(), 0);
     EXPECT_EQ(sim.request_count(), 3u);

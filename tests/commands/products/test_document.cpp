@@ -81,11 +81,7 @@ const std::string full_document = laid_out(
     R"("price": "0.000000", "shelfLife": "0", "tare": "-0.005000", "productType": "WEIGHT", "deleted": "false", )"
     R"("barcodeStructure": "NNNNNNNQQQQQC", "pieceWeight": "0.25", "type": "2", "labelImages": {"n": "5"}}]})");
 
-class Document : public ::testing::Test {
-public:
-    void SetUp() override { device_test::init_test_log(); }
-    device d;
-};
+using Document = send_test::device_test_base;
 
 // Built under a decimal-comma process locale: the same bytes as in the C
 // locale of the upload below.
