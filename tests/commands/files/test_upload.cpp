@@ -72,27 +72,25 @@ TEST_F(Upload, RequestBytes)
     EXPECT_EQ(store->uploads().back().option_bytes,
               B({1, 1, 2, 255, 3, 0, 4, 1, 0, 0, 0, 0, 0, 0, 0, 6, 0x42, 7, 3, 8, 6}));
 
-    // The opening packets of a scale backup and of marking codes.
-    const std::tuple<int, ParamType, const char*, int, bytes> openings[] = {
-        {7, ParamType::BackupParams, "101", 0, B({2, 9, 0xBF, '1', '2', '3', '4', 5, 0xA0, 0, 0})},
-        {9, ParamType::ItemCode, nullptr, 9999999, B({2, 11, 0xFF, 0x10, '1', '2', '3', '4', 8, 0x7F, 0x96, 0x98, 0})},
+    // The opening packets of a scale backup and of marking codes, then the parameters.
+    const std::tuple<int, std::function<void()>, bytes> openings[] = {
+        {7, [&] { set_text(ParamType::BackupParams, "101"); }, B({2, 9, 0xBF, '1', '2', '3', '4', 5, 0xA0, 0, 0})},
+        {9, [&] { set_int(ParamType::ItemCode, 9999999); },
+         B({2, 11, 0xFF, 0x10, '1', '2', '3', '4', 8, 0x7F, 0x96, 0x98, 0})},
     };
-    for (const auto& [type, param, text, number, frame] : openings) {
+    for (const auto& [type, set, frame] : openings) {
         d.input_params.clear();
         sim.clear_requests();
         file(type, B({7}));
-        if (text != nullptr)
-            set_text(param, text);
-        else
-            set_int(param, number);
+        set();
         EXPECT_EQ(d.send_file(), 0) << type;
         EXPECT_EQ(sim.requests().at(0).frame, frame) << type;
-        EXPECT_EQ(payloads(sim).at(1).at(0), std::byte{2}) << type;  // then the parameters
+        EXPECT_EQ(payloads(sim).at(1).at(0), std::byte{2}) << type;
     }
-}
 
-TEST_F(Upload, PacketsOf60000Bytes)
-{
+    // Packets of 60000 bytes.
+    d.input_params.clear();
+    sim.clear_requests();
     file(4, pattern(60000));
     EXPECT_EQ(d.send_file(), 0);
     EXPECT_EQ(sim.request_count(), 3u);
@@ -190,9 +188,8 @@ TEST_F(Upload, GroupOutcomesPerScale)
     }
 }
 
-// A scale that answers "in progress" once and then falls silent fails at
-// its first unanswered packet: the walk goes on with the other scale, sends
-// the silent one nothing more, and ends within a few time-outs.
+// A scale that answers 172 once and then falls silent fails at its first unanswered packet; the
+// walk goes on with the other scale and ends within a few time-outs.
 TEST_F(Upload, FolderUploadGoesOnWithoutAScaleThatFellSilent)
 {
     const test_deadline deadline{std::chrono::seconds(60)};

@@ -4,6 +4,7 @@
 #include <locale>
 #include <string>
 
+#include "../products/products_test_util.h"
 #include "../records/record_test_util.h"
 
 using namespace record_test;
@@ -65,55 +66,14 @@ TEST_F(LabelDocument, EveryItemKindInDocumentOrderUnderAnyLocale)
 
     ASSERT_EQ(send_label(7, 1200, 40), 0);
     EXPECT_EQ(pending(), 0u);
-    const std::string expected = R"({
-    "labelFormatType": "7",
-    "width": "1200",
-    "height": "40",
-    "textItems": [
-        {
-            "type": "a\/b )"
-                                 "\xD0\xA6\xD0\xB5\xD0\xBD\xD0\xB0"
-                                 R"(",
-            "x": "-5",
-            "y": "0",
-            "font": "2",
-            "align": "0",
-            "orientation": "0",
-            "width": "0",
-            "height": "12"
-        }
-    ],
-    "imageItems": [
-        {
-            "imageNumber": "3",
-            "x": "12345",
-            "y": "-1000",
-            "orientation": "0"
-        }
-    ],
-    "graphicItems": [
-        {
-            "x": "0",
-            "y": "1",
-            "xEnd": "100",
-            "yEnd": "1"
-        }
-    ],
-    "barcodeItems": [
-        {
-            "type": "QR",
-            "x": "1",
-            "y": "2",
-            "width": "30",
-            "height": "10",
-            "lineVerification": "true",
-            "orientation": "90",
-            "number": "1"
-        }
-    ]
-}
-)";
-    EXPECT_EQ(sent_document(), expected);
+    EXPECT_EQ(sent_document(),
+              products_test::laid_out(
+                  R"({"labelFormatType": "7", "width": "1200", "height": "40", "textItems": [{"type": "a\/b Цена", )"
+                  R"("x": "-5", "y": "0", "font": "2", "align": "0", "orientation": "0", "width": "0", "height": "12"}], )"
+                  R"("imageItems": [{"imageNumber": "3", "x": "12345", "y": "-1000", "orientation": "0"}], )"
+                  R"("graphicItems": [{"x": "0", "y": "1", "xEnd": "100", "yEnd": "1"}], "barcodeItems": [{"type": "QR", )"
+                  R"("x": "1", "y": "2", "width": "30", "height": "10", "lineVerification": "true", "orientation": "90", )"
+                  R"("number": "1"}]})"));
     EXPECT_EQ(slice(last().frame, 2, 8), B({0xFF, 0x18, '1', '2', '3', '4'}));
     // Barcode numbers count from one again after a send.
     add(C::add_json_label_barcode_item, L"A", 0, 0, 1, 1, P::Width, P::Height);

@@ -66,9 +66,6 @@ TEST_F(Formats, ShortRepliesWriteNothingAndTheOffsetFollowsTheOpcode)
         EXPECT_EQ(run(command), -101) << qv_sim::hex(reply);
         EXPECT_TRUE(d.output_params.empty());
     }
-    sim.on({0x70}, 0, {0x21});
-    ASSERT_EQ(run(C::get_default_format_label), 0);
-    EXPECT_EQ(out_int(P::LabelFormat), 0x21);
     sim.on({0xFF, 0x37}, 0, {0x22});
     ASSERT_EQ(run(C::get_default_format_total_label), 0);
     EXPECT_EQ(out_int(P::LabelFormat), 0x22);

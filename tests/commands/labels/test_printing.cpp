@@ -26,34 +26,30 @@ protected:
     }
 };
 
-TEST_F(Printing, PrintRequestsAndRefusals)
+TEST_F(Printing, PrintRequestsTheProductSelectorAndRefusals)
 {
-    ASSERT_EQ(run(C::print_label), 0);
-    EXPECT_EQ(last().frame, B({0x02, 0x05, 0x44, '1', '2', '3', '4'}));
-    set({{P::DeleteFileAfterPrint, 1}, {P::FileOnScale, B({'a', 0, 'b'})}});
-    ASSERT_EQ(run(C::print_file), 0);
-    EXPECT_EQ(last().command, B({0xFF, 0x06}));
-    EXPECT_EQ(last_data(), B({0x01, 0x02, 0x00, 'a', 'b'}));
-
-    // A flag beyond one byte, a name the u16 cannot carry, no name.
+    const std::tuple<C, std::vector<std::pair<P, input>>, bytes> table[] = {
+        {C::print_label, {}, B({0x02, 0x05, 0x44, '1', '2', '3', '4'})},
+        {C::print_file, {{P::DeleteFileAfterPrint, 1}, {P::FileOnScale, B({'a', 0, 'b'})}},
+         B({0x02, 0x0B, 0xFF, 0x06, '1', '2', '3', '4', 0x01, 0x02, 0x00, 'a', 'b'})},
+        {C::print_product_label, {{P::PLUNumber, 300}}, B({0x02, 0x0B, 0xFF, 0x42, '1', '2', '3', '4', 1, 0x2C, 1, 0, 0})},
+        {C::print_product_label, {{P::ItemCode, 7}, {P::ButtonNumber, 9}},  // the item code goes first
+         B({0x02, 0x0B, 0xFF, 0x42, '1', '2', '3', '4', 0, 0x07, 0, 0, 0})},
+    };
+    for (const auto& [command, given, frame] : table) {
+        for (const auto& [p, v] : given) set({{p, v}});
+        ASSERT_EQ(run(command), 0);
+        EXPECT_EQ(last().frame, frame);
+    }
+    // A flag beyond one byte, a name the u16 cannot carry, no name; an item
+    // code of the wrong kind does not fall through; no selector is out of range.
     expect_refused(
         {{C::print_file, {{P::DeleteFileAfterPrint, 256}, {P::FileOnScale, B({'a'})}}, -104},
          {C::print_file, {{P::DeleteFileAfterPrint, -1}, {P::FileOnScale, B({'a'})}}, -104},
          {C::print_file, {{P::DeleteFileAfterPrint, 0}, {P::FileOnScale, bytes(65536, std::byte{'n'})}}, -104},
-         {C::print_file, {}, -7}});
-}
-
-TEST_F(Printing, ProductLabelSelector)
-{
-    set(P::PLUNumber, 300);
-    ASSERT_EQ(run(C::print_product_label), 0);
-    EXPECT_EQ(last_data(), B({0x01, 0x2C, 0x01, 0x00, 0x00}));
-    set({{P::ItemCode, 7}, {P::ButtonNumber, 9}});  // the item code goes first
-    ASSERT_EQ(run(C::print_product_label), 0);
-    EXPECT_EQ(last_data(), B({0x00, 0x07, 0, 0, 0}));
-    // A present item code of the wrong kind does not fall through; none at all is out of range.
-    expect_refused(
-        {{C::print_product_label, {{P::ItemCode, L"7"}, {P::PLUNumber, 1}}, -8}, {C::print_product_label, {}, -104}});
+         {C::print_file, {}, -7},
+         {C::print_product_label, {{P::ItemCode, L"7"}, {P::PLUNumber, 1}}, -8},
+         {C::print_product_label, {}, -104}});
 }
 
 TEST_F(Printing, PictureBlocksInOrderAndTheirSizeReadBack)

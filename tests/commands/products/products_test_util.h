@@ -1,5 +1,6 @@
 #pragma once
-// Shared by the product tests: inputs of any kind given as one list.
+// Shared by the product and label tests: inputs of any kind given as one list,
+// and the JSON writer's layout of a document written on one line.
 
 #include <initializer_list>
 #include <string>
@@ -41,6 +42,30 @@ inline int run(device& d, CommandType c, const inputs& in = {})
 {
     set_inputs(d, in);
     return d.execute_command(static_cast<int>(c));
+}
+
+// The writer's layout of `flat`: each member and element on its own line,
+// four blanks a level, no blank after a comma, a line feed at the end.
+inline std::string laid_out(const std::string& flat)
+{
+    std::string out;
+    int depth = 0;
+    bool in_text = false;
+    const auto next_line = [&] { out += '\n' + std::string(4 * depth, ' '); };
+    for (std::size_t i = 0; i < flat.size(); ++i) {
+        const char c = flat[i];
+        const bool opens = !in_text && (c == '{' || c == '['), closes = !in_text && (c == '}' || c == ']');
+        if (closes) --depth, next_line();
+        if (c != ' ' || in_text || flat[i - 1] != ',') out += c;
+        if (in_text && c == '\\') {
+            out += flat[++i];
+        } else if (c == '"') {
+            in_text = !in_text;
+        }
+        if (opens) ++depth, next_line();
+        if (!in_text && c == ',') next_line();
+    }
+    return out + '\n';
 }
 
 }  // namespace products_test

@@ -9,17 +9,14 @@
 #include <ctime>
 
 #include "products_test_util.h"
+#include "send_test_util.h"
 
 namespace {
 
 using namespace products_test;
 using P = ParamType;
 
-class Catalogue : public ::testing::Test {
-protected:
-    void SetUp() override { device_test::init_test_log(); }
-    device d;
-};
+using Catalogue = send_test::device_test_base;
 
 TEST_F(Catalogue, ScaledTextsMatchPrintfInTheCLocale)
 {

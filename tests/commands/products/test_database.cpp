@@ -1,10 +1,7 @@
-// The product database commands against a simulated scale that keeps a
-// database: the request bytes at the edges of the limits, the refusals that
-// send nothing, the getters' decoding and short replies, and the items-file
-// preparation as the download polls it. Commands by number: 20
-// clear_db_products_and_messages, 21 get_plu_by_code, 24 delete_plu_data, 55
-// delete_product, 84 get_strings_count_in_message, 91 delete_category, 110
-// get_packer, 111 set_packer, 112 delete_packer.
+// The product database commands against a simulated scale that keeps one. By
+// number: 20 clear_db_products_and_messages, 21 get_plu_by_code, 24
+// delete_plu_data, 55 delete_product, 84 get_strings_count_in_message, 91
+// delete_category, 110 get_packer, 111 set_packer, 112 delete_packer.
 
 #include <algorithm>
 #include <climits>
@@ -28,8 +25,8 @@ protected:
         add_scale(d, sim, 1);
         reseed();
     }
-    // Products 1001 (PLU 1) and 1002 (PLU 7) in category 7; categories 7 and
-    // 9; message 65535 of 200 lines.
+    // Products 1001 (PLU 1) and 1002 (PLU 7) in category 7 of 7 and 9; message 65535 of 200
+    // lines; packer INT_MAX.
     void reseed()
     {
         db = qv_sim::add_product_database_replies(sim);
@@ -38,6 +35,7 @@ protected:
         db->add_product(1001, 1, 7);
         db->add_product(1002, 7, 7);
         db->add_message(65535, 200);
+        db->add_packer(INT_MAX, "P");
         sim.clear_requests();
     }
 
@@ -69,6 +67,7 @@ TEST_F(Database, RequestBytesAtTheEdges)
         {91, {{P::CategoryId, 9}, {P::CategoryDeleteType, 1}, {P::CategoryIdForRebinding, -5}}, B({0xFF, 0x25}),
              B({9, 0, 0, 0, 1})},
         {84, {{P::MessageNumber, 65535}}, B({0xBB}), B({0xFF, 0xFF})},  // get_strings_count_in_message
+        {112, {{P::PackerId, INT_MAX}}, B({0xFF, 0x0A}), B({0xFF, 0xFF, 0xFF, 0x7F})},
         {111, {{P::PackerId, INT_MAX}, {P::PackerName, "A"}, {P::NewPassword, std::string("1\0", 2)}},
               B({0xFF, 0x09}), B({0xFF, 0xFF, 0xFF, 0x7F, 1, 0, 0x41, 2, 0, 0x31, 0x00})},
     };  // clang-format on
@@ -120,15 +119,13 @@ TEST_F(Database, GettersDecodeTheScalesRepliesAndRefuseShortOnes)
     // The packer's id is the reply's (an i32), apart from the input.
     sim.on({0xFF, 0x08}, 0, {0xFE, 0xFF, 0xFF, 0xFF, 3, 0, 'a', 0, 'c'});
     EXPECT_EQ(run(110, {{P::PackerId, 1}}), 0);
-    int id = 0;
-    EXPECT_EQ(d.get_int_param(P::PackerId, d.output_params, id, false), 0);
-    EXPECT_EQ(id, -2);
+    int id = 0, lines = 0;
     bytes name;
+    EXPECT_EQ(d.get_int_param(P::PackerId, d.output_params, id, false), 0);
     EXPECT_EQ(d.get_bytes_array_param(P::PackerName, d.output_params, name, false), 0);
-    EXPECT_EQ(name, B({'a', 0, 'c'}));
+    EXPECT_EQ(std::make_pair(id, name), std::make_pair(-2, B({'a', 0, 'c'})));
     // The line count of a message (84) is one unsigned byte.
     EXPECT_EQ(run(84, {{P::MessageNumber, 65535}}), 0);
-    int lines = 0;
     EXPECT_EQ(d.get_int_param(P::StringsCountInMessage, d.output_params, lines, false), 0);
     EXPECT_EQ(lines, 200);
 
@@ -163,14 +160,6 @@ TEST_F(Database, ItemsFilePreparationAsTheDownloadPollsIt)
     EXPECT_TRUE(log.contains("'get_json_items_file_status' error=-111"));
     d.results.clear();
     EXPECT_EQ(d.get_json_items_file_status(), 0);
-}
-
-TEST_F(Database, ASilentScaleTimesOut)
-{
-    sim.set_fault(silent());
-    device_test::log_capture log;
-    EXPECT_EQ(run(112, {{P::PackerId, 1}}), -1);
-    EXPECT_TRUE(log.contains("delete_packer -1"));
 }
 
 }  // namespace

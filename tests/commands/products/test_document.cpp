@@ -7,12 +7,14 @@
 #include <cstdio>
 #include <string>
 
+#include "../files/files_test_util.h"
 #include "products_test_util.h"
 
 namespace {
 
 using bytes = std::vector<std::byte>;
 using products_test::inputs;
+using products_test::laid_out;
 using products_test::raw;
 using C = CommandType;
 using P = ParamType;
@@ -59,30 +61,6 @@ void add_full_catalogue(device& d)
     for (const auto& [command, given] : calls) ASSERT_EQ(products_test::run(d, command, given), 0);
 }
 
-// The writer's layout from the one-line form below: each member and element
-// on its own line, four blanks a level, a line feed at the end.
-std::string laid_out(const std::string& flat)
-{
-    std::string out;
-    int depth = 0;
-    bool in_text = false;
-    const auto next_line = [&] { out += '\n' + std::string(4 * depth, ' '); };
-    for (std::size_t i = 0; i < flat.size(); ++i) {
-        const char c = flat[i];
-        const bool opens = !in_text && (c == '{' || c == '['), closes = !in_text && (c == '}' || c == ']');
-        if (closes) --depth, next_line();
-        if (c != ' ' || in_text || flat[i - 1] != ',') out += c;  // no blank after a comma
-        if (in_text && c == '\\') {
-            out += flat[++i];
-        } else if (c == '"') {
-            in_text = !in_text;
-        }
-        if (opens) ++depth, next_line();
-        if (!in_text && c == ',') next_line();
-    }
-    return out + '\n';
-}
-
 const std::string full_document = laid_out(
     R"({"messages": [{"id": "7", "value": "Say \"hi\"\\path\/x\t\u0001\u001F)"
     "\x7f"
@@ -103,11 +81,7 @@ const std::string full_document = laid_out(
     R"("price": "0.000000", "shelfLife": "0", "tare": "-0.005000", "productType": "WEIGHT", "deleted": "false", )"
     R"("barcodeStructure": "NNNNNNNQQQQQC", "pieceWeight": "0.25", "type": "2", "labelImages": {"n": "5"}}]})");
 
-class Document : public ::testing::Test {
-public:
-    void SetUp() override { device_test::init_test_log(); }
-    device d;
-};
+using Document = send_test::device_test_base;
 
 // Built under a decimal-comma process locale: the same bytes as in the C
 // locale of the upload below.
@@ -144,17 +118,13 @@ TEST_F(Document, FullCatalogueReplacesInputMinusOneIsPrintedAndEmptiesTheCatalog
 // brackets inside a string do not count.
 TEST_F(Document, DeeplyNestedHostJsonIsLeftOutWithoutACrash)
 {
-    const auto nested = [](std::size_t levels, bool closed) {
-        return std::string(levels, '[') + (closed ? std::string(levels, ']') : std::string());
+    const auto closed = [](std::size_t levels) { return std::string(levels, '[') + std::string(levels, ']'); };
+    const inputs products[] = {
+        {{P::ItemCode, 1}, {P::JsonProductMessages, closed(200000)}, {P::JsonProductLabelImages, std::string(200000, '[')}},
+        {{P::ItemCode, 2}, {P::JsonProductMessages, closed(64)}, {P::JsonProductLabelImages, closed(65)}},
+        {{P::ItemCode, 3}, {P::JsonProductMessages, "[\"" + std::string(100, '[') + "\"]"}},
     };
-    const std::string quoted_brackets = "[\"" + std::string(100, '[') + "\"]";
-    // clang-format off
-    ASSERT_EQ(products_test::run(d, C::add_product_to_json, {{P::ItemCode, 1}, {P::JsonProductMessages, nested(200000, true)},
-                                 {P::JsonProductLabelImages, nested(200000, false)}}), 0);
-    ASSERT_EQ(products_test::run(d, C::add_product_to_json, {{P::ItemCode, 2}, {P::JsonProductMessages, nested(64, true)},
-                                 {P::JsonProductLabelImages, nested(65, true)}}), 0);
-    ASSERT_EQ(products_test::run(d, C::add_product_to_json, {{P::ItemCode, 3}, {P::JsonProductMessages, quoted_brackets}}), 0);
-    // clang-format on
+    for (const inputs& given : products) ASSERT_EQ(products_test::run(d, C::add_product_to_json, given), 0);
     device_test::log_capture log;
     testing::internal::CaptureStdout();
     const std::string text = document(d);
@@ -172,15 +142,7 @@ TEST_F(Document, DeeplyNestedHostJsonIsLeftOutWithoutACrash)
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "labelImages parse error: nested deeper than 64 levels"), 2);
 }
 
-}  // namespace
-
-// The document uploaded as the JSON items file (command 48, FileType 10) to a
-// simulated scale, compiled where the file-transfer test helpers exist.
-#if __has_include("../files/files_test_util.h")
-#include "../files/files_test_util.h"
-
-namespace {
-
+// The document uploaded as the JSON items file (command 48, FileType 10).
 using DocumentUpload = files_test::files_fixture;
 
 TEST_F(DocumentUpload, TheCollectedCatalogueArrivesWhole)
@@ -197,4 +159,3 @@ TEST_F(DocumentUpload, TheCollectedCatalogueArrivesWhole)
 }
 
 }  // namespace
-#endif
