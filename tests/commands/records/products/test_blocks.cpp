@@ -18,19 +18,23 @@ protected:
     {
         set({{P::MessageNumber, number}, {P::StringNumber, line}, {P::MessageString, text}});
     }
-    void collect_plus(int n)  // numbered from 1
+    void collect(int n, bool plu = true)  // records numbered from 1
     {
         for (int k = 1; k <= n; ++k) {
-            set_extended_inputs(false);
-            set(P::PLUNumber, k);
-            ASSERT_EQ(run(C::add_plu_to_block), 0);
+            if (plu) {
+                set_extended_inputs(false);
+                set(P::PLUNumber, k);
+            } else {
+                set_message(9, k, L"line");
+            }
+            ASSERT_EQ(run(plu ? C::add_plu_to_block : C::add_message_to_block), 0);
         }
     }
 };
 
 TEST_F(blocks, PlusCollectedOverSeveralCommandsGoInOneRequestSixAtMost)
 {
-    collect_plus(6);
+    collect(6);
     const bytes six = in_bytes(P::PluBlock);
     // A seventh record could never go out with the block: refused before
     // the scale is asked for its switch, the block unchanged.
@@ -44,14 +48,14 @@ TEST_F(blocks, PlusCollectedOverSeveralCommandsGoInOneRequestSixAtMost)
     EXPECT_EQ(last_data(), cat({B({6}), six}));
     // Any other command between collecting and sending ends the block.
     qv_sim::add_connect_replies(sim);
-    collect_plus(1);
+    collect(1);
     ASSERT_EQ(run(C::get_plu_count), 0);
     EXPECT_EQ(run(C::set_plu_block_data), -7);
 }
 
 TEST_F(blocks, FailedCollectingAndSingleRecordCommandsLeaveTheBlockAsItWas)
 {
-    collect_plus(1);
+    collect(1);
     const bytes before = in_bytes(P::PluBlock);
     set(P::BCFormat, 16);
     EXPECT_EQ(run(C::add_plu_to_block), -104);
@@ -62,32 +66,20 @@ TEST_F(blocks, FailedCollectingAndSingleRecordCommandsLeaveTheBlockAsItWas)
     // Two records collected, then one sent on its own: the single-record
     // command sends only its record, and the two stay for the block command.
     // The sizes: a record in the block, the one sent on its own.
-    using row = std::tuple<C, C, bool, C, P, std::size_t, std::size_t>;
-    for (const auto& [collect, single, utf8, block, key, size, own] :
-         {row{C::add_plu_to_block, C::set_plu_data_extended, false, C::set_plu_block_data, P::PluBlock, 82, 82},
-          row{C::add_plu_to_block, C::set_plu_data_extended_utf8, true, C::set_plu_block_data, P::PluBlock, 82, 109},
-          row{C::add_message_to_block, C::set_message_data, false, C::set_message_block_data, P::MessageBlock, 53, 53},
-          row{C::add_message_to_block, C::set_message_data_utf8, true, C::set_message_block_data, P::MessageBlock, 53,
-              9}}) {
+    using row = std::tuple<C, bool, bool, std::size_t, std::size_t>;
+    for (const auto& [single, plu, utf8, size, own] :
+         {row{C::set_plu_data_extended, true, false, 82, 82}, row{C::set_plu_data_extended_utf8, true, true, 82, 109},
+          row{C::set_message_data, false, false, 53, 53}, row{C::set_message_data_utf8, false, true, 53, 9}}) {
         SCOPED_TRACE(static_cast<int>(single));
-        const bool plu = key == P::PluBlock;
-        for (int k = 1; k <= 2; ++k) {
-            if (plu) {
-                set_extended_inputs(false);
-                set(P::PLUNumber, k);
-            } else {
-                set_message(9, k, L"line");
-            }
-            ASSERT_EQ(run(collect), 0);
-        }
+        const P key = plu ? P::PluBlock : P::MessageBlock;
+        const C block = plu ? C::set_plu_block_data : C::set_message_block_data;
+        collect(2, plu);
         const bytes two = in_bytes(key);
         ASSERT_EQ(two.size(), 2 * size);
         if (plu)
             set_extended_inputs(utf8);
-        else if (utf8)
-            set_message(9, 3, U("line"));
         else
-            set_message(9, 3, L"line");
+            set_message(9, 3, utf8 ? input(U("line")) : input(L"line"));
         ASSERT_EQ(run(single), 0);
         EXPECT_EQ(last_data().size(), own);
         EXPECT_EQ(in_bytes(key), two);
