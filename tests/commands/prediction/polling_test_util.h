@@ -7,12 +7,12 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
-#include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "../command_table.h"
 #include "commands/prediction/polling.h"
 #include "replies/prediction.h"
 #include "replies/scenarios.h"
@@ -103,6 +103,12 @@ protected:
         const auto all = sim.requests();
         return std::count_if(all.begin(), all.end(), [&](const qv_sim::request& r) { return r.command == command; });
     }
+    void silence(const bytes& command)  // the scale hears `command` but never answers it
+    {
+        sim.on(command, [](const qv_sim::request& r) {
+            return qv_sim::reply(qv_sim::reply_frame(r.command, 0), send_test::silent());
+        });
+    }
     void choose(const bytes& scenario)
     {
         d.set_bytes_array_param(ParamType::Scenarios, d.input_params, scenario, false);
@@ -141,13 +147,5 @@ protected:
     std::shared_ptr<qv_sim::recognition_script> script;
     std::shared_ptr<qv_sim::scenario_script> scenarios;
 };
-
-// 02 LEN FF xx, the password, the payload.
-inline bytes request(int opcode, const bytes& payload = {})
-{
-    bytes f = B({0x02, static_cast<int>(6 + payload.size()), 0xFF, opcode, '1', '2', '3', '4'});
-    f.insert(f.end(), payload.begin(), payload.end());
-    return f;
-}
 
 }  // namespace polling_test
