@@ -1,18 +1,18 @@
 #pragma once
-// Shared by the tests of the polled commands (recognition, camera reset,
-// scenario encryption and list): shorter poll periods, a stop raised from a
-// second thread, and the requests the scale received around it.
+// The polled commands' tests: shorter poll periods, and a stop raised from a
+// second thread with the requests the scale received around it.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <memory>
-#include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "../command_table.h"
 #include "commands/prediction/polling.h"
 #include "replies/prediction.h"
 #include "replies/scenarios.h"
@@ -41,15 +41,13 @@ struct stopped_run {
     int result = 0;
     bool stop_sent = false;
     std::chrono::steady_clock::duration after_stop{};  // from the stop to the command's end
-    std::size_t at_stop = 0;  // requests the scale had received when the stop was raised
-    std::size_t at_return = 0;  // ... when the command returned
+    std::size_t at_return = 0;  // requests the scale had received when the command returned
 };
 
 // Runs `command`; once `sim` has received `requests` requests and `lag` has
-// passed, another thread sends the stop command (127); none when the command
-// ends first. A command that has
-// not ended 10 s after the stop finds its scale silent from then on, so a
-// stop that goes unheeded fails the test instead of hanging it.
+// passed, another thread sends the stop (127), unless the command ended first.
+// A stop still unheeded 10 s later silences the scale, so the test fails
+// instead of hanging.
 inline stopped_run run_and_stop(device& d, int command, qv_sim::sim_scale& sim, std::size_t requests,
                                 std::chrono::milliseconds lag = 0ms)
 {
@@ -61,7 +59,6 @@ inline stopped_run run_and_stop(device& d, int command, qv_sim::sim_scale& sim, 
         while (!sim.wait_for_requests(requests, 10ms))
             if (ended.load() || std::chrono::steady_clock::now() > give_up) return;
         std::this_thread::sleep_for(lag);
-        run.at_stop = sim.request_count();
         stopped_at = std::chrono::steady_clock::now();
         run.stop_sent = true;
         d.execute_command(127);
@@ -103,29 +100,30 @@ protected:
     }
     std::size_t count_of(const bytes& command) const
     {
-        std::size_t n = 0;
-        for (const auto& r : sim.requests()) n += r.command == command ? 1 : 0;
-        return n;
+        const auto all = sim.requests();
+        return std::count_if(all.begin(), all.end(), [&](const qv_sim::request& r) { return r.command == command; });
+    }
+    void silence(const bytes& command)  // the scale hears `command` but never answers it
+    {
+        sim.on(command, [](const qv_sim::request& r) {
+            return qv_sim::reply(qv_sim::reply_frame(r.command, 0), send_test::silent());
+        });
     }
     void choose(const bytes& scenario)
     {
         d.set_bytes_array_param(ParamType::Scenarios, d.input_params, scenario, false);
     }
 
-    // Where a stop lands in a polling command: in the pause after the
-    // scale's `requests`-th request (the period `period` made 10 s long), or
-    // while that request waits for its late reply; `sent`: the requests the
-    // scale has when the command returns.
+    // A stop lands in the pause after the scale's `requests`-th request (with
+    // `period` made 10 s long), or while that request waits for its late
+    // reply; the scale receives no request after it.
     struct stop_case {
         const char* where;
         int command;
         std::chrono::milliseconds qv_polling_internal::poll_timing::*period;
         std::size_t requests;
         bool in_exchange;
-        std::size_t sent;
     };
-    // Each stop ends its command with -9 within a small part of the pause,
-    // and the scale gets no request but those the case allows.
     void expect_stops(const std::vector<stop_case>& cases)
     {
         for (const auto& c : cases) {
@@ -138,9 +136,10 @@ protected:
             else
                 qv_polling_internal::timing().*c.period = 10s;
             sim.clear_requests();
+            choose(B({'s'}));  // what the encryption needs; the other commands ignore it
             const stopped_run run = run_and_stop(d, c.command, sim, c.requests, c.in_exchange ? 0ms : 300ms);
             expect_stopped(run, sim);
-            EXPECT_EQ(run.at_return, c.sent);
+            EXPECT_EQ(run.at_return, c.requests);
         }
     }
 
@@ -148,13 +147,5 @@ protected:
     std::shared_ptr<qv_sim::recognition_script> script;
     std::shared_ptr<qv_sim::scenario_script> scenarios;
 };
-
-// 02 LEN FF xx, the password, the payload.
-inline bytes request(int opcode, const bytes& payload = {})
-{
-    bytes f = B({0x02, static_cast<int>(6 + payload.size()), 0xFF, opcode, '1', '2', '3', '4'});
-    f.insert(f.end(), payload.begin(), payload.end());
-    return f;
-}
 
 }  // namespace polling_test

@@ -10,10 +10,10 @@
 
 #include "polling_test_util.h"
 
+using command_table::frame;
 using device_test::bytes_of;
 using polling_test::B;
 using polling_test::bytes;
-using polling_test::request;
 using qv_sim::status_step;
 
 namespace {
@@ -33,11 +33,11 @@ TEST_F(Statistics, JsonRequestDocument)
     bytes payload = B({static_cast<int>(document.size()), 0});
     const bytes text = bytes_of(document);
     payload.insert(payload.end(), text.begin(), text.end());
-    EXPECT_EQ(sim.requests().back().frame, request(0x29, payload));
+    EXPECT_EQ(sim.requests().back().frame, frame({0xFF, 0x29}, payload));
     // A date of another kind is left empty too.
     d.set_string_param(ParamType::StatisticEndDate, d.input_params, L"01-02-24", false);
     EXPECT_EQ(d.create_json_prediction_statistic(), 0);
-    EXPECT_EQ(sim.requests().back().frame, request(0x29, payload));
+    EXPECT_EQ(sim.requests().back().frame, frame({0xFF, 0x29}, payload));
 }
 
 // The archive request (FF 32): the first byte, then the second; a value the
@@ -50,7 +50,7 @@ TEST_F(Statistics, ArchiveRequestBytesInOrder)
         d.set_int_param(ParamType::ArchiveStatisticByte1, d.input_params, first, false);
         d.set_int_param(ParamType::ArchiveStatisticByte2, d.input_params, second, false);
         EXPECT_EQ(d.create_archive_prediction_statistic(), result) << first << " " << second;
-        const bytes expected = result == 0 ? request(0x32, B({first, second})) : bytes{};
+        const bytes expected = result == 0 ? frame({0xFF, 0x32}, B({first, second})) : bytes{};
         EXPECT_EQ(sim.request_count() == 0 ? bytes{} : sim.requests().at(0).frame, expected);
     }
 }
@@ -69,9 +69,9 @@ TEST_F(Statistics, StatusLeavesPreparingInThatScalesResult)
         bytes request;
     } kinds[] = {
         {"json (FF 30)", &device::get_json_prediction_statistic_status,
-         &qv_sim::recognition_script::json_statistic_status, request(0x30)},
+         &qv_sim::recognition_script::json_statistic_status, frame({0xFF, 0x30})},
         {"archive (FF 33)", &device::get_archive_prediction_statistic_status,
-         &qv_sim::recognition_script::archive_statistic_status, request(0x33)},
+         &qv_sim::recognition_script::archive_statistic_status, frame({0xFF, 0x33})},
     };
     for (const auto& k : kinds) {
         SCOPED_TRACE(k.what);

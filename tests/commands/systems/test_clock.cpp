@@ -1,6 +1,5 @@
-// The scale's clock: the time and date read as the scale sends them, the
-// given bytes set unchanged, the host clock at the edges of its numbers or
-// unreadable, and the time synchronisation setting.
+// The scale's clock: time and date read and set as bytes, the host clock
+// when none are given, and the time synchronisation setting.
 
 #include <cstdint>
 #include <ctime>
@@ -27,14 +26,13 @@ TEST_F(Clock, GettersSendTheirFrameAndDecodeTheReply)
         {"get_time (67)", C::get_time, unprotected({0x2A}), B({0x17, 0x3B, 0x3A}), P::Time, B({0x17, 0x3B, 0x3A})},
         {"get_date (68)", C::get_date, unprotected({0x2B}), B({0x1F, 0x0C, 0x63}), P::Date, B({0x1F, 0x0C, 0x63})},
         {"get_time_sync (144), no zone", C::get_time_sync, unprotected({0xFF, 0x65}), B({1, 0}), P::TimeZone, L""},
+        {"get_time_sync (144), the flag", C::get_time_sync, unprotected({0xFF, 0x65}), B({2, 0}),
+         P::TimeAutoSyncEnabledFlag, 2},
         // Zero bytes dropped, the rest read as UTF-8.
         {"get_time_sync (144), a zone", C::get_time_sync, unprotected({0xFF, 0x65}), B({2, 5, 'U', 0, 0xD0, 0x9C, 'C'}),
          P::TimeZone, L"U\u041CC"},
         // clang-format on
     });
-    sim.on({0xFF, 0x65}, 0, B({2, 0}));
-    ASSERT_EQ(run(C::get_time_sync), 0);
-    EXPECT_EQ(out_int(P::TimeAutoSyncEnabledFlag), 2);  // the flag before the zone
 }
 
 TEST_F(Clock, SettersSendTheGivenBytesUnchanged)
@@ -64,37 +62,21 @@ TEST_F(Clock, SettersSendTheGivenBytesUnchanged)
 // Without inputs, set_time (2) and set_date (3) send the host clock's time.
 TEST_F(Clock, AbsentTimeAndDateTakeTheHostClock)
 {
-    const auto host_clock_at = [](int year, int month, int day, int hour, int minute, int second) {
-        std::tm local{};
-        local.tm_year = year - 1900, local.tm_mon = month - 1, local.tm_mday = day;
-        local.tm_hour = hour, local.tm_min = minute, local.tm_sec = second, local.tm_isdst = -1;
-        const std::int64_t at = std::mktime(&local);
-        device::set_host_clock([at] { return at; });
-    };
-    host_clock_at(2026, 12, 5, 17, 42, 9);
+    std::tm local{};
+    local.tm_year = 2026 - 1900, local.tm_mon = 11, local.tm_mday = 5;
+    local.tm_hour = 17, local.tm_min = 42, local.tm_sec = 9, local.tm_isdst = -1;
+    const std::int64_t at = std::mktime(&local);
+    device::set_host_clock([at] { return at; });
     EXPECT_EQ(device::return_current_time_and_date(), "05-12-2026_17-42-09");
     expect_requests({
         {"set_time (2) at 17:42:09", C::set_time, {}, 0, frame({0x21}, B({0x11, 0x2A, 0x09}))},
         {"set_date (3) on 5 December 2026", C::set_date, {}, 0, frame({0x22}, B({0x05, 0x0C, 0x1A, 0x11, 0x2A, 0x09}))},
-    });
-    host_clock_at(2000, 1, 1, 0, 0, 5);
-    expect_requests({
-        {"set_time (2) at 00:00:05", C::set_time, {}, 0, frame({0x21}, B({0, 0, 5}))},
-        {"set_date (3) on 1 January 2000", C::set_date, {}, 0, frame({0x22}, B({1, 1, 0, 0, 0, 5}))},
     });
     // A clock that cannot be read: nothing goes out.
     device::set_host_clock([] { return std::numeric_limits<std::int64_t>::max(); });
     EXPECT_EQ(device::return_current_time_and_date(), "");
     expect_requests({{"set_time (2), no clock", C::set_time, {}, -1000, {}},
                      {"set_date (3), no clock", C::set_date, {}, -1000, {}}});
-}
-
-TEST_F(Clock, GettersAreForOneScaleOnly)
-{
-    qv_sim::sim_scale other("127.0.0.143");
-    send_test::add_scale(d, other, 1);
-    for (C getter : {C::get_time, C::get_date, C::get_time_sync}) EXPECT_EQ(run(getter), -110) << int(getter);
-    EXPECT_EQ(sim.request_count() + other.request_count(), 0u);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// The scenarios: the list (get_scenarios_list, 70) read in parts and its
-// failures, the choice (set_scenario, 71), and the encryption
-// (encrypt_scenario, 122) with its status poll, a group and a stop.
+// The scenarios: the list (get_scenarios_list, 70) read in parts, the choice
+// (set_scenario, 71), and the encryption (encrypt_scenario, 122) and its poll.
 
 #include <atomic>
 #include <chrono>
@@ -53,16 +52,17 @@ TEST_F(Scenarios, ListInThreePartsBecomesOneText)
     for (const auto& r : sim.requests()) EXPECT_EQ(r.frame, B({0x02, 0x05, 0x2E, '1', '2', '3', '4'}));
 }
 
-// The whole list or nothing: a part that fails in any way leaves no half
-// list behind. A scale that keeps answering the same bad part is asked no
-// more: a stop raised at the tenth request would show it.
-TEST_F(Scenarios, ListFailingPartWritesNothing)
+// The whole list or nothing: a part that fails in any way, or a stop while a
+// part is on its way, leaves no half list behind, and the scale is asked for
+// no more parts (without a stop, one raised at the tenth request would show).
+TEST_F(Scenarios, ListFailingOrStoppedPartWritesNothing)
 {
     bytes cut = scenario_part(3, {entry(3, "Cde")});
     cut.pop_back();
-    qv_sim::fault silence = send_test::silent(), no_stx, closed, none;
+    qv_sim::fault silence = send_test::silent(), no_stx, closed, late, none;
     no_stx.first_byte = 0x03;
     closed.close_mid_reply = true;
+    late.delay = 800ms;
     const bytes first = scenario_part(3, {entry(1, "A"), entry(2, "B")});
     const struct {
         const char* what;
@@ -78,6 +78,8 @@ TEST_F(Scenarios, ListFailingPartWritesNothing)
         {"no reply", first, scenario_part(3, {entry(3, "C")}), silence, -1, 2},
         {"no STX", first, scenario_part(3, {entry(3, "C")}), no_stx, -102, 2},
         {"connection closed mid-reply", first, scenario_part(3, {entry(3, "C")}), closed, -1, 2},
+        {"a stop while the second part is late", scenario_part(3, {entry(1, "A")}), scenario_part(3, {entry(2, "B")}),
+         late, -9, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -87,30 +89,13 @@ TEST_F(Scenarios, ListFailingPartWritesNothing)
             const qv_sim::reply_sequence::step s = scenarios->list.next();
             return qv_sim::reply(qv_sim::reply_frame(r.command, s.result, s.data), (*served)++ ? how : qv_sim::fault{});
         });
-        const polling_test::stopped_run run = run_and_stop(d, 70, sim, 10);
-        EXPECT_FALSE(run.stop_sent);
+        const polling_test::stopped_run run = run_and_stop(d, 70, sim, c.result == -9 ? 2 : 10);
+        if (c.result == -9) polling_test::expect_stopped(run, sim);
+        EXPECT_EQ(run.stop_sent, c.result == -9);
         EXPECT_EQ(run.result, c.result);
         EXPECT_EQ(sim.request_count(), c.requests);
         EXPECT_TRUE(listed().empty());
     }
-}
-
-// A stop while the second part is on its way: -9, no half list, and the
-// third part is never asked for.
-TEST_F(Scenarios, ListStoppedWhileAPartIsOnItsWay)
-{
-    scenarios->set_list({entry(1, "A"), entry(2, "B"), entry(3, "C")}, 1);
-    qv_sim::fault late;
-    late.delay = 800ms;
-    sim.on({0x2E}, [this, late, served = std::make_shared<std::atomic<int>>(0)](const qv_sim::request& r) {
-        const qv_sim::reply_sequence::step s = scenarios->list.next();
-        return qv_sim::reply(qv_sim::reply_frame(r.command, s.result, s.data),
-                             (*served)++ == 1 ? late : qv_sim::fault{});
-    });
-    const polling_test::stopped_run run = run_and_stop(d, 70, sim, 2);
-    polling_test::expect_stopped(run, sim);
-    EXPECT_EQ(run.at_return, 2u);
-    EXPECT_TRUE(listed().empty());
 }
 
 // The longest list a 16-bit total allows, in parts of 4,096 entries: one
@@ -158,10 +143,8 @@ TEST_F(Scenarios, EncryptionStopInThePauseOrTheExchangeOfThePoll)
 {
     using timing = qv_polling_internal::poll_timing;
     scenarios->encrypt_status.set({result_step(172)});
-    choose(B({'s'}));
-    expect_stops({{"in the pause after FF 39", 122, &timing::encryption_period, 1, false, 1}});
-    choose(B({'s'}));
-    expect_stops({{"while FF 40 waits", 122, &timing::encryption_period, 2, true, 2}});
+    expect_stops({{"in the pause after FF 39", 122, &timing::encryption_period, 1, false},
+                  {"while FF 40 waits", 122, &timing::encryption_period, 2, true}});
 }
 
 // One scale fails while the other is still at work: the poll goes on until

@@ -1,12 +1,13 @@
-// Label layouts: the exact payload of a full set read back, refusals before
-// sending, short replies and silence, and the available fonts.
+// Label layouts: the exact payload of a full set read back, refusals, short
+// replies and silence, and the available fonts.
 
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "../record_test_util.h"
+#include "../../command_table.h"
 
+using namespace command_table;
 using namespace record_test;
 
 namespace {
@@ -47,9 +48,9 @@ int value_for(const family& f, std::size_t k)
     return f.largest == 255 ? static_cast<int>(k) + 1 : static_cast<int>(k % 7);
 }
 
-class LabelLayout : public scale_test<qv_sim::label_records> {
+class LabelLayout : public table_test<qv_sim::label_records> {
 protected:
-    LabelLayout() : scale_test("127.0.0.40", qv_sim::add_label_record_replies) {}
+    LabelLayout() : table_test("127.0.0.40", qv_sim::add_label_record_replies) {}
 
     void set_all(const family& f, int format)
     {
@@ -118,16 +119,10 @@ TEST_F(LabelLayout, ReplyOneByteShortGivesMinus101AndNoOutputSilenceMinus1)
     EXPECT_EQ(run(C::set_datamatrix_param), -1);
 }
 
-// get_available_fonts (13): the request and the one byte of its reply.
 TEST_F(LabelLayout, AvailableFontsRequestAndReply)
 {
-    sim.on({0xA6}, 0, B({0x3C}));
-    ASSERT_EQ(run(C::get_available_fonts), 0);
-    EXPECT_EQ(last().frame, B({0x02, 0x05, 0xA6, '1', '2', '3', '4'}));
-    EXPECT_EQ(out(P::AvailableFontsProp, bytes{}), B({0x3C}));
-    sim.on({0xA6}, 0, {});
-    EXPECT_EQ(run(C::get_available_fonts), -101);
-    EXPECT_TRUE(d.output_params.empty());
+    expect_replies({{"get_available_fonts (13)", C::get_available_fonts, frame({0xA6}), B({0x3C}),
+                     P::AvailableFontsProp, B({0x3C})}});
 }
 
 }  // namespace

@@ -18,27 +18,23 @@ protected:
     {
         set({{P::MessageNumber, number}, {P::StringNumber, line}, {P::MessageString, text}});
     }
-    void collect_plus(int n)  // numbered from 1
+    void collect(int n, bool plu = true)  // records numbered from 1
     {
         for (int k = 1; k <= n; ++k) {
-            set_extended_inputs(false);
-            set(P::PLUNumber, k);
-            ASSERT_EQ(run(C::add_plu_to_block), 0);
+            if (plu) {
+                set_extended_inputs(false);
+                set(P::PLUNumber, k);
+            } else {
+                set_message(9, k, L"line");
+            }
+            ASSERT_EQ(run(plu ? C::add_plu_to_block : C::add_message_to_block), 0);
         }
     }
 };
 
 TEST_F(blocks, PlusCollectedOverSeveralCommandsGoInOneRequestSixAtMost)
 {
-    collect_plus(3);
-    const bytes collected = in_bytes(P::PluBlock);
-    sim.clear_requests();
-    ASSERT_EQ(run(C::set_plu_block_data), 0);
-    EXPECT_EQ(commands(), std::vector<bytes>{B({0x55})});
-    EXPECT_EQ(last_data(), cat({B({3}), collected}));
-    EXPECT_EQ(run(C::set_plu_block_data), -7);  // the block is gone with the sending command
-
-    collect_plus(6);
+    collect(6);
     const bytes six = in_bytes(P::PluBlock);
     // A seventh record could never go out with the block: refused before
     // the scale is asked for its switch, the block unchanged.
@@ -48,17 +44,18 @@ TEST_F(blocks, PlusCollectedOverSeveralCommandsGoInOneRequestSixAtMost)
     EXPECT_EQ(sim.request_count(), 0u);
     EXPECT_EQ(in_bytes(P::PluBlock), six);
     ASSERT_EQ(run(C::set_plu_block_data), 0);
+    EXPECT_EQ(commands(), std::vector<bytes>{B({0x55})});  // the switch is not asked for
     EXPECT_EQ(last_data(), cat({B({6}), six}));
     // Any other command between collecting and sending ends the block.
     qv_sim::add_connect_replies(sim);
-    collect_plus(1);
+    collect(1);
     ASSERT_EQ(run(C::get_plu_count), 0);
     EXPECT_EQ(run(C::set_plu_block_data), -7);
 }
 
 TEST_F(blocks, FailedCollectingAndSingleRecordCommandsLeaveTheBlockAsItWas)
 {
-    collect_plus(1);
+    collect(1);
     const bytes before = in_bytes(P::PluBlock);
     set(P::BCFormat, 16);
     EXPECT_EQ(run(C::add_plu_to_block), -104);
@@ -69,32 +66,20 @@ TEST_F(blocks, FailedCollectingAndSingleRecordCommandsLeaveTheBlockAsItWas)
     // Two records collected, then one sent on its own: the single-record
     // command sends only its record, and the two stay for the block command.
     // The sizes: a record in the block, the one sent on its own.
-    using row = std::tuple<C, C, bool, C, P, std::size_t, std::size_t>;
-    for (const auto& [collect, single, utf8, block, key, size, own] :
-         {row{C::add_plu_to_block, C::set_plu_data_extended, false, C::set_plu_block_data, P::PluBlock, 82, 82},
-          row{C::add_plu_to_block, C::set_plu_data_extended_utf8, true, C::set_plu_block_data, P::PluBlock, 82, 109},
-          row{C::add_message_to_block, C::set_message_data, false, C::set_message_block_data, P::MessageBlock, 53, 53},
-          row{C::add_message_to_block, C::set_message_data_utf8, true, C::set_message_block_data, P::MessageBlock, 53,
-              9}}) {
+    using row = std::tuple<C, bool, bool, std::size_t, std::size_t>;
+    for (const auto& [single, plu, utf8, size, own] :
+         {row{C::set_plu_data_extended, true, false, 82, 82}, row{C::set_plu_data_extended_utf8, true, true, 82, 109},
+          row{C::set_message_data, false, false, 53, 53}, row{C::set_message_data_utf8, false, true, 53, 9}}) {
         SCOPED_TRACE(static_cast<int>(single));
-        const bool plu = key == P::PluBlock;
-        for (int k = 1; k <= 2; ++k) {
-            if (plu) {
-                set_extended_inputs(false);
-                set(P::PLUNumber, k);
-            } else {
-                set_message(9, k, L"line");
-            }
-            ASSERT_EQ(run(collect), 0);
-        }
+        const P key = plu ? P::PluBlock : P::MessageBlock;
+        const C block = plu ? C::set_plu_block_data : C::set_message_block_data;
+        collect(2, plu);
         const bytes two = in_bytes(key);
         ASSERT_EQ(two.size(), 2 * size);
         if (plu)
             set_extended_inputs(utf8);
-        else if (utf8)
-            set_message(9, 3, U("line"));
         else
-            set_message(9, 3, L"line");
+            set_message(9, 3, utf8 ? input(U("line")) : input(L"line"));
         ASSERT_EQ(run(single), 0);
         EXPECT_EQ(last_data().size(), own);
         EXPECT_EQ(in_bytes(key), two);
@@ -121,23 +106,17 @@ TEST_F(blocks, EightMessageLinesGoANinthAndUtf8LinesAreRefused)
         set_message(300, k, L"Строка " + std::to_wstring(k));
         ASSERT_EQ(run(C::add_message_to_block), 0);
     }
+    const bytes eight = in_bytes(P::MessageBlock);
+    set_message(300, 9, U("x"));
+    EXPECT_EQ(run(C::add_message_to_block_utf8), -104);  // a ninth line of either form
+    EXPECT_EQ(in_bytes(P::MessageBlock), eight);
     ASSERT_EQ(run(C::set_message_block_data), 0);
     const bytes payload = last_data();
+    ASSERT_EQ(payload, cat({B({8}), eight}));
     ASSERT_EQ(payload.size(), 1u + 424);
     // The count, then the first line: number, line, 50 bytes of text and padding.
     EXPECT_EQ(bytes(payload.begin(), payload.begin() + 13),
               cat({B({8}), le(300, 2), B({1, 0xD1, 0xF2, 0xF0, 0xEE, 0xEA, 0xE0, ' ', '1', 0})}));
-    sim.clear_requests();
-    for (int k = 1; k <= 8; ++k) {
-        set_message(301, k, L"x");
-        ASSERT_EQ(run(C::add_message_to_block), 0);
-    }
-    const bytes eight = in_bytes(P::MessageBlock);
-    set_message(301, 9, U("x"));
-    EXPECT_EQ(run(C::add_message_to_block_utf8), -104);  // a ninth line of either form
-    EXPECT_EQ(in_bytes(P::MessageBlock), eight);
-    ASSERT_EQ(run(C::set_message_block_data), 0);
-    EXPECT_EQ(last_data(), cat({B({8}), eight}));
     sim.clear_requests();
     // A UTF-8 line never goes under the fixed-size block frame.
     set_message(5, 1, L"fixed");
