@@ -1,5 +1,4 @@
-// The scale's file system: folder listings in parts, the root path, backups
-// and their status, deleting and creating folders.
+// The scale's file system: listings in parts, the root path, backups, deleting and creating folders.
 
 #include "files_test_util.h"
 #include "../../core/test_deadline.h"
@@ -38,8 +37,7 @@ TEST_F(FolderCommands, ListingsInParts)
         {{P(0, 5, 3, {e[0], e[1], e[2]}), P(0, 5, 2, {e[3], e[4]})}, 0, "0:a.txt/1:b/2:x/0:c/0:d/", 2},
         {{P(172), P(0, 2, 2, {e[0], e[1]})}, 0, "0:a.txt/1:b/", 2},  // in progress first
         {{P(0, 3, 3, {e[0], {0, ""}, e[1]})}, 0, "0:a.txt/", 1},  // a name of length 0 ends that reply's list
-        // Broken counts end the listing instead of asking for ever; one that
-        // stops short keeps what came but is no success.
+        // Broken counts end the listing; one that stops short keeps what came but is no success.
         {{P(0, 5, 2, {e[0], e[1]}), P(0, 5, 0)}, -101, "0:a.txt/1:b/", 2},
         {{P(0, 2, 3, {e[0], e[1], e[2]})}, 0, "0:a.txt/1:b/2:x/", 1},
         {{P(0, 5, 2, {e[0], e[1]}), P(0, 5, 3, {e[2], e[3], e[4]}, 10)}, -101, "0:a.txt/1:b/", 2},  // short entry
@@ -56,8 +54,7 @@ TEST_F(FolderCommands, ListingsInParts)
     }
 }
 
-// A scale that answers "in progress" for ever: the listing ends at its
-// deadline with 172 and nothing stored.
+// "In progress" for ever: the listing ends at its deadline with 172 and nothing stored.
 TEST_F(FolderCommands, ListingInProgressForEverEndsAtItsDeadline)
 {
     const test_deadline deadline{std::chrono::seconds(30)};

@@ -1,6 +1,5 @@
 #pragma once
-// The polled commands' tests: shorter poll periods, and a stop raised from a
-// second thread with the requests the scale received around it.
+// The polled commands' tests: shorter poll periods, and a stop raised from a second thread.
 
 #include <algorithm>
 #include <atomic>
@@ -44,10 +43,8 @@ struct stopped_run {
     std::size_t at_return = 0;  // requests the scale had received when the command returned
 };
 
-// Runs `command`; once `sim` has received `requests` requests and `lag` has
-// passed, another thread sends the stop (127), unless the command ended first.
-// A stop still unheeded 10 s later silences the scale, so the test fails
-// instead of hanging.
+// Runs `command`; once `sim` has received `requests` requests and `lag` has passed, another thread sends
+// the stop (127). A stop unheeded 10 s later silences the scale, so the test fails instead of hanging.
 inline stopped_run run_and_stop(device& d, int command, qv_sim::sim_scale& sim, std::size_t requests,
                                 std::chrono::milliseconds lag = 0ms)
 {
@@ -76,8 +73,7 @@ inline stopped_run run_and_stop(device& d, int command, qv_sim::sim_scale& sim, 
     return run;
 }
 
-// The stop landed and ended the command with -9, and nothing reached the
-// scale once the command had returned.
+// The stop ended the command with -9, and nothing reached the scale after it returned.
 inline void expect_stopped(const stopped_run& run, const qv_sim::sim_scale& sim)
 {
     ASSERT_TRUE(run.stop_sent);
@@ -87,8 +83,7 @@ inline void expect_stopped(const stopped_run& run, const qv_sim::sim_scale& sim)
     EXPECT_EQ(sim.request_count(), run.at_return);
 }
 
-// A device with one simulated scale that serves the recognition and the
-// scenario replies.
+// A device with one simulated scale that serves the recognition and the scenario replies.
 class polled_test : public send_test::device_test_base {
 protected:
     void SetUp() override
@@ -114,9 +109,8 @@ protected:
         d.set_bytes_array_param(ParamType::Scenarios, d.input_params, scenario, false);
     }
 
-    // A stop lands in the pause after the scale's `requests`-th request (with
-    // `period` made 10 s long), or while that request waits for its late
-    // reply; the scale receives no request after it.
+    // A stop lands in the pause after the `requests`-th request (`period` made 10 s), or while that request
+    // waits for its late reply; the scale receives no request after it.
     struct stop_case {
         const char* where;
         int command;

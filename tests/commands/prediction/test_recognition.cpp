@@ -1,5 +1,4 @@
-// The recognition camera: start_prediction (121) and its status poll,
-// confirm_item_after_prediction (123), the camera reset (128) and its poll.
+// The recognition camera: start_prediction (121), confirm_item_after_prediction (123), the camera reset (128).
 
 #include <chrono>
 #include <string>
@@ -44,7 +43,6 @@ TEST_F(Recognition, StartAndConfirmPayloadRules)
         {"121 wait timeout 256", 121, {{P::PredictionWaitTimeout, 256}}, -104, {}},
         {"121 confirm type 255", 121, {{P::PredictionConfirmType, 255}}, 0, frame({0xFF, 0x22}, B({5, 255, 10, 10}))},
         {"121 confirm type 256", 121, {{P::PredictionConfirmType, 256}}, -104, {}},
-        {"121 confirm type -1", 121, {{P::PredictionConfirmType, -1}}, -104, {}},
         {"123 item 9999999", 123, {{P::ItemCode, 9999999}}, 0, frame({0xFF, 0x24}, B({0x7F, 0x96, 0x98, 0x00}))},
         {"123 item 10000000", 123, {{P::ItemCode, 10000000}}, -104, {}},
         {"123 item 0", 123, {{P::ItemCode, 0}}, -104, {}},
@@ -120,7 +118,6 @@ TEST_F(Recognition, StopInThePauseOrTheExchangeOfThePoll)
         {"121: in the pause after FF 22", 121, &timing::recognition_period, 1, false},
         {"121: while FF 23 waits", 121, &timing::recognition_period, 2, true},
         {"128: in the pause after the first FF 59", 128, &timing::reset_period, 2, false},
-        {"128: while FF 59 waits", 128, &timing::reset_period, 2, true},
     });
 }
 

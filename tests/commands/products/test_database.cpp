@@ -1,7 +1,5 @@
-// The product database commands against a simulated scale that keeps one. By
-// number: 20 clear_db_products_and_messages, 21 get_plu_by_code, 24
-// delete_plu_data, 55 delete_product, 84 get_strings_count_in_message, 91
-// delete_category, 110 get_packer, 111 set_packer, 112 delete_packer.
+// The product database commands: 20 clear_db_products_and_messages, 21 get_plu_by_code, 24 delete_plu_data,
+// 55 delete_product, 84 get_strings_count_in_message, 91 delete_category, 110-112 get/set/delete_packer.
 
 #include <algorithm>
 #include <climits>
@@ -25,8 +23,7 @@ protected:
         add_scale(d, sim, 1);
         reseed();
     }
-    // Products 1001 (PLU 1) and 1002 (PLU 7) in category 7 of 7 and 9; message 65535 of 200
-    // lines; packer INT_MAX.
+    // Products 1001 (PLU 1) and 1002 (PLU 7) in category 7 of 7 and 9; message 65535 of 200 lines.
     void reseed()
     {
         db = qv_sim::add_product_database_replies(sim);
@@ -88,7 +85,6 @@ TEST_F(Database, RefusalsSendNothing)
     const std::tuple<int, inputs, int> cases[] = {
         {20, {{P::TypeDBClearData, 4}, {P::ClearProductRate, 9}}, -104},
         {20, {{P::ClearProductRate, 256}}, -104},
-        {20, {{P::TypeDBClearData, 1}, {P::ClearProductRate, -1}}, -104},
         {20, {{P::TypeDBClearData, L"1"}}, -8},
         {20, {{P::TypeDBClearData, 3}, {P::ItemCode, INT_MIN}}, -104},
         {21, {{P::ItemCode, 10000000}}, -104},
@@ -142,24 +138,6 @@ TEST_F(Database, GettersDecodeTheScalesRepliesAndRefuseShortOnes)
         EXPECT_EQ(run(command, given), -101) << qv_sim::hex(data);
         EXPECT_TRUE(d.output_params.empty()) << qv_sim::hex(data);
     }
-}
-
-// The download's use: create once, then status while the scales say 172.
-TEST_F(Database, ItemsFilePreparationAsTheDownloadPollsIt)
-{
-    qv_sim::sim_scale second("127.0.0.71");
-    auto db2 = qv_sim::add_product_database_replies(second);
-    add_scale(d, second, 0);
-    db->set_preparation_polls(1);
-    db2->set_preparation_polls(0);
-    device_test::log_capture log;
-    EXPECT_EQ(d.create_json_items_file(), 0);
-    EXPECT_EQ(db2->create_requests(), 1);
-    EXPECT_EQ(d.get_json_items_file_status(), -111);
-    EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.70", 172}, {"127.0.0.71", 0}}));
-    EXPECT_TRUE(log.contains("'get_json_items_file_status' error=-111"));
-    d.results.clear();
-    EXPECT_EQ(d.get_json_items_file_status(), 0);
 }
 
 }  // namespace

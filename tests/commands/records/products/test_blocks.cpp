@@ -1,5 +1,4 @@
-// PLU and message blocks sent in one request with their count, their limits
-// and refusals, and message lines sent and read one at a time.
+// PLU and message blocks with their count and limits; message lines sent and read one at a time.
 
 #include <string>
 #include <vector>
@@ -36,8 +35,7 @@ TEST_F(blocks, PlusCollectedOverSeveralCommandsGoInOneRequestSixAtMost)
 {
     collect(6);
     const bytes six = in_bytes(P::PluBlock);
-    // A seventh record could never go out with the block: refused before
-    // the scale is asked for its switch, the block unchanged.
+    // A seventh record is refused before the switch is asked for, the block unchanged.
     sim.clear_requests();
     set(P::PLUNumber, 7);
     EXPECT_EQ(run(C::add_plu_to_block), -104);
@@ -63,8 +61,7 @@ TEST_F(blocks, FailedCollectingAndSingleRecordCommandsLeaveTheBlockAsItWas)
     ASSERT_EQ(run(C::set_plu_block_data), 0);
     EXPECT_EQ(last_data()[0], std::byte{1});
 
-    // Two records collected, then one sent on its own: the single-record
-    // command sends only its record, and the two stay for the block command.
+    // Two collected, then one sent on its own: the two stay for the block command.
     // The sizes: a record in the block, the one sent on its own.
     using row = std::tuple<C, bool, bool, std::size_t, std::size_t>;
     for (const auto& [single, plu, utf8, size, own] :
