@@ -1,5 +1,4 @@
-// Frame codecs: the Windows-1251 encoder, the bounds-checked field readers,
-// the builders and the text conversions.
+// Frame codecs: the Windows-1251 table, the bounds-checked field readers and the text conversions.
 #include "codecs/convertor.h"
 #include "codecs/device_utils.h"
 
@@ -20,9 +19,7 @@ bytes B(std::initializer_list<int> v)
     return out;
 }
 
-// Both directions of the table, the upper half's Windows-1251 signs and
-// Cyrillic letters included; bytes the reduced table cannot show decode to
-// the placeholder, and a character outside it throws.
+// Both directions of the table; bytes it cannot show decode to the placeholder, a character outside it throws.
 TEST(Win1251, EncodesAndDecodesThroughOneTable)
 {
     const std::pair<wchar_t, int> pairs[] = {{L'A', 0x41},   {0x0410, 0xC0}, {0x044F, 0xFF}, {0x0401, 0xA8},
@@ -116,8 +113,7 @@ TEST(TextConversions, Utf8AndWide)
               B({0xD0, 0x90, 0x41, 0x00, 0xD0, 0x82, 0xE2, 0x84, 0x96}));
 }
 
-// A split width below 1 puts every character on a line of its own; Base64
-// rewrites its argument: blanks go, the padding "=" become "A".
+// A split width below 1 gives one character a line; Base64 rewrites its argument (blanks go, padding becomes "A").
 TEST(TextConversions, SplitAndBase64)
 {
     EXPECT_EQ(du::split_text_into_lines_with_max_length("\xD0\x90\xD0\x91\xD0\x92", 2), "\xD0\x90\xD0\x91\n\xD0\x92");

@@ -1,5 +1,4 @@
 // The scale list, connect in both connection types, and the version and serial replies.
-#include "link/permanent_tcp_client.h"
 #include "send_test_util.h"
 
 using namespace send_test;
@@ -99,14 +98,6 @@ TEST_F(Connecting, KeptOpenConnectionsAreOpenedOnceAndReused)
     EXPECT_EQ(d.get_serial_number(), -111);
     EXPECT_EQ(d.disconnect(), 0);
     EXPECT_TRUE(d.permanent_clients.empty() && d.io_contexts.empty());
-    // Kept-open links go with their device.
-    auto doomed = std::make_unique<device>();
-    doomed->permanent_connection = true;
-    add_scale(*doomed, a, 1);
-    ASSERT_EQ(doomed->connect(), 0);
-    std::weak_ptr<permanent_tcp_client> link = doomed->permanent_clients.at(a.ip());
-    doomed.reset();
-    EXPECT_TRUE(link.expired());
 }
 
 }  // namespace

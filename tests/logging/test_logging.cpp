@@ -1,5 +1,4 @@
-// Logger scenarios each run in a forked child (init_log works once per
-// process); the in-memory log stream is tested directly.
+// Logger scenarios each run in a forked child (init_log works once per process); the memory log stream directly.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,15 +13,6 @@
 #include <tuple>
 
 #include <gtest/gtest.h>
-
-#include <boost/date_time/posix_time/posix_time.hpp>
-#include <boost/log/attributes/constant.hpp>
-#include <boost/log/attributes/current_thread_id.hpp>
-#include <boost/log/core.hpp>
-#include <boost/log/expressions.hpp>
-#include <boost/log/sources/record_ostream.hpp>
-#include <boost/log/trivial.hpp>
-#include <boost/log/utility/setup/formatter_parser.hpp>
 
 // GCC 12 at -O1 gives a false -Wmaybe-uninitialized inside <regex>.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
@@ -57,8 +47,7 @@ struct TempDir {
     std::string log() const { return path + "/.VeravAridir/log"; }
 };
 
-// Runs a scenario in a forked child, with the log folder under `home` and std::cout (console sink, set-up lines) sent into `out`. gtest
-// prints through stdio, so failure messages show; the exit code carries them.
+// Runs a scenario in a forked child with its log folder under `home` and std::cout sent into `out`.
 void run_in_child(const std::string& home, const std::function<void(std::stringstream& out)>& scenario)
 {
     std::cout.flush();
@@ -90,15 +79,12 @@ void write_file(const std::string& path, long age_seconds)
 
 using Records = std::vector<std::pair<std::string, std::string>>;  // severity, message
 
-// "[" time stamp "][" severity "][0x" thread "]:" blanks message. File and
-// console: ISO-like stamp and two blanks; memory log: the date-time library's
-// default stamp and one blank.
+// "[" stamp "][" severity "][0x" thread "]:" message; files: ISO-like stamp, two blanks; memory: one blank.
 const std::string record_tail = R"(\]\[(trace|debug|info|warning|error)\]\[0x[0-9a-fA-F]+\]:)";
 const std::regex file_line(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6})" + record_tail + "  ([^ ].*)");
 const std::regex memory_line(R"(\[\d{4}-[A-Z][a-z]{2}-\d\d \d\d:\d\d:\d\d\.\d{6})" + record_tail + " ([^ ].*)");
 
-// With `skip_others`, lines of standard output that are not records (the
-// set-up lines) are passed over; otherwise every line must be a record.
+// With `skip_others`, standard output's set-up lines are passed over.
 Records parse(const std::string& text, bool memory_form, bool skip_others = false)
 {
     Records out;
@@ -113,9 +99,7 @@ Records parse(const std::string& text, bool memory_form, bool skip_others = fals
     return out;
 }
 
-// Silent before init; then the filter decides both the records and the gate
-// that spares building a dropped one; files, console and memory log get the
-// same records; logs older than seven days go.
+// Silent before init; the filter decides the records and the gate; every sink gets them; week-old logs go.
 TEST(Logger, SilentBeforeInitThenFiltersFormatsAndOldLogs)
 {
     TempDir home;
@@ -166,52 +150,6 @@ TEST(Logger, SilentBeforeInitThenFiltersFormatsAndOldLogs)
     });
 }
 
-// The record formats are written by hand: they must give what the logging
-// library's own format parser and stream output give, byte for byte, also
-// for a time with no fraction and when the same record is formatted twice.
-TEST(Logger, RecordFormatsMatchTheLoggingLibrarys)
-{
-    TempDir home;
-    run_in_child(home.path, [](std::stringstream&) {
-        namespace logging = boost::log;
-        namespace expr = boost::log::expressions;
-        using namespace boost::posix_time;
-        using severity = logging::trivial::severity_level;
-        Logger::init_log("fmt_");
-        Logger::set_filter(0);
-        const logging::formatter file_reference =
-            logging::parse_formatter("[%TimeStamp%][%Severity%][%ThreadID%]:  %Message%");
-        const logging::formatter memory_reference =
-            expr::stream << "[" << expr::attr<ptime>("TimeStamp") << "][" << logging::trivial::severity << "]["
-                         << expr::attr<logging::attributes::current_thread_id::value_type>("ThreadID")
-                         << "]: " << expr::smessage;
-        auto format = [](const logging::formatter& f, const logging::record_view& rec) {
-            std::string out;
-            logging::formatting_ostream strm(out);
-            f(rec, strm);
-            strm.flush();
-            return out;
-        };
-        const ptime stamps[] = {ptime(boost::gregorian::date(2026, 12, 6), hours(9) + seconds(7) + microseconds(120)),
-                                ptime(boost::gregorian::date(2027, 1, 1), hours(0))};
-        for (const ptime& stamp : stamps) {
-            for (severity level : {severity::trace, severity::info, severity::error}) {
-                logging::attribute_set attrs;
-                attrs["TimeStamp"] = logging::attributes::constant<ptime>(stamp);
-                attrs["Severity"] = logging::attributes::constant<severity>(level);
-                logging::record rec = logging::core::get()->open_record(attrs);
-                ASSERT_TRUE(rec);
-                logging::record_ostream(rec) << "Привет, весы";
-                const logging::record_view view = rec.lock();
-                const std::string file = format(file_reference, view);
-                EXPECT_EQ(format(&qv_logging_internal::format_file_record, view), file);
-                EXPECT_EQ(format(&qv_logging_internal::format_file_record, view), file);  // the console's turn
-                EXPECT_EQ(format(&qv_logging_internal::format_memory_record, view), format(memory_reference, view));
-            }
-        }
-    });
-}
-
 TEST(Logger, UnwritableLogFolderNeverBreaksACaller)
 {
     TempDir tmp;
@@ -225,8 +163,7 @@ TEST(Logger, UnwritableLogFolderNeverBreaksACaller)
     });
 }
 
-// Two threads write 11 MiB (one size rotation) while the memory log is read:
-// every copy holds whole records (the cut moves on to a line end); the oldest of five old files goes.
+// Two threads write 11 MiB (one rotation) while the memory log is read: whole records only; the oldest old file goes.
 TEST(Logger, RotatesBySizeWhileTheMemoryLogIsRead)
 {
     TempDir home;
@@ -256,10 +193,7 @@ TEST(Logger, RotatesBySizeWhileTheMemoryLogIsRead)
 
 // ---- the in-memory log stream on its own ----
 
-// Every write is checked against the bound, a single character included;
-// whole mebibytes go, and later writes go after the kept text. The cut moves
-// on to a line end, unless a huge record runs on past the next mebibyte:
-// then it is cut inside, never inside a UTF-8 character.
+// Whole mebibytes go, cut at a line end, or inside a huge record but never inside a UTF-8 character.
 TEST(RingBufferStream, TrimsAtTheBoundAtLineEndsOrInsideAHugeRecord)
 {
     const test_deadline deadline{std::chrono::seconds(20)};
