@@ -14,6 +14,15 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/log/attributes/constant.hpp>
+#include <boost/log/attributes/current_thread_id.hpp>
+#include <boost/log/core.hpp>
+#include <boost/log/expressions.hpp>
+#include <boost/log/sources/record_ostream.hpp>
+#include <boost/log/trivial.hpp>
+#include <boost/log/utility/setup/formatter_parser.hpp>
+
 // GCC 12 at -O1 gives a false -Wmaybe-uninitialized inside <regex>.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
@@ -147,6 +156,52 @@ TEST(Logger, SilentBeforeInitThenFiltersFormatsAndOldLogs)
         EXPECT_EQ(console.find("path to log file: " + A + "\n"), 0u) << console;
         EXPECT_NE(console.find("Удаляю старый лог: pos_quorvix_driver_17.log\n"), std::string::npos);
         for (const auto& [file, age, kept] : files) EXPECT_EQ(fs::exists(file), kept) << file;
+    });
+}
+
+// The record formats are written by hand: they must give what the logging
+// library's own format parser and stream output give, byte for byte, also
+// for a time with no fraction and when the same record is formatted twice.
+TEST(Logger, RecordFormatsMatchTheLoggingLibrarys)
+{
+    TempDir home;
+    run_in_child(home.path, [](std::stringstream&) {
+        namespace logging = boost::log;
+        namespace expr = boost::log::expressions;
+        using namespace boost::posix_time;
+        using severity = logging::trivial::severity_level;
+        Logger::init_log("fmt_");
+        Logger::set_filter(0);
+        const logging::formatter file_reference =
+            logging::parse_formatter("[%TimeStamp%][%Severity%][%ThreadID%]:  %Message%");
+        const logging::formatter memory_reference =
+            expr::stream << "[" << expr::attr<ptime>("TimeStamp") << "][" << logging::trivial::severity << "]["
+                         << expr::attr<logging::attributes::current_thread_id::value_type>("ThreadID")
+                         << "]: " << expr::smessage;
+        auto format = [](const logging::formatter& f, const logging::record_view& rec) {
+            std::string out;
+            logging::formatting_ostream strm(out);
+            f(rec, strm);
+            strm.flush();
+            return out;
+        };
+        const ptime stamps[] = {ptime(boost::gregorian::date(2026, 12, 6), hours(9) + seconds(7) + microseconds(120)),
+                                ptime(boost::gregorian::date(2027, 1, 1), hours(0))};
+        for (const ptime& stamp : stamps) {
+            for (severity level : {severity::trace, severity::info, severity::error}) {
+                logging::attribute_set attrs;
+                attrs["TimeStamp"] = logging::attributes::constant<ptime>(stamp);
+                attrs["Severity"] = logging::attributes::constant<severity>(level);
+                logging::record rec = logging::core::get()->open_record(attrs);
+                ASSERT_TRUE(rec);
+                logging::record_ostream(rec) << "Привет, весы";
+                const logging::record_view view = rec.lock();
+                const std::string file = format(file_reference, view);
+                EXPECT_EQ(format(&qv_logging_internal::format_file_record, view), file);
+                EXPECT_EQ(format(&qv_logging_internal::format_file_record, view), file);  // the console's turn
+                EXPECT_EQ(format(&qv_logging_internal::format_memory_record, view), format(memory_reference, view));
+            }
+        }
     });
 }
 
