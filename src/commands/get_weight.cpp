@@ -11,23 +11,18 @@
 
 #include "commands/get_weight.h"
 
-#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <memory>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
-
-#include <boost/asio/io_context.hpp>
 
 #include "codecs/device_utils.h"
 #include "core/device.h"
 #include "core/vocab/errors_text.h"
 #include "link/link_exchange.h"
 #include "link/one_shot_group.h"
-#include "link/permanent_tcp_client.h"
 #include "logging/logger.h"
 
 void TestWeightInterface::weight_changed(int weight, int, std::vector<std::byte>)
@@ -47,8 +42,6 @@ using bytes = std::vector<std::byte>;
 // 02 0C FF 41 RESULT, then weight (i32 LE), tare (i32 LE) and the state byte.
 constexpr std::size_t weight_at = 5;
 constexpr std::size_t reading_size = 14;
-
-// The pause is slept in slices so that a stop ends it at once.
 
 // What one poll needs from the device, copied under the state lock.
 struct poll_target {

@@ -100,9 +100,8 @@ void device::retire()
                 busy.store(true);
                 break;
             }
-            stop_requested.store(true);
         }
-        command_stop->notify();
+        raise_stop();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     stop_weight_thread();

@@ -22,11 +22,6 @@ library::~library()
     devices.clear();
 }
 
-bool library::check_handle(void* handle)
-{
-    return find(handle) != nullptr;
-}
-
 std::shared_ptr<device> library::find(void* handle)
 {
     if (handle == nullptr) return nullptr;

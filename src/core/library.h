@@ -20,7 +20,6 @@ public:
     // The one registry, built on the first exported call.
     static library& instance();
 
-    bool check_handle(void* handle);
     // The registered device at `handle`, kept alive for the caller; empty
     // for anything not registered.
     std::shared_ptr<device> find(void* handle);

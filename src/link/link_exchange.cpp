@@ -1,8 +1,8 @@
 #include "link/link_exchange.h"
 
-#include <algorithm>
 #include <cstdint>
 
+#include "codecs/device_utils.h"
 #include "link/one_shot_group.h"
 #include "link/permanent_tcp_client.h"
 #include "logging/log_gate.h"
@@ -16,10 +16,8 @@ constexpr std::size_t tcp_count_size = 4;
 
 std::vector<std::byte> tcp_framed(const std::vector<std::byte>& frame)
 {
-    const std::uint32_t count = static_cast<std::uint32_t>(frame.size());
-    std::vector<std::byte> request(tcp_count_size + frame.size());
-    for (std::size_t k = 0; k < tcp_count_size; ++k) request[k] = static_cast<std::byte>((count >> (8 * k)) & 0xFFu);
-    std::copy(frame.begin(), frame.end(), request.begin() + tcp_count_size);
+    std::vector<std::byte> request = device_utils::convert_to_bytes_le_32(static_cast<std::uint32_t>(frame.size()));
+    request.insert(request.end(), frame.begin(), frame.end());
     return request;
 }
 
