@@ -120,12 +120,20 @@ void write_integer(std::size_t width, std::uint32_t bits, device_utils::byte_wri
     }
 }
 
-int encode_integer(device& d, const field& f, device_utils::byte_writer& out)
+// Reads an int field and checks it against its range or width.
+int read_checked_int(device& d, const field& f, int& value)
 {
-    int value = 0;
     const int r = read_int(d, f, value);
     if (r != rc(ErrorType::Success)) return r;
     if (!fits(f, value)) return refused_parameter(f.param, DataType::Int, std::to_string(value), range_text(f));
+    return rc(ErrorType::Success);
+}
+
+int encode_integer(device& d, const field& f, device_utils::byte_writer& out)
+{
+    int value = 0;
+    const int r = read_checked_int(d, f, value);
+    if (r != rc(ErrorType::Success)) return r;
     write_integer(field_width(f), static_cast<std::uint32_t>(value), out);
     return rc(ErrorType::Success);
 }
@@ -143,9 +151,7 @@ int encode_bytes(device& d, const field& f, device_utils::byte_writer& out)
             return refused_parameter(f.param, DataType::ByteArray, std::to_string(value.size()) + " bytes",
                                      range_text(*f.range) + " bytes");
     }
-    if (value.size() > f.width)
-        return refused_parameter(f.param, DataType::ByteArray, std::to_string(value.size()) + " bytes",
-                                 "at most " + std::to_string(f.width) + " bytes");
+    if (value.size() > f.width) return refused_size(f.param, DataType::ByteArray, value.size(), f.width);
     out.padded(value, f.width);
     return rc(ErrorType::Success);
 }
@@ -178,10 +184,8 @@ int encode_formats(device& d, device_utils::byte_writer& out)
     for (const field& half :
          {ranged(P::BCFormat, field_kind::u8, 0, 15), ranged(P::LabelFormat, field_kind::u8, 0, 15)}) {
         int value = 0;
-        const int r = read_int(d, half, value);
+        const int r = read_checked_int(d, half, value);
         if (r != rc(ErrorType::Success)) return r;
-        if (!fits(half, value))
-            return refused_parameter(half.param, DataType::Int, std::to_string(value), range_text(half));
         nibbles = nibbles << 4 | static_cast<std::uint32_t>(value);
     }
     out.u8(static_cast<std::uint8_t>(nibbles));

@@ -136,9 +136,8 @@ int device::confirm_item_after_prediction()  // 123
 {
     const command_log log("confirm_item_after_prediction", error_line::name_error);
     int item = 0;
-    const int read = get_int_param(ParamType::ItemCode, input_params, item);
+    const int read = read_int_in(*this, ParamType::ItemCode, item, 1, max_item_code);
     if (read != rc(ErrorType::Success)) return read;
-    if (const int c = check_int_range(ParamType::ItemCode, item, 1, max_item_code); c != rc(ErrorType::Success)) return c;
     device_utils::byte_writer w;
     w.u32(static_cast<std::uint32_t>(item));
     return log.result(send_command(CommandType::confirm_item_after_prediction, with_password, w.data()));

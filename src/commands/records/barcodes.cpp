@@ -1,20 +1,14 @@
 // The barcode format number of the fixed-record command set: one byte that
 // selects the structure of the barcodes the scale prints.
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include "codecs/byte_writer.h"
 #include "core/device.h"
+#include "core/fields.h"
 
 namespace {
 
 // The format numbers the scale knows.
-bool is_barcode_format(int value)
-{
-    return (value >= 6 && value <= 9) || value == 15;
-}
+const field_table barcode_format{ranged(ParamType::BCFormat, field_kind::u8, 6, 9, 15)};
 
 }  // namespace
 
@@ -29,13 +23,9 @@ int device::set_barcode_structure()  // 38
 {
     const command_log log("set_barcode_structure");
     if (!parameters_validation(ParamType::BCFormat, input_params)) return rc(ErrorType::InvalidParameterValue);
-    int format = 0;
-    const int r = get_int_param(ParamType::BCFormat, input_params, format);
-    if (r != rc(ErrorType::Success)) return r;
-    if (!is_barcode_format(format))
-        return refused_parameter(ParamType::BCFormat, DataType::Int, std::to_string(format), "6 to 9 or 15");
     device_utils::byte_writer payload;
-    payload.u8(static_cast<std::uint8_t>(format));
+    const int r = encode_fields(*this, barcode_format, payload);
+    if (r != rc(ErrorType::Success)) return r;
     return log.result(send_command(CommandType::set_barcode_structure, with_password, payload.take()));
 }
 

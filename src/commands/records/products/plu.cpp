@@ -82,9 +82,8 @@ int build_extended(device& d, text_form form, bool into_block, std::vector<std::
 int plu_number_payload(device& d, std::vector<std::byte>& payload)
 {
     int number = 0;
-    const int r = d.get_int_param(ParamType::PLUNumber, d.input_params, number);
+    const int r = read_int_in(d, ParamType::PLUNumber, number, 1, 65535);
     if (r != rc(ErrorType::Success)) return r;
-    if (const int c = check_int_range(ParamType::PLUNumber, number, 1, 65535); c != rc(ErrorType::Success)) return c;
     payload = device_utils::byte_writer().u16(static_cast<std::uint16_t>(number)).take();
     return rc(ErrorType::Success);
 }
@@ -157,10 +156,8 @@ int device::set_using_group_code()  // 42
 {
     const command_log log("set_using_group_code");
     int value = 0;
-    const int r = get_int_param(ParamType::UseGroupCodeAsProp, input_params, value);
+    const int r = read_int_in(*this, ParamType::UseGroupCodeAsProp, value, 0, 1);
     if (r != rc(ErrorType::Success)) return r;
-    if (const int c = check_int_range(ParamType::UseGroupCodeAsProp, value, 0, 1); c != rc(ErrorType::Success))
-        return c;
     return log.result(send_command(CommandType::set_using_group_code, with_password,
                                    device_utils::byte_writer().u8(static_cast<std::uint8_t>(value)).take()));
 }
