@@ -118,14 +118,6 @@ std::string temporary_name(const std::string& name)
     return "." + name.substr(0, name_limit - 1 - mark.size()) + mark;
 }
 
-// A value that goes to the scale as one byte: refused rather than cut.
-bool fits_byte(ParamType p, int value)
-{
-    if (value >= 0 && value <= 0xFF) return true;
-    refused_parameter(p, DataType::Int, std::to_string(value), "0 to 255");
-    return false;
-}
-
 // True when `path` lies strictly below `root` once both are normalised.
 bool lies_under(const fs::path& root, const fs::path& path)
 {
@@ -293,8 +285,8 @@ bool file_download::read_file_on_scale()
     device_utils::byte_writer w;
     w.u8(file_subcode::name);
     if (!w.counted(on_scale))
-        return stop(refused_parameter(ParamType::FileOnScale, DataType::ByteArray,
-                                      std::to_string(on_scale.size()) + " bytes", "at most 65535 bytes"));
+        return stop(refused_size(ParamType::FileOnScale, DataType::ByteArray, on_scale.size(),
+                                 device_utils::byte_writer::max_counted));
     name_request_ = w.take();
     return true;
 }
@@ -306,15 +298,16 @@ bool file_download::read_options()
         // Absent: the read only logs, and no separator is sent.
         if (d_.get_int_param(ParamType::FileDataSeparator, d_.input_params, separator) == rc(ErrorType::Success) &&
             separator != -1) {
-            if (!fits_byte(ParamType::FileDataSeparator, separator)) return stop(rc(ErrorType::InvalidParameterValue));
+            // One byte on the wire: refused rather than cut.
+            const int r = check_int_range(ParamType::FileDataSeparator, separator, 0, 0xFF);
+            if (r != rc(ErrorType::Success)) return stop(r);
             options_.push_back(static_cast<std::byte>(separator));
         }
     }
     if (!d_.checkParamInMap(ParamType::VelunorBackupType, d_.input_params, DataType::Int, false)) return true;
     int velunor = 0;
-    const int r = d_.get_int_param(ParamType::VelunorBackupType, d_.input_params, velunor);
+    const int r = read_int_in(d_, ParamType::VelunorBackupType, velunor, 0, 0xFF);
     if (r != rc(ErrorType::Success)) return stop(r);
-    if (!fits_byte(ParamType::VelunorBackupType, velunor)) return stop(rc(ErrorType::InvalidParameterValue));
     if (row_->file_type == 5 && velunor == 1) extension_ = ".velm";
     options_.push_back(std::byte{0x02});
     options_.push_back(static_cast<std::byte>(velunor));

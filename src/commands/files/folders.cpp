@@ -26,7 +26,7 @@ int path_request(ParamType p, const bytes& path, bytes& out)
 {
     device_utils::byte_writer w;
     if (!w.counted(path))
-        return refused_parameter(p, DataType::ByteArray, std::to_string(path.size()) + " bytes", "at most 65535 bytes");
+        return refused_size(p, DataType::ByteArray, path.size(), device_utils::byte_writer::max_counted);
     out = w.take();
     return rc(ErrorType::Success);
 }

@@ -8,7 +8,6 @@
 #include <exception>
 #include <fstream>
 #include <new>
-#include <thread>
 #include <type_traits>
 
 #include <boost/uuid/detail/md5.hpp>

@@ -117,10 +117,6 @@ std::string text_of(const bytes& value)
     return device_utils::parse_string_from_byte_array(value);
 }
 
-}  // namespace
-
-namespace {
-
 // A parameter of another kind than `kind` counts as absent.
 bool given_as(device& d, ParamType p, DataType kind)
 {
@@ -257,12 +253,10 @@ bool file_upload::add_options(const option_tag* first, const option_tag* last, d
     for (const option_tag* t = first; t != last; ++t) {
         if (!given_as(d_, t->param, DataType::Int)) continue;
         int value = 0;
-        const int r = d_.get_int_param(t->param, d_.input_params, value);
-        if (r != rc(ErrorType::Success)) return stop(r);
         // One byte on the wire: a wider value would reach the scale as
         // another option than the host chose.
-        if (!device_utils::byte_writer::fits(value, 1, false))
-            return stop(refused_parameter(t->param, DataType::Int, std::to_string(value), "0 to 255"));
+        const int r = read_int_in(d_, t->param, value, 0, 0xFF);
+        if (r != rc(ErrorType::Success)) return stop(r);
         w.u8(t->tag).u8(static_cast<std::uint8_t>(value));
         if (t->param == ParamType::ScaleUpdateType && row_->file_type == 2 && value == 1) poll_ = false;
     }
