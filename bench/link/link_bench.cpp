@@ -80,18 +80,13 @@ void BM_KeptOpenTcp(benchmark::State& state)
     const qv_sim::sim_scale& sim = *scales().front();
     boost::asio::io_context context;
     auto client = std::make_unique<permanent_tcp_client>(context, sim.ip(), sim.port_text(), 4, true);
-    client->open_connection();
-    client->run_exchange(context, nullptr);
+    client->run_connect(context, nullptr);
     std::int64_t replies = 0;
     const response_callback cb = counter(replies);
     for (auto _ : state) {
         const link_turn turn(client->turns(), nullptr);
         context.restart();
-        if (client->is_open())
-            client->send_message(request_of(cb));
-        else
-            client->open_connection_and_send_message(request_of(cb));
-        client->run_exchange(context, nullptr);
+        client->run_exchange(context, request_of(cb), nullptr);
     }
     client.reset();
     finish(state, replies);

@@ -22,9 +22,7 @@ void open_kept_open_link(const link_route& route, exchange_stop* stop)
 {
     // The live-weight thread may pick the new link up at once.
     const link_turn turn(route.link->turns(), stop);
-    if (!turn.held() || (stop != nullptr && stop->raised())) return;
-    route.link->open_connection();
-    route.link->run_exchange(*route.link_context, stop);
+    if (turn.held()) route.link->run_connect(*route.link_context, stop);
 }
 
 // ---- Exchange.
@@ -81,9 +79,5 @@ void link_exchange::kept_open(const link_route& route, link_request request)
         Logger::i("io_service reset, starting run() for " + route.host);
         Logger::i("handlers registered, running io_service for " + route.host);
     }
-    if (client.is_open())
-        client.send_message(std::move(request));
-    else
-        client.open_connection_and_send_message(std::move(request));
-    client.run_exchange(context, stop_);
+    client.run_exchange(context, std::move(request), stop_);
 }

@@ -148,11 +148,13 @@ bool permanent_tcp_client::drop_stale_input()
     }
 }
 
-bool permanent_tcp_client::run_exchange(boost::asio::io_context& context, exchange_stop* stop)
+template <class Start>
+bool permanent_tcp_client::run(boost::asio::io_context& context, exchange_stop* stop, Start start)
 {
     bool ended = false;
     {
         const exchange_stop::watch watching(stop, context);
+        if (!context.stopped()) start();  // nothing is sent once the stop is raised
         ended = link_detail::run_until_over(
             context, [this] { return in_exchange(); }, [this] { return deadline(); },
             [this](link_detail::clock::time_point now) { expire_if_due(now); });
@@ -165,4 +167,19 @@ bool permanent_tcp_client::run_exchange(boost::asio::io_context& context, exchan
     while (in_exchange() && context.run_one() > 0) {
     }
     return false;
+}
+
+bool permanent_tcp_client::run_exchange(boost::asio::io_context& context, link_request next, exchange_stop* stop)
+{
+    return run(context, stop, [&] {
+        if (is_open())
+            send_message(std::move(next));
+        else
+            open_connection_and_send_message(std::move(next));
+    });
+}
+
+bool permanent_tcp_client::run_connect(boost::asio::io_context& context, exchange_stop* stop)
+{
+    return run(context, stop, [this] { open_connection(); });
 }

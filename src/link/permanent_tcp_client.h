@@ -5,9 +5,7 @@
 // first scale's link: the command path and the live-weight poll):
 //     const link_turn turn(client->turns(), stop);
 //     context.restart();
-//     if (client->is_open()) client->send_message(request);
-//     else client->open_connection_and_send_message(request);
-//     client->run_exchange(context, stop);   // returns when the exchange has ended
+//     client->run_exchange(context, request, stop);   // returns when the exchange has ended
 // Destroy the client while its io_context is not running and before that
 // io_context; never run the io_context again once the client is gone.
 
@@ -38,12 +36,18 @@ public:
 
     // One exchange at a time, first come first served.
     link_turns& turns() { return turns_; }
-    // Runs `context` until the exchange under way has ended. A stop ends the
-    // run at once: the link is then closed and the aborted steps run out, so
-    // that none is left queued for the next exchange. False when stopped.
-    bool run_exchange(boost::asio::io_context& context, exchange_stop* stop);
+    // One exchange run on `context` to its end: send_message on an open
+    // link, else open_connection_and_send_message. The stop is watched from
+    // before the first step; it ends the run at once, the link is then
+    // closed and the aborted steps run out here, so that none is left queued
+    // for the next exchange. False when stopped.
+    bool run_exchange(boost::asio::io_context& context, link_request next, exchange_stop* stop);
+    // open_connection, run the same way.
+    bool run_connect(boost::asio::io_context& context, exchange_stop* stop);
 
 private:
+    template <class Start>
+    bool run(boost::asio::io_context& context, exchange_stop* stop, Start start);
     void on_deadline() override;
     void close_link() override { close_connection(); }
     void connect(bool then_send);

@@ -73,19 +73,14 @@ struct kept_open {
     explicit kept_open(const sim_scale& sim, int timeout = 1)
         : client(std::make_unique<permanent_tcp_client>(context, zeros(sim), sim.port_text(), timeout, true))
     {
-        client->open_connection();
-        client->run_exchange(context, nullptr);
+        client->run_connect(context, nullptr);
     }
 
     void run(const bytes& frame, response_callback callback)
     {
         const link_turn turn(client->turns(), nullptr);
         context.restart();
-        if (client->is_open())
-            client->send_message(request_of(frame, std::move(callback)));
-        else
-            client->open_connection_and_send_message(request_of(frame, std::move(callback)));
-        client->run_exchange(context, nullptr);
+        client->run_exchange(context, request_of(frame, std::move(callback)), nullptr);
     }
 
     outcome exchange(const bytes& frame)
@@ -298,7 +293,7 @@ TEST(LinkLog, LinesOfEachForm)
     for (int k = 0; k < 2; ++k) {  // the second on the closed link
         link.context.restart();
         link.client->send_message(request_of(frame_d0(), {}));
-        link.client->run_exchange(link.context, nullptr);
+        link.context.run();
     }
     sim.set_fault(with([](fault& f) { f.silence = true, f.times = 1; }));
     EXPECT_EQ(link.exchange(frame_d0()).calls, 0);
