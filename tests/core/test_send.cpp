@@ -283,6 +283,7 @@ TEST(Lifecycle, StopEndsTheWaitForASilentScaleAndStopThenDestroyWhileACommandWai
         sim.clear_requests(), next.clear_requests();
         std::thread slow([&] { result = execute_command(h, 47); });
         ASSERT_TRUE(sim.wait_for_requests(1, std::chrono::seconds(3)));
+        ASSERT_TRUE(next.wait_for_requests(next_asked, std::chrono::seconds(3)));
         std::thread host([&] {
             EXPECT_EQ(execute_command(h, 127), 0);
             destroy(&h);
