@@ -184,6 +184,16 @@ void link_base<Protocol>::count_failed(const error_code& ec)
 }
 
 template <class Protocol>
+bool link_base<Protocol>::reply_may_be_in() const
+{
+    // Just sent, the reply is still on its way: a receive tried now could
+    // only find nothing. Once the request line has been written, a near
+    // scale's reply is often in already, and one receive costs less than a
+    // wait.
+    return traffic_logged(log_traffic);
+}
+
+template <class Protocol>
 void link_base<Protocol>::count_line(std::int32_t count)
 {
     if (traffic_logged(log_traffic))
@@ -284,9 +294,10 @@ void tcp_link::read_reply()
         body.clear();
         body_got = 0;
         set_timer();
-        // The reply is still on its way: wait for it rather than try a
-        // receive that could only find nothing.
-        wait_readable();
+        if (reply_may_be_in())
+            handle_readable({});
+        else
+            wait_readable();
     });
 }
 
@@ -299,9 +310,8 @@ void tcp_link::handle_readable(const error_code& ec)
 {
     step(counted ? "handle_receive_from" : "handle_read_message_size", true, [&] {
         if (ec) return reply_failed(ec);
-        // Everything ready is read: the reactor reports a socket only when
-        // more arrives, so a wait begun with bytes left unread could last to
-        // the deadline.
+        // Everything ready is read before the next wait, so that a wait
+        // never begins with bytes already there.
         error_code received;
         while (receive(received))
             if (take_staged()) return;

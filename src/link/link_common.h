@@ -147,6 +147,8 @@ protected:
     // already). True: the exchange goes on.
     // The request sent, `n` bytes, `prefix` (the TCP count) in front of the frame.
     bool sent(const error_code& ec, std::size_t n, const std::byte* prefix, std::size_t prefix_size);
+    // Whether a receive is worth trying before the first wait for a reply.
+    bool reply_may_be_in() const;
     // The reply's count stage failed with `ec`.
     void count_failed(const error_code& ec);
     void count_line(std::int32_t count);

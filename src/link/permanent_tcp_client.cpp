@@ -149,7 +149,7 @@ bool permanent_tcp_client::drop_stale_input()
 }
 
 template <class Start>
-bool permanent_tcp_client::run(boost::asio::io_context& context, exchange_stop* stop, Start start)
+void permanent_tcp_client::run(boost::asio::io_context& context, exchange_stop* stop, Start start)
 {
     bool ended = false;
     {
@@ -159,19 +159,18 @@ bool permanent_tcp_client::run(boost::asio::io_context& context, exchange_stop* 
             context, [this] { return in_exchange(); }, [this] { return deadline(); },
             [this](link_detail::clock::time_point now) { expire_if_due(now); });
     }
-    if (ended) return true;
+    if (ended) return;
     // Stopped mid-way: closed, the link's pending steps complete as aborted
     // and end the exchange here, not inside the next one.
     close_connection();
     context.restart();
     while (in_exchange() && context.run_one() > 0) {
     }
-    return false;
 }
 
-bool permanent_tcp_client::run_exchange(boost::asio::io_context& context, link_request next, exchange_stop* stop)
+void permanent_tcp_client::run_exchange(boost::asio::io_context& context, link_request next, exchange_stop* stop)
 {
-    return run(context, stop, [&] {
+    run(context, stop, [&] {
         if (is_open())
             send_message(std::move(next));
         else
@@ -179,7 +178,7 @@ bool permanent_tcp_client::run_exchange(boost::asio::io_context& context, link_r
     });
 }
 
-bool permanent_tcp_client::run_connect(boost::asio::io_context& context, exchange_stop* stop)
+void permanent_tcp_client::run_connect(boost::asio::io_context& context, exchange_stop* stop)
 {
-    return run(context, stop, [this] { open_connection(); });
+    run(context, stop, [this] { open_connection(); });
 }

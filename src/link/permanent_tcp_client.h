@@ -38,16 +38,16 @@ public:
     link_turns& turns() { return turns_; }
     // One exchange run on `context` to its end: send_message on an open
     // link, else open_connection_and_send_message. The stop is watched from
-    // before the first step; it ends the run at once, the link is then
-    // closed and the aborted steps run out here, so that none is left queued
-    // for the next exchange. False when stopped.
-    bool run_exchange(boost::asio::io_context& context, link_request next, exchange_stop* stop);
+    // before the first step: raised already, nothing is sent; raised during
+    // the run, it ends the run at once, the link is closed and the aborted
+    // steps run out here, so that none is left queued for the next exchange.
+    void run_exchange(boost::asio::io_context& context, link_request next, exchange_stop* stop);
     // open_connection, run the same way.
-    bool run_connect(boost::asio::io_context& context, exchange_stop* stop);
+    void run_connect(boost::asio::io_context& context, exchange_stop* stop);
 
 private:
     template <class Start>
-    bool run(boost::asio::io_context& context, exchange_stop* stop, Start start);
+    void run(boost::asio::io_context& context, exchange_stop* stop, Start start);
     void on_deadline() override;
     void close_link() override { close_connection(); }
     void connect(bool then_send);

@@ -53,7 +53,10 @@ void udp_client::send_datagram()
     // ends, so that a long list of scales does not hold one per scale.
     receive_buffer.reset(new std::byte[receive_capacity]);
     set_timer();
-    wait_readable();
+    if (reply_may_be_in())
+        handle_readable({});
+    else
+        wait_readable();
 }
 
 void udp_client::wait_readable()
