@@ -76,18 +76,13 @@ struct kept_open {
         client->run_connect(context, nullptr);
     }
 
-    void run(const bytes& frame, response_callback callback)
-    {
-        const link_turn turn(client->turns(), nullptr);
-        context.restart();
-        client->run_exchange(context, request_of(frame, std::move(callback)), nullptr);
-    }
-
     outcome exchange(const bytes& frame)
     {
         outcome o;
         const auto start = clock_type::now();
-        run(frame, o.record());
+        const link_turn turn(client->turns(), nullptr);
+        context.restart();
+        client->run_exchange(context, request_of(frame, o.record()), nullptr);
         o.seconds = std::chrono::duration<double>(clock_type::now() - start).count();
         return o;
     }
