@@ -20,9 +20,13 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # the sanitizers' runtime, so the hosts are built with the same flags.
 work="$(mktemp -d)"
 prefix="$work/prefix"
-sim_pid=""
+sim_pids=""
+stop_sims() {
+  for pid in $sim_pids; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+  sim_pids=""
+}
 cleanup() {
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  stop_sims
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -52,26 +56,32 @@ libdir="$(pkg-config --variable=libdir quorvix_driver)"
 g++ -m32 -std=c++17 -Werror $sanitize examples/installed_host/linked_host.cpp \
     $(pkg-config --cflags --libs quorvix_driver) -Wl,-rpath,"$libdir" -o "$work/linked_host_pc"
 
-"$prefix/bin/sim_scale" --ip 127.0.0.2 --quiet --seconds 60 >"$work/sim.out" 2>&1 &
-sim_pid=$!
-port=""
-for _ in $(seq 1 100); do
-  port="$(sed -n 's/^sim_scale listening on [0-9.]* port \([0-9]*\).*/\1/p' "$work/sim.out")"
-  [ -n "$port" ] && break
-  kill -0 "$sim_pid" 2>/dev/null || break
-  sleep 0.05
+# Three simulated scales, 127.0.0.2 to 127.0.0.4, each with a serial number
+# of its own; the example hosts use the first, the list host all three.
+ports=()
+for n in 2 3 4; do
+  "$prefix/bin/sim_scale" --ip "127.0.0.$n" --serial "QVSIM000$n" --quiet --seconds 60 >"$work/sim$n.out" 2>&1 &
+  sim_pids="$sim_pids $!"
+  port=""
+  for _ in $(seq 1 100); do
+    port="$(sed -n 's/^sim_scale listening on [0-9.]* port \([0-9]*\).*/\1/p' "$work/sim$n.out")"
+    [ -n "$port" ] && break
+    sleep 0.05
+  done
+  [ -n "$port" ] || { echo "install check: a simulated scale did not start" >&2; cat "$work/sim$n.out" >&2; exit 1; }
+  ports+=("$port")
 done
-[ -n "$port" ] || { echo "install check: the simulated scale did not start" >&2; cat "$work/sim.out" >&2; exit 1; }
 run_host() {
   "$@" >"$work/host.out" 2>&1 || { cat "$work/host.out" >&2; echo "install check: $1 failed" >&2; return 1; }
 }
-run_host "$work/build/host_demo" "$libdir/libquorvix_driver.so" 127.0.0.2 "$port"
-run_host "$work/build/linked_host" 127.0.0.2 "$port"
-run_host "$work/linked_host_pc" 127.0.0.2 "$port"
-echo "install check passed: package in a temporary prefix, hosts built against it ran against the simulated scale"
-kill "$sim_pid" 2>/dev/null || true
-wait "$sim_pid" 2>/dev/null || true
-sim_pid=""
+run_host "$work/build/host_demo" "$libdir/libquorvix_driver.so" 127.0.0.2 "${ports[0]}"
+run_host "$work/build/linked_host" 127.0.0.2 "${ports[0]}"
+run_host "$work/linked_host_pc" 127.0.0.2 "${ports[0]}"
+# Nothing listens on 127.0.0.5: the list host's scale that does not answer.
+run_host "$work/build/scale_list_host" 127.0.0.2:"${ports[0]}" 127.0.0.3:"${ports[1]}" 127.0.0.4:"${ports[2]}" \
+  --silent 127.0.0.5:"${ports[0]}"
+echo "install check passed: package in a temporary prefix, hosts built against it ran against the simulated scales"
+stop_sims
 
 # ---- Every test, last, so that its summary closes the output.
 ctest --test-dir build-test --output-on-failure -j "$(nproc)" --timeout 300
