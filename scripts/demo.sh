@@ -15,31 +15,11 @@ for f in "$sim" "$host" "$list_host" "$lib"; do
 done
 
 out="$(mktemp -d)"
-pids=""
-cleanup() {
-  for pid in $pids; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
-  rm -rf "$out"
-}
+# shellcheck source=scripts/sim_scales.sh
+source "$(dirname "$0")/sim_scales.sh"
+cleanup() { stop_sim_scales; rm -rf "$out"; }
 trap cleanup EXIT
-
-# Each scale prints its port first: "sim_scale listening on IP port N ...".
-ports=()
-for n in 2 3 4; do
-  "$sim" --ip "127.0.0.$n" --serial "QVSIM000$n" --quiet --seconds 60 >"$out/sim$n" 2>&1 &
-  pids="$pids $!"
-  port=""
-  for _ in $(seq 1 100); do
-    port="$(sed -n 's/^sim_scale listening on [0-9.]* port \([0-9]*\).*/\1/p' "$out/sim$n")"
-    [ -n "$port" ] && break
-    sleep 0.05
-  done
-  if [ -z "$port" ]; then
-    echo "demo: the simulated scale on 127.0.0.$n did not start" >&2
-    cat "$out/sim$n" >&2
-    exit 1
-  fi
-  ports+=("$port")
-done
+start_sim_scales "$sim" "$out" || { echo "demo: see above" >&2; exit 1; }
 
 echo "Demonstration: simulated scale on 127.0.0.2 port ${ports[0]}"
 status=0

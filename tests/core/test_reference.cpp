@@ -245,6 +245,7 @@ struct setup {
 
 const std::map<int, setup>& setups()
 {
+    // command: no scale, scale address, commands before, local files, request that may precede a refusal
     static const std::map<int, setup> table{
         {0, {true, true, {}, {}, {}}},
         {79, {true, false, {}, {}, {}}},
@@ -272,6 +273,13 @@ const std::set<std::pair<int, std::string>> not_refused_yet{
 struct other_kind {};  // the input stored as a kind the row does not give it
 using value = std::variant<long long, std::string, bytes, other_kind>;  // int, UTF-8 text, bytes
 using values = std::map<std::string, std::optional<value>>;  // by input name; nullopt: left out
+
+// The command whose runs fill an input written "e.g. collected by N"; 0 for any other example.
+int collector(const input& in)
+{
+    const std::string mark = "collected by ";
+    return in.example.rfind(mark, 0) == 0 ? std::stoi(in.example.substr(mark.size())) : 0;
+}
 
 bytes hex_bytes(const std::string& text)
 {
@@ -359,7 +367,7 @@ protected:
             const auto g = given.find(in.name);
             if (g != given.end())
                 effective[in.name] = g->second;
-            else if (in.example.rfind("collected by ", 0) != 0)
+            else if (collector(in) == 0)
                 effective[in.name] = example_of(in);
         }
         for (int step : s.before) run_on(d, step, effective);
@@ -367,7 +375,7 @@ protected:
         for (const input& in : r.inputs) {
             const auto e = effective.find(in.name);
             if (e == effective.end())
-                run_on(d, std::stoi(in.example.substr(13)), {});
+                run_on(d, collector(in), {});
             else if (e->second)
                 store(d, in, *e->second);
         }
@@ -401,8 +409,7 @@ protected:
             if (record_.empty()) {
                 device d;
                 send_test::add_scale(d, *sim_, 1);
-                const input& block = in;
-                run_on(d, std::stoi(block.example.substr(13)), {});
+                run_on(d, collector(in), {});
                 d.get_bytes_array_param(static_cast<ParamType>(in.number), d.input_params, record_, false);
             }
             bytes out;
