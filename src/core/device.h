@@ -250,7 +250,7 @@ public:
     int get_message_data_utf8();  // 102
     // What the collecting commands (25, 30, 100) put into a block buffer,
     // kept beside its bytes so that a block goes out with the count of its
-    // whole records, all of one form.
+    // whole records, and any frame with records of its own form only.
     struct collected_block {
         std::vector<std::byte> bytes;  // the buffer as it stood after the last collecting command
         std::size_t foreign = 0;  // leading bytes that were already there (stored by the host)
