@@ -12,14 +12,18 @@
 // code point per element), bytes as std::vector<std::byte>: host and driver
 // must be built against the same C++ standard library.
 //
-// A handle may be used from several threads only for execute_command (a
-// second command on a busy handle is refused with -2; command 127 stops the
-// running one). Never destroy a handle while another thread is inside a call
-// on it, and never set or read one handle's parameters from two threads at
-// once.
+// Threads: execute_command may be called on one handle from several threads
+// (a second command on a busy handle is refused with -2; command 127 stops
+// the running one, which then ends with -9). destroy() may come from any
+// thread: it stops the running command, waits for it to end and for the
+// live-weight stream to stop, then frees the instance; from then on every
+// call with the handle answers -1000. Never set or read one handle's
+// parameters from two threads at once: the parameter maps have no lock.
 //
 // Logging is set up with Logger::init_log (quorvix_logger.h). The numbers of
-// parameters, commands and result codes have their names in quorvix_types.h.
+// parameters, commands and result codes have their names in quorvix_types.h;
+// docs/commands.md (installed as share/doc/quorvix_driver/commands.md) gives
+// every command's inputs with their kinds, ranges and examples.
 
 #include <cstddef>
 #include <string>
@@ -36,10 +40,15 @@ extern "C" {
 
 // Builds a driver instance and stores its handle in *handle; 0.
 QUORVIX_DRIVER_API int create(void** handle);
-// Destroys the instance whose handle is in *handle (which is left as it was).
+// Destroys the instance whose handle is in *handle (which is left as it
+// was): a command running on another thread is stopped and waited for, and
+// its kept-open connections are closed. Writes its lines to standard output.
 QUORVIX_DRIVER_API void destroy(void** handle);
 
-// Store a value under a parameter number in the input map.
+// Store a value under a parameter number in the input map; the map is
+// emptied after every command except 25, 30, 82, 89, 100 and 120. A relative
+// path stored with set_bytes_array_param under FilePath, FolderPath or
+// FolderForSaveFile is joined onto the driver's root folder (command 120).
 QUORVIX_DRIVER_API int set_int_param(void* handle, int param, int value);
 QUORVIX_DRIVER_API int set_string_param(void* handle, int param, const std::string& text);
 QUORVIX_DRIVER_API int set_wstring_param(void* handle, int param, const std::wstring& text);
@@ -60,7 +69,8 @@ QUORVIX_DRIVER_API int get_input_string_param(void* handle, int param, std::stri
 QUORVIX_DRIVER_API int get_input_wstring_param(void* handle, int param, std::wstring* text);
 QUORVIX_DRIVER_API int get_input_bytes_array_param(void* handle, int param, std::vector<std::byte>* bytes);
 
-// Runs one command and returns its result code.
+// Runs one command and returns its result code. The output map is emptied
+// first, so the outputs of one command are read before the next one runs.
 QUORVIX_DRIVER_API int execute_command(void* handle, int command);
 
 }  // extern "C"

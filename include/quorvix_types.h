@@ -15,9 +15,9 @@ enum class ParamType : std::int32_t {
     // Internal numbers: never named in the parameter-name table.
     ProductDocument = -1,  // input: the product document as JSON text bytes
     ReservedByte = -2,  // output: reserved byte of the state reply; input: reserved label positions
-    PluBlock = -3,  // input: PLU block being built record by record
-    MessageBlock = -4,  // input: message block being built record by record
-    SavedFilePaths = -5,  // output: local paths of the downloaded files, 0x0A-separated
+    PluBlock = -3,  // input: the PLU records collected by 25, sent by 26, or by 27 and 98 ahead of their own
+    MessageBlock = -4,  // input: the lines collected by 30 or 100, sent by 33, 31 or 101 ahead of their own line
+    SavedFilePaths = -5,  // output of 49: the local path of every copy stored, 0x0A-separated
     Ip = 1,
     Port = 2,
     AdminPassword = 3,
@@ -575,19 +575,19 @@ enum class ErrorType : std::int32_t {
     UnexpectedDriverError = -1000,
     RecognitionInProcess = -114,
     IncorrectFile = -113,
-    FileReceived = -112,
+    FileReceived = -112,  // per scale after 49 (command 82): that scale's file arrived whole
     BroadcastError = -111,
     NotForGroupMode = -110,
     IpAlreadyInList = -109,
-    OutdatedScaleProtocol = -108,
-    NewerScaleProtocol = -107,
+    OutdatedScaleProtocol = -108,  // per scale after 44 (command 82); the command itself answers 0
+    NewerScaleProtocol = -107,  // likewise
     InvalidUseGroupCodeValue = -106,
     InvalidHashData = -105,
     InvalidParameterValue = -104,
     ResponseSizeMismatch = -103,
     ResponseWithoutStx = -102,
     InvalidResponseLength = -101,
-    CommandStopped = -9,
+    CommandStopped = -9,  // the command was stopped by 127 from another thread
     WrongParameterType = -8,
     RequiredParameterMissing = -7,
     FileSentResultUnknown = -6,

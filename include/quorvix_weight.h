@@ -18,8 +18,9 @@
 //     ...
 //     execute_command(handle, -34);  // stops the stream; returns once the weight thread has ended
 //
-// A sink must not stop the stream or destroy the handle from inside its own
-// calls: those wait for the very thread that runs them.
+// A sink may stop the stream (command -34) or destroy the handle from inside
+// its own call: the stream then ends once that call returns, and no later
+// reading is reported.
 
 #include <cstddef>
 #include <memory>

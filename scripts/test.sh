@@ -2,7 +2,7 @@
 # Builds the test configuration (Debug -O1, AddressSanitizer and
 # UndefinedBehaviorSanitizer, warnings as errors), checks the installed
 # package (installs into a temporary prefix, builds hosts against the
-# installed files alone and runs them against the installed simulated scale),
+# installed files alone and runs them against installed simulated scales),
 # then runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,9 +20,10 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # the sanitizers' runtime, so the hosts are built with the same flags.
 work="$(mktemp -d)"
 prefix="$work/prefix"
-sim_pid=""
+# shellcheck source=scripts/sim_scales.sh
+source scripts/sim_scales.sh
 cleanup() {
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  stop_sim_scales
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -52,26 +53,20 @@ libdir="$(pkg-config --variable=libdir quorvix_driver)"
 g++ -m32 -std=c++17 -Werror $sanitize examples/installed_host/linked_host.cpp \
     $(pkg-config --cflags --libs quorvix_driver) -Wl,-rpath,"$libdir" -o "$work/linked_host_pc"
 
-"$prefix/bin/sim_scale" --ip 127.0.0.2 --quiet --seconds 60 >"$work/sim.out" 2>&1 &
-sim_pid=$!
-port=""
-for _ in $(seq 1 100); do
-  port="$(sed -n 's/^sim_scale listening on [0-9.]* port \([0-9]*\).*/\1/p' "$work/sim.out")"
-  [ -n "$port" ] && break
-  kill -0 "$sim_pid" 2>/dev/null || break
-  sleep 0.05
-done
-[ -n "$port" ] || { echo "install check: the simulated scale did not start" >&2; cat "$work/sim.out" >&2; exit 1; }
+# Three simulated scales, 127.0.0.2 to 127.0.0.4, each with a serial number
+# of its own; the example hosts use the first, the list host all three.
+start_sim_scales "$prefix/bin/sim_scale" "$work" || { echo "install check: see above" >&2; exit 1; }
 run_host() {
   "$@" >"$work/host.out" 2>&1 || { cat "$work/host.out" >&2; echo "install check: $1 failed" >&2; return 1; }
 }
-run_host "$work/build/host_demo" "$libdir/libquorvix_driver.so" 127.0.0.2 "$port"
-run_host "$work/build/linked_host" 127.0.0.2 "$port"
-run_host "$work/linked_host_pc" 127.0.0.2 "$port"
-echo "install check passed: package in a temporary prefix, hosts built against it ran against the simulated scale"
-kill "$sim_pid" 2>/dev/null || true
-wait "$sim_pid" 2>/dev/null || true
-sim_pid=""
+run_host "$work/build/host_demo" "$libdir/libquorvix_driver.so" 127.0.0.2 "${ports[0]}"
+run_host "$work/build/linked_host" 127.0.0.2 "${ports[0]}"
+run_host "$work/linked_host_pc" 127.0.0.2 "${ports[0]}"
+# Nothing listens on 127.0.0.5: the list host's scale that does not answer.
+run_host "$work/build/scale_list_host" 127.0.0.2:"${ports[0]}" 127.0.0.3:"${ports[1]}" 127.0.0.4:"${ports[2]}" \
+  --silent 127.0.0.5:"${ports[0]}"
+echo "install check passed: package in a temporary prefix, hosts built against it ran against the simulated scales"
+stop_sim_scales
 
 # ---- Every test, last, so that its summary closes the output.
 ctest --test-dir build-test --output-on-failure -j "$(nproc)" --timeout 300

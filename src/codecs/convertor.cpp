@@ -78,4 +78,12 @@ bytes encode_win1251_field(const std::wstring& text, std::size_t width)
     return out;
 }
 
+std::size_t find_unencodable_win1251(const std::wstring& text, std::size_t width)
+{
+    const std::size_t used = text.size() < width ? text.size() : width;
+    for (std::size_t i = 0; i < used; ++i)
+        if (win1251_convertor.map().count(text[i]) == 0) return i;
+    return std::wstring::npos;
+}
+
 }  // namespace device_utils

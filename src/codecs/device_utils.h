@@ -101,6 +101,9 @@ bytes encode_win1251(const std::wstring& text);  // one byte per character
 // A fixed-width text field: `width` bytes, the text cut to `width` wide
 // characters or padded with 0x00.
 bytes encode_win1251_field(const std::wstring& text, std::size_t width);
+// The position of the first of the first `width` characters that the table
+// lacks, or std::wstring::npos when it can encode them all.
+std::size_t find_unencodable_win1251(const std::wstring& text, std::size_t width = std::wstring::npos);
 
 // "%02X " per byte for at most `limit` bytes: the dump used in log lines.
 std::string hex_dump(const bytes& data, std::size_t limit = 100);

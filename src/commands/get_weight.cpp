@@ -3,14 +3,16 @@
 // the first scale of the list.
 //
 // The thread owns copies of everything the host or a later command could
-// replace: the sink pointer and the period from the start, and at the top of
-// each poll the first scale's route (its kept-open client and io_context
-// included) and the time-out, taken under the state lock. The exchange runs
-// without that lock, through the same link exchange as every command, so a
-// command and a poll never share one run() of a kept-open link.
+// replace: the sink pointer, the period and the running flag's shared block
+// from the start (the flag outlives a device that its sink destroys), and at
+// the top of each poll the first scale's route (its kept-open client and
+// io_context included) and the time-out, taken under the state lock. The
+// exchange runs without that lock, through the same link exchange as every
+// command, so a command and a poll never share one run() of a kept-open link.
 
 #include "commands/get_weight.h"
 
+#include <atomic>
 #include <chrono>
 #include <exception>
 #include <memory>
@@ -103,20 +105,20 @@ int poll(device& d, one_shot_group& links, const poll_target& t, const bytes& fr
     return rc(ErrorType::UnexpectedDriverError);
 }
 
-// Hands one poll's outcome to the sink, unless the stream was stopped
-// meanwhile; a sink that throws costs that one report.
-void report(device& d, WeightInterface& sink, int r, const bytes& reply)
+// Hands one poll's outcome (a failure with its text) to the sink, unless the
+// stream was stopped meanwhile; a sink that throws costs that one report.
+void report(const std::atomic<bool>& running, WeightInterface& sink, int r, const std::string& text, const bytes& reply)
 {
     try {
         if (r != rc(ErrorType::Success)) {
-            if (d.weight_running.load()) sink.weight_error("Get weight error: " + result_text(d, r));
+            if (running.load()) sink.weight_error("Get weight error: " + text);
             return;
         }
         device_utils::byte_reader data(reply, weight_at);
         const int weight = data.int32_le();
         const int tare = data.int32_le();
         const bytes state{static_cast<std::byte>(data.byte())};
-        if (d.weight_running.load()) sink.weight_changed(weight, tare, state);
+        if (running.load()) sink.weight_changed(weight, tare, state);
     } catch (const std::exception& e) {
         Logger::e(std::string("'get_weight' error: ") + e.what());
     } catch (...) {
@@ -124,22 +126,26 @@ void report(device& d, WeightInterface& sink, int r, const bytes& reply)
     }
 }
 
-void run_weight_stream(device& d, const std::shared_ptr<WeightInterface>& sink, int period_ms, const bytes& frame)
+// From the report on, only `running` and the stream's own copies are used
+// until the flag is seen set again: a sink may have destroyed the device.
+void run_weight_stream(device& d, const std::shared_ptr<std::atomic<bool>>& running,
+                       const std::shared_ptr<WeightInterface>& sink, int period_ms, const bytes& frame)
 {
     one_shot_group links;  // the stream's own io_context and resolved address
-    while (d.weight_running.load()) {
+    while (running->load()) {
         poll_target target;
         if (!take_target(d, target)) break;  // the flag stays set until a stop
         bytes reply;
         const int r = poll(d, links, target, frame, reply);
-        report(d, *sink, r, reply);
+        const std::string text = r == rc(ErrorType::Success) ? std::string() : result_text(d, r);
+        report(*running, *sink, r, text, reply);
         if (r == rc(ErrorType::UnknownCommand)) {
             // The scale does not know the weight request: no point asking again.
-            d.weight_running.store(false);
-            Logger::e("'get_weight' error: " + result_text(d, r));
+            running->store(false);
+            Logger::e("'get_weight' error: " + text);
             break;
         }
-        if (period_ms > 0) sliced_pause(std::chrono::milliseconds(period_ms), d.weight_running, false);
+        if (period_ms > 0) sliced_pause(std::chrono::milliseconds(period_ms), *running, false);
     }
     Logger::i("'get_weight' end");
 }
@@ -165,8 +171,8 @@ int device::start_get_weight(std::shared_ptr<WeightInterface>& sink, int& period
         // The thread keeps its own copies: the host's holder and int may
         // change or go as soon as this returns.
         const bytes frame = build_request_frame(without_password, false, frame_of(CommandType::weight_poll), {}, "");
-        auto loop = [this, own_sink = sink, own_period = period, frame]() {
-            run_weight_stream(*this, own_sink, own_period, frame);
+        auto loop = [this, running = weight_flag, own_sink = sink, own_period = period, frame]() {
+            run_weight_stream(*this, running, own_sink, own_period, frame);
         };
         if (!start_weight_thread(std::move(loop))) return rc(ErrorType::PreviousCommandRunning);
         return rc(ErrorType::Success);

@@ -5,6 +5,7 @@
 // live-weight thread, so every change to them is made under the state lock.
 
 #include <exception>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,6 +29,16 @@ bool port_out_of_range(const std::wstring& port)
         if (value > 65535) return true;
     }
     return false;
+}
+
+// The reply time-out, checked before the list changes: absent (or of
+// another kind) keeps the one before; 0 or below would end every later
+// exchange at once as if the scale were unreachable, so it is refused.
+int read_timeout(device& d, int& timeout, bool& given)
+{
+    const int r = read_int_in(d, ParamType::ConnectTimeout, timeout, 1, std::numeric_limits<int>::max());
+    given = r == rc(ErrorType::Success);
+    return r == rc(ErrorType::InvalidParameterValue) ? r : rc(ErrorType::Success);
 }
 
 }  // namespace
@@ -91,6 +102,10 @@ int device::connect()
 {
     try {
         const command_log log("connect", error_line::name_error);
+        int timeout = timeout_seconds;
+        bool timeout_given = false;
+        const int checked = read_timeout(*this, timeout, timeout_given);
+        if (checked != rc(ErrorType::Success)) return checked;
         if (parameters_validation({ParamType::Ip, ParamType::Port, ParamType::AdminPassword}, input_params))
             clear_ip_list();
         if (ip_address_list.empty()) {
@@ -98,8 +113,7 @@ int device::connect()
             if (r != rc(ErrorType::Success)) return r;
         }
 
-        int timeout = timeout_seconds;
-        if (get_int_param(ParamType::ConnectTimeout, input_params, timeout) == rc(ErrorType::Success)) {
+        if (timeout_given) {
             auto lock = lock_state();
             timeout_seconds = timeout;
         }

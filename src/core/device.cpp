@@ -26,7 +26,10 @@
 // * The weight thread is joined, never detached: `stop_weight_thread()` clears
 //   `weight_running` and waits for it; the destructor does this before it
 //   closes the connections. Starts and stops take `weight_control`, so two
-//   host threads never start two streams nor join the same thread.
+//   host threads never start two streams nor join the same thread. The one
+//   exception is a sink that destroys its own handle: the device then goes
+//   on the weight thread itself, which is detached and, holding the flag's
+//   shared block, finds the flag cleared and leaves without touching it.
 
 #include "core/device.h"
 
@@ -49,6 +52,14 @@
 #include "logging/logger.h"
 
 // ---------------------------------------------------------------- lifecycle
+
+namespace {
+
+// The device whose weight thread is the calling thread, if any: such a
+// thread can neither join nor restart itself.
+thread_local const device* weight_thread_of = nullptr;
+
+}  // namespace
 
 device::device()
     : driver_version(get_const_driver_version()),
@@ -102,6 +113,10 @@ void device::retire()
             }
         }
         raise_stop();
+        // A sink destroying its own handle does not wait: the running
+        // command may be the stop of this stream, waiting for this very
+        // thread; its caller's hold keeps the device until it returns.
+        if (weight_thread_of == this) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     stop_weight_thread();
@@ -145,14 +160,6 @@ void device::replace_error_texts(std::shared_ptr<errors_text> texts)
 
 // ------------------------------------------------------------ live weight
 
-namespace {
-
-// The device whose weight thread is the calling thread, if any: such a
-// thread can neither join nor restart itself.
-thread_local const device* weight_thread_of = nullptr;
-
-}  // namespace
-
 bool device::start_weight_thread(std::function<void()> loop)
 {
     if (weight_thread_of == this) return false;
@@ -161,15 +168,16 @@ bool device::start_weight_thread(std::function<void()> loop)
     if (weight_thread.joinable()) weight_thread.join();  // a stream that ended by itself
     weight_running.store(true);
     // A failed creation throws with the flag still set.
-    weight_thread = std::thread([this, loop = std::move(loop)]() {
+    // After the loop only the shared flag is touched: the device may be gone.
+    weight_thread = std::thread([this, running = weight_flag, loop = std::move(loop)]() {
         weight_thread_of = this;
         try {
             loop();
         } catch (const std::exception& e) {
-            weight_running.store(false);
+            running->store(false);
             Logger::e(std::string("weight thread error: ") + e.what());
         } catch (...) {
-            weight_running.store(false);
+            running->store(false);
             Logger::e("weight thread error");
         }
     });

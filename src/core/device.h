@@ -250,7 +250,7 @@ public:
     int get_message_data_utf8();  // 102
     // What the collecting commands (25, 30, 100) put into a block buffer,
     // kept beside its bytes so that a block goes out with the count of its
-    // whole records, all of one form.
+    // whole records, and any frame with records of its own form only.
     struct collected_block {
         std::vector<std::byte> bytes;  // the buffer as it stood after the last collecting command
         std::size_t foreign = 0;  // leading bytes that were already there (stored by the host)
@@ -354,7 +354,9 @@ public:
 
     // ---- Live-weight thread (device.cpp). `loop` runs on a new thread with
     // `weight_running` set and must return soon after it turns false; a loop
-    // that returns leaves the flag as it is, one that throws clears it. False,
+    // that returns leaves the flag as it is, one that throws clears it. Once
+    // the flag has turned false the loop must not touch the device again
+    // (reading it through `weight_flag`): a sink may have destroyed it. False,
     // starting nothing, while the flag is set or when called from the weight
     // thread itself. A thread that cannot be created throws and leaves the
     // flag set (further starts are refused until a stop).
@@ -380,7 +382,10 @@ public:
     std::atomic<bool> busy{false};  // a command owns the device
     std::atomic<bool> stop_requested{false};  // set by the stop command, tested by sends and polls
     std::thread weight_thread;
-    std::atomic<bool> weight_running{false};
+    // The weight thread shares the flag's block: a sink that destroys the
+    // device from that thread still finds the flag, cleared, once it returns.
+    std::shared_ptr<std::atomic<bool>> weight_flag = std::make_shared<std::atomic<bool>>(false);
+    std::atomic<bool>& weight_running = *weight_flag;
     std::shared_ptr<WeightInterface> weight_interface;
     int weight_period_ms = 500;
     std::shared_ptr<errors_text> error_texts;  // lock; read through current_error_texts()

@@ -17,8 +17,7 @@
 //   3. having acquired it: empties the output map and calls
 //      `do_command(command)`;
 //   4. afterwards empties the input map unless the command is on the
-//      keep-list (25, 30, 82, 89, 100, 120; after 27, 98, 31 and 101 the
-//      block buffer they left alone stays), then, under the gate, clears
+//      keep-list (25, 30, 82, 89, 100, 120), then, under the gate, clears
 //      `stop_requested` and releases `busy` (also when do_command ends by an
 //      exception) and returns do_command's result.
 // So `do_command(command)` runs with `busy` held for its command and never
@@ -58,28 +57,12 @@ void log_result_line(const device& d, int command, int result)
     Logger::i("Result code for command " + std::to_string(command) + " : " + std::to_string(result) + ". " + text);
 }
 
-// Empties the input map after `command`. A single-record PLU or message
-// command sends only its own record, so the block collected before it is
-// kept for the block command instead of vanishing behind its success.
+// Empties the input map after a command outside the keep-list, whatever its
+// result: a block collected before it ends with it (the single-record
+// commands have sent it along with their own record).
 void clear_inputs(param_map& inputs, int command)
 {
-    ParamType kept;
-    switch (static_cast<CommandType>(command)) {
-        case CommandType::set_plu_data_extended:
-        case CommandType::set_plu_data_extended_utf8:
-            kept = ParamType::PluBlock;
-            break;
-        case CommandType::set_message_data:
-        case CommandType::set_message_data_utf8:
-            kept = ParamType::MessageBlock;
-            break;
-        default:
-            inputs.clear();
-            return;
-    }
-    auto block = inputs.extract(kept);
-    inputs.clear();
-    if (!block.empty()) inputs.insert(std::move(block));
+    if (!device::keeps_input_params(command)) inputs.clear();
 }
 
 }  // namespace
@@ -173,7 +156,7 @@ int device::do_command(int command)
             const auto& methods = registered_commands();
             const auto method = methods.find(static_cast<CommandType>(command));
             result = method == methods.end() ? rc(ErrorType::UnknownCommand) : (this->*(method->second))();
-            if (!keeps_input_params(command)) clear_inputs(input_params, command);
+            clear_inputs(input_params, command);
         }
 
         log_result_line(*this, command, result);

@@ -3,6 +3,7 @@
 
 #include "core/fields.h"
 
+#include <cstdio>
 #include <string>
 
 #include "core/command.h"
@@ -156,6 +157,18 @@ int encode_bytes(device& d, const field& f, device_utils::byte_writer& out)
     return rc(ErrorType::Success);
 }
 
+// A character the code table lacks is named in a warning line before the
+// encoder throws: the answer stays -1000, which hosts know.
+void warn_unencodable(ParamType p, const std::wstring& text, std::size_t width)
+{
+    const std::size_t at = device_utils::find_unencodable_win1251(text, width);
+    if (at == std::wstring::npos) return;
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(text[at]));
+    refused_parameter(p, DataType::String, std::string("character ") + code + " at position " + std::to_string(at + 1),
+                      "characters of the Windows-1251 table");
+}
+
 int encode_text(device& d, const field& f, text_form texts, device_utils::byte_writer& out)
 {
     bool absent = false;
@@ -167,6 +180,7 @@ int encode_text(device& d, const field& f, text_form texts, device_utils::byte_w
             const int r = d.get_string_param(f.param, d.input_params, text);
             if (r != rc(ErrorType::Success)) return r;
         }
+        warn_unencodable(f.param, text, f.width);
         out.raw(device_utils::encode_win1251_field(text, f.width));
         return rc(ErrorType::Success);
     }

@@ -260,7 +260,8 @@ int device::set_bytes_array_param(ParamType p, param_map& map, const std::vector
                 if (log) {
                     Logger::i("change bytes array param (" + std::to_string(static_cast<int>(p)) +
                               "): " + device_utils::hex_dump(joined, joined.size()));
-                    Logger::i("as string: " + device_utils::parse_string_from_byte_array(joined));
+                    Logger::i("as string: " + device_utils::escape_control_characters(device_utils::safe_log_text(
+                                                  device_utils::parse_string_from_byte_array(joined))));
                 }
                 map.insert_or_assign(p, std::make_unique<param_bytearray>(std::move(joined)));
                 return rc(ErrorType::Success);

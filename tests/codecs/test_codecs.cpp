@@ -36,6 +36,8 @@ TEST(Win1251, EncodesAndDecodesThroughOneTable)
     EXPECT_EQ(du::byte_reader(all).win1251_string(all.size()), want);
     for (int ch : {0x0A, 0x00, 0x0404, 0x1F600}) EXPECT_THROW(du::encode_win1251_char(wchar_t(ch)), std::out_of_range);
     EXPECT_THROW(du::encode_win1251_field(L"ab\ncd", 50), std::out_of_range);
+    EXPECT_EQ(du::find_unencodable_win1251(L"ab\ncd", 50), 2u);
+    EXPECT_EQ(du::find_unencodable_win1251(L"ab\ncd", 2), std::wstring::npos);  // beyond the width: never sent
     EXPECT_EQ(du::encode_win1251_field(L"ABCDE", 4), B({0x41, 0x42, 0x43, 0x44}));
     EXPECT_EQ(du::encode_win1251_field(L"\x0410", 3), B({0xC0, 0, 0}));
 }

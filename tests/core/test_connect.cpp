@@ -42,6 +42,14 @@ TEST_F(Connecting, OneShotConnectReplacesTheListAndReadsTheScale)
     ASSERT_EQ(d.ip_address_list.size(), 1u);
     EXPECT_EQ(d.ip_address_list[0].serial_number, "AB12");
     EXPECT_EQ(d.timeout_seconds, 2);  // the connect's own time-out
+    // 0 or below would fail every later exchange at once: refused before the list changes.
+    for (const int timeout : {0, -1}) {
+        d.set_int_param(ParamType::ConnectTimeout, d.input_params, timeout);
+        set_scale(L"127.0.0.3", std::to_wstring(sim.port()));
+        EXPECT_EQ(d.connect(), -104) << timeout;
+        EXPECT_EQ(d.timeout_seconds, 2);
+        EXPECT_EQ(d.ip_address_list.at(0).ip, "127.0.0.2");
+    }
     EXPECT_EQ(out(ParamType::ScaleProtocolVersion) + out(ParamType::SerialNumber), L"0.17AB12");
     set_scale(L"127.0.0.2", L"5001");
     EXPECT_EQ(d.add_ip_to_list(), -109);  // the same IP text; the port is not compared

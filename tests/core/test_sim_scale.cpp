@@ -1,7 +1,10 @@
-// The simulated scale as a host developer meets it: the bytes it stored come back unchanged, and a chosen admin
-// password is checked alike by every request that carries one.
+// The simulated scale as a host developer meets it: the bytes and files it stored come back unchanged, it names the
+// serial number it was given, and a chosen admin password is checked alike by every request that carries one.
+#include <fstream>
+#include <iterator>
 #include <tuple>
 
+#include "../commands/files/files_test_util.h"
 #include "send_test_util.h"
 
 using send_test::B;
@@ -20,6 +23,7 @@ bytes plain_plu(int number, const bytes& names)
 }
 
 class SimScale : public send_test::device_test_base {};
+using SimScaleFiles = files_test::files_fixture;
 
 }  // namespace
 
@@ -66,5 +70,62 @@ TEST_F(SimScale, ChosenAdminPasswordIsCheckedAlikeByEveryCommandThatCarriesOne)
             else
                 EXPECT_EQ(r, 122) << password;
         }
+    }
+}
+
+// A file uploaded by name is listed in its folder and comes back byte for byte; so does the configuration file.
+TEST_F(SimScaleFiles, KeepsAnUploadedFileListsItAndHandsItBack)
+{
+    qv_sim::sim_scale sim("127.0.0.3");
+    qv_sim::add_standard_replies(sim);
+    send_test::add_scale(d, sim, 1);
+    const bytes content = files_test::pattern(70000);  // two packets
+    const std::string local = write("upload.bin", content);
+    const struct {
+        int file_type;
+        const char* on_scale;  // the file's path on the scale; empty: the configuration file
+    } cases[] = {{0, "labels/upload.bin"}, {1, ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file_type);
+        set_int(ParamType::FileType, c.file_type);
+        set_text(ParamType::FilePath, local);
+        set_text(ParamType::FolderOnScale, "labels");
+        ASSERT_EQ(d.execute_command(int(CommandType::send_file)), 0);
+        if (c.file_type == 0) {
+            set_text(ParamType::QuorvixFolderContentPath, "labels");
+            ASSERT_EQ(d.execute_command(int(CommandType::get_contents_list_from_folder)), 0);
+            EXPECT_EQ(output(ParamType::FolderContent), "0:upload.bin/");
+            set_text(ParamType::FileOnScale, c.on_scale);
+        }
+        set_int(ParamType::FileType, c.file_type);
+        set_text(ParamType::FolderForSaveFile, dir + "/down");
+        ASSERT_EQ(d.execute_command(int(CommandType::get_file)), 0);
+        std::ifstream copy(output(ParamType::FilePath), std::ios::binary);
+        EXPECT_TRUE(device_test::bytes_of(std::string(std::istreambuf_iterator<char>(copy), {})) == content);
+    }
+}
+
+// The serial number it was given is what 47 reads and what its information document names; its PLU count is the
+// number of PLU records it holds.
+TEST_F(SimScale, NamesItsSerialAndCountsItsRecords)
+{
+    qv_sim::sim_scale sim("127.0.0.3");
+    sim.set_serial_number("SN \"7\"");
+    qv_sim::add_standard_replies(sim);
+    send_test::add_scale(d, sim, 1);
+    ASSERT_EQ(d.execute_command(int(CommandType::get_serial_number)), 0);
+    std::wstring serial;
+    d.get_string_param(ParamType::SerialNumber, d.output_params, serial, false);
+    EXPECT_EQ(serial, L"SN \"7\"");
+    ASSERT_EQ(d.execute_command(int(CommandType::get_scale_information)), 0);
+    bytes document;
+    d.get_bytes_array_param(ParamType::JsonScaleInformation, d.output_params, document, false);
+    EXPECT_NE(device_test::text_of(document).find(R"("serialNumber":"SN \"7\"")"), std::string::npos);
+    for (int plu = 1; plu <= 2; ++plu) {
+        ASSERT_EQ(d.send_command(CommandType::set_plu_data, true, plain_plu(plu, bytes(56))), 0);
+        ASSERT_EQ(d.execute_command(int(CommandType::get_plu_count)), 0);
+        int count = 0;
+        d.get_int_param(ParamType::PLUCount, d.output_params, count, false);
+        EXPECT_EQ(count, plu);
     }
 }

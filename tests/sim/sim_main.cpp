@@ -1,9 +1,6 @@
-// sim_scale [--ip 127.0.0.5] [--port N] [--serial TEXT] [--password TEXT] [--seconds N] [--quiet]
+// sim_scale [--ip 127.0.0.5] [--port N] [--serial TEXT] [--password TEXT] [--seconds N] [--quiet] [--help]
 // Serves one simulated scale on a loopback address until killed (or for the
 // given number of seconds), printing its port first and then each request.
-// The scale answers its serial number (QVSIM0001 unless given) and checks the
-// admin password of every request that carries one (0000 unless given; four
-// ASCII characters, compared as their bytes).
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -16,11 +13,25 @@
 #include "sim_scale.h"
 
 namespace {
+
 std::atomic<bool> interrupted{false};
 extern "C" void on_signal(int)
 {
     interrupted = true;
 }
+
+const char usage[] =
+    "usage: sim_scale [options]\n"
+    "Serves one simulated scale on a loopback address, TCP and UDP on one port, until killed.\n"
+    "  --ip ADDRESS        the 127.x.x.x address to listen on (default 127.0.0.2)\n"
+    "  --port N            the port (default 0: chosen by the system; printed first)\n"
+    "  --serial TEXT       the serial number it answers and names in its information document (default QVSIM0001)\n"
+    "  --password TEXT     the admin password every request that carries one must hold: four ASCII characters\n"
+    "                      (default 0000)\n"
+    "  --seconds N         stop after N seconds (default 0: run until killed)\n"
+    "  --quiet             do not print each request (default: print them)\n"
+    "  --help              print this text and exit\n";
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -34,6 +45,10 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(usage, stdout);
+            return 0;
+        }
         if (arg == "--ip" && has_value)
             ip = argv[++i];
         else if (arg == "--port" && has_value)
@@ -52,9 +67,7 @@ int main(int argc, char** argv)
         }
     }
     if (port < 0 || port > 65535 || password.size() != 4) {
-        std::fprintf(stderr,
-                     "usage: sim_scale [--ip 127.0.0.x] [--port N] [--serial TEXT] [--password 4 characters] "
-                     "[--seconds N] [--quiet]\n");
+        std::fputs(usage, stderr);
         return 2;
     }
     std::signal(SIGINT, on_signal);
@@ -62,10 +75,8 @@ int main(int argc, char** argv)
     try {
         qv_sim::sim_scale sim(ip, static_cast<std::uint16_t>(port));
         sim.set_admin_password(password);  // before the replies: they take it over
+        sim.set_serial_number(serial);
         qv_sim::add_standard_replies(sim);
-        sim.on({0xAE}, [serial](const qv_sim::request& r) {
-            return qv_sim::reply(qv_sim::reply_frame(r.command, 0, qv_sim::to_bytes(serial)));
-        });
         if (!quiet)
             sim.set_observer([](const qv_sim::request& r) {
                 std::printf("%s request: %s\n", r.via == qv_sim::transport::tcp ? "TCP" : "UDP",

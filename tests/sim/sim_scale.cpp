@@ -392,6 +392,18 @@ std::optional<std::string> sim_scale::admin_password() const
     return std::string(reinterpret_cast<const char*>(admin_password_->data()), admin_password_->size());
 }
 
+void sim_scale::set_serial_number(std::string serial)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    serial_ = std::move(serial);
+}
+
+std::string sim_scale::serial_number() const
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return serial_;
+}
+
 bool sim_scale::password_refused(const request& r) const
 {
     if (!admin_password_) return false;

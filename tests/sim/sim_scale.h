@@ -118,6 +118,10 @@ public:
     // checked centrally.
     void set_admin_password(const std::string& four_chars);
     std::optional<std::string> admin_password() const;
+    // The serial number the scale answers (AE) and names in its information
+    // document; QVSIM0001 until set.
+    void set_serial_number(std::string serial);
+    std::string serial_number() const;
     void clear_faults();
     // Called for every request after it is recorded, on the serving thread.
     void set_observer(std::function<void(const request&)> observer);
@@ -169,6 +173,7 @@ private:
     std::map<bytes, handler> handlers_;
     std::optional<fault> fault_;
     std::optional<bytes> admin_password_;
+    std::string serial_ = "QVSIM0001";
     std::function<void(const request&)> observer_;
 };
 

@@ -9,17 +9,13 @@
 // corrupted download never replaces an earlier copy and never leaves a
 // partial file under the final name.
 
-#include <unistd.h>
-
-#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
-#include <memory>
 #include <set>
 #include <string>
 #include <system_error>
@@ -27,6 +23,7 @@
 
 #include "codecs/byte_writer.h"
 #include "codecs/device_utils.h"
+#include "commands/files/local_files.h"
 #include "commands/files/scale_files.h"
 #include "commands/files/transfer.h"
 #include "core/device.h"
@@ -105,17 +102,16 @@ void step_mark()
     std::cout << "\n\n" << std::flush;
 }
 
-// The longest name of one path component.
-constexpr std::size_t name_limit = 255;
-
-// A temporary name no other copy of this process or another one uses; it
-// fits the file system whenever the final name does, so the name is cut to
-// leave room for the mark.
-std::string temporary_name(const std::string& name)
+// The part of the host's folder text before its first component holding
+// "<ip>": the folder that the host itself names, whose links are its own.
+fs::path fixed_base(const std::string& folder_text)
 {
-    static std::atomic<unsigned> counter{0};
-    const std::string mark = ".part-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-    return "." + name.substr(0, name_limit - 1 - mark.size()) + mark;
+    fs::path base;
+    for (const fs::path& part : fs::path(folder_text).lexically_normal()) {
+        if (part.string().find("<ip>") != std::string::npos) break;
+        if (!part.empty()) base /= part;
+    }
+    return base;
 }
 
 // True when `path` lies strictly below `root` once both are normalised.
@@ -149,8 +145,9 @@ fs::path final_path(const fs::path& folder, const std::string& stem, const std::
 struct local_copy {
     fs::path folder;
     std::string stem;  // the final name without its extension, "<ip>" replaced
-    fs::path temporary;
-    std::unique_ptr<std::ofstream> out;
+    fs::path temporary;  // once created
+    local_files::new_file out;
+    bool created = false;  // the temporary copy exists
     std::uint64_t written = 0;
     bool kept = false;  // renamed to its final name
 };
@@ -180,6 +177,7 @@ private:
     bool take_packets();
     void take_packet(scale_reply& reply, bool& more, bool& more_before);
     bool open_copy(const std::string& ip, local_copy& copy);
+    bool create_temporary(const std::string& ip, local_copy& copy);
     int verify_and_store();
     bool stop(int code);
     bool check_active(const std::string& step);
@@ -191,6 +189,7 @@ private:
     int result_ = rc(ErrorType::Success);
     const download_type* row_ = nullptr;
     std::string folder_text_;
+    fs::path base_;  // the host's own folder, below which every copy's folder is made
     std::string stem_;
     std::string extension_;
     bool time_stamped_ = true;
@@ -207,8 +206,8 @@ file_download::~file_download()
 {
     // Every temporary copy left goes, whatever way the command ended.
     for (auto& [ip, copy] : copies_) {
-        copy.out.reset();
-        if (copy.kept) continue;
+        copy.out.close();
+        if (copy.kept || !copy.created) continue;
         std::error_code ec;
         fs::remove(copy.temporary, ec);
     }
@@ -315,29 +314,37 @@ bool file_download::read_options()
 }
 
 // ---- Local paths, built once per scale and used by every later step:
-// "<ip>" stands for the scale's folder, in the folder text when it holds one
-// (else that folder is added below it) and in the file name. Every path must
-// lie below the download folder.
+// FolderForSaveFile / "<ip>" / the file name, every "<ip>" in that text
+// standing for the scale's folder, so that each scale has a folder of its
+// own. Every path must lie below the download folder, every name fit the
+// file system.
 
 bool file_download::build_local_paths()
 {
-    const bool folder_has_ip = folder_text_.find("<ip>") != std::string::npos;
+    base_ = fixed_base(folder_text_);
     for (const scale_connect_data& scale : d_.ip_address_list) {
         const std::string sub = get_subfolder_for_save(d_.ip_address_list, scale.ip);
         std::string root = folder_text_;
         device_utils::replace(root, "<ip>", sub);
         local_copy& copy = copies_[scale.ip];
-        copy.folder = folder_has_ip ? fs::path(root) : fs::path(root) / sub;
+        // Normal, so that the folder made is the one written into.
+        copy.folder = (fs::path(root) / sub).lexically_normal();
         copy.stem = stem_;
         device_utils::replace(copy.stem, "<ip>", sub);
         const fs::path target = copy.folder / (copy.stem + extension_);
-        copy.temporary = copy.folder / temporary_name(copy.stem + extension_);
         // Empty: a relative folder that would have left the root folder.
-        if (root.empty() || !lies_under(root, target) || !lies_under(root, copy.temporary))
+        if (root.empty() || !lies_under(root, target) || !lies_under(base_, target))
             return stop(refused_parameter(ParamType::FolderForSaveFile, DataType::ByteArray,
                                           root.empty() ? "empty" : log_text(target.string()),
                                           "a local folder that the copies stay inside, inside the driver's "
                                           "root folder when relative"));
+        // Refused now rather than after the whole transfer.
+        for (const fs::path& part : target) {
+            if (part.string().size() <= local_files::name_limit) continue;
+            const bool file_name = part == target.filename() && row_->file_type == 0;
+            return stop(refused_size(file_name ? ParamType::FileOnScale : ParamType::FolderForSaveFile,
+                                     DataType::ByteArray, part.string().size(), local_files::name_limit));
+        }
     }
     return true;
 }
@@ -480,7 +487,7 @@ void file_download::fail_scale(const std::string& ip, int code, const std::strin
 {
     Logger::e("get_file for ip = [" + ip + "] (file data state) err: " + std::to_string(code) + ", " + why);
     d_.results[ip] = code;
-    copies_[ip].out.reset();
+    copies_[ip].out.close();
 }
 
 void file_download::take_packet(scale_reply& reply, bool& more, bool& more_before)
@@ -505,19 +512,16 @@ void file_download::take_packet(scale_reply& reply, bool& more, bool& more_befor
         return fail_scale(ip, rc(ErrorType::IncorrectFile), "file larger than " + std::to_string(max_size));
     if (flag != 1 && length == 0)
         return fail_scale(ip, rc(ErrorType::IncorrectFile), "empty packet that is not the last");
-    if (!copy.out && !open_copy(ip, copy)) return;
-    if (length > 0)
-        copy.out->write(reinterpret_cast<const char*>(reply.frame.data() + in.position()),
-                        static_cast<std::streamsize>(length));
-    if (flag == 1) copy.out->flush();
-    if (!*copy.out) {
+    if (!copy.created && !open_copy(ip, copy)) return;
+    const bool last = flag == 1;
+    bool written = copy.out.write(reply.frame.data() + in.position(), length);
+    if (last) written = copy.out.close() && written;
+    if (!written) {
         Logger::e("get_file err: cannot write " + log_text(copy.temporary.string()));
         return fail_scale(ip, rc(ErrorType::UnexpectedDriverError), "local copy not written");
     }
     copy.written += length;
-    const bool last = flag == 1;
     if (last) {
-        copy.out.reset();
         reply.result = rc(ErrorType::FileReceived);
         completed_.push_back(ip);
     } else {
@@ -530,17 +534,37 @@ void file_download::take_packet(scale_reply& reply, bool& more, bool& more_befor
 bool file_download::open_copy(const std::string& ip, local_copy& copy)
 {
     std::error_code ec;
-    if (!fs::is_directory(copy.folder, ec)) {
-        Logger::i("the folder " + log_text(copy.folder.string()) + " does not exist. CreateDirectories");
-        fs::create_directories(copy.folder, ec);
-        if (ec) {
-            Logger::e("get_file err: " + ec.message() + ": " + log_text(copy.folder.string()));
-            fail_scale(ip, rc(ErrorType::UnexpectedDriverError), "folder not created");
-            return false;
-        }
-        Logger::i("the " + log_text(copy.folder.string()) + " folder has been created. ");
+    const bool missing = fs::symlink_status(copy.folder, ec).type() == fs::file_type::not_found;
+    if (missing) Logger::i("the folder " + log_text(copy.folder.string()) + " does not exist. CreateDirectories");
+    ec = local_files::make_folder_below(base_, copy.folder);
+    if (ec) {
+        Logger::e("get_file err: " + ec.message() + ": " + log_text(copy.folder.string()));
+        fail_scale(ip, rc(ErrorType::UnexpectedDriverError), "folder not created");
+        return false;
     }
-    copy.out = std::make_unique<std::ofstream>(copy.temporary, std::ios::binary | std::ios::trunc);
+    if (missing) Logger::i("the " + log_text(copy.folder.string()) + " folder has been created. ");
+    local_files::remove_stale_temporaries(copy.folder);
+    return create_temporary(ip, copy);
+}
+
+// A name already taken (planted there, or left by a process whose number
+// came round again) is passed over for the next one.
+bool file_download::create_temporary(const std::string& ip, local_copy& copy)
+{
+    constexpr int most_names = 100;
+    int error = EEXIST;
+    fs::path path;
+    for (int k = 0; k < most_names && error == EEXIST; ++k) {
+        path = copy.folder / local_files::temporary_name(copy.stem + extension_);
+        error = copy.out.create(path);
+    }
+    if (error != 0) {
+        Logger::e("get_file err: " + std::generic_category().message(error) + ": " + log_text(path.string()));
+        fail_scale(ip, rc(ErrorType::UnexpectedDriverError), "local copy not created");
+        return false;
+    }
+    copy.temporary = path;
+    copy.created = true;
     return true;
 }
 

@@ -114,7 +114,11 @@ int gather_listing(device& d, const bytes& data, std::string& listing)
         int r = ask_for_part(d, data, deadline, limits.listing_pause);
         if (r != rc(ErrorType::Success)) return r;
         listing_part part;
-        r = d.read_first_reply([&](scale_reply& reply) { read_listing_part(reply, part); });
+        std::string ip;
+        r = d.read_first_reply([&](scale_reply& reply) {
+            read_listing_part(reply, part);
+            ip = reply.ip;
+        });
         if (r != rc(ErrorType::Success)) return r;
         listing += part.text;
         running += part.count;
@@ -124,6 +128,8 @@ int gather_listing(device& d, const bytes& data, std::string& listing)
             // is kept, but the listing is not whole.
             Logger::w("get_contents_list_from_folder: listing ended after " + std::to_string(running) + " of " +
                       std::to_string(part.total) + " entries");
+            // The scale's own entry says so too, for the result list (82).
+            d.results[ip] = rc(ErrorType::InvalidResponseLength);
             return rc(ErrorType::InvalidResponseLength);
         }
         if (std::chrono::steady_clock::now() >= deadline) {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/files/local_files.h"
 #include "commands/files/transfer.h"
 #include "core/device.h"
 
@@ -23,10 +24,23 @@ std::string safe_serial(std::string serial)
     return serial;
 }
 
+// A serial too long for the folder name is cut to `room` bytes, at the start
+// of a character.
+std::string fitted_serial(const std::string& serial, std::size_t room)
+{
+    if (serial.size() <= room) return serial;
+    std::size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(serial[cut]) & 0xC0) == 0x80) --cut;
+    return serial.substr(0, cut);
+}
+
 // The IP comes from the host's list; the same rule keeps it one component.
+// It stays whole, so that the folders of two scales never meet; the serial
+// gives way when both would not fit one name.
 std::string safe_folder_name(const std::string& serial, const std::string& ip)
 {
-    return safe_serial(serial) + "-" + safe_serial(ip);
+    const std::size_t room = ip.size() < local_files::name_limit ? local_files::name_limit - ip.size() - 1 : 0;
+    return safe_serial(fitted_serial(serial, room)) + "-" + safe_serial(ip);
 }
 
 }  // namespace

@@ -109,7 +109,8 @@ std::vector<std::string> get_file_list(const std::filesystem::path& folder);
 // IP. Only what could change the path is replaced by '_' (a slash, a zero
 // byte, control characters), and "." or ".." become "_" or "__": one path
 // component that stays inside the download folder, with every letter of the
-// serial kept. An IP that the list lacks gives "-" + ip.
+// serial kept, unless the name would pass 255 bytes: the serial is then cut
+// to fit, the IP kept whole. An IP that the list lacks gives "-" + ip.
 std::string get_subfolder_for_save(const std::vector<scale_connect_data>& list, const std::string& ip);
 
 // ---- Waits of the polls. Process-wide; tests shorten them.

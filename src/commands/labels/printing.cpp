@@ -66,10 +66,11 @@ int device::print_product_label()  // 126
     }
     if (chosen == nullptr) return rc(ErrorType::InvalidParameterValue);
     int value = 0;
-    const int r = get_int_param(chosen->first, input_params, value);
+    // A negative number would reach the scale as a huge unsigned one.
+    const int r = read_int_in(*this, chosen->first, value, 0, std::numeric_limits<int>::max());
     if (r != rc(ErrorType::Success)) return r;
     device_utils::byte_writer data;
-    data.u8(chosen->second).i32(value);
+    data.u8(chosen->second).u32(static_cast<std::uint32_t>(value));
     return log.result(send_command(CommandType::print_product_label, with_password, data.data()));
 }
 

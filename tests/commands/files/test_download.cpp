@@ -1,5 +1,8 @@
 // File download: names, preparations, and failures that never lose an earlier copy or leave a partial one.
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -106,6 +109,7 @@ TEST_F(Download, FailuresLeaveTheEarlierCopyAndNoPartialFile)
 TEST_F(Download, InputsCheckedBeforeAnythingIsSent)
 {
     qv_sim::sim_scale a("127.0.0.100"), b("127.0.0.101");
+    const std::string too_long = "/d/" + std::string(256, 'n');
     const auto type = [this](int t, const char* on_scale) {
         set_int(ParamType::FileType, t);
         if (on_scale != nullptr) set_text(ParamType::FileOnScale, on_scale);
@@ -116,6 +120,7 @@ TEST_F(Download, InputsCheckedBeforeAnythingIsSent)
         {[&] { type(0, nullptr); }, -104, nullptr},
         {[&] { type(0, "/data/"); }, -104, nullptr},
         {[&] { type(0, "/data/.."); }, -104, nullptr},
+        {[&] { type(0, too_long.c_str()); }, -104, nullptr},  // a name the file system cannot take
         {[&] { type(0, "/data/a"), add_scale(d, b, 1); }, -110, nullptr},
         {[&] { type(4, nullptr), set_int(ParamType::FileDataSeparator, 300); }, -104, "(218) FileDataSeparator\": 300"},
         {[&] { type(5, nullptr), set_int(ParamType::VelunorBackupType, 258); }, -104, "(334) VelunorBackupType\": 258"},
@@ -144,6 +149,11 @@ TEST_F(Download, InputsCheckedBeforeAnythingIsSent)
     set_text(ParamType::FolderForSaveFile, save_dir);
     set_int(ParamType::FileType, 4);
     EXPECT_EQ(d.get_file(), -1);  // no scale: never a success
+    // A relative path is logged anchored, its control characters escaped as a scale's texts are.
+    d.driver_root_folder = device_test::bytes_of(dir);
+    const device_test::log_capture log;
+    d.set_bytes_array_param(ParamType::FolderForSaveFile, d.input_params, device_test::bytes_of("in\n[info]: x"));
+    EXPECT_TRUE(log.contains("as string: " + dir + "/in\\x0A[info]: x"));
 }
 
 TEST_F(Download, AnyFileByItsPathAndEmpty)
@@ -198,12 +208,16 @@ TEST_F(Download, NamesFromTheScaleAndTheHost)
 {
     qv_sim::sim_scale a("127.0.0.100");
     const std::string long_name(255, 'n');  // the longest name a folder takes
+    std::string long_serial;
+    for (int k = 0; k < 150; ++k) long_serial += "Ж";
     // Folder (relative to the test folder), file on the scale (or FileType 1), serial, the local copy.
     const std::tuple<const char*, std::string, std::string, std::string> table[] = {
         {"dl", "/d/f<ip>.bin", "S", "dl/S-127.0.0.100/fS-127.0.0.100.bin"},
-        {"dl/<ip>/in", "", "S", "dl/S-127.0.0.100/in/ScaleServiceConfig.json"},  // one folder, not two
+        {"dl/<ip>/in", "", "S", "dl/S-127.0.0.100/in/S-127.0.0.100/ScaleServiceConfig.json"},  // still a folder below
         {"dl", "/d/" + long_name, "S", "dl/S-127.0.0.100/" + long_name},
         {"dl", "", "АБ-1", "dl/АБ-1-127.0.0.100/ScaleServiceConfig.json"},  // letters of any script stay
+        // A serial too long for one name is cut to fit, never inside a character; the IP stays whole.
+        {"dl", "", long_serial, "dl/" + long_serial.substr(0, 242) + "-127.0.0.100/ScaleServiceConfig.json"},
         {"dl", "", std::string("a/b\n\\\0", 6), "dl/a_b_\\_-127.0.0.100/ScaleServiceConfig.json"},
     };
     for (const auto& [folder, on_scale, serial, local] : table) {
@@ -225,6 +239,7 @@ TEST_F(Download, TwoScalesEachToItsEnd)
     qv_sim::sim_scale a("127.0.0.100"), b("127.0.0.101");
     auto store_a = serve(a, "A", "1E", pattern(2500));  // 3 packets
     auto store_b = serve(b, "B", "1E", pattern(4500));  // 5 packets
+    set_text(ParamType::FolderForSaveFile, save_dir + "/x<ip>y");  // each scale still gets its own folder below
     set_int(ParamType::FileType, 4);
     set_int(ParamType::FileDataSeparator, 59);
     const device_test::log_capture log;
@@ -233,7 +248,8 @@ TEST_F(Download, TwoScalesEachToItsEnd)
     EXPECT_EQ(store_a->data_requests(), 3u);
     EXPECT_EQ(store_b->data_requests(), 5u);
     EXPECT_TRUE(log.contains("REQUEST FOR 127.0.0.100: file already received"));
-    const std::string a_csv = "A-127.0.0.100/Products_" + stamp, b_csv = "B-127.0.0.101/Products_" + stamp + ".csv";
+    const std::string a_csv = "xA-127.0.0.100y/A-127.0.0.100/Products_" + stamp;
+    const std::string b_csv = "xB-127.0.0.101y/B-127.0.0.101/Products_" + stamp + ".csv";
     EXPECT_EQ(output(ParamType::SavedFilePaths), save_dir + "/" + a_csv + ".csv\n" + save_dir + "/" + b_csv);
     EXPECT_EQ(output(ParamType::FilePath), save_dir + "/" + b_csv);
 
@@ -301,6 +317,36 @@ TEST_F(Download, AStopInThePacketsTheHashPollOrTheDigestSendsNothingMoreAndKeeps
         EXPECT_EQ(where != lands::in_hash_poll, store->data_requests() > data_before);
         EXPECT_TRUE(!fs::exists(save_dir) || files_below(save_dir).empty());
     }
+}
+
+// Temporary copies of a process that died go, a running one's stay; links planted in the download folder are not
+// followed, neither as a temporary copy nor as the scale's folder.
+TEST_F(Download, LeftoversAndPlantedLinksInTheDownloadFolder)
+{
+    qv_sim::sim_scale a("127.0.0.100");
+    serve(a, "S", "1C", pattern(1500));
+    set_int(ParamType::FileType, 1);
+    const std::string folder = "dl/S-127.0.0.100", part = folder + "/.ScaleServiceConfig.json.part-";
+    const pid_t dead = ::fork();
+    if (dead == 0) ::_exit(0);
+    ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
+    const std::string stale = write(part + std::to_string(dead) + "-7", pattern(10));
+    const std::string running = write(part + "1-7", pattern(10));  // process 1 always runs
+    const std::string victim = write("victim", B({7}));
+    for (int k = 1; k <= 64; ++k)  // every name this process takes first
+        fs::create_symlink(victim, dir + "/" + part + std::to_string(::getpid()) + "-" + std::to_string(k));
+    EXPECT_EQ(d.get_file(), 0);
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(running));
+    EXPECT_EQ(read_all(victim), B({7}));
+    EXPECT_EQ(read_all(dir + "/" + folder + "/ScaleServiceConfig.json"), pattern(1500));
+
+    fs::remove_all(dir + "/" + folder);
+    fs::create_directory(dir + "/outside");
+    fs::create_directory_symlink(dir + "/outside", dir + "/" + folder);
+    d.results.clear();
+    EXPECT_EQ(d.get_file(), -1000);
+    EXPECT_TRUE(fs::is_empty(dir + "/outside"));
 }
 
 }  // namespace

@@ -46,8 +46,10 @@ TEST_F(FolderCommands, ListingsInParts)
         SCOPED_TRACE(listing);
         sim.clear_requests();
         d.output_params.clear();
+        d.results.clear();
         folders->script_listing(parts);
         EXPECT_EQ(d.get_contents_list_from_folder(), result);
+        EXPECT_EQ(d.results.at("127.0.0.100"), result);  // what the result list (82) shows for the scale
         EXPECT_EQ(output(ParamType::FolderContent), listing);
         EXPECT_EQ(sim.request_count(), requests);
         for (const bytes& p : payloads(sim)) EXPECT_EQ(p, B({0, 0}));  // path absent: empty, same every time

@@ -216,6 +216,42 @@ TEST_F(WeightStream, AFailingPollOrSinkNeverEndsTheProcess)
     EXPECT_EQ(stopper->calls(), 1u);
 }
 
+// A sink that destroys its own handle: the stream leaves without touching the freed device, also while a stop of that
+// very stream, on another thread, waits for the weight thread.
+TEST_F(WeightStream, ASinkThatDestroysItsOwnHandle)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    qv_sim::sim_scale sim("127.0.0.35");
+    qv_sim::add_weight_replies(sim);
+    struct watched_sink : recording_sink {
+        explicit watched_sink(std::atomic<bool>& gone) : gone(gone) {}
+        ~watched_sink() override { gone = true; }
+        std::atomic<bool>& gone;
+    };
+    for (const bool stopping : {false, true}) {
+        SCOPED_TRACE(stopping);
+        void* h = nullptr;
+        ASSERT_EQ(create(&h), 0);
+        add_scale(*static_cast<device*>(h), sim, 1);
+        std::atomic<bool> gone{false};
+        std::thread stopper;
+        auto sink = std::make_shared<watched_sink>(gone);
+        sink->on_call = [&, h] {
+            if (stopping) {
+                stopper = std::thread([h] { EXPECT_EQ(execute_command(h, -34), 0); });
+                EXPECT_TRUE(eventually([h] { return !static_cast<device*>(h)->weight_running; }));
+            }
+            void* own = h;
+            destroy(&own);
+        };
+        ASSERT_EQ(start(*static_cast<device*>(h), sink, 10), 0);
+        sink.reset();
+        ASSERT_TRUE(eventually([&] { return gone.load(); }));  // the thread has left, its copy of the sink gone
+        if (stopper.joinable()) stopper.join();
+        EXPECT_EQ(set_int_param(h, 17, 1), -1000);
+    }
+}
+
 // A sink calling another handle while a second thread destroys the stream's handle: no deadlock, and other handles'
 // calls are not held up by the destroy waiting for a silent poll.
 TEST_F(WeightStream, DestroyBesideASinkCallingAnotherHandle)

@@ -46,6 +46,9 @@ TEST_F(Printing, PrintRequestsTheProductSelectorAndRefusals)
          {C::print_file, {{P::DeleteFileAfterPrint, 0}, {P::FileOnScale, bytes(65536, std::byte{'n'})}}, -104},
          {C::print_file, {}, -7},
          {C::print_product_label, {{P::ItemCode, L"7"}, {P::PLUNumber, 1}}, -8},
+         {C::print_product_label, {{P::ItemCode, -1}}, -104},  // never a huge unsigned number
+         {C::print_product_label, {{P::PLUNumber, -1}}, -104},
+         {C::print_product_label, {{P::ButtonNumber, -1}}, -104},
          {C::print_product_label, {}, -104}});
 }
 

@@ -199,7 +199,15 @@ void file_store::finish(received_upload& u)
     const auto size = u.options.find(0x04);
     u.md5_ok = u.complete && size != u.options.end() && size->second == static_cast<std::int64_t>(u.content.size()) &&
                md5_digest(u.content) == u.digest;
-    if (u.complete) files_[key_of(u)] = u.content;
+    if (!u.complete) return;
+    files_[key_of(u)] = u.content;
+    if (keeper_ && u.md5_ok) keeper_(u.command, u.name, u.content);
+}
+
+void file_store::on_kept(std::function<void(const bytes&, const std::string&, const bytes&)> keeper)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    keeper_ = std::move(keeper);
 }
 
 reply file_store::handle(const request& r)
@@ -311,9 +319,3 @@ std::shared_ptr<file_store> add_file_replies(sim_scale& sim)
 }
 
 }  // namespace qv_sim
-
-namespace {
-
-const qv_sim::replies_registration file_replies{[](qv_sim::sim_scale& sim) { qv_sim::add_file_replies(sim); }};
-
-}  // namespace

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -82,6 +83,9 @@ public:
     std::map<std::string, bytes> files() const;
     std::optional<bytes> file(const std::string& key) const;
     void put_file(const std::string& key, bytes content);  // for downloads
+    // Called with the opcode, the name (empty without a name packet) and the
+    // content of every upload that arrived whole, as the scale keeps it.
+    void on_kept(std::function<void(const bytes& command, const std::string& name, const bytes& content)> keeper);
     void clear_uploads();  // forgets uploads and files (long benchmark runs)
 
     // The request handler for one upload opcode.
@@ -107,6 +111,7 @@ private:
     std::vector<received_upload> done_;
     std::optional<received_upload> current_;
     std::map<std::string, bytes> files_;
+    std::function<void(const bytes&, const std::string&, const bytes&)> keeper_;
 };
 
 // Installs the upload handlers on every upload opcode and returns the store.

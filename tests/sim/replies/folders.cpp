@@ -65,6 +65,52 @@ void scale_folders::set_folder(const std::string& path, std::vector<folder_entry
     cursor_[path] = 0;
 }
 
+void scale_folders::add_file(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    add_entry(path, 0);
+}
+
+void scale_folders::on_deleted(std::function<void(const std::string& path)> hook)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    on_deleted_ = std::move(hook);
+}
+
+void scale_folders::add_entry(const std::string& path, std::uint8_t type)
+{
+    if (path.empty()) return;  // the root
+    const std::size_t slash = path.rfind('/');
+    const std::string parent = slash == std::string::npos ? std::string() : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (folders_.count(parent) == 0) add_entry(parent, 1);
+    std::vector<folder_entry>& entries = folders_[parent];
+    const auto same =
+        std::find_if(entries.begin(), entries.end(), [&](const folder_entry& e) { return e.name == name; });
+    if (same == entries.end())
+        entries.push_back({type, name});
+    else
+        same->type = type;
+    if (type == 1) folders_.emplace(path, std::vector<folder_entry>{});
+}
+
+bool scale_folders::remove_entry(const std::string& path)
+{
+    bool found = folders_.erase(path) != 0;
+    const std::size_t slash = path.rfind('/');
+    const std::string parent = slash == std::string::npos ? std::string() : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const auto folder = folders_.find(parent);
+    if (folder != folders_.end()) {
+        std::vector<folder_entry>& entries = folder->second;
+        const auto end =
+            std::remove_if(entries.begin(), entries.end(), [&](const folder_entry& e) { return e.name == name; });
+        found = found || end != entries.end();
+        entries.erase(end, entries.end());
+    }
+    return found;
+}
+
 void scale_folders::set_page_size(std::size_t entries)
 {
     std::lock_guard<std::mutex> lock(mu_);
@@ -185,9 +231,12 @@ reply scale_folders::handle(const request& r)
     if (!read_path(payload, path)) return answer(bad_value);
     if (op == "FF 35") {
         deleted_.push_back(path);
-        return answer(folders_.erase(path) != 0 ? ok : no_folder);
+        if (!remove_entry(path)) return answer(no_folder);
+        if (on_deleted_) on_deleted_(path);
+        return answer(ok);
     }
     created_.push_back(path);
+    add_entry(path, 1);
     folders_.emplace(path, std::vector<folder_entry>{});
     return answer(ok);
 }
@@ -213,6 +262,12 @@ void download_store::put(const std::string& key, bytes content)
 {
     std::lock_guard<std::mutex> lock(mu_);
     files_[key] = std::move(content);
+}
+
+void download_store::remove(const std::string& key)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    files_.erase(key);
 }
 
 void download_store::set_packet_size(std::size_t bytes_per_packet)
@@ -344,11 +399,59 @@ std::shared_ptr<download_store> add_download_replies(sim_scale& sim)
 
 namespace {
 
+using qv_sim::bytes;
+using qv_sim::to_bytes;
+
+// The upload opcodes whose file the standard scale hands back on a download opcode: the configuration file,
+// products, recognition backup, categories, scale backup, messages and the JSON items file.
+const std::map<bytes, bytes> download_of_upload{
+    {to_bytes({0x1B}), to_bytes({0x1C})},
+    {to_bytes({0x1F}), to_bytes({0x1E})},
+    {to_bytes({0x23}), to_bytes({0x20})},
+    {to_bytes({0x27}), to_bytes({0x26})},
+    {to_bytes({0xBF}), to_bytes({0xBE})},
+    {to_bytes({0xFF, 0x0C}), to_bytes({0xFF, 0x0B})},
+    {to_bytes({0xFF, 0x13}), to_bytes({0xFF, 0x12})},
+};
+
+// The standard scale: one file system for uploads, listings and downloads. A file uploaded by name (FileType 0) is
+// listed in its folder and downloaded by that name; a file of another kind replaces what the download of its kind
+// hands back. Until then every download kind has a small canned file.
 const qv_sim::replies_registration folder_replies{[](qv_sim::sim_scale& sim) {
     const auto folders = qv_sim::add_folder_replies(sim);
-    folders->set_folder("", {{1, "labels"}, {1, "images"}, {0, "config.json"}, {0, "readme.txt"}});
     const auto downloads = qv_sim::add_download_replies(sim);
-    downloads->put("1C", qv_sim::to_bytes(std::string("{\"scale\":\"simulated\"}")));
+    const auto uploads = qv_sim::add_file_replies(sim);
+    folders->set_folder("", {{1, "labels"}, {1, "images"}});
+    folders->set_folder("labels", {});
+    folders->set_folder("images", {});
+    const std::pair<const char*, const char*> canned[] = {
+        {"config.json", "{\"scale\":\"simulated\"}"},
+        {"readme.txt", "A simulated scale.\n"},
+        {"1C", "{\"scale\":\"simulated\"}"},
+        {"AF", "service log"},
+        {"1E", "1;Apples;12.99\n"},
+        {"20", "recognition backup"},
+        {"26", "1;Fruit\n"},
+        {"BE", "scale backup"},
+        {"FF 0B", "1;1;Fresh\n"},
+        {"FF 12", "{\"products\":[]}"},
+        {"FF 31", "{\"statistics\":[]}"},
+        {"FF 34", "archived statistics"},
+    };
+    for (const auto& [key, text] : canned) {
+        downloads->put(key, to_bytes(std::string(text)));
+        if (std::string(key).find('.') != std::string::npos) folders->add_file(key);
+    }
+    uploads->on_kept([folders, downloads](const bytes& command, const std::string& name, const bytes& content) {
+        if (!name.empty()) {
+            downloads->put(name, content);
+            folders->add_file(name);
+            return;
+        }
+        const auto kind = download_of_upload.find(command);
+        if (kind != download_of_upload.end()) downloads->put(qv_sim::hex(kind->second), content);
+    });
+    folders->on_deleted([downloads](const std::string& path) { downloads->remove(path); });
 }};
 
 }  // namespace

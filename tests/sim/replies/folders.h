@@ -3,8 +3,9 @@
 //
 // Folders: listings (1D) in parts of a few entries, the root folder path
 // (FF 07), backups (BC) and their status (BD, 172 for a few polls after each
-// backup), deleting (FF 35) and creating (FF 36) folders. Listing parts can
-// be scripted outright to give broken counts.
+// backup), deleting (FF 35) files and folders and creating (FF 36) folders,
+// each listed in its parent. Listing parts can be scripted outright to give
+// broken counts.
 //
 // Downloads, on every download opcode (AA, 1C, AF, 1E, 20, 26, BE, FF 0B,
 // FF 12, FF 31, FF 34): the name (01, opcode AA), the configuration file's
@@ -16,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -44,6 +46,11 @@ class scale_folders {
 public:
     void set_password(const std::string& four_chars);
     void set_folder(const std::string& path, std::vector<folder_entry> entries);
+    // A file at `path` ("a/b/c.txt", below the root): listed in its folder,
+    // the folders on its way made and listed in theirs.
+    void add_file(const std::string& path);
+    // Called with the path of every file or folder deleted (FF 35).
+    void on_deleted(std::function<void(const std::string& path)> hook);
     void set_page_size(std::size_t entries);  // entries per listing reply (3 until changed)
     // Listing replies served in turn before the folders' own; the last one
     // repeats when `repeat` is set.
@@ -80,6 +87,10 @@ private:
     int backup_statuses_ = 0;
     std::vector<std::string> deleted_;
     std::vector<std::string> created_;
+    std::function<void(const std::string&)> on_deleted_;
+
+    void add_entry(const std::string& path, std::uint8_t type);  // under mu_
+    bool remove_entry(const std::string& path);  // under mu_
 };
 
 std::shared_ptr<scale_folders> add_folder_replies(sim_scale& sim);
@@ -101,6 +112,7 @@ public:
     // The files served: by their path for opcode AA, else by the opcode in
     // hex ("1E", "FF 12").
     void put(const std::string& key, bytes content);
+    void remove(const std::string& key);
     void set_packet_size(std::size_t bytes_per_packet);  // 60000 until changed
     void set_faults(const download_faults& f);
 

@@ -1,6 +1,7 @@
 #include "replies/systems.h"
 
 #include <cstddef>
+#include <string>
 
 namespace qv_sim {
 
@@ -53,6 +54,26 @@ void counter(sim_scale& sim, const octets& command, const settings& s, int value
     });
 }
 
+// A text inside a JSON string: quotes, backslashes and control characters escaped.
+std::string json_text(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            static const char digits[] = "0123456789abcdef";
+            out += "\\u00";
+            out += digits[(c >> 4) & 0xF];
+            out += digits[c & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 bytes three(const std::array<std::uint8_t, 3>& v)
 {
     return to_bytes({v[0], v[1], v[2]});
@@ -74,8 +95,11 @@ void add_settings(sim_scale& sim, const settings& s)
     byte_getter(sim, {0xB6}, s, &values::logging);
     byte_setter(sim, {0xB7}, s, &values::logging);
     // 02 LEN FF 17 00 n(u16) document
-    sim.on({0xFF, 0x17}, [s](const request& r) {
-        const std::string doc = s->get().information;
+    sim.on({0xFF, 0x17}, [s, &sim](const request& r) {
+        std::string doc = s->get().information;
+        if (doc.empty())
+            doc =
+                R"({"model":"QV-SIM","serialNumber":")" + json_text(sim.serial_number()) + R"(","firmware":"1.2.30"})";
         bytes data = to_bytes({static_cast<int>(doc.size() & 0xFF), static_cast<int>((doc.size() >> 8) & 0xFF)});
         const bytes text = to_bytes(doc);
         data.insert(data.end(), text.begin(), text.end());

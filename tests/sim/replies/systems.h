@@ -20,7 +20,8 @@ struct scale_settings_values {
     std::array<std::uint8_t, 3> front_app_version{1, 2, 30};
     std::uint8_t model_version = 5;
     std::uint8_t logging = 0;
-    std::string information = R"({"model":"QV-SIM","serialNumber":"QVSIM0001","firmware":"1.2.30"})";
+    // Empty: {"model":"QV-SIM","serialNumber":"<the scale's serial number>","firmware":"1.2.30"}.
+    std::string information;
     std::uint8_t language = 1;
     std::uint8_t data_processing_method = 0;
     // Actions.

@@ -24,6 +24,13 @@ device::collected_block noted_block(const device& d, ParamType key, const std::v
     return device::collected_block{{}, buffer.size(), 0, 0};
 }
 
+// The buffer under `key`, empty when absent; -8 for another kind of value.
+int read_buffer(device& d, ParamType key, std::vector<std::byte>& buffer)
+{
+    if (!d.checkParamInMap(key, d.input_params, DataType::ByteArray, false)) return rc(ErrorType::Success);
+    return d.get_bytes_array_param(key, d.input_params, buffer);
+}
+
 }  // namespace
 
 namespace plu_records {
@@ -31,10 +38,8 @@ namespace plu_records {
 int block_has_room(device& d, ParamType key)
 {
     std::vector<std::byte> buffer;
-    if (d.checkParamInMap(key, d.input_params, DataType::ByteArray, false)) {
-        const int r = d.get_bytes_array_param(key, d.input_params, buffer);
-        if (r != rc(ErrorType::Success)) return r;
-    }
+    const int r = read_buffer(d, key, buffer);
+    if (r != rc(ErrorType::Success)) return r;
     const device::collected_block noted = noted_block(d, key, buffer);
     const std::size_t size = record_size_of(key);
     // The host's own bytes count in records, a part of one as a whole one.
@@ -48,20 +53,40 @@ int block_has_room(device& d, ParamType key)
 int collect_record(device& d, ParamType key, const std::vector<std::byte>& record, text_form form)
 {
     std::vector<std::byte> buffer;
-    if (d.checkParamInMap(key, d.input_params, DataType::ByteArray, false)) {
-        const int r = d.get_bytes_array_param(key, d.input_params, buffer);
-        if (r != rc(ErrorType::Success)) return r;
-    }
+    int r = read_buffer(d, key, buffer);
+    if (r != rc(ErrorType::Success)) return r;
     // A buffer that differs from what was collected last was stored by the
     // host, or is what is left after the input map was cleared.
     device::collected_block noted = noted_block(d, key, buffer);
     buffer.insert(buffer.end(), record.begin(), record.end());
-    const int r = d.set_bytes_array_param(key, d.input_params, buffer);
+    r = d.set_bytes_array_param(key, d.input_params, buffer);
     if (r != rc(ErrorType::Success)) return r;
     noted.bytes = std::move(buffer);
     ++(form == text_form::win1251 ? noted.fixed_records : noted.utf8_records);
     d.collected_blocks[key] = std::move(noted);
     return rc(ErrorType::Success);
+}
+
+int check_block_form(device& d, ParamType key, text_form form)
+{
+    std::vector<std::byte> buffer;
+    const int r = read_buffer(d, key, buffer);
+    if (r != rc(ErrorType::Success)) return r;
+    const device::collected_block noted = noted_block(d, key, buffer);
+    const bool utf8 = form == text_form::utf8;
+    const std::size_t other = utf8 ? noted.fixed_records : noted.utf8_records;
+    if (other == 0) return rc(ErrorType::Success);
+    return refused_parameter(key, DataType::ByteArray,
+                             std::to_string(other) + (utf8 ? " Windows-1251" : " UTF-8") + " records",
+                             utf8 ? "UTF-8 records only" : "Windows-1251 records only");
+}
+
+int send_collected(device& d, ParamType key, CommandType type)
+{
+    std::vector<std::byte> buffer;
+    const int r = d.get_bytes_array_param(key, d.input_params, buffer);
+    if (r != rc(ErrorType::Success)) return r;
+    return d.send_command(type, with_password, buffer);
 }
 
 }  // namespace plu_records
@@ -117,15 +142,18 @@ int collect_message(device& d, text_form form)
     return plu_records::collect_record(d, ParamType::MessageBlock, record, form);
 }
 
-// Sends only the line built now: lines collected for a block stay out of a
-// single-record frame.
+// The lines collected before go along in front of the one built now: a
+// collecting run may end with this command instead of the block command.
 int set_message(device& d, CommandType type, text_form form, const char* name)
 {
     const command_log log(name);
-    std::vector<std::byte> record;
-    const int r = build_message(d, form, false, record);
+    int r = plu_records::check_block_form(d, ParamType::MessageBlock, form);
     if (r != rc(ErrorType::Success)) return r;
-    return log.result(d.send_command(type, with_password, record));
+    std::vector<std::byte> record;
+    r = build_message(d, form, false, record);
+    if (r == rc(ErrorType::Success)) r = plu_records::collect_record(d, ParamType::MessageBlock, record, form);
+    if (r != rc(ErrorType::Success)) return r;
+    return log.result(plu_records::send_collected(d, ParamType::MessageBlock, type));
 }
 
 int get_message(device& d, CommandType type, text_form form, const char* name)

@@ -26,4 +26,13 @@ int block_has_room(device& d, ParamType key);
 // 0, or -8 when the buffer holds another kind of value (nothing appended).
 int collect_record(device& d, ParamType key, const std::vector<std::byte>& record, text_form form);
 
+// 0 when the buffer under `key` may go under a frame of `form`; -104 when
+// records collected in the other form are in it, which the scale could not
+// read beside the frame's own. Bytes the host stored go as they stand.
+int check_block_form(device& d, ParamType key, text_form form);
+
+// The single-record commands (27, 98, 31, 101): the buffer under `key`, as it
+// stands after their own record was collected, without a count byte.
+int send_collected(device& d, ParamType key, CommandType type);
+
 }  // namespace plu_records

@@ -109,15 +109,19 @@ int get_plain(device& d, CommandType type, text_form form, const char* name)
         payload));
 }
 
-// Sends only the record built now: the records collected for a block stay
-// out of a single-record frame.
+// The records collected before go along in front of the one built now: a
+// collecting run may end with this command instead of the block command.
+// A mixture of forms is refused before the scale is asked for its switch.
 int set_extended(device& d, CommandType type, text_form form, const char* name)
 {
     const command_log log(name);
-    std::vector<std::byte> record;
-    const int r = build_extended(d, form, false, record);
+    int r = plu_records::check_block_form(d, ParamType::PluBlock, form);
     if (r != rc(ErrorType::Success)) return r;
-    return log.result(d.send_command(type, with_password, record));
+    std::vector<std::byte> record;
+    r = build_extended(d, form, false, record);
+    if (r == rc(ErrorType::Success)) r = plu_records::collect_record(d, ParamType::PluBlock, record, form);
+    if (r != rc(ErrorType::Success)) return r;
+    return log.result(plu_records::send_collected(d, ParamType::PluBlock, type));
 }
 
 int get_extended(device& d, CommandType type, text_form form, const char* name)

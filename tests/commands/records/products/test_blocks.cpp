@@ -51,7 +51,7 @@ TEST_F(blocks, PlusCollectedOverSeveralCommandsGoInOneRequestSixAtMost)
     EXPECT_EQ(run(C::set_plu_block_data), -7);
 }
 
-TEST_F(blocks, FailedCollectingAndSingleRecordCommandsLeaveTheBlockAsItWas)
+TEST_F(blocks, FailedCollectingLeavesTheBlockAsItWas)
 {
     collect(1);
     const bytes before = in_bytes(P::PluBlock);
@@ -60,31 +60,59 @@ TEST_F(blocks, FailedCollectingAndSingleRecordCommandsLeaveTheBlockAsItWas)
     EXPECT_EQ(in_bytes(P::PluBlock), before);
     ASSERT_EQ(run(C::set_plu_block_data), 0);
     EXPECT_EQ(last_data()[0], std::byte{1});
+}
 
-    // Two collected, then one sent on its own: the two stay for the block command.
-    // The sizes: a record in the block, the one sent on its own.
-    using row = std::tuple<C, bool, bool, std::size_t, std::size_t>;
-    for (const auto& [single, plu, utf8, size, own] :
-         {row{C::set_plu_data_extended, true, false, 82, 82}, row{C::set_plu_data_extended_utf8, true, true, 82, 109},
-          row{C::set_message_data, false, false, 53, 53}, row{C::set_message_data_utf8, false, true, 53, 9}}) {
+// A collecting run may end with a single-record command: the records collected so far, then its own, without a
+// count byte, and the block is gone. Records of the other form than the frame are refused, nothing sent.
+TEST_F(blocks, SingleRecordCommandsSendTheCollectedRecordsInFrontOfTheirOwn)
+{
+    // What is collected, the single-record command and its frame, the result and the payload's size.
+    using row = std::tuple<std::vector<C>, C, bytes, int, std::size_t>;
+    const C plu = C::add_plu_to_block, line = C::add_message_to_block, line8 = C::add_message_to_block_utf8;
+    const row table[] = {
+        {{plu, plu}, C::set_plu_data_extended, B({0x57}), 0, 3 * 82},
+        {{line, line}, C::set_message_data, B({0x52}), 0, 3 * 53},
+        {{line8, line8}, C::set_message_data_utf8, B({0xFF, 0x52}), 0, 3 * 9},
+        {{}, C::set_plu_data_extended, B({0x57}), 0, 82},
+        {{plu}, C::set_plu_data_extended_utf8, {}, -104, 0},
+        {{line}, C::set_message_data_utf8, {}, -104, 0},
+        {{line8}, C::set_message_data, {}, -104, 0},
+    };
+    for (const auto& [collecting, single, frame, result, size] : table) {
         SCOPED_TRACE(static_cast<int>(single));
-        const P key = plu ? P::PluBlock : P::MessageBlock;
-        const C block = plu ? C::set_plu_block_data : C::set_message_block_data;
-        collect(2, plu);
-        const bytes two = in_bytes(key);
-        ASSERT_EQ(two.size(), 2 * size);
-        if (plu)
-            set_extended_inputs(utf8);
-        else
-            set_message(9, 3, utf8 ? input(U("line")) : input(L"line"));
-        ASSERT_EQ(run(single), 0);
-        EXPECT_EQ(last_data().size(), own);
-        EXPECT_EQ(in_bytes(key), two);
-        EXPECT_EQ(d.input_params.size(), 1u);  // the block alone: the record's inputs are cleared
-        ASSERT_EQ(run(block), 0);
-        EXPECT_EQ(last_data(), cat({B({2}), two}));
-        EXPECT_EQ(run(block), -7);  // gone with the block command
+        const bool for_plu = single == C::set_plu_data_extended || single == C::set_plu_data_extended_utf8;
+        const bool utf8 = single == C::set_plu_data_extended_utf8 || single == C::set_message_data_utf8;
+        int number = 0;
+        const auto record_inputs = [&](bool as_utf8) {
+            ++number;
+            for_plu ? set_extended_inputs(as_utf8)
+                    : set_message(9, number, as_utf8 ? input(U("line")) : input(L"line"));
+            set(P::PLUNumber, number);
+        };
+        for (const C command : collecting) {
+            record_inputs(command == line8);
+            ASSERT_EQ(run(command), 0);
+        }
+        const bytes collected = in_bytes(for_plu ? P::PluBlock : P::MessageBlock);
+        const std::size_t sent = sim.request_count();
+        record_inputs(utf8);
+        ASSERT_EQ(run(single), result);
+        if (result == 0) {
+            EXPECT_EQ(last().command, frame);
+            EXPECT_EQ(slice(last_data(), 0, collected.size()), collected);
+            EXPECT_EQ(last_data().size(), size);
+        } else {
+            EXPECT_EQ(sim.request_count(), sent);  // not even the switch is asked for
+        }
+        EXPECT_TRUE(d.input_params.empty());
+        EXPECT_EQ(run(for_plu ? C::set_plu_block_data : C::set_message_block_data), -7);
     }
+    // Bytes the host stored go as they stand.
+    const bytes stored = cat({le(9, 2), B({2}), le(2, 2), U("hi")});
+    set(P::MessageBlock, stored);
+    set_message(9, 1, U("line"));
+    ASSERT_EQ(run(C::set_message_data_utf8), 0);
+    EXPECT_EQ(last_data(), cat({stored, le(9, 2), B({1}), le(4, 2), U("line")}));
 }
 
 TEST_F(blocks, BuffersThatNoCountDescribesAreRefused)

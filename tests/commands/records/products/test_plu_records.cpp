@@ -123,9 +123,10 @@ TEST_F(plu_records, RangeAndAbsentRulesRefuseBeforeSending)
         {ext, P::Tare, 15001, -104}, {ext, P::GroupCode, 65534, -104}, {plain8, P::GroupCode, 65535, 0},
         {ext, P::ShelfLifeDate, B({1, 2}), -104}, {ext8, P::ShelfLifeDate, B({1, 2}), -104},
         {ext8, P::ShelfLifeDate, B({1, 2, 3, 4}), -104}, {ext, P::ShelfLifeDate, std::nullopt, 0},
-        {C::get_plu_data, P::PLUNumber, 65536, -104},
+        {C::get_plu_data, P::PLUNumber, 65536, -104}, {plain, P::NameFirst, L"Сыр Є", -1000},
         // clang-format on
     };
+    const device_test::log_capture log;
     for (const auto& [command, param, value, expected] : cases) {
         sim.clear_requests();
         set_extended_inputs(command == plain8 || command == ext8);
@@ -135,6 +136,10 @@ TEST_F(plu_records, RangeAndAbsentRulesRefuseBeforeSending)
         EXPECT_EQ(sim.request_count() > (command == ext || command == ext8 ? 1u : 0u), expected == 0)
             << static_cast<int>(param);
     }
+    // A character outside the Windows-1251 table keeps its -1000, traced to its field.
+    EXPECT_TRUE(
+        log.contains("refused string param \"(184) NameFirst\": character U+0404 at position 5; "
+                     "allowed: characters of the Windows-1251 table"));
 }
 
 // get_plu_count (29): its request and the count as an unsigned little-endian word.
