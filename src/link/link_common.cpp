@@ -293,11 +293,7 @@ void tcp_link::read_reply()
         counted = false;
         body.clear();
         body_got = 0;
-        set_timer();
-        if (reply_may_be_in())
-            handle_readable({});
-        else
-            wait_readable();
+        await_reply([this](const error_code& ec) { handle_readable(ec); });
     });
 }
 

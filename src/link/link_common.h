@@ -10,10 +10,12 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/socket_base.hpp>
 #include <boost/system/error_code.hpp>
 
 #include "link/frame_layout.h"
@@ -147,8 +149,15 @@ protected:
     // already). True: the exchange goes on.
     // The request sent, `n` bytes, `prefix` (the TCP count) in front of the frame.
     bool sent(const error_code& ec, std::size_t n, const std::byte* prefix, std::size_t prefix_size);
-    // Whether a receive is worth trying before the first wait for a reply.
-    bool reply_may_be_in() const;
+    // The first wait for a reply: `handle_readable` runs at once when the
+    // reply may be in already, else once the socket has something to read.
+    template <class Handler>
+    void await_reply(Handler handle_readable)
+    {
+        set_timer();
+        if (reply_may_be_in()) return handle_readable(error_code());
+        socket.async_wait(boost::asio::socket_base::wait_read, std::move(handle_readable));
+    }
     // The reply's count stage failed with `ec`.
     void count_failed(const error_code& ec);
     void count_line(std::int32_t count);
@@ -170,6 +179,8 @@ protected:
     bool keep_deadline = false;
 
 private:
+    bool reply_may_be_in() const;
+
     std::string ip_text;  // the endpoint's address, as every line shows it
     std::function<void()> finished;
     clock::time_point* earliest_deadline = nullptr;

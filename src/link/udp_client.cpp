@@ -52,11 +52,7 @@ void udp_client::send_datagram()
     // The receive area is taken only now and given back when the exchange
     // ends, so that a long list of scales does not hold one per scale.
     receive_buffer.reset(new std::byte[receive_capacity]);
-    set_timer();
-    if (reply_may_be_in())
-        handle_readable({});
-    else
-        wait_readable();
+    await_reply([this](const error_code& ec) { handle_readable(ec); });
 }
 
 void udp_client::wait_readable()
