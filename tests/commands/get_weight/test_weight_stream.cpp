@@ -340,7 +340,7 @@ thread_local bool on_command_thread = false;
 TEST_F(WeightStream, ACommandBehindAPollHasTheLinkNextAndAStopEndsItsWait)
 {
     const test_deadline deadline{std::chrono::seconds(30)};
-    qv_sim::sim_scale sim("127.0.0.35");
+    qv_sim::sim_scale sim("127.0.0.36");
     qv_sim::add_connect_replies(sim)->set_plu_count(42);
     auto source = qv_sim::add_weight_replies(sim);
     sim.on({0xFF, 0x41}, [source](const qv_sim::request& r) {
