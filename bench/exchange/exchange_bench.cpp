@@ -8,6 +8,9 @@
 // file). Ratio = raw time / driver time: 1.0 means the driver costs nothing on
 // top of the socket.
 //
+// Beside each transport's ratio, the system calls of one exchange, raw and
+// through the driver (log off), counted by strace when it is installed.
+//
 // Then command 47 to 1, 8 and 64 scales at once beside 64 raw exchanges made
 // concurrently, and long lists (1 to 4,000 scales) with a high descriptor
 // limit and under a limit of 1,024.
@@ -15,6 +18,9 @@
 // Usage: exchange_bench [rounds] [exchanges per round] [phase]
 //   rounds and exchanges default to 7 and 1000; phase (for profiling one part)
 //   is off, on, groups or lists, all of them by default.
+// exchange_bench count raw|driver TRANSPORT N PORT makes N exchanges and
+// nothing else (TRANSPORT 0 kept-open TCP, 1 one-shot TCP, 2 UDP): what the
+// count runs under strace.
 // Scales listen on 127.0.0.2 onwards; 4,000 addresses reach 127.0.15.161.
 
 #include <arpa/inet.h>
@@ -425,12 +431,91 @@ void in_child(const std::function<void(FILE* out)>& body)
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::fprintf(stderr, "(phase failed, status %d)\n", status);
 }
 
-void print_row(FILE* out, const char* what, const row& r)
+// ---- system calls per exchange ----
+
+enum transport_kind { kept_open_tcp = 0, one_shot_tcp = 1, udp_datagram = 2 };
+
+// System calls of one exchange, raw and through the driver; negative when
+// they could not be counted.
+struct calls {
+    double raw = -1;
+    double driver = -1;
+};
+
+// `n` exchanges over `kind` and nothing else, for the count below.
+int count_run(const std::string& who, int kind, int n, std::uint16_t port)
 {
-    std::fprintf(out, "| %-44s | %8.1f µs | %8.1f µs | %5.2f |\n", what, r.raw_us, r.driver_us, r.raw_us / r.driver_us);
+    const sockaddr_in to = address(scale_ip(0), port);
+    if (who == "raw") {
+        const int kept_fd = kind == kept_open_tcp ? ::socket(AF_INET, SOCK_STREAM, 0) : -1;
+        if (kept_fd >= 0 && ::connect(kept_fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) return 1;
+        for (int k = 0; k < n; ++k) {
+            const bool ok = kind == kept_open_tcp  ? raw_tcp_exchange(kept_fd, counted(plu_frame))
+                            : kind == one_shot_tcp ? raw_one_shot_tcp(to, counted(plu_frame))
+                                                   : raw_udp(to, plu_frame);
+            if (!ok) return 1;
+        }
+        return 0;
+    }
+    void* handle = driver_for(1, port, kind == udp_datagram ? 0 : 1, kind == kept_open_tcp);
+    for (int k = 0; k < n; ++k)
+        if (execute_command(handle, c_plu_count) != 0) return 1;
+    return 0;
 }
 
-void transports(FILE* out, const server& s, bool log_on, int rounds, int per_round)
+// strace counts them. No file under /proc gives a process's system-call
+// count, and a tracer of the bench's own (ptrace or seccomp) would be more
+// code than the rest of it; the totals of n and 2n exchanges, both with the
+// same set-up, differ by the calls of n exchanges alone.
+double calls_per_exchange(const std::string& who, int kind, std::uint16_t port)
+{
+    constexpr int n = 300;
+    char self[4096] = {};
+    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return -1;
+    long totals[2] = {0, 0};
+    for (int twice = 0; twice < 2; ++twice) {
+        char out_path[] = "/tmp/qv_exchange_calls_XXXXXX";
+        const int fd = ::mkstemp(out_path);
+        if (fd < 0) return -1;
+        ::close(fd);
+        const std::string command = "strace -f -c -o " + std::string(out_path) + " " + self + " count " + who + " " +
+                                    std::to_string(kind) + " " + std::to_string(n * (twice + 1)) + " " +
+                                    std::to_string(port) + " >/dev/null 2>&1";
+        const bool ran = std::system(command.c_str()) == 0;
+        // The last "total" line is the traced program's own (32-bit) summary.
+        FILE* summary = std::fopen(out_path, "r");
+        char line[512];
+        while (summary != nullptr && std::fgets(line, sizeof line, summary) != nullptr)
+            if (std::strstr(line, " total") != nullptr) std::sscanf(line, "%*s %*s %*s %ld", &totals[twice]);
+        if (summary != nullptr) std::fclose(summary);
+        std::remove(out_path);
+        if (!ran || totals[twice] <= 0) return -1;
+    }
+    return static_cast<double>(totals[1] - totals[0]) / n;
+}
+
+std::vector<calls> count_calls(std::uint16_t port)
+{
+    std::vector<calls> all(3);
+    if (std::system("command -v strace >/dev/null 2>&1") != 0) return all;
+    for (int kind : {kept_open_tcp, one_shot_tcp, udp_datagram})
+        all[static_cast<std::size_t>(kind)] = {calls_per_exchange("raw", kind, port),
+                                               calls_per_exchange("driver", kind, port)};
+    return all;
+}
+
+void print_row(FILE* out, const char* what, const row& r, const calls* counted_calls = nullptr)
+{
+    std::fprintf(out, "| %-44s | %8.1f µs | %8.1f µs | %5.2f |", what, r.raw_us, r.driver_us, r.raw_us / r.driver_us);
+    if (counted_calls == nullptr)
+        std::fprintf(out, " |\n");
+    else if (counted_calls->raw < 0 || counted_calls->driver < 0)
+        std::fprintf(out, " n/a (no strace) |\n");
+    else
+        std::fprintf(out, " %.0f / %.0f |\n", counted_calls->raw, counted_calls->driver);
+}
+
+void transports(FILE* out, const server& s, bool log_on, int rounds, int per_round, const std::vector<calls>& counts)
 {
     std::string log_path;
     std::string console_path;
@@ -466,9 +551,11 @@ void transports(FILE* out, const server& s, bool log_on, int rounds, int per_rou
                                [&] { return execute_command(tcp, c_plu_count) == 0; }, rounds, per_round);
     const row u = side_by_side([&] { return raw_udp(to, plu_frame); },
                                [&] { return execute_command(udp, c_plu_count) == 0; }, rounds, per_round);
-    print_row(out, (std::string("kept-open TCP, ") + suffix).c_str(), k);
-    print_row(out, (std::string("one-shot TCP, ") + suffix).c_str(), t);
-    print_row(out, (std::string("UDP, ") + suffix).c_str(), u);
+    // The counts are of the log off: with the log set up each record adds its writes.
+    const auto counted_for = [&](int kind) { return log_on ? nullptr : &counts[static_cast<std::size_t>(kind)]; };
+    print_row(out, (std::string("kept-open TCP, ") + suffix).c_str(), k, counted_for(kept_open_tcp));
+    print_row(out, (std::string("one-shot TCP, ") + suffix).c_str(), t, counted_for(one_shot_tcp));
+    print_row(out, (std::string("UDP, ") + suffix).c_str(), u, counted_for(udp_datagram));
     ::close(kept_fd);
     destroy(&kept);
     destroy(&tcp);
@@ -527,15 +614,21 @@ void long_lists(FILE* out, const server& s, rlim_t limit)
 
 int main(int argc, char** argv)
 {
+    if (argc == 6 && std::string(argv[1]) == "count") {
+        // Standard output goes nowhere: the registry's lines are no part of an exchange.
+        return count_run(argv[2], std::atoi(argv[3]), std::atoi(argv[4]),
+                         static_cast<std::uint16_t>(std::atoi(argv[5])));
+    }
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 7;
     const int per_round = argc > 2 ? std::atoi(argv[2]) : 1000;
     const std::string phase = argc > 3 ? argv[3] : "";
     const auto runs = [&](const char* name) { return phase.empty() || phase == name; };
     server s = start_server(most_scales);
 
-    std::fprintf(stderr, "| What | raw | driver | ratio |\n|---|---|---|---|\n");
-    if (runs("off")) in_child([&](FILE* out) { transports(out, s, false, rounds, per_round); });
-    if (runs("on")) in_child([&](FILE* out) { transports(out, s, true, rounds, per_round); });
+    const std::vector<calls> counts = runs("off") ? count_calls(s.port) : std::vector<calls>(3);
+    std::fprintf(stderr, "| What | raw | driver | ratio | system calls a exchange, raw / driver |\n|---|---|---|---|---|\n");
+    if (runs("off")) in_child([&](FILE* out) { transports(out, s, false, rounds, per_round, counts); });
+    if (runs("on")) in_child([&](FILE* out) { transports(out, s, true, rounds, per_round, counts); });
     std::fprintf(stderr, "\n");
     if (runs("groups")) in_child([&](FILE* out) { groups(out, s, rounds); });
     std::fprintf(stderr, "\n");

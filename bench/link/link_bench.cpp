@@ -8,16 +8,23 @@
 
 #include <boost/asio/io_context.hpp>
 
+#include "link/one_shot_group.h"
 #include "link/permanent_tcp_client.h"
-#include "link/tcp_client.h"
-#include "link/udp_client.h"
 #include "sim_scale.h"
 
 namespace {
 
 const qv_sim::bytes frame = qv_sim::to_bytes({0x02, 0x05, 0xD0, '1', '2', '3', '4'});
 
-const qv_sim::bytes tcp_request = qv_sim::with_count(frame);
+// The request as the send road hands it to the link.
+link_request request_of(const response_callback& callback)
+{
+    link_request r;
+    r.frame = frame;
+    r.opcode = frame_layout::opcode({std::byte{0xD0}});
+    r.callback = callback;
+    return r;
+}
 
 // Counts the replies; finish() reports the exchanges, or an error when a
 // reply went missing.
@@ -44,30 +51,28 @@ std::vector<std::unique_ptr<qv_sim::sim_scale>>& scales()
     return all;
 }
 
-template <class Client>
-void one_shot_exchanges(benchmark::State& state, const qv_sim::bytes& request)
+// One command to a list of N scales: N one-shot exchanges on one io_context.
+void one_shot_exchanges(benchmark::State& state, link_transport how, std::size_t n)
 {
-    const qv_sim::sim_scale& sim = *scales().front();
-    int timeout = 4;
     std::int64_t replies = 0;
     const response_callback cb = counter(replies);
+    one_shot_group group;
     for (auto _ : state) {
-        boost::asio::io_context context;
-        auto client = std::make_unique<Client>(context, sim.ip(), sim.port_text(), timeout, request, cb, true);
-        context.run();
-        client.reset();
+        group.begin(n);
+        for (std::size_t i = 0; i < n; ++i) group.add(how, scales()[i]->ip(), scales()[i]->port_text(), request_of(cb));
+        group.run();
     }
-    finish(state, replies);
+    finish(state, replies, static_cast<std::int64_t>(n));
 }
 
 void BM_OneShotTcp(benchmark::State& state)
 {
-    one_shot_exchanges<tcp_client>(state, tcp_request);
+    one_shot_exchanges(state, link_transport::tcp, 1);
 }
 
 void BM_Udp(benchmark::State& state)
 {
-    one_shot_exchanges<udp_client>(state, frame);
+    one_shot_exchanges(state, link_transport::udp, 1);
 }
 
 void BM_KeptOpenTcp(benchmark::State& state)
@@ -75,40 +80,21 @@ void BM_KeptOpenTcp(benchmark::State& state)
     const qv_sim::sim_scale& sim = *scales().front();
     boost::asio::io_context context;
     auto client = std::make_unique<permanent_tcp_client>(context, sim.ip(), sim.port_text(), 4, true);
-    client->open_connection();
-    context.run();
+    client->run_connect(context, nullptr);
     std::int64_t replies = 0;
     const response_callback cb = counter(replies);
     for (auto _ : state) {
-        auto hold = client->lock_exchange();
+        const link_turn turn(client->turns(), nullptr);
         context.restart();
-        if (client->is_open())
-            client->send_message(tcp_request, cb);
-        else
-            client->open_connection_and_send_message(tcp_request, cb);
-        context.run();
+        client->run_exchange(context, request_of(cb), nullptr);
     }
     client.reset();
     finish(state, replies);
 }
 
-// One command to a list of N scales: N one-shot clients on one io_context.
 void BM_OneShotTcpScalesAtOnce(benchmark::State& state)
 {
-    const auto n = static_cast<std::size_t>(state.range(0));
-    int timeout = 4;
-    std::int64_t replies = 0;
-    const response_callback cb = counter(replies);
-    for (auto _ : state) {
-        boost::asio::io_context context;
-        std::vector<std::unique_ptr<tcp_client>> clients;
-        for (std::size_t i = 0; i < n; ++i)
-            clients.push_back(std::make_unique<tcp_client>(context, scales()[i]->ip(), scales()[i]->port_text(),
-                                                           timeout, tcp_request, cb, true));
-        context.run();
-        clients.clear();
-    }
-    finish(state, replies, static_cast<std::int64_t>(n));
+    one_shot_exchanges(state, link_transport::tcp, static_cast<std::size_t>(state.range(0)));
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "codecs/device_utils.h"
 #include "core/device.h"
 #include "core/vocab/errors_text.h"
+#include "link/frame_layout.h"
 #include "link/link_exchange.h"
 #include "link/one_shot_group.h"
 #include "logging/logger.h"
@@ -64,13 +65,13 @@ bool take_target(device& d, poll_target& t)
 // One request, one reply or none, on the link the send road would take.
 // The poll carries no password and hides nothing; over one-shot UDP it
 // writes no traffic lines. Resolution failures and io_context errors throw.
-void exchange(one_shot_group& links, const poll_target& t, const bytes& frame, const response_callback& callback)
+void exchange(one_shot_group& links, const poll_target& t, link_request request)
 {
     link_exchange poll_exchange(links, nullptr);
     poll_exchange.begin(1);
-    link_request request{frame};
-    request.log_traffic = t.route.protocol != 0;
-    poll_exchange.add(t.route, request, t.timeout_seconds, callback);
+    request.timeout_seconds = t.timeout_seconds;
+    request.log_traffic = t.route.transport != link_transport::udp;
+    poll_exchange.add(t.route, std::move(request));
     poll_exchange.finish();
 }
 
@@ -85,7 +86,11 @@ int poll(device& d, one_shot_group& links, const poll_target& t, const bytes& fr
 {
     try {
         d.weight_response.clear();
-        exchange(links, t, frame, [&d](bytes body, std::string) { d.weight_response = std::move(body); });
+        link_request request;
+        request.frame = frame;
+        request.opcode = frame_layout::opcode(d.frame_of(CommandType::weight_poll));
+        request.callback = [&d](bytes body, std::string) { d.weight_response = std::move(body); };
+        exchange(links, t, std::move(request));
         reply = d.weight_response;
         const int r = device::response_validation(reply);
         // A result-0 reply too short for the reading is not read past its end.

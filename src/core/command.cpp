@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "core/device.h"
+#include "link/frame_layout.h"
 #include "logging/logger.h"
 
 // ---- Lines.
@@ -71,11 +72,6 @@ int device::write_outputs(const reply_outputs& out)
 
 // ---- Replies.
 
-std::size_t reply_data_offset(const std::vector<std::byte>& reply)
-{
-    return reply.size() > 2 && reply[2] == std::byte{0xFF} ? 5 : 4;
-}
-
 namespace {
 
 // Decodes one reply; false when it ended before the decoder's last field.
@@ -83,7 +79,7 @@ bool decode_reply(const std::string& ip, const std::vector<std::byte>& reply, in
                   reply_outputs& out)
 {
     try {
-        device_utils::byte_reader data(reply, reply_data_offset(reply));
+        device_utils::byte_reader data(reply, frame_layout::data_offset(reply));
         scale_reply r{ip, reply, data, out, result};
         decode(r);
         return true;

@@ -91,9 +91,6 @@ struct scale_reply {
 // device_utils::short_buffer) and puts outputs into `r.out`.
 using reply_decoder = std::function<void(scale_reply& r)>;
 
-// Where the data of a reply frame begins.
-std::size_t reply_data_offset(const std::vector<std::byte>& reply);
-
 // ---- Waiting between the requests of a polling loop.
 
 // Sleeps `wait` in short slices on the calling thread, so that a signal only

@@ -132,7 +132,8 @@ int device::connect()
                     io_contexts[scale.ip] = link.link_context;
                     permanent_clients[scale.ip] = link.link;
                 }
-                open_kept_open_link(link);
+                // Under the command's stop: a connect that hangs ends with it.
+                open_kept_open_link(link, command_stop.get());
             }
         }
 

@@ -33,7 +33,8 @@
 
 #include "core/device.h"
 #include "core/vocab/errors_text.h"
-#include "link/link_exchange.h"
+#include "link/exchange_stop.h"
+#include "link/test_seam.h"
 #include "logging/logger.h"
 
 namespace {
@@ -117,12 +118,19 @@ int device::execute_command(int command)
 
 void device::raise_stop()
 {
+    // Decided under the gate, so the request is the running command's; the
+    // exchange it ends is the one under way at that moment, so a delivery
+    // that comes late finds it over and leaves the next command's alone.
+    exchange_stop::ticket meant_for = 0;
     {
         std::lock_guard<std::mutex> gate(command_gate);
-        if (busy.load()) stop_requested.store(true);
+        if (!busy.load()) return;
+        stop_requested.store(true);
+        meant_for = command_stop->current();
     }
+    QV_SEAM("stop decided");
     // The running command's exchange ends now rather than at its time-out.
-    command_stop->notify();
+    command_stop->notify(meant_for);
 }
 
 int device::do_command(int command)

@@ -10,6 +10,7 @@
 #include "codecs/convertor.h"
 #include "codecs/device_utils.h"
 #include "core/device.h"
+#include "link/frame_layout.h"
 #include "link/link_exchange.h"
 #include "link/one_shot_group.h"
 #include "logging/log_gate.h"
@@ -18,10 +19,6 @@
 namespace {
 
 using bytes = std::vector<std::byte>;
-
-constexpr std::byte stx{0x02};
-constexpr std::byte escape{0xFF};
-constexpr std::size_t max_counted_body = 254;  // a longer body gets the length byte 0xFF
 
 // The upload steps whose status request (payload starting with 9) marks a
 // silent scale as temporarily unresponsive (-3) rather than failed.
@@ -78,8 +75,8 @@ bytes device::build_request_frame(bool with_password, bool password_with_count, 
     const std::size_t body_size = frame.size() + password_size + data.size();
     bytes request;
     request.reserve(body_size + 2);
-    request.push_back(stx);
-    request.push_back(body_size <= max_counted_body ? static_cast<std::byte>(body_size) : escape);
+    request.push_back(frame_layout::stx);
+    request.push_back(frame_layout::length_byte(body_size));
     for (std::byte b : frame) request.push_back(b);
     for (std::size_t k = 0; k < password_size; ++k) request.push_back(password_part[k]);
     for (std::byte b : data) request.push_back(b);
@@ -90,16 +87,14 @@ int device::response_validation(std::vector<std::byte> reply)
 {
     if (reply.empty()) return rc(ErrorType::NoConnection);
     if (reply.size() < 4) return rc(ErrorType::InvalidResponseLength);
-    if (reply[0] != stx) return rc(ErrorType::ResponseWithoutStx);
-    if (reply[1] != escape && reply[1] != static_cast<std::byte>((reply.size() - 2) & 0xFF))
+    if (reply[0] != frame_layout::stx) return rc(ErrorType::ResponseWithoutStx);
+    if (reply[1] != frame_layout::escape && reply[1] != static_cast<std::byte>((reply.size() - 2) & 0xFF))
         return rc(ErrorType::ResponseSizeMismatch);
-    if (reply[2] == escape) {
-        // A two-byte command puts its result at offset 4, which a 4-byte
-        // reply does not have: treat it as too short rather than read past it.
-        if (reply.size() < 5) return rc(ErrorType::InvalidResponseLength);
-        return std::to_integer<int>(reply[4]);
-    }
-    return std::to_integer<int>(reply[3]);
+    // A two-byte command puts its result at offset 4, which a 4-byte reply
+    // does not have: treat it as too short rather than read past it.
+    const std::size_t result_at = frame_layout::result_offset(reply);
+    if (reply.size() <= result_at) return rc(ErrorType::InvalidResponseLength);
+    return std::to_integer<int>(reply[result_at]);
 }
 
 int device::send_command(CommandType type, bool with_password, const bytes& data)
@@ -115,24 +110,28 @@ int device::send_command(CommandType type, bool with_password, const bytes& data
         std::set<std::string> skipped;
         const bool password_with_count = counts_password(type, with_password);
         const secret_span secret = password_span(type, with_password, password_with_count, frame);
+        const frame_layout::opcode opcode(frame);
         // Every scale of the list at the same time (one-shot), or one after
         // the other (kept-open), on the calling thread.
         exchange.begin(ip_address_list.size());
         for (const scale_connect_data& scale : ip_address_list) {
-            const bytes request = build_request_frame(with_password, password_with_count, frame, data, scale.password);
+            link_request request;
+            request.frame = build_request_frame(with_password, password_with_count, frame, data, scale.password);
             if (skipped_by_last_result(scale.ip)) {
                 skipped.insert(scale.ip);
                 continue;
             }
+            request.opcode = opcode;
+            request.hidden_offset = secret.offset;
+            request.hidden_length = secret.length;
+            // The time-out is read now, as a client's constructor reads it.
+            request.timeout_seconds = timeout_seconds;
             // Each reply is filed under the list entry it answers, whatever
             // text the socket reports for the endpoint (a host name or a
             // non-canonical address would otherwise orphan the reply).
-            const std::string ip = scale.ip;
-            const response_callback callback = [this, ip](bytes body, std::string) { responses[ip] = std::move(body); };
-            link_request req{request, secret.offset, secret.length};
-            req.log_runs = true;
-            // The time-out is read now, as a client's constructor reads it.
-            exchange.add(route_of(scale), req, timeout_seconds, callback);
+            request.callback = [this, ip = scale.ip](bytes body, std::string) { responses[ip] = std::move(body); };
+            request.log_runs = true;
+            exchange.add(route_of(scale), std::move(request));
         }
         exchange.finish();
         const bool status_request = !data.empty() && data[0] == std::byte{9} && is_upload_step(type);
@@ -149,16 +148,20 @@ link_route device::route_of(const scale_connect_data& scale) const
     link_route route;
     route.host = scale.ip;
     route.port = scale.port;
-    route.protocol = scale.protocol;
-    route.kept_open = permanent_connection;
-    if (route.kept_open) {
-        const auto client = permanent_clients.find(scale.ip);
-        const auto context = io_contexts.find(scale.ip);
-        if (client != permanent_clients.end() && context != io_contexts.end()) {
-            route.link_context = context->second;
-            route.link = client->second;
-        }
+    if (!permanent_connection) {
+        route.transport = scale.protocol == 0   ? link_transport::udp
+                          : scale.protocol == 1 ? link_transport::tcp
+                                                : link_transport::none;
+        return route;
     }
+    // Kept-open links are TCP only, and only the scales of the last
+    // kept-open connect have one.
+    const auto client = permanent_clients.find(scale.ip);
+    const auto context = io_contexts.find(scale.ip);
+    if (scale.protocol != 1 || client == permanent_clients.end() || context == io_contexts.end()) return route;
+    route.transport = link_transport::tcp_kept_open;
+    route.link_context = context->second;
+    route.link = client->second;
     return route;
 }
 

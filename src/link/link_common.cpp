@@ -1,11 +1,12 @@
 #include "link/link_common.h"
 
-#include <boost/asio/ip/address_v4.hpp>
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/ip/udp.hpp>
-
 #include <algorithm>
-#include <type_traits>
+#include <cstring>
+
+#include <boost/asio/buffer.hpp>
+#include <boost/asio/error.hpp>
+#include <boost/asio/ip/address_v4.hpp>
+#include <boost/asio/ip/udp.hpp>
 
 #include "codecs/device_utils.h"
 #include "logging/log_gate.h"
@@ -13,7 +14,7 @@
 
 namespace link_detail {
 
-std::string error_text(const boost::system::error_code& ec)
+std::string error_text(const error_code& ec)
 {
     return device_utils::safe_log_text(ec.message());
 }
@@ -21,6 +22,7 @@ std::string error_text(const boost::system::error_code& ec)
 namespace {
 
 constexpr std::size_t dump_limit = 100;
+constexpr std::size_t tcp_count_size = 4;
 
 // Traffic lines are built only for a log that writes them.
 bool traffic_logged(bool log_traffic)
@@ -34,23 +36,19 @@ std::string traffic_line(const char* stage, const std::string& ip, std::size_t n
     return stage + ip + ": (" + std::to_string(n) + " bytes) " + device_utils::hex_dump(data, dump_limit);
 }
 
-// The request's dump with the hidden span shown as "** ".
-std::string request_line(const std::string& ip, std::size_t n, const std::vector<std::byte>& data,
-                         std::size_t hidden_offset, std::size_t hidden_length)
-{
-    std::string dump = device_utils::hex_dump(data, dump_limit);
-    for (std::size_t k = hidden_offset; k < hidden_offset + hidden_length && 3 * k + 2 <= dump.size(); ++k)
-        dump.replace(3 * k, 2, "**");
-    return "REQUEST FOR " + ip + ": (" + std::to_string(n) + " bytes) " + dump;
-}
-
-std::string step_error_line(const char* stage, const std::string& ip, const char* step,
-                            const boost::system::error_code& ec)
+std::string step_error_line(const char* stage, const std::string& ip, const char* step, const error_code& ec)
 {
     return stage + ip + ": error in " + step + " " + error_text(ec);
 }
 
 }  // namespace
+
+bool would_block(const error_code& ec)
+{
+    return ec == boost::asio::error::would_block || ec == boost::asio::error::try_again;
+}
+
+// ---- What every client shares.
 
 template <class Protocol>
 link_base<Protocol>::link_base(boost::asio::io_context& context, int timeout_seconds, bool log_traffic)
@@ -58,16 +56,14 @@ link_base<Protocol>::link_base(boost::asio::io_context& context, int timeout_sec
       endpoint(boost::asio::ip::address_v4::any(), 0),
       log_traffic(log_traffic),
       ip_text(endpoint.address().to_string()),
-      timeout_seconds(timeout_seconds),
-      timer(context)
+      timeout_seconds(timeout_seconds)
 {
 }
 
 template <class Protocol>
 link_base<Protocol>::~link_base()
 {
-    boost::system::error_code ignored;
-    socket.close(ignored);
+    release_socket();
 }
 
 template <class Protocol>
@@ -86,34 +82,34 @@ void link_base<Protocol>::set_endpoint(const endpoint_type& to)
 }
 
 template <class Protocol>
+void link_base<Protocol>::begin_exchange()
+{
+    keep_deadline = false;
+    waiting = false;
+    exchanging = true;
+}
+
+template <class Protocol>
+error_code link_base<Protocol>::open_socket()
+{
+    error_code ec;
+    socket.open(Protocol::v4(), ec);
+    if (!ec) socket.non_blocking(true, ec);
+    return ec;
+}
+
+template <class Protocol>
 void link_base<Protocol>::set_timer()
 {
     waiting = true;
-    if (!keep_deadline) deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
-    // A later deadline never needs the timer moved now: it is moved on when
-    // it fires early.
-    if (!timer_armed) start_timer();
+    if (!keep_deadline) wait_deadline = clock::now() + std::chrono::seconds(timeout_seconds);
+    if (earliest_deadline != nullptr && wait_deadline < *earliest_deadline) *earliest_deadline = wait_deadline;
 }
 
 template <class Protocol>
-void link_base<Protocol>::start_timer()
+void link_base<Protocol>::expire_if_due(clock::time_point now)
 {
-    timer_armed = true;
-    const unsigned armed = ++timer_generation;
-    timer.expires_at(deadline);
-    timer.async_wait([this, armed](const error_code& ec) { timer_fired(ec, armed); });
-}
-
-template <class Protocol>
-void link_base<Protocol>::timer_fired(const error_code& ec, unsigned armed)
-{
-    if (armed != timer_generation) return;  // cancelled; a newer wait may be armed
-    timer_armed = false;
-    if (ec == boost::asio::error::operation_aborted || !waiting) return;
-    if (std::chrono::steady_clock::now() < deadline) {
-        start_timer();  // a later wait moved the deadline on
-        return;
-    }
+    if (!waiting || now < wait_deadline) return;
     waiting = false;
     on_deadline();
 }
@@ -122,11 +118,8 @@ template <class Protocol>
 void link_base<Protocol>::exchange_over()
 {
     waiting = false;
-    if (timer_armed) {
-        timer_armed = false;
-        ++timer_generation;
-        timer.cancel();
-    }
+    if (!exchanging) return;
+    exchanging = false;
     if (finished) {
         auto hook = std::move(finished);
         finished = nullptr;
@@ -144,12 +137,18 @@ void link_base<Protocol>::timed_out()
 template <class Protocol>
 void link_base<Protocol>::close_link()
 {
-    boost::system::error_code ignored;
+    release_socket();
+}
+
+template <class Protocol>
+void link_base<Protocol>::release_socket()
+{
+    error_code ignored;
     socket.close(ignored);
 }
 
 template <class Protocol>
-bool link_base<Protocol>::sent(const error_code& ec, std::size_t n, const std::vector<std::byte>& request)
+bool link_base<Protocol>::sent(const error_code& ec, std::size_t n, const std::byte* prefix, std::size_t prefix_size)
 {
     stop_waiting();
     if (ec) {
@@ -157,69 +156,248 @@ bool link_base<Protocol>::sent(const error_code& ec, std::size_t n, const std::v
         close_link();
         return false;
     }
-    if (traffic_logged(log_traffic)) Logger::i(request_line(ip(), n, request, hidden_offset, hidden_length));
-    // The frame follows the 4-byte count on TCP.
-    const std::size_t frame = std::is_same<Protocol, boost::asio::ip::tcp>::value ? 4 : 0;
-    request_command.clear();
-    keep_deadline = false;
-    if (request.size() > frame + 2) {
-        request_command.push_back(request[frame + 2]);
-        if (request[frame + 2] == std::byte{0xFF} && request.size() > frame + 3)
-            request_command.push_back(request[frame + 3]);
+    if (traffic_logged(log_traffic)) {
+        // The bytes as they went out (count and frame), the password as "**".
+        std::vector<std::byte> head(prefix, prefix + prefix_size);
+        head.insert(head.end(), request.frame.begin(),
+                    request.frame.begin() + static_cast<long>(std::min(request.frame.size(), dump_limit)));
+        std::string dump = device_utils::hex_dump(head, dump_limit);
+        const std::size_t from = prefix_size + request.hidden_offset;
+        for (std::size_t k = from; k < from + request.hidden_length && 3 * k + 2 <= dump.size(); ++k)
+            dump.replace(3 * k, 2, "**");
+        Logger::i("REQUEST FOR " + ip() + ": (" + std::to_string(n) + " bytes) " + dump);
     }
+    keep_deadline = false;
     return true;
 }
 
 template <class Protocol>
-bool link_base<Protocol>::answers_request(const std::vector<std::byte>& body)
+void link_base<Protocol>::count_failed(const error_code& ec)
 {
-    if (request_command.empty() || body.size() < 2 + request_command.size()) return true;
-    if (std::equal(request_command.begin(), request_command.end(), body.begin() + 2)) return true;
-    Logger::w(traffic_line("RESPONSE FOR ", ip(), body.size(), body) + "is not the answer to this request: dropped");
+    if (ec == boost::asio::error::operation_aborted) {
+        // The aborted count read names handle_receive_from: the line's settled text.
+        Logger::e(step_error_line("READ MESSAGE SIZE FOR ", ip(), "handle_receive_from", ec));
+        return;
+    }
+    Logger::e(step_error_line("READ MESSAGE SIZE FOR ", ip(), "handle_read_message_size", ec));
+    close_link();
+}
+
+template <class Protocol>
+bool link_base<Protocol>::reply_may_be_in() const
+{
+    // Just sent, the reply is still on its way: a receive tried now could
+    // only find nothing. Once the request line has been written, a near
+    // scale's reply is often in already, and one receive costs less than a
+    // wait.
+    return traffic_logged(log_traffic);
+}
+
+template <class Protocol>
+void link_base<Protocol>::count_line(std::int32_t count)
+{
+    if (traffic_logged(log_traffic))
+        Logger::i("READ MESSAGE SIZE FOR " + ip() + ": (4 bytes) " + std::to_string(count));
+}
+
+template <class Protocol>
+void link_base<Protocol>::body_failed(const error_code& ec)
+{
+    Logger::e(step_error_line("RESPONSE FOR ", ip(), "handle_receive_from", ec));
+    if (ec != boost::asio::error::operation_aborted) close_link();
+}
+
+template <class Protocol>
+bool link_base<Protocol>::answers_request(const std::vector<std::byte>& reply)
+{
+    if (request.opcode.matches(reply)) return true;
+    Logger::w(traffic_line("RESPONSE FOR ", ip(), reply.size(), reply) + "is not the answer to this request: dropped");
     keep_deadline = true;
     return false;
 }
 
 template <class Protocol>
-bool link_base<Protocol>::count_read(const error_code& ec, std::size_t n, const std::vector<std::byte>& count_bytes,
-                                     int& count)
+void link_base<Protocol>::deliver(std::vector<std::byte> reply)
 {
-    stop_waiting();
-    if (ec == boost::asio::error::operation_aborted) {
-        // The aborted count read names handle_receive_from: the line's settled text.
-        Logger::e(step_error_line("READ MESSAGE SIZE FOR ", ip(), "handle_receive_from", ec));
-        return false;
-    }
-    if (ec || n != 4) {
-        Logger::e(step_error_line("READ MESSAGE SIZE FOR ", ip(), "handle_read_message_size", ec));
-        close_link();
-        return false;
-    }
-    auto it = count_bytes.cbegin();
-    count = device_utils::parse_int32_from_byte_array_le(it, count_bytes.cend());
-    if (traffic_logged(log_traffic))
-        Logger::i("READ MESSAGE SIZE FOR " + ip() + ": (4 bytes) " + std::to_string(count));
-    return true;
-}
-
-template <class Protocol>
-bool link_base<Protocol>::body_read(const error_code& ec)
-{
-    stop_waiting();
-    if (!ec) return true;
-    Logger::e(step_error_line("RESPONSE FOR ", ip(), "handle_receive_from", ec));
-    if (ec != boost::asio::error::operation_aborted) close_link();
-    return false;
-}
-
-template <class Protocol>
-void link_base<Protocol>::deliver(const response_callback& callback, std::vector<std::byte> body)
-{
-    if (traffic_logged(log_traffic)) Logger::i(traffic_line("RESPONSE FOR ", ip(), body.size(), body));
-    callback(std::move(body), ip());
+    if (traffic_logged(log_traffic)) Logger::i(traffic_line("RESPONSE FOR ", ip(), reply.size(), reply));
+    request.callback(std::move(reply), ip());
 }
 
 template class link_base<boost::asio::ip::tcp>;
 template class link_base<boost::asio::ip::udp>;
+
+// ---- The TCP request and reply.
+
+tcp_link::tcp_link(boost::asio::io_context& context, int timeout_seconds, bool log_traffic, bool guard_steps)
+    : link_base(context, timeout_seconds, log_traffic), guard_steps(guard_steps)
+{
+}
+
+void tcp_link::log_step_error(const char* name, const char* what) noexcept
+{
+    try {
+        std::string line = std::string("'") + name + "' error";
+        if (what != nullptr) line += ": " + device_utils::safe_log_text(what);
+        Logger::e(line);
+    } catch (...) {
+    }
+}
+
+void tcp_link::send_request()
+{
+    const auto size = static_cast<std::uint32_t>(request.frame.size());
+    for (std::size_t k = 0; k < tcp_count_size; ++k) count_out[k] = static_cast<std::byte>((size >> (8 * k)) & 0xFF);
+    sent_bytes = 0;
+    write_some();
+}
+
+void tcp_link::write_some()
+{
+    // Count and frame in one gathered send, tried at once: a request that
+    // fits the socket's buffer (all of them but file packets on a slow
+    // link) costs one system call and no wait.
+    const std::size_t total = tcp_count_size + request.frame.size();
+    error_code ec;
+    while (sent_bytes < total && !ec) {
+        std::array<boost::asio::const_buffer, 2> out;
+        if (sent_bytes < tcp_count_size) {
+            out[0] = boost::asio::buffer(count_out.data() + sent_bytes, tcp_count_size - sent_bytes);
+            out[1] = boost::asio::buffer(request.frame);
+        } else {
+            out[0] = boost::asio::buffer(request.frame.data() + (sent_bytes - tcp_count_size), total - sent_bytes);
+        }
+        sent_bytes += socket.send(out, 0, ec);
+    }
+    if (would_block(ec)) {
+        // The rest goes as the scale reads, within a time-out of its own.
+        set_timer();
+        socket.async_wait(boost::asio::socket_base::wait_write, [this](const error_code& waited) {
+            step("handle_send_to", true, [&] {
+                if (!waited) return write_some();
+                sent(waited, 0, nullptr, 0);
+                exchange_over();
+            });
+        });
+        return;
+    }
+    step("handle_send_to", true, [&] {
+        if (!sent(ec, sent_bytes, count_out.data(), tcp_count_size)) return exchange_over();
+        read_reply();
+    });
+}
+
+void tcp_link::read_reply()
+{
+    step("read_message_size", true, [&] {
+        count_got = 0;
+        counted = false;
+        body.clear();
+        body_got = 0;
+        await_reply([this](const error_code& ec) { handle_readable(ec); });
+    });
+}
+
+void tcp_link::wait_readable()
+{
+    socket.async_wait(boost::asio::socket_base::wait_read, [this](const error_code& ec) { handle_readable(ec); });
+}
+
+void tcp_link::handle_readable(const error_code& ec)
+{
+    step(counted ? "handle_receive_from" : "handle_read_message_size", true, [&] {
+        if (ec) return reply_failed(ec);
+        // Everything ready is read before the next wait, so that a wait
+        // never begins with bytes already there.
+        error_code received;
+        while (receive(received))
+            if (take_staged()) return;
+        if (!would_block(received)) return reply_failed(received);
+        wait_readable();  // within the same deadline
+    });
+}
+
+bool tcp_link::receive(error_code& ec)
+{
+    std::size_t n = 0;
+    if (counted && body_got < body.size()) {
+        // A long body straight into its own buffer, never past its end.
+        n = socket.receive(boost::asio::buffer(body.data() + body_got, body.size() - body_got), 0, ec);
+        body_got += n;
+    } else {
+        staged_begin = 0;  // every staged byte has been taken by now
+        n = socket.receive(boost::asio::buffer(staged), 0, ec);
+        staged_end = n;
+    }
+    return !ec;
+}
+
+bool tcp_link::take_staged()
+{
+    for (;;) {
+        while (!counted && count_got < tcp_count_size && staged_begin < staged_end)
+            count_in[count_got++] = staged[staged_begin++];
+        if (!counted) {
+            if (count_got < tcp_count_size) return false;
+            if (!take_count()) return true;
+        }
+        const std::size_t n = std::min(body.size() - body_got, staged_end - staged_begin);
+        std::memcpy(body.data() + body_got, staged.data() + staged_begin, n);
+        body_got += n;
+        staged_begin += n;
+        if (body_got < body.size()) return false;
+
+        stop_waiting();
+        // A one-shot reply that nobody asked for is dropped unseen.
+        if (!guard_steps && !request.callback) {
+            exchange_over();
+            return true;
+        }
+        if (!answers_request(body)) {
+            // The answer may still come, within the same time-out.
+            count_got = 0;
+            counted = false;
+            body_got = 0;
+            set_timer();
+            continue;
+        }
+        step("handle_receive_from", true, [&] {
+            deliver(std::move(body));  // an empty callback throws bad_function_call
+            exchange_over();
+        });
+        return true;
+    }
+}
+
+bool tcp_link::take_count()
+{
+    counted = true;
+    std::uint32_t raw = 0;
+    for (std::size_t k = 0; k < tcp_count_size; ++k) raw |= std::to_integer<std::uint32_t>(count_in[k]) << (8 * k);
+    const auto count = static_cast<std::int32_t>(raw);
+    count_line(count);
+    if (count < 0 || count > max_reply_size) {
+        // The count sizes an allocation: a negative or absurd one is a
+        // framing error, and no body is read after it.
+        log_step_error("handle_read_message_size", ("reply size out of range: " + std::to_string(count)).c_str());
+        stop_waiting();
+        close_link();
+        exchange_over();
+        return false;
+    }
+    body.assign(static_cast<std::size_t>(count), std::byte{0});
+    body_got = 0;
+    set_timer();  // the body's own wait
+    return true;
+}
+
+void tcp_link::reply_failed(const error_code& ec)
+{
+    stop_waiting();
+    if (counted)
+        body_failed(ec);
+    else
+        count_failed(ec);
+    exchange_over();
+}
 
 }  // namespace link_detail

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "link/link_exchange.h"
+#include "link/exchange_stop.h"
 #include "link/tcp_client.h"
 #include "link/udp_client.h"
 
@@ -81,87 +81,6 @@ typename Protocol::endpoint cached_address(Cache& cache, const std::string& host
     return found->second.to;
 }
 
-}  // namespace
-
-boost::asio::ip::tcp::endpoint one_shot_group::tcp_address(const std::string& host, const std::string& port)
-{
-    return cached_address<boost::asio::ip::tcp>(tcp_addresses, host, port, *context);
-}
-
-boost::asio::ip::udp::endpoint one_shot_group::udp_address(const std::string& host, const std::string& port)
-{
-    return cached_address<boost::asio::ip::udp>(udp_addresses, host, port, *context);
-}
-
-void one_shot_group::add_tcp(const std::string& host, const std::string& port, int timeout_seconds,
-                             const std::vector<std::byte>& request, const response_callback& callback,
-                             std::size_t hidden_offset, std::size_t hidden_length, bool log_traffic)
-{
-    try {
-        const auto to = tcp_address(host, port);
-        add({true, to.address(), to.port(), timeout_seconds, request, callback, hidden_offset, hidden_length,
-             log_traffic});
-    } catch (...) {
-        drop_clients();
-        throw;
-    }
-}
-
-void one_shot_group::add_udp(const std::string& host, const std::string& port, int timeout_seconds,
-                             const std::vector<std::byte>& request, const response_callback& callback,
-                             std::size_t hidden_offset, std::size_t hidden_length, bool log_traffic)
-{
-    try {
-        const auto to = udp_address(host, port);
-        add({false, to.address(), to.port(), timeout_seconds, request, callback, hidden_offset, hidden_length,
-             log_traffic});
-    } catch (...) {
-        drop_clients();
-        throw;
-    }
-}
-
-void one_shot_group::add(exchange next)
-{
-    if (tcp.size() + udp.size() < window)
-        start(std::move(next));
-    else
-        waiting.push_back(std::move(next));
-}
-
-void one_shot_group::start(exchange next)
-{
-    if (next.tcp) {
-        tcp.push_back(std::make_unique<tcp_client>(*context, boost::asio::ip::tcp::endpoint(next.address, next.port),
-                                                   next.timeout_seconds, next.request, next.callback,
-                                                   next.log_traffic));
-        tcp_client* client = tcp.back().get();
-        client->hide_in_log(next.hidden_offset, next.hidden_length);
-        client->when_finished([this, client] { finished(client); });
-    } else {
-        udp.push_back(std::make_unique<udp_client>(*context, boost::asio::ip::udp::endpoint(next.address, next.port),
-                                                   next.timeout_seconds, next.request, next.callback,
-                                                   next.log_traffic));
-        udp_client* client = udp.back().get();
-        client->hide_in_log(next.hidden_offset, next.hidden_length);
-        client->when_finished([this, client] { finished(client); });
-    }
-}
-
-template <class Client>
-void one_shot_group::finished(Client* client)
-{
-    // The connection of a finished exchange stays open to the end of the
-    // command, unless another scale waits for its descriptor.
-    if (waiting.empty()) return;
-    client->release_socket();
-    exchange next = std::move(waiting.front());
-    waiting.pop_front();
-    start(std::move(next));
-}
-
-namespace {
-
 template <class Cache>
 void forget_unused(Cache& cache)
 {
@@ -170,35 +89,98 @@ void forget_unused(Cache& cache)
 
 }  // namespace
 
-bool one_shot_group::run_context(exchange_stop* stop)
+void one_shot_group::add(link_transport how, const std::string& host, const std::string& port, link_request request)
 {
-    if (stop == nullptr) {
-        context->run();
-        return true;
+    try {
+        exchange next{how, {}, 0, std::move(request)};
+        if (how == link_transport::tcp) {
+            const auto to = cached_address<boost::asio::ip::tcp>(tcp_addresses, host, port, *context);
+            next.address = to.address();
+            next.port = to.port();
+        } else {
+            const auto to = cached_address<boost::asio::ip::udp>(udp_addresses, host, port, *context);
+            next.address = to.address();
+            next.port = to.port();
+        }
+        waiting.push_back(std::move(next));
+    } catch (...) {
+        drop_clients();
+        throw;
     }
-    if (stop->run(*context)) return true;
-    // Stopped: the clients and their queued steps go without running, so
-    // nothing more is sent and no callback runs.
-    drop_clients();
-    return false;
+}
+
+void one_shot_group::fill_window()
+{
+    // An exchange that ends while it starts (its socket cannot be opened)
+    // makes room from inside start(): the loop here takes that room up.
+    if (filling) return;
+    filling = true;
+    while (open < window && !waiting.empty()) {
+        exchange next = std::move(waiting.front());
+        waiting.pop_front();
+        start(std::move(next));
+    }
+    filling = false;
+}
+
+void one_shot_group::start(exchange next)
+{
+    ++open;
+    if (next.how == link_transport::tcp) {
+        tcp.push_back(std::make_unique<tcp_client>(*context, boost::asio::ip::tcp::endpoint(next.address, next.port),
+                                                   std::move(next.request)));
+        tcp_client* client = tcp.back().get();
+        client->report_deadlines_to(&next_deadline);
+        client->when_finished([this, client] { finished(client); });
+        client->start();
+    } else {
+        udp.push_back(std::make_unique<udp_client>(*context, boost::asio::ip::udp::endpoint(next.address, next.port),
+                                                   std::move(next.request)));
+        udp_client* client = udp.back().get();
+        client->report_deadlines_to(&next_deadline);
+        client->when_finished([this, client] { finished(client); });
+        client->start();
+    }
+}
+
+template <class Client>
+void one_shot_group::finished(Client* client)
+{
+    --open;
+    // The connection of a finished exchange stays open to the end of the
+    // command, unless another scale waits for its descriptor.
+    if (waiting.empty()) return;
+    client->release_socket();
+    fill_window();
+}
+
+void one_shot_group::expire_due(link_detail::clock::time_point now)
+{
+    // Deadlines only move later, so the one noted is the soonest or a past
+    // one; the waits still under way say which comes next.
+    next_deadline = link_detail::clock::time_point::max();
+    for (auto& client : tcp) client->expire_if_due(now);
+    for (auto& client : udp) client->expire_if_due(now);
+    for (auto& client : tcp) next_deadline = std::min(next_deadline, client->deadline());
+    for (auto& client : udp) next_deadline = std::min(next_deadline, client->deadline());
 }
 
 bool one_shot_group::run(exchange_stop* stop)
 {
     try {
-        if (!run_context(stop)) return false;
-        // Every exchange that ends starts a waiting one; should any still
-        // wait, they get their turn all the same.
-        while (!waiting.empty()) {
-            for (auto& client : tcp) client->release_socket();
-            for (auto& client : udp) client->release_socket();
-            for (std::size_t k = 0; k < window && !waiting.empty(); ++k) {
-                exchange next = std::move(waiting.front());
-                waiting.pop_front();
-                start(std::move(next));
-            }
-            context->restart();
-            if (!run_context(stop)) return false;
+        bool ended = false;
+        {
+            const exchange_stop::watch watching(stop, *context);
+            if (!context->stopped()) fill_window();  // nothing is sent once a stop is raised
+            ended = link_detail::run_until_over(
+                *context, [this] { return open > 0 || !waiting.empty(); }, [this] { return next_deadline; },
+                [this](link_detail::clock::time_point now) { expire_due(now); });
+        }
+        if (!ended) {
+            // Stopped: the clients and their queued steps go without running,
+            // so nothing more is sent and no callback runs.
+            drop_clients();
+            return false;
         }
     } catch (...) {
         drop_clients();
@@ -215,10 +197,12 @@ bool one_shot_group::run(exchange_stop* stop)
 
 void one_shot_group::drop_clients() noexcept
 {
-    const bool had_work = !tcp.empty() || !udp.empty();
+    const bool had_work = open > 0 || !tcp.empty() || !udp.empty();
     tcp.clear();
     udp.clear();
     waiting.clear();
+    open = 0;
+    next_deadline = link_detail::clock::time_point::max();
     // Steps of the clients just destroyed may still be queued in the
     // io_context: it must never run them, so it goes too.
     if (had_work) context.reset();

@@ -1,7 +1,7 @@
 #pragma once
 // The one-shot exchanges of one command: a request to every scale of a list,
 // all under way at the same time on one io_context that the calling thread
-// runs once.
+// runs.
 //
 // Kept from one command to the next, because each costs system calls that
 // are the same every time: the io_context (its epoll, eventfd and timerfd)
@@ -12,9 +12,9 @@
 //
 // Use, for each command:
 //     group.begin(scales);
-//     group.add_tcp(host, port, ...);   // or add_udp, once per scale
-//     group.run();                      // every exchange to its end
-// add_* and run() may throw; the group is then ready for the next begin().
+//     group.add(link_transport::tcp, host, port, request);   // once per scale
+//     group.run(stop);                                       // every exchange to its end
+// add() and run() may throw; the group is then ready for the next begin().
 
 #include <cstddef>
 #include <deque>
@@ -53,23 +53,18 @@ public:
     // Starts a command that will add `scales` exchanges.
     void begin(std::size_t scales);
 
-    // One exchange. The host and port are resolved as the clients resolve
-    // them, once while the same scale stays in the list; a failure throws
-    // boost::system::system_error ("resolve") and drops the whole command, so
-    // that nothing is sent to any scale. `hidden_*`: the password bytes of
-    // `request` that the log masks.
-    void add_tcp(const std::string& host, const std::string& port, int timeout_seconds,
-                 const std::vector<std::byte>& request, const response_callback& callback, std::size_t hidden_offset,
-                 std::size_t hidden_length, bool log_traffic = true);
-    void add_udp(const std::string& host, const std::string& port, int timeout_seconds,
-                 const std::vector<std::byte>& request, const response_callback& callback, std::size_t hidden_offset,
-                 std::size_t hidden_length, bool log_traffic = true);
+    // One exchange, over one-shot TCP or UDP. The host and port are resolved
+    // as the clients resolve them, once while the same scale stays in the
+    // list; a failure throws boost::system::system_error ("resolve") and
+    // drops the whole command, so that nothing is sent to any scale. Nothing
+    // is sent before run().
+    void add(link_transport how, const std::string& host, const std::string& port, link_request request);
 
     // Runs every exchange to its end (reply, error or time-out) on the
     // calling thread, then closes their connections. An exception from a
-    // step leaves it after the clients are gone. With `stop`, a stop raised
-    // meanwhile ends every exchange at once: nothing more is sent, no
-    // callback runs, and run() gives false.
+    // step leaves it after the clients are gone. A stop raised meanwhile
+    // ends every exchange at once: nothing more is sent, no callback runs,
+    // and run() gives false.
     bool run(exchange_stop* stop = nullptr);
 
     // Drops a command that failed before run(): nothing of it is sent.
@@ -77,15 +72,10 @@ public:
 
 private:
     struct exchange {
-        bool tcp = true;
+        link_transport how = link_transport::tcp;
         boost::asio::ip::address address;
         unsigned short port = 0;
-        int timeout_seconds = 0;
-        std::vector<std::byte> request;
-        response_callback callback;
-        std::size_t hidden_offset = 0;
-        std::size_t hidden_length = 0;
-        bool log_traffic = true;
+        link_request request;
     };
     template <class Protocol>
     struct resolved {
@@ -94,20 +84,21 @@ private:
     };
     using address_key = std::pair<std::string, std::string>;
 
-    boost::asio::ip::tcp::endpoint tcp_address(const std::string& host, const std::string& port);
-    boost::asio::ip::udp::endpoint udp_address(const std::string& host, const std::string& port);
-    void add(exchange next);
+    void fill_window();
     void start(exchange next);
     template <class Client>
     void finished(Client* client);
+    void expire_due(link_detail::clock::time_point now);
     void drop_clients() noexcept;
-    bool run_context(exchange_stop* stop);
 
     std::unique_ptr<boost::asio::io_context> context;
     std::vector<std::unique_ptr<tcp_client>> tcp;
     std::vector<std::unique_ptr<udp_client>> udp;
     std::deque<exchange> waiting;  // for a free connection
     std::size_t window = 0;
+    std::size_t open = 0;  // exchanges started and not yet ended
+    bool filling = false;
+    link_detail::clock::time_point next_deadline = link_detail::clock::time_point::max();
     std::map<address_key, resolved<boost::asio::ip::tcp>> tcp_addresses;
     std::map<address_key, resolved<boost::asio::ip::udp>> udp_addresses;
 };

@@ -1,68 +1,87 @@
 #include "link/udp_client.h"
 
+#include <vector>
+
 #include <boost/asio/buffer.hpp>
 
+using link_detail::error_code;
+
 udp_client::udp_client(boost::asio::io_context& context, const std::string& host, const std::string& port,
-                       int& timeout_seconds, const std::vector<std::byte>& request, const response_callback& callback,
-                       bool log_traffic)
-    : link_base(context, timeout_seconds, log_traffic), callback(callback)
+                       link_request next)
+    : link_base(context, next.timeout_seconds, next.log_traffic)
 {
-    resolve(host, port);  // throws before anything is queued or armed
-    start(request);
+    resolve(host, port);  // throws before anything is queued
+    request = std::move(next);
 }
 
-udp_client::udp_client(boost::asio::io_context& context, const boost::asio::ip::udp::endpoint& to, int timeout_seconds,
-                       const std::vector<std::byte>& request, const response_callback& callback, bool log_traffic)
-    : link_base(context, timeout_seconds, log_traffic), callback(callback)
+udp_client::udp_client(boost::asio::io_context& context, const boost::asio::ip::udp::endpoint& to,
+                       link_request next)
+    : link_base(context, next.timeout_seconds, next.log_traffic)
 {
     set_endpoint(to);
-    start(request);
+    request = std::move(next);
 }
 
-void udp_client::start(const std::vector<std::byte>& request)
+void udp_client::start()
 {
-    send_queue.push_back(request);
-    set_timer();
-    // Connecting a datagram socket only fixes the peer: sends go to the scale
-    // and only its datagrams are received.
-    socket.async_connect(endpoint, [this](const error_code&) { handle_connect(); });
+    begin_exchange();
+    // Connecting a datagram socket only fixes the peer: sends go to the
+    // scale and only its datagrams are received. It exchanges nothing, and
+    // its outcome is not examined: a failure surfaces as the send's.
+    error_code ec = open_socket();
+    if (!ec) socket.connect(endpoint, ec);
+    send_datagram();
 }
 
-void udp_client::handle_connect()
+void udp_client::send_datagram()
 {
-    stop_waiting();
     // A datagram goes out whole or not at all, and a send never waits for
-    // the scale, so the send needs no time-out of its own.
-    socket.async_send(boost::asio::buffer(send_queue.front()),
-                      [this](const error_code& ec, std::size_t n) { handle_send_to(ec, n); });
-}
-
-void udp_client::handle_send_to(const error_code& ec, std::size_t n)
-{
-    if (!sent(ec, n, send_queue.front())) return exchange_over();
-    send_queue.pop_front();
+    // the scale; only a full socket buffer makes it wait.
+    error_code ec;
+    const std::size_t n = socket.send(boost::asio::buffer(request.frame), 0, ec);
+    if (link_detail::would_block(ec)) {
+        set_timer();
+        socket.async_wait(boost::asio::socket_base::wait_write, [this](const error_code& waited) {
+            if (!waited) return send_datagram();
+            sent(waited, 0, nullptr, 0);
+            finish();
+        });
+        return;
+    }
+    if (!sent(ec, n, nullptr, 0)) return finish();
     // The receive area is taken only now and given back when the exchange
     // ends, so that a long list of scales does not hold one per scale.
     receive_buffer.reset(new std::byte[receive_capacity]);
-    receive();
+    await_reply([this](const error_code& ec) { handle_readable(ec); });
 }
 
-void udp_client::receive()
+void udp_client::wait_readable()
 {
-    set_timer();
-    socket.async_receive(boost::asio::buffer(receive_buffer.get(), receive_capacity),
-                         [this](const error_code& ec, std::size_t n) { handle_receive_from(ec, n); });
+    socket.async_wait(boost::asio::socket_base::wait_read, [this](const error_code& ec) { handle_readable(ec); });
 }
 
-void udp_client::handle_receive_from(const error_code& ec, std::size_t n)
+void udp_client::handle_readable(const error_code& ec)
 {
-    if (!body_read(ec) || !callback) return finish();
-    std::vector<std::byte> body(receive_buffer.get(), receive_buffer.get() + n);
-    if (!answers_request(body)) {
-        receive();  // the answer may still come, within the same time-out
-        return;
+    error_code received = ec;
+    while (!received) {
+        const std::size_t n =
+            socket.receive(boost::asio::buffer(receive_buffer.get(), receive_capacity), 0, received);
+        // Every datagram ready is read: the reactor reports the socket again
+        // only when another arrives.
+        if (link_detail::would_block(received)) return wait_readable();  // within the same deadline
+        if (received) break;
+        stop_waiting();
+        if (!request.callback) return finish();
+        std::vector<std::byte> reply(receive_buffer.get(), receive_buffer.get() + n);
+        if (!answers_request(reply)) {
+            set_timer();  // the answer may still come, within the same time-out
+            continue;
+        }
+        deliver(std::move(reply));
+        return finish();
     }
-    deliver(callback, std::move(body));
+    stop_waiting();
+    body_failed(received);
     finish();
 }
 

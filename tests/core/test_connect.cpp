@@ -1,5 +1,13 @@
 // The scale list, connect in both connection types, and the version and serial replies.
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include "hanging_listener.h"
+#include "link/test_seam.h"
+#include "quorvix_driver.h"
 #include "send_test_util.h"
+#include "test_deadline.h"
 
 using namespace send_test;
 
@@ -106,6 +114,44 @@ TEST_F(Connecting, KeptOpenConnectionsAreOpenedOnceAndReused)
     EXPECT_EQ(d.get_serial_number(), -111);
     EXPECT_EQ(d.disconnect(), 0);
     EXPECT_TRUE(d.permanent_clients.empty() && d.io_contexts.empty());
+}
+
+// A kept-open connect to two scales whose connects hang ends within a moment of a stop, or of destroy, with -9.
+TEST(KeptOpenConnect, AStopOrDestroyEndsConnectsThatHang)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    device_test::init_test_log();
+    const hanging_listener first("127.0.0.152"), second("127.0.0.153");
+    for (const bool destroyed : {false, true}) {
+        SCOPED_TRACE(destroyed ? "destroy" : "stop");
+        void* h = nullptr;
+        ASSERT_EQ(create(&h), 0);
+        device& d = *static_cast<device*>(h);
+        d.permanent_connection = true;  // the 4 s time-out of each connect stays
+        d.ip_address_list = {{"127.0.0.152", first.port_text(), "1234", 1, ""},
+                             {"127.0.0.153", second.port_text(), "1234", 1, ""}};
+        std::promise<void> connecting;
+        std::atomic<bool> told{false};
+        qv_seam::hook("link turn asked", [&] {
+            if (!told.exchange(true)) connecting.set_value();
+        });
+        std::atomic<int> result{1};
+        std::thread command([&] { result = execute_command(h, 0); });
+        connecting.get_future().wait();
+        const auto start = std::chrono::steady_clock::now();
+        if (destroyed)
+            destroy(&h);
+        else
+            EXPECT_EQ(execute_command(h, 127), 0);
+        command.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+        EXPECT_EQ(result.load(), -9);
+        qv_seam::clear();
+        if (!destroyed) {
+            EXPECT_TRUE(d.ip_address_list.empty() && d.permanent_clients.empty());  // a failed connect
+            destroy(&h);
+        }
+    }
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <set>
 
 #include "core/vocab/errors_text.h"
+#include "held_replies.h"
+#include "link/test_seam.h"
 #include "send_test_util.h"
 #include "test_deadline.h"
 
@@ -122,6 +124,49 @@ TEST(Dispatch, StopsFromASecondThreadNeverTakeAnotherCommandsOutputs)
     EXPECT_EQ(lost, 0);
     EXPECT_GT(stopped, 0);  // the stops did land
     EXPECT_EQ(completed + stopped, 300);
+}
+
+// A stop decided for one command and delivered only once the next command waits for its reply ends nothing of the
+// next: on every transport that command succeeds, and so does the one after it (nothing of either is left queued).
+class LateStop : public testing::TestWithParam<int> {};  // 0 UDP, 1 one-shot TCP, 2 kept-open TCP
+INSTANTIATE_TEST_SUITE_P(Dispatch, LateStop, testing::Values(0, 1, 2));
+
+TEST_P(LateStop, EndsOnlyTheCommandItWasDecidedFor)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    qv_sim::sim_scale scale("127.0.0.151");
+    qv_sim::add_connect_replies(scale);
+    device d;
+    d.timeout_seconds = 4;
+    add_scale(d, scale, GetParam() == 0 ? 0 : 1);
+    d.permanent_connection = GetParam() == 2;
+    ASSERT_EQ(run(d, CommandType::connect), 0);
+    auto held = std::make_shared<held_replies>();
+    scale.on({0xD0}, [held](const qv_sim::request& r) {
+        held->wait();
+        return qv_sim::reply_frame(r.command, 0, {77, 0});
+    });
+    const held_replies::guard let_go_at_end{*held};
+    scale.clear_requests();
+    qv_seam::hook("stop decided", [&] {
+        held->let_go();  // the stopped command has its reply and ends
+        EXPECT_TRUE(scale.wait_for_requests(2, std::chrono::seconds(5)));  // the next one waits for its own
+    });
+    int stopped = 1, next = 1;
+    std::thread host([&] {
+        stopped = run(d, CommandType::get_plu_count);
+        next = run(d, CommandType::get_plu_count);
+    });
+    EXPECT_TRUE(scale.wait_for_requests(1, std::chrono::seconds(5)));
+    EXPECT_EQ(run(d, CommandType::stop_command), 0);
+    qv_seam::clear();
+    held->let_go();
+    host.join();
+    EXPECT_EQ(stopped, -9);
+    EXPECT_EQ(next, 0);
+    held->let_all_go();
+    EXPECT_EQ(run(d, CommandType::get_plu_count), 0);
+    EXPECT_EQ(scale.request_count(), 3u);
 }
 
 TEST(Settings, LanguageConnectionTypeRootFolderAndLocaleAndTheCatchAll)

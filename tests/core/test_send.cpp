@@ -139,7 +139,7 @@ TEST_F(Sending, SkipRuleByTheStoredResult)
     EXPECT_EQ(d.send_command(plu_count, true), -111);
 }
 
-// Kept-open scales: one after the other in list order, under the link's exchange lock.
+// Kept-open scales: one after the other in list order, each in its link's turn.
 TEST_F(Sending, KeptOpenScalesOneAfterTheOtherUnderTheExchangeLock)
 {
     const test_deadline deadline{std::chrono::seconds(30)};
@@ -155,7 +155,7 @@ TEST_F(Sending, KeptOpenScalesOneAfterTheOtherUnderTheExchangeLock)
     expected.insert(expected.end(), {"RESULT FOR 127.0.0.122: 0", "RESULT FOR 127.0.0.121: 0", "TOTAL RESULT: 0"});
     std::atomic<bool> held{false};
     std::thread holder([&, client = d.permanent_clients.at("127.0.0.121")] {
-        auto hold = client->lock_exchange();
+        const link_turn turn(client->turns(), nullptr);
         held = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     });
@@ -283,6 +283,7 @@ TEST(Lifecycle, StopEndsTheWaitForASilentScaleAndStopThenDestroyWhileACommandWai
         sim.clear_requests(), next.clear_requests();
         std::thread slow([&] { result = execute_command(h, 47); });
         ASSERT_TRUE(sim.wait_for_requests(1, std::chrono::seconds(3)));
+        ASSERT_TRUE(next.wait_for_requests(next_asked, std::chrono::seconds(3)));
         std::thread host([&] {
             EXPECT_EQ(execute_command(h, 127), 0);
             destroy(&h);

@@ -55,7 +55,17 @@ std::string zeros(const sim_scale& sim)
     return "127.000.000." + sim.ip().substr(8);
 }
 
-// A kept-open link used as the device uses it: one exchange at a time under its exchange lock.
+link_request request_of(const bytes& frame, response_callback callback, int timeout = 1)
+{
+    link_request r;
+    r.frame = frame;
+    r.opcode = frame_layout::opcode(bytes(frame.begin() + 2, frame.begin() + 3));
+    r.timeout_seconds = timeout;
+    r.callback = std::move(callback);
+    return r;
+}
+
+// A kept-open link used as the device uses it: one exchange at a time, each in its turn.
 struct kept_open {
     boost::asio::io_context context;
     std::unique_ptr<permanent_tcp_client> client;
@@ -63,40 +73,44 @@ struct kept_open {
     explicit kept_open(const sim_scale& sim, int timeout = 1)
         : client(std::make_unique<permanent_tcp_client>(context, zeros(sim), sim.port_text(), timeout, true))
     {
-        client->open_connection();
-        context.run();
+        client->run_connect(context, nullptr);
     }
 
     outcome exchange(const bytes& frame)
     {
         outcome o;
-        auto hold = client->lock_exchange();
         const auto start = clock_type::now();
+        const link_turn turn(client->turns(), nullptr);
         context.restart();
-        if (client->is_open())
-            client->send_message(with_count(frame), o.record());
-        else
-            client->open_connection_and_send_message(with_count(frame), o.record());
-        context.run();
+        client->run_exchange(context, request_of(frame, o.record()), nullptr);
         o.seconds = std::chrono::duration<double>(clock_type::now() - start).count();
         return o;
     }
 };
 
-// One exchange on a client of its own.
+// One exchange on a one-shot client of its own, run to its end as an owner runs it.
+template <class Client>
+void run_alone(boost::asio::io_context& context, Client& client)
+{
+    client.start();
+    link_detail::run_until_over(
+        context, [&] { return client.in_exchange(); }, [&] { return client.deadline(); },
+        [&](link_detail::clock::time_point now) { client.expire_if_due(now); });
+}
+
 outcome exchange(kind k, const sim_scale& sim, const bytes& frame = frame_d0(), bool callback = true, int timeout = 1)
 {
     if (k == kind::kept_open) return kept_open(sim, timeout).exchange(frame);
     outcome o;
-    const response_callback cb = callback ? o.record() : response_callback{};
+    link_request r = request_of(frame, callback ? o.record() : response_callback{}, timeout);
     const auto start = clock_type::now();
     boost::asio::io_context context;
     if (k == kind::tcp) {
-        tcp_client client(context, zeros(sim), sim.port_text(), timeout, with_count(frame), cb, true);
-        context.run();
+        tcp_client client(context, zeros(sim), sim.port_text(), std::move(r));
+        run_alone(context, client);
     } else {
-        udp_client client(context, zeros(sim), sim.port_text(), timeout, frame, cb, true);
-        context.run();
+        udp_client client(context, zeros(sim), sim.port_text(), std::move(r));
+        run_alone(context, client);
     }
     o.seconds = std::chrono::duration<double>(clock_type::now() - start).count();
     return o;
@@ -273,7 +287,7 @@ TEST(LinkLog, LinesOfEachForm)
     kept_open link(sim);
     for (int k = 0; k < 2; ++k) {  // the second on the closed link
         link.context.restart();
-        link.client->send_message(with_count(frame_d0()), {});
+        link.client->send_message(request_of(frame_d0(), {}));
         link.context.run();
     }
     sim.set_fault(with([](fault& f) { f.silence = true, f.times = 1; }));

@@ -15,6 +15,7 @@
 
 #include "codecs/device_utils.h"
 #include "core/command.h"
+#include "link/test_seam.h"
 #include "logging/logger.h"
 
 namespace {
@@ -145,7 +146,7 @@ bytes get_file_hash(const bytes& data)
     return md5.finish();
 }
 
-file_read_status file_digest(const std::string& path, bytes& digest)
+file_read_status file_digest(const std::string& path, bytes& digest, const std::atomic<bool>* stop)
 {
     digest.clear();
     try {
@@ -164,6 +165,9 @@ file_read_status file_digest(const std::string& path, bytes& digest)
                 return file_read_status::too_large;
             }
             md5.update(reinterpret_cast<const std::byte*>(piece.data()), got);
+            QV_SEAM("digest piece read");
+            // A copy of gigabytes takes seconds to read: a stop ends it here.
+            if (stop != nullptr && stop->load()) return file_read_status::stopped;
         }
         if (in.bad()) {
             log_unreadable();
@@ -301,8 +305,13 @@ int md5_check(device& d, const std::map<std::string, std::string>& paths, const 
     for (const auto& [ip, hash] : hashes) {
         const auto path = paths.find(ip);
         bytes digest;
-        const file_read_status read =
-            hash.empty() || path == paths.end() ? file_read_status::unreadable : file_digest(path->second, digest);
+        const file_read_status read = hash.empty() || path == paths.end()
+                                          ? file_read_status::unreadable
+                                          : file_digest(path->second, digest, &d.stop_requested);
+        if (read == file_read_status::stopped) {
+            for (auto& entry : d.results) entry.second = rc(ErrorType::CommandStopped);
+            return rc(ErrorType::CommandStopped);
+        }
         bool verified = false;
         if (hash.empty()) {
             Logger::e("md5_check: no hash data for ip = " + ip);

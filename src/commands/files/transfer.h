@@ -65,6 +65,7 @@ enum class file_read_status {
     ok,
     unreadable,  // missing, not a regular file, or failed while reading
     too_large,  // 4 GiB or more (the packet offset is 32-bit), or more than a vector can hold
+    stopped,  // a stop request came between two pieces
 };
 
 // Reads the whole regular file at `path`; on any failure `out` is empty and
@@ -95,8 +96,10 @@ private:
 
 // The MD5 digest of the regular file at `path`, read in pieces, so that a
 // file of any size the transfer accepts is verified without being held in
-// memory. On any failure `digest` is empty and the reason is logged.
-file_read_status file_digest(const std::string& path, std::vector<std::byte>& digest);
+// memory. On any failure `digest` is empty and the reason is logged. With
+// `stop`, a stop request ends the reading between two pieces.
+file_read_status file_digest(const std::string& path, std::vector<std::byte>& digest,
+                             const std::atomic<bool>* stop = nullptr);
 
 // The direct entries of a local folder as full path texts, unsorted; an empty
 // or unreadable folder gives what was listed so far (logged).
@@ -142,5 +145,6 @@ std::string log_text(const std::string& text);
 // copy at its own path in `paths` (by IP). Any scale that cannot be verified
 // (mismatch, no digest, no or unreadable copy) gets -105 in `results`; the
 // result is 0, -105 with one scale, -111 with several; an empty map with
-// scales listed is -105 (nothing was verified).
+// scales listed is -105 (nothing was verified). A stop request while a copy
+// is read makes every entry of `results` and the result -9.
 int md5_check(device& d, const std::map<std::string, std::string>& paths, const file_hash_map& hashes);

@@ -9,6 +9,7 @@
 
 #include "files_test_util.h"
 #include "../../core/test_deadline.h"
+#include "link/test_seam.h"
 #include "replies/folders.h"
 #include "replies/products.h"
 
@@ -268,36 +269,52 @@ TEST_F(Download, TwoScalesEachToItsEnd)
     EXPECT_EQ(output(ParamType::SavedFilePaths), save_dir + "/" + a_csv + "_2.csv");
 }
 
-TEST_F(Download, AStopDuringThePacketsOrTheHashPollSendsNothingMore)
+// A stop in the packets, in the hash poll or in the final digest of the whole copy: -9, nothing sent after it, and no
+// file kept.
+TEST_F(Download, AStopInThePacketsTheHashPollOrTheDigestSendsNothingMoreAndKeepsNoFile)
 {
     qv_sim::sim_scale a("127.0.0.100");
     auto store = serve(a, "S", "1E", pattern(200 * 1000));  // 200 packets
     qv_sim::fault slow;
     slow.delay = 5ms;
-    a.set_fault(slow);
-    // Hash polls answered "busy" before the digest: the stop lands in the packets, or in the poll.
-    for (const int busy : {1, 1000000}) {
-        SCOPED_TRACE(busy);
+    enum class lands { in_packets, in_hash_poll, in_digest };
+    for (const lands where : {lands::in_packets, lands::in_hash_poll, lands::in_digest}) {
+        SCOPED_TRACE(static_cast<int>(where));
         qv_sim::download_faults f;
-        f.hash_busy = busy;
+        f.hash_busy = where == lands::in_hash_poll ? 1000000 : 1;  // polls answered "busy" before the digest
         store->set_faults(f);
+        if (where == lands::in_digest)
+            a.clear_faults();
+        else
+            a.set_fault(slow);
         a.clear_requests();
         const std::size_t data_before = store->data_requests();
         d.results.clear();
         set_text(ParamType::FolderForSaveFile, save_dir);
         set_int(ParamType::FileType, 4);
         int result = 0;
-        std::thread download([&] { result = d.execute_command(49); });
-        ASSERT_TRUE(a.wait_for_requests(10, 10s));
-        EXPECT_EQ(d.execute_command(127), 0);
-        const std::size_t at_stop = a.request_count();
-        download.join();
+        std::size_t at_stop = 0;
+        if (where == lands::in_digest) {
+            // Every packet is in: the stop comes while the copy is read for its digest.
+            qv_seam::hook("digest piece read", [&] {
+                at_stop = a.request_count();
+                EXPECT_EQ(d.execute_command(127), 0);
+            });
+            result = d.execute_command(49);
+            qv_seam::clear();
+        } else {
+            std::thread download([&] { result = d.execute_command(49); });
+            ASSERT_TRUE(a.wait_for_requests(10, 10s));
+            EXPECT_EQ(d.execute_command(127), 0);
+            at_stop = a.request_count();
+            download.join();
+        }
         EXPECT_EQ(result, -9);
         EXPECT_LE(a.request_count(), at_stop + 1);  // at most the one already on its way
         const std::size_t at_return = a.request_count();
         std::this_thread::sleep_for(200ms);
         EXPECT_EQ(a.request_count(), at_return);  // nothing after the stopped command returned
-        EXPECT_EQ(busy == 1, store->data_requests() > data_before);
+        EXPECT_EQ(where != lands::in_hash_poll, store->data_requests() > data_before);
         EXPECT_TRUE(!fs::exists(save_dir) || files_below(save_dir).empty());
     }
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -11,6 +12,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "link/test_seam.h"
 #include "quorvix_driver.h"
 #include "replies/get_weight.h"
 #include "send_test_util.h"
@@ -328,6 +330,66 @@ TEST_F(WeightStream, ClearedListEndsThePollsAndTheStreamWaitsForItsStop)
     EXPECT_FALSE(d.weight_running);
     ASSERT_EQ(start(d, sink, 20), 0);
     EXPECT_TRUE(source->wait_for_polls(at_end + 1, 3s));
+    EXPECT_EQ(d.stop_get_weight(), 0);
+}
+
+thread_local bool on_command_thread = false;
+
+// A command behind a poll answered after 1.5 s on the shared kept-open link (no pause between polls) has the link
+// right after that poll; a stop while it waits for the link ends the wait at once, and nothing of it is sent.
+TEST_F(WeightStream, ACommandBehindAPollHasTheLinkNextAndAStopEndsItsWait)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    qv_sim::sim_scale sim("127.0.0.36");
+    qv_sim::add_connect_replies(sim)->set_plu_count(42);
+    auto source = qv_sim::add_weight_replies(sim);
+    sim.on({0xFF, 0x41}, [source](const qv_sim::request& r) {
+        qv_sim::reply slow = source->serve(r);
+        slow.how.delay = 1500ms;
+        return slow;
+    });
+    add_scale(d, sim, 1);
+    d.permanent_connection = true;
+    d.timeout_seconds = 4;
+    ASSERT_EQ(d.connect(), 0);
+    const auto commands_sent = [&] {
+        std::size_t n = 0;
+        for (const auto& r : sim.requests()) n += r.command == B({0xD0});
+        return n;
+    };
+    auto sink = std::make_shared<recording_sink>();
+    ASSERT_EQ(start(d, sink, 0), 0);
+    for (const bool stopped : {false, true}) {
+        SCOPED_TRACE(stopped ? "stopped" : "served");
+        ASSERT_TRUE(source->wait_for_polls(source->polls() + 1, 5s));  // a poll in flight
+        const std::size_t asked = sim.request_count();
+        std::promise<void> waiting;
+        qv_seam::hook("link turn asked", [&] {
+            if (on_command_thread) waiting.set_value();
+        });
+        int result = 1;
+        std::thread command([&] {
+            on_command_thread = true;
+            result = d.execute_command(29);
+        });
+        if (stopped) {
+            waiting.get_future().wait();
+            const auto stop = std::chrono::steady_clock::now();
+            EXPECT_EQ(d.execute_command(127), 0);
+            command.join();
+            EXPECT_LT(std::chrono::steady_clock::now() - stop, 1s);  // well before the poll's reply
+            EXPECT_EQ(result, -9);
+            // The command would have gone out right after the poll in flight, before the next poll.
+            EXPECT_TRUE(source->wait_for_polls(source->polls() + 1, 5s));
+            EXPECT_EQ(commands_sent(), 1u);  // only the first command's request ever went out
+        } else {
+            command.join();
+            EXPECT_EQ(result, 0);
+            ASSERT_GT(sim.request_count(), asked);
+            EXPECT_EQ(sim.requests()[asked].command, B({0xD0}));  // the first request after the poll in flight
+        }
+        qv_seam::clear();
+    }
     EXPECT_EQ(d.stop_get_weight(), 0);
 }
 
