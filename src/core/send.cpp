@@ -88,7 +88,9 @@ int device::response_validation(std::vector<std::byte> reply)
     if (reply.empty()) return rc(ErrorType::NoConnection);
     if (reply.size() < 4) return rc(ErrorType::InvalidResponseLength);
     if (reply[0] != frame_layout::stx) return rc(ErrorType::ResponseWithoutStx);
-    if (reply[1] != frame_layout::escape && reply[1] != static_cast<std::byte>((reply.size() - 2) & 0xFF))
+    // The length byte counts what follows it, modulo 256 (FF: any size).
+    if (reply[1] != frame_layout::escape &&
+        reply[1] != static_cast<std::byte>((reply.size() - frame_layout::opcode_at) & 0xFF))
         return rc(ErrorType::ResponseSizeMismatch);
     // A two-byte command puts its result at offset 4, which a 4-byte reply
     // does not have: treat it as too short rather than read past it.
@@ -187,7 +189,7 @@ secret_span device::password_span(CommandType type, bool with_password, bool pas
     // password's length in front of it.
     secret_span span;
     if (!with_password && !password_with_count) return span;
-    span.offset = 2 + frame.size() + (with_password ? 0 : 1);
+    span.offset = frame_layout::opcode_at + frame.size() + (with_password ? 0 : 1);
     span.length = 4;
     // The password change carries the new password right behind the old.
     if (with_password && type == CommandType::edit_password) span.length += 4;

@@ -377,8 +377,13 @@ bool tcp_link::take_count()
     count_line(count);
     if (count < 0 || count > max_reply_size) {
         // The count sizes an allocation: a negative or absurd one is a
-        // framing error, and no body is read after it.
-        log_step_error("handle_read_message_size", ("reply size out of range: " + std::to_string(count)).c_str());
+        // framing error, and no body is read after it. Each client keeps
+        // its own line for it: the kept-open one its step's guard line.
+        const std::string what = "reply size out of range: " + std::to_string(count);
+        if (guard_steps)
+            log_step_error("handle_read_message_size", what.c_str());
+        else
+            Logger::e("READ MESSAGE SIZE FOR " + ip() + ": error in handle_read_message_size " + what);
         stop_waiting();
         close_link();
         exchange_over();
