@@ -67,6 +67,7 @@ bytes device::build_request_frame(bool with_password, bool password_with_count, 
         // gives four zero bytes; a character outside the table throws
         // std::out_of_range ("map::at").
         const std::wstring wide = device_utils::wstr(password);
+        if (wide.size() == 4) warn_unencodable(ParamType::AdminPassword, wide, 4, true);
         if (!with_password) password_part[password_size++] = static_cast<std::byte>(wide.size() & 0xFF);
         for (std::size_t k = 0; k < 4; ++k)
             password_part[password_size++] = wide.size() == 4 ? win1251_convertor.map().at(wide[k]) : std::byte{0};
