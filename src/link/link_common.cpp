@@ -341,7 +341,9 @@ bool tcp_link::take_staged()
             if (!take_count()) return true;
         }
         const std::size_t n = std::min(body.size() - body_got, staged_end - staged_begin);
-        std::memcpy(body.data() + body_got, staged.data() + staged_begin, n);
+        // A count of 0 leaves the body empty, its data() a null pointer that
+        // no copy may be handed, even for no bytes.
+        if (n > 0) std::memcpy(body.data() + body_got, staged.data() + staged_begin, n);
         body_got += n;
         staged_begin += n;
         if (body_got < body.size()) return false;

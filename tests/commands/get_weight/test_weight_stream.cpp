@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "link/test_seam.h"
+#include "test_hooks/test_hooks.h"
 #include "quorvix_driver.h"
 #include "replies/get_weight.h"
 #include "send_test_util.h"
