@@ -3,8 +3,9 @@
 // the first scale of the list.
 //
 // The thread owns copies of everything the host or a later command could
-// replace: the sink pointer, the period and the running flag's shared block
-// from the start (the flag outlives a device that its sink destroys), and at
+// replace: the sink pointer, the period, the running flag's shared block
+// and the stop of its polls from the start (both outlive a device that its
+// sink destroys; a stop of the stream ends the poll in flight), and at
 // the top of each poll the first scale's route (its kept-open client and
 // io_context included) and the time-out, taken under the state lock. The
 // exchange runs without that lock, through the same link exchange as every
@@ -65,9 +66,9 @@ bool take_target(device& d, poll_target& t)
 // One request, one reply or none, on the link the send road would take.
 // The poll carries no password and hides nothing; over one-shot UDP it
 // writes no traffic lines. Resolution failures and io_context errors throw.
-void exchange(one_shot_group& links, const poll_target& t, link_request request)
+void exchange(one_shot_group& links, exchange_stop* stop, const poll_target& t, link_request request)
 {
-    link_exchange poll_exchange(links, nullptr);
+    link_exchange poll_exchange(links, stop);
     poll_exchange.begin(1);
     request.timeout_seconds = t.timeout_seconds;
     request.log_traffic = t.route.transport != link_transport::udp;
@@ -82,7 +83,7 @@ std::string result_text(const device& d, int code)
 }
 
 // One poll: its result code, and the reading when it is 0. Never throws.
-int poll(device& d, one_shot_group& links, const poll_target& t, const bytes& frame, bytes& reply)
+int poll(device& d, one_shot_group& links, exchange_stop* stop, const poll_target& t, const bytes& frame, bytes& reply)
 {
     try {
         d.weight_response.clear();
@@ -90,7 +91,7 @@ int poll(device& d, one_shot_group& links, const poll_target& t, const bytes& fr
         request.frame = frame;
         request.opcode = frame_layout::opcode(d.frame_of(CommandType::weight_poll));
         request.callback = [&d](bytes body, std::string) { d.weight_response = std::move(body); };
-        exchange(links, t, std::move(request));
+        exchange(links, stop, t, std::move(request));
         reply = d.weight_response;
         const int r = device::response_validation(reply);
         // A result-0 reply too short for the reading is not read past its end.
@@ -129,14 +130,15 @@ void report(const std::atomic<bool>& running, WeightInterface& sink, int r, cons
 // From the report on, only `running` and the stream's own copies are used
 // until the flag is seen set again: a sink may have destroyed the device.
 void run_weight_stream(device& d, const std::shared_ptr<std::atomic<bool>>& running,
-                       const std::shared_ptr<WeightInterface>& sink, int period_ms, const bytes& frame)
+                       const std::shared_ptr<own_exchange_stop>& stop, const std::shared_ptr<WeightInterface>& sink,
+                       int period_ms, const bytes& frame)
 {
     one_shot_group links;  // the stream's own io_context and resolved address
     while (running->load()) {
         poll_target target;
         if (!take_target(d, target)) break;  // the flag stays set until a stop
         bytes reply;
-        const int r = poll(d, links, target, frame, reply);
+        const int r = poll(d, links, stop->get(), target, frame, reply);
         const std::string text = r == rc(ErrorType::Success) ? std::string() : result_text(d, r);
         report(*running, *sink, r, text, reply);
         if (r == rc(ErrorType::UnknownCommand)) {
@@ -171,10 +173,12 @@ int device::start_get_weight(std::shared_ptr<WeightInterface>& sink, int& period
         // The thread keeps its own copies: the host's holder and int may
         // change or go as soon as this returns.
         const bytes frame = build_request_frame(without_password, false, frame_of(CommandType::weight_poll), {}, "");
-        auto loop = [this, running = weight_flag, own_sink = sink, own_period = period, frame]() {
-            run_weight_stream(*this, running, own_sink, own_period, frame);
+        auto poll_stop = std::make_shared<own_exchange_stop>();
+        auto loop = [this, running = weight_flag, stop = poll_stop, own_sink = sink, own_period = period, frame]() {
+            run_weight_stream(*this, running, stop, own_sink, own_period, frame);
         };
-        if (!start_weight_thread(std::move(loop))) return rc(ErrorType::PreviousCommandRunning);
+        if (!start_weight_thread(std::move(loop), std::move(poll_stop)))
+            return rc(ErrorType::PreviousCommandRunning);
         return rc(ErrorType::Success);
     } catch (const std::exception& e) {
         Logger::e(std::string("'get_weight' error: ") + e.what());

@@ -160,13 +160,14 @@ void device::replace_error_texts(std::shared_ptr<errors_text> texts)
 
 // ------------------------------------------------------------ live weight
 
-bool device::start_weight_thread(std::function<void()> loop)
+bool device::start_weight_thread(std::function<void()> loop, std::shared_ptr<own_exchange_stop> poll_stop)
 {
     if (weight_thread_of == this) return false;
     std::lock_guard<std::mutex> control(weight_control);
     if (weight_running.load()) return false;
     if (weight_thread.joinable()) weight_thread.join();  // a stream that ended by itself
     weight_running.store(true);
+    weight_poll_stop = std::move(poll_stop);
     // A failed creation throws with the flag still set.
     // After the loop only the shared flag is touched: the device may be gone.
     weight_thread = std::thread([this, running = weight_flag, loop = std::move(loop)]() {
@@ -190,6 +191,9 @@ void device::stop_weight_thread() noexcept
     if (weight_thread_of == this) return;
     try {
         std::lock_guard<std::mutex> control(weight_control);
+        // A poll waiting for a silent scale would hold the join for its
+        // whole time-out, which the host may have set to hours.
+        if (weight_poll_stop) weight_poll_stop->raise();
         if (weight_thread.joinable()) weight_thread.join();
     } catch (...) {
     }

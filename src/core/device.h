@@ -36,6 +36,7 @@ class io_context;
 
 class errors_text;
 class exchange_stop;
+class own_exchange_stop;
 struct link_route;
 class one_shot_group;
 class permanent_tcp_client;
@@ -360,9 +361,11 @@ public:
     // starting nothing, while the flag is set or when called from the weight
     // thread itself. A thread that cannot be created throws and leaves the
     // flag set (further starts are refused until a stop).
-    bool start_weight_thread(std::function<void()> loop);
-    // Clears `weight_running` and joins; from the weight thread itself it
-    // only clears the flag.
+    // `poll_stop` is the stop of the loop's exchanges, which a stop of the
+    // stream raises.
+    bool start_weight_thread(std::function<void()> loop, std::shared_ptr<own_exchange_stop> poll_stop);
+    // Clears `weight_running`, ends the poll in flight and joins; from the
+    // weight thread itself it only clears the flag.
     void stop_weight_thread() noexcept;
 
     // Data members, in construction order: the version texts first, the
@@ -405,6 +408,7 @@ private:
     mutable std::mutex state_mutex;  // guards the members marked "lock"
     std::mutex command_gate;  // makes acquire, stop request and release one step each
     std::mutex weight_control;  // one start or stop of the weight thread at a time; guards weight_thread
+    std::shared_ptr<own_exchange_stop> weight_poll_stop;  // the running stream's; under weight_control
 
     // The steps of send_command (send.cpp), in the order it takes them.
     bool skipped_by_last_result(const std::string& ip) const;

@@ -34,7 +34,7 @@
 #include "core/device.h"
 #include "core/vocab/errors_text.h"
 #include "link/exchange_stop.h"
-#include "link/test_seam.h"
+#include "test_hooks/test_hooks.h"
 #include "logging/logger.h"
 
 namespace {

@@ -3,7 +3,6 @@
 
 #include "core/fields.h"
 
-#include <cstdio>
 #include <string>
 
 #include "core/command.h"
@@ -155,18 +154,6 @@ int encode_bytes(device& d, const field& f, device_utils::byte_writer& out)
     if (value.size() > f.width) return refused_size(f.param, DataType::ByteArray, value.size(), f.width);
     out.padded(value, f.width);
     return rc(ErrorType::Success);
-}
-
-// A character the code table lacks is named in a warning line before the
-// encoder throws: the answer stays -1000, which hosts know.
-void warn_unencodable(ParamType p, const std::wstring& text, std::size_t width)
-{
-    const std::size_t at = device_utils::find_unencodable_win1251(text, width);
-    if (at == std::wstring::npos) return;
-    char code[16];
-    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(text[at]));
-    refused_parameter(p, DataType::String, std::string("character ") + code + " at position " + std::to_string(at + 1),
-                      "characters of the Windows-1251 table");
 }
 
 int encode_text(device& d, const field& f, text_form texts, device_utils::byte_writer& out)

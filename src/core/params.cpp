@@ -1,5 +1,8 @@
 #include "core/params.h"
 
+#include <cstdio>
+
+#include "codecs/device_utils.h"
 #include "core/vocab/vocab_params.h"
 #include "logging/logger.h"
 
@@ -51,4 +54,14 @@ int check_int_range(ParamType p, long long value, long long lo, long long hi)
 int refused_size(ParamType p, DataType kind, std::size_t size, std::size_t most)
 {
     return refused_parameter(p, kind, std::to_string(size) + " bytes", "at most " + std::to_string(most) + " bytes");
+}
+
+void warn_unencodable(ParamType p, const std::wstring& text, std::size_t width, bool secret)
+{
+    const std::size_t at = device_utils::find_unencodable_win1251(text, width);
+    if (at == std::wstring::npos) return;
+    char code[16] = "";
+    if (!secret) std::snprintf(code, sizeof code, " U+%04X", static_cast<unsigned>(text[at]));
+    refused_parameter(p, DataType::String, std::string("character") + code + " at position " + std::to_string(at + 1),
+                      "characters of the Windows-1251 table");
 }

@@ -70,6 +70,13 @@ int check_int_range(ParamType p, long long value, long long lo, long long hi);
 // A text or byte array longer than `most` bytes: the refusal line and -104.
 int refused_size(ParamType p, DataType kind, std::size_t size, std::size_t most);
 
+// A text whose first `width` characters the Windows-1251 table cannot all
+// encode: one warning line naming the parameter and the first such
+// character (of a password, its position alone), written before the encoder
+// throws and the command answers -1000. Nothing for a text it can encode.
+void warn_unencodable(ParamType p, const std::wstring& text, std::size_t width = std::wstring::npos,
+                      bool secret = false);
+
 class device;
 
 // Reads an int input and checks it against lo..hi: 0 with `out` set, the

@@ -67,6 +67,7 @@ bytes device::build_request_frame(bool with_password, bool password_with_count, 
         // gives four zero bytes; a character outside the table throws
         // std::out_of_range ("map::at").
         const std::wstring wide = device_utils::wstr(password);
+        if (wide.size() == 4) warn_unencodable(ParamType::AdminPassword, wide, 4, true);
         if (!with_password) password_part[password_size++] = static_cast<std::byte>(wide.size() & 0xFF);
         for (std::size_t k = 0; k < 4; ++k)
             password_part[password_size++] = wide.size() == 4 ? win1251_convertor.map().at(wide[k]) : std::byte{0};
@@ -88,7 +89,9 @@ int device::response_validation(std::vector<std::byte> reply)
     if (reply.empty()) return rc(ErrorType::NoConnection);
     if (reply.size() < 4) return rc(ErrorType::InvalidResponseLength);
     if (reply[0] != frame_layout::stx) return rc(ErrorType::ResponseWithoutStx);
-    if (reply[1] != frame_layout::escape && reply[1] != static_cast<std::byte>((reply.size() - 2) & 0xFF))
+    // The length byte counts what follows it, modulo 256 (FF: any size).
+    if (reply[1] != frame_layout::escape &&
+        reply[1] != static_cast<std::byte>((reply.size() - frame_layout::opcode_at) & 0xFF))
         return rc(ErrorType::ResponseSizeMismatch);
     // A two-byte command puts its result at offset 4, which a 4-byte reply
     // does not have: treat it as too short rather than read past it.
@@ -187,7 +190,7 @@ secret_span device::password_span(CommandType type, bool with_password, bool pas
     // password's length in front of it.
     secret_span span;
     if (!with_password && !password_with_count) return span;
-    span.offset = 2 + frame.size() + (with_password ? 0 : 1);
+    span.offset = frame_layout::opcode_at + frame.size() + (with_password ? 0 : 1);
     span.length = 4;
     // The password change carries the new password right behind the old.
     if (with_password && type == CommandType::edit_password) span.length += 4;

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "link/test_seam.h"
+#include "test_hooks/test_hooks.h"
 
 exchange_stop::ticket exchange_stop::current() const
 {

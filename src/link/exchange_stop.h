@@ -65,6 +65,26 @@ private:
     link_turns* turns_ = nullptr;
 };
 
+// A stop with a flag of its own, for exchanges that no command owns: the
+// live-weight poll, which a stop of the stream ends at once rather than at
+// its time-out.
+class own_exchange_stop {
+public:
+    own_exchange_stop() : stop_(raised_) {}
+    exchange_stop* get() { return &stop_; }
+    // Raises the flag for good and ends the run or wait under way; one that
+    // registers later ends at once.
+    void raise()
+    {
+        raised_.store(true);
+        stop_.notify(stop_.current());
+    }
+
+private:
+    std::atomic<bool> raised_{false};
+    exchange_stop stop_;
+};
+
 // Whose turn it is on a link that two threads share: first come, first
 // served, so a command waiting behind a poll takes the link as soon as that
 // poll is over, and the poll that follows waits behind it.

@@ -341,7 +341,9 @@ bool tcp_link::take_staged()
             if (!take_count()) return true;
         }
         const std::size_t n = std::min(body.size() - body_got, staged_end - staged_begin);
-        std::memcpy(body.data() + body_got, staged.data() + staged_begin, n);
+        // A count of 0 leaves the body empty, its data() a null pointer that
+        // no copy may be handed, even for no bytes.
+        if (n > 0) std::memcpy(body.data() + body_got, staged.data() + staged_begin, n);
         body_got += n;
         staged_begin += n;
         if (body_got < body.size()) return false;
@@ -377,8 +379,13 @@ bool tcp_link::take_count()
     count_line(count);
     if (count < 0 || count > max_reply_size) {
         // The count sizes an allocation: a negative or absurd one is a
-        // framing error, and no body is read after it.
-        log_step_error("handle_read_message_size", ("reply size out of range: " + std::to_string(count)).c_str());
+        // framing error, and no body is read after it. Each client keeps
+        // its own line for it: the kept-open one its step's guard line.
+        const std::string what = "reply size out of range: " + std::to_string(count);
+        if (guard_steps)
+            log_step_error("handle_read_message_size", what.c_str());
+        else
+            Logger::e("READ MESSAGE SIZE FOR " + ip() + ": error in handle_read_message_size " + what);
         stop_waiting();
         close_link();
         exchange_over();

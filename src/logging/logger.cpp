@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -35,8 +34,8 @@
 #include <boost/log/utility/setup/file.hpp>
 #include <boost/log/utility/setup/formatter_parser.hpp>
 
-#include "logging/logger_test_seam.h"
 #include "logging/ring_buffer_stream.h"
+#include "test_hooks/test_hooks.h"
 
 namespace logging = boost::log;
 namespace sinks = boost::log::sinks;
@@ -61,19 +60,15 @@ logger_type* s_logger = nullptr;
 std::string log_file_name_;
 boost::shared_ptr<memory_sink_type> s_memory_sink;
 
-std::mutex s_home_override_mutex;
-std::string s_home_override;
-
 constexpr std::uintmax_t rotation_size = 7340032;  // 7 MiB
 constexpr std::uintmax_t old_logs_max_size = 36700160;  // 35 MiB
 constexpr std::uintmax_t old_logs_max_files = 5;
 
 std::string home_folder()
 {
-    {
-        std::lock_guard<std::mutex> lock(s_home_override_mutex);
-        if (!s_home_override.empty()) return s_home_override;
-    }
+#ifdef QV_TEST_SEAMS
+    if (const auto home = qv_seam::home_folder()) return *home;
+#endif
     const passwd* pw = ::getpwuid(::getuid());
     if (pw != nullptr && pw->pw_dir != nullptr && pw->pw_dir[0] != '\0') return pw->pw_dir;
     return Logger::path_delim() + "var" + Logger::path_delim() + "lib" + Logger::path_delim() + "VeravAridir";
@@ -307,23 +302,19 @@ bool writes(int severity) noexcept
 {
     return s_initialized.load(std::memory_order_acquire) && severity >= s_threshold.load(std::memory_order_relaxed);
 }
+}  // namespace qv_logging_internal
 
-void format_file_record(const logging::record_view& rec, logging::formatting_ostream& strm)
+#ifdef QV_TEST_SEAMS
+void qv_seam::format_file_record(const logging::record_view& rec, logging::formatting_ostream& strm)
 {
     format_common(rec, strm);
 }
 
-void format_memory_record(const logging::record_view& rec, logging::formatting_ostream& strm)
+void qv_seam::format_memory_record(const logging::record_view& rec, logging::formatting_ostream& strm)
 {
     format_memory(rec, strm);
 }
-
-void set_home_folder(const std::string& home)
-{
-    std::lock_guard<std::mutex> lock(s_home_override_mutex);
-    s_home_override = home;
-}
-}  // namespace qv_logging_internal
+#endif
 
 std::string Logger::path_delim()
 {

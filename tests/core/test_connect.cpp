@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "hanging_listener.h"
-#include "link/test_seam.h"
+#include "test_hooks/test_hooks.h"
 #include "quorvix_driver.h"
 #include "send_test_util.h"
 #include "test_deadline.h"

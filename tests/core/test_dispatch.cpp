@@ -5,7 +5,7 @@
 
 #include "core/vocab/errors_text.h"
 #include "held_replies.h"
-#include "link/test_seam.h"
+#include "test_hooks/test_hooks.h"
 #include "send_test_util.h"
 #include "test_deadline.h"
 

@@ -57,6 +57,16 @@ TEST_F(Refusal, NamesTheParameterTheValueAndWhatIsAllowed)
         {CommandType::edit_password,
          [](device& d) { d.set_string_param(ParamType::NewPassword, d.input_params, L"123", false); }, invalid,
          "refused string param \"(206) NewPassword\": 3 characters; allowed: exactly 4 characters"},
+        // A password's character outside the code table: -1000, its position named, the character never.
+        {CommandType::edit_password,
+         [](device& d) { d.set_string_param(ParamType::NewPassword, d.input_params, L"12\u04044", false); },
+         rc(ErrorType::UnexpectedDriverError),
+         "refused string param \"(206) NewPassword\": character at position 3; allowed: characters of the Windows-1251 "
+         "table"},
+        {CommandType::get_plu_count, [](device& d) { d.ip_address_list.front().password = "\xD0\x84" "234"; },
+         rc(ErrorType::UnexpectedDriverError),
+         "refused string param \"(3) AdminPassword\": character at position 1; allowed: characters of the Windows-1251 "
+         "table"},
         {CommandType::set_scenario,
          [](device& d) {
              d.set_bytes_array_param(ParamType::Scenarios, d.input_params, send_test::bytes(256, std::byte{1}), false);

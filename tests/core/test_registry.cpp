@@ -66,7 +66,7 @@ TEST(Lifecycle, DestroyWhileTheWeightThreadReadsTheDevice)
     void* h = nullptr;
     ASSERT_EQ(create(&h), 0);
     auto& dev = *static_cast<device*>(h);
-    ASSERT_TRUE(dev.start_weight_thread([] { throw std::runtime_error("poll failed"); }));
+    ASSERT_TRUE(dev.start_weight_thread([] { throw std::runtime_error("poll failed"); }, nullptr));
     while (dev.weight_running) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_TRUE(dev.start_weight_thread([&] {
         while (dev.weight_running) {
@@ -75,8 +75,8 @@ TEST(Lifecycle, DestroyWhileTheWeightThreadReadsTheDevice)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
         left = true;
-    }));
-    EXPECT_FALSE(dev.start_weight_thread([] {}));
+    }, nullptr));
+    EXPECT_FALSE(dev.start_weight_thread([] {}, nullptr));
     for (int i = 0; i < 50; ++i) {
         (dev.lock_state(), dev.ip_address_list.push_back({"127.0.0." + std::to_string(i), "1", "", 1, ""}));
         dev.replace_error_texts(i % 2 ? std::shared_ptr<errors_text>(std::make_shared<errors_text_rus>())

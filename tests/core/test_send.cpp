@@ -316,3 +316,34 @@ TEST_F(Sending, KeptOpenExchangesAfterADroppedForeignReplyHaveTheirOwnDeadline)
         EXPECT_EQ(d.send_command(plu_count, true), 0) << k;
     }
 }
+
+// An empty reply (a TCP count of 0, an empty datagram) fails its exchange with -1 on every transport, and the next
+// request on that scale is answered, over the same kept-open connection.
+TEST_F(Sending, AnEmptyReplyFailsItsExchangeAndTheNextIsAnswered)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    const struct {
+        const char* name;
+        int protocol;
+        bool kept_open;
+    } transports[] = {{"UDP", 0, false}, {"one-shot TCP", 1, false}, {"kept-open TCP", 1, true}};
+    for (const auto& t : transports) {
+        SCOPED_TRACE(t.name);
+        device fresh;
+        fresh.timeout_seconds = 1;
+        qv_sim::sim_scale sim("127.0.0.145");
+        if (t.kept_open) {
+            connect_kept_open(fresh, {&sim});
+        } else {
+            add_scale(fresh, sim, t.protocol);
+            qv_sim::add_connect_replies(sim)->set_plu_count(10000);
+        }
+        qv_sim::fault empty;
+        empty.empty_body = true, empty.times = 1;
+        sim.set_fault(empty);
+        EXPECT_EQ(fresh.send_command(plu_count, true), -1);
+        fresh.results.clear();
+        EXPECT_EQ(fresh.send_command(plu_count, true), 0);
+        EXPECT_EQ(sim.connections(), t.protocol == 0 ? 0u : t.kept_open ? 1u : 2u);
+    }
+}

@@ -152,6 +152,9 @@ TEST_P(AllClients, RepliesAndTheirFaults)
         {"close mid-reply", with([](fault& f) { f.close_mid_reply = true; }), true, nullptr, false},
         {"negative count", with([](fault& f) { f.count = 0x80000000u; }), true, nullptr, false},
         {"count beyond the body", with([](fault& f) { f.count = 100; }), true, nullptr, true},
+        // TCP: the count 0 and nothing after it; UDP: an empty datagram. Delivered as an empty body, which the reply
+        // check refuses.
+        {"empty", with([](fault& f) { f.empty_body = true; }), false, "", false},
     };
     sim.on({0xD0}, 0, {1, 2, 3, 4, 5, 6});
     for (const auto& r : rows) {
@@ -219,9 +222,15 @@ TEST_P(TcpClients, SizeLimitsOfRepliesAndRequests)
     EXPECT_EQ(o.body, reply_frame({0xD0}, 0, data));
     data.push_back(std::byte{1});
     sim.on({0xD0}, 0, data);
+    const device_test::log_capture log;
     const outcome refused = exchange(GetParam(), sim, frame_d0(), true, 4);
     EXPECT_EQ(refused.calls, 0);
     EXPECT_LT(refused.seconds, 2);
+    // Each client's own line: the kept-open one its step's guard line.
+    EXPECT_TRUE(log.contains(GetParam() == kind::kept_open
+                                 ? "'handle_read_message_size' error: reply size out of range: 4194305"
+                                 : "READ MESSAGE SIZE FOR 127.0.0.2: error in handle_read_message_size reply size out of "
+                                   "range: 4194305"));
 
     sim.on({0xD0}, 0);
     sim.clear_requests();

@@ -29,8 +29,8 @@
 
 #include "logging/log_gate.h"
 #include "logging/logger.h"
-#include "logging/logger_test_seam.h"
 #include "logging/ring_buffer_stream.h"
+#include "test_hooks/test_hooks.h"
 
 #include "../core/test_deadline.h"
 
@@ -65,7 +65,7 @@ void run_in_child(const std::string& home, const std::function<void(std::strings
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         ::alarm(30);  // the scenario's own deadline: a stuck child ends, and fails, in seconds
-        qv_logging_internal::set_home_folder(home);
+        qv_seam::set_home_folder(home);
         std::stringstream out;
         std::streambuf* const saved = std::cout.rdbuf(out.rdbuf());
         scenario(out);
@@ -197,9 +197,9 @@ TEST(Logger, RecordFormatsMatchTheLoggingLibrarys)
                 logging::record_ostream(rec) << "Привет, весы";
                 const logging::record_view view = rec.lock();
                 const std::string file = format(file_reference, view);
-                EXPECT_EQ(format(&qv_logging_internal::format_file_record, view), file);
-                EXPECT_EQ(format(&qv_logging_internal::format_file_record, view), file);  // the console's turn
-                EXPECT_EQ(format(&qv_logging_internal::format_memory_record, view), format(memory_reference, view));
+                EXPECT_EQ(format(&qv_seam::format_file_record, view), file);
+                EXPECT_EQ(format(&qv_seam::format_file_record, view), file);  // the console's turn
+                EXPECT_EQ(format(&qv_seam::format_memory_record, view), format(memory_reference, view));
             }
         }
     });

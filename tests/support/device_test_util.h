@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "logging/logger.h"
-#include "logging/logger_test_seam.h"
+#include "test_hooks/test_hooks.h"
 
 namespace device_test {
 
@@ -21,7 +21,7 @@ inline void init_test_log()
     std::call_once(once, [] {
         static std::string home;
         char tmpl[] = "/tmp/qv_device_tests_XXXXXX";
-        qv_logging_internal::set_home_folder(home = ::mkdtemp(tmpl));
+        qv_seam::set_home_folder(home = ::mkdtemp(tmpl));
         Logger::init_log("device_tests_");
         std::atexit([] {
             std::error_code ec;

@@ -15,7 +15,7 @@
 
 #include "codecs/device_utils.h"
 #include "core/command.h"
-#include "link/test_seam.h"
+#include "test_hooks/test_hooks.h"
 #include "logging/logger.h"
 
 namespace {
@@ -67,7 +67,8 @@ file_read_status read_local_file(const std::string& path, bytes& out)
             return file_read_status::too_large;
         }
         out.resize(static_cast<std::size_t>(wide_size));
-        in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
+        // An empty file leaves data() a null pointer: nothing to read into.
+        if (!out.empty()) in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
         out.resize(static_cast<std::size_t>(in.gcount()));
         return file_read_status::ok;
     } catch (const std::bad_alloc&) {

@@ -184,12 +184,10 @@ int device::add_json_label_graphic_item()  // 62
 int device::send_json_label_data()  // 63
 {
     const command_log log("send_json_label_data", error_line::name_error);
-    // Format and size are read into a copy and kept only once the label has
-    // gone out: a refused or failed call leaves the pending label as it was.
-    jsonLabelData label;
-    label.labelFormatType = json_label_data.labelFormatType;
-    label.width = json_label_data.width;
-    label.height = json_label_data.height;
+    // Format and size go straight into the pending label as they are read; a
+    // read that fails keeps its member and skips the ones after it, so what
+    // was given before the failure stays for the next call.
+    jsonLabelData& label = json_label_data;
     int read = get_int_param(ParamType::LabelFormat, input_params, label.labelFormatType);
     if (read == rc(ErrorType::Success)) read = get_int_param(ParamType::LabelWidth, input_params, label.width);
     if (read == rc(ErrorType::Success)) read = get_int_param(ParamType::LabelLength, input_params, label.height);
@@ -200,30 +198,20 @@ int device::send_json_label_data()  // 63
         return refused_parameter(ParamType::LabelLength, DataType::Int, std::to_string(label.height), "1 or more");
     if (read != rc(ErrorType::Success)) return read;
 
-    label.textItems = json_label_data.textItems;
-    label.imageItems = json_label_data.imageItems;
-    label.barcodeItems = json_label_data.barcodeItems;
-    label.graphicItems = json_label_data.graphicItems;
     const std::string document = label_document(label);
     // The length field is 16 bits: a longer document would be misread.
     device_utils::byte_writer data;
     if (!data.counted(document)) return rc(ErrorType::InvalidParameterValue);
 
     // The items are spent once the document goes out, whatever the answer.
-    json_label_data.textItems.clear();
-    json_label_data.imageItems.clear();
-    json_label_data.barcodeItems.clear();
-    json_label_data.graphicItems.clear();
+    label.textItems.clear();
+    label.imageItems.clear();
+    label.barcodeItems.clear();
+    label.graphicItems.clear();
     std::cout << "json data: \n" << document << '\n' << std::flush;
 
     const int result = send_command(CommandType::send_json_label_data, with_password, data.data());
-    if (result != rc(ErrorType::Success)) {
-        log.error(result);
-        return result;
-    }
-    json_label_data.labelFormatType = label.labelFormatType;
-    json_label_data.width = label.width;
-    json_label_data.height = label.height;
+    if (result != rc(ErrorType::Success)) log.error(result);
     return result;
 }
 

@@ -90,44 +90,49 @@ bool any_scale_in_progress(const std::map<std::string, int>& results)
 int device::get_scenarios_list()  // 70
 {
     const command_log log("get_scenarios_list");
+    // The entries of every whole part received reach the output on each way
+    // out (the end, a stop, a failed part), so that a host keeps what it was
+    // sent. The text grows here and is stored once, not again per entry.
+    bytes text;
+    const auto with_entries = [&](int result) {
+        if (text.empty()) return result;
+        const int stored = set_bytes_array_param(ParamType::Scenarios, output_params, text);
+        return result == rc(ErrorType::Success) ? log.result(stored) : result;
+    };
     try {
-        // The whole list or nothing: the text grows here and reaches the
-        // output map once, after the last part, so a part that fails leaves
-        // no half list behind.
-        bytes text;
         std::uint32_t received = 0;
         for (;;) {
             const int sent = send_command(CommandType::get_scenarios_list, with_password);
             if (sent != rc(ErrorType::Success)) {
                 log.error(sent);
-                return stop_requested.load() ? rc(ErrorType::CommandStopped) : sent;
+                return with_entries(stop_requested.load() ? rc(ErrorType::CommandStopped) : sent);
             }
 
             list_part part;
             const int read = read_first_reply([&part](scale_reply& r) { part = read_list_part(r.data); });
-            if (read != rc(ErrorType::Success)) return log.result(read);
+            if (read != rc(ErrorType::Success)) return with_entries(log.result(read));
 
             // The request carries no position, so only the counts tell the
             // list's end: a part that adds nothing while entries are due, or
             // more entries than announced, would otherwise be asked for ever.
             const std::uint32_t after = received + static_cast<std::uint32_t>(part.entries.size());
             if ((part.entries.empty() && received < part.total) || after > part.total)
-                return log.result(rc(ErrorType::InvalidResponseLength));
+                return with_entries(log.result(rc(ErrorType::InvalidResponseLength)));
             received = after;
 
             for (const scenario_entry& e : part.entries) {
                 append_entry(text, e);
-                if (stop_requested.load()) return rc(ErrorType::CommandStopped);
+                if (stop_requested.load()) return with_entries(rc(ErrorType::CommandStopped));
             }
-            if (stop_requested.load()) return rc(ErrorType::CommandStopped);
+            if (stop_requested.load()) return with_entries(rc(ErrorType::CommandStopped));
             if (received == part.total) break;
         }
-        if (text.empty()) return rc(ErrorType::Success);  // an empty list writes no output
-        return log.result(set_bytes_array_param(ParamType::Scenarios, output_params, text));
+        // An empty list writes no output.
+        return with_entries(rc(ErrorType::Success));
     } catch (const std::exception& e) {
         // Not command_log's error line: this one carries the exception's text.
         Logger::e(std::string("get_scenarios_list err: ") + e.what());
-        return rc(ErrorType::UnexpectedDriverError);
+        return with_entries(rc(ErrorType::UnexpectedDriverError));
     }
 }
 

@@ -71,7 +71,9 @@ int device::edit_password()  // 5
     if (password.size() != 4)
         return refused_parameter(ParamType::NewPassword, DataType::String,
                                  std::to_string(password.size()) + " characters", "exactly 4 characters");
-    // A character outside the Windows-1251 table throws: -1000 from the dispatcher.
+    // A character outside the Windows-1251 table throws: -1000 from the
+    // dispatcher, after a line that names its position, never the character.
+    warn_unencodable(ParamType::NewPassword, password, std::wstring::npos, true);
     const std::vector<std::byte> payload = device_utils::encode_win1251(password);
     return log.result(send_command(CommandType::edit_password, with_password, payload));
 }

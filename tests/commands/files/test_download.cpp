@@ -9,7 +9,7 @@
 
 #include "files_test_util.h"
 #include "../../core/test_deadline.h"
-#include "link/test_seam.h"
+#include "test_hooks/test_hooks.h"
 #include "replies/folders.h"
 #include "replies/products.h"
 

@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "link/test_seam.h"
+#include "test_hooks/test_hooks.h"
 #include "quorvix_driver.h"
 #include "replies/get_weight.h"
 #include "send_test_util.h"
@@ -165,33 +165,45 @@ TEST_F(WeightStream, RefusedStartsLeaveTheRunningStreamAlone)
     EXPECT_EQ(other.request_count(), 0u);
 }
 
+// A stop of the stream, or a destroy, while a poll waits for a scale that never answers ends that wait at once,
+// whatever the time-out, on every transport; the stopped poll reports nothing and no other poll follows.
 TEST_F(WeightStream, StopOrDestroyInTheMiddleOfAnExchange)
 {
+    const test_deadline deadline{std::chrono::seconds(60)};
     qv_sim::sim_scale sim("127.0.0.27");
+    qv_sim::add_connect_replies(sim)->set_plu_count(42);
     auto source = qv_sim::add_weight_replies(sim);
     source->set_answer(answer::silence);
     auto sink = std::make_shared<recording_sink>();
     for (bool destroyed : {false, true}) {
-        void* h = nullptr;
-        ASSERT_EQ(create(&h), 0);
-        auto& dev = *static_cast<device*>(h);
-        dev.timeout_seconds = 1;
-        add_scale(dev, sim, 1);
-        const std::size_t polls = source->polls();
-        ASSERT_EQ(start(dev, sink, 0), 0);  // no pause at all
-        ASSERT_TRUE(source->wait_for_polls(polls + 1, 3s));
-        const auto t0 = std::chrono::steady_clock::now();
-        if (!destroyed) {
-            EXPECT_EQ(dev.execute_command(-34), 0);
+        for (const int mode : {0, 1, 2}) {  // UDP, one-shot TCP, kept-open TCP
+            SCOPED_TRACE(std::string(destroyed ? "destroy, " : "-34, ") + std::to_string(mode));
+            void* h = nullptr;
+            ASSERT_EQ(create(&h), 0);
+            auto& dev = *static_cast<device*>(h);
+            dev.timeout_seconds = 1;
+            add_scale(dev, sim, mode ? 1 : 0);
+            if (mode == 2) {
+                dev.permanent_connection = true;
+                ASSERT_EQ(dev.connect(), 0);
+            }
+            dev.timeout_seconds = 600;
+            const std::size_t polls = source->polls();
+            ASSERT_EQ(start(dev, sink, 0), 0);  // no pause at all
+            ASSERT_TRUE(source->wait_for_polls(polls + 1, 3s));
+            const auto t0 = std::chrono::steady_clock::now();
+            if (!destroyed) {
+                EXPECT_EQ(dev.execute_command(-34), 0);
+            }
+            destroy(&h);
+            EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);  // not the poll's time-out
+            const std::size_t at_return = source->polls();
+            std::this_thread::sleep_for(300ms);
+            EXPECT_EQ(source->polls(), at_return);
+            EXPECT_EQ(at_return, polls + 1);  // the poll in flight, no other
+            EXPECT_EQ(sink.use_count(), 1);  // the thread and its copy are gone
+            EXPECT_EQ(sink->calls(), 0u);
         }
-        destroy(&h);
-        EXPECT_LT(std::chrono::steady_clock::now() - t0, 3s);  // the rest of one time-out
-        const std::size_t at_return = source->polls();
-        std::this_thread::sleep_for(300ms);
-        EXPECT_EQ(source->polls(), at_return);
-        EXPECT_EQ(at_return, polls + 1);  // the poll in flight, no other
-        EXPECT_EQ(sink.use_count(), 1);  // the thread and its copy are gone
-        EXPECT_EQ(sink->calls(), 0u);
     }
 }
 

@@ -3,6 +3,9 @@
 
 #include <locale>
 #include <string>
+#include <utility>
+#include <variant>
+#include <vector>
 
 #include "../products/products_test_util.h"
 #include "../records/record_test_util.h"
@@ -80,7 +83,9 @@ TEST_F(LabelDocument, EveryItemKindInDocumentOrderUnderAnyLocale)
     EXPECT_EQ(d.json_label_data.barcodeItems.at(0).number, 1);
 }
 
-TEST_F(LabelDocument, RefusalsKeepItemsFormatAndSizeAFailedSendSpendsThem)
+// Format, width and length are stored as they are read, up to the first read that fails: a refusal keeps the
+// items and what was stored before it; a failed send spends the items and keeps format and size.
+TEST_F(LabelDocument, RefusalsKeepItemsAndWhatWasStoredAFailedSendSpendsThem)
 {
     // A missing required value, or one of the wrong kind, appends nothing.
     set({{P::LabelItemType, L"t"}, {P::XCoordinate, 1}, {P::YCoordinate, 1}, {P::Font, 1}, {P::Width, 1}});
@@ -89,14 +94,31 @@ TEST_F(LabelDocument, RefusalsKeepItemsFormatAndSizeAFailedSendSpendsThem)
     EXPECT_EQ(run(C::add_json_label_graphic_item), -8);
     EXPECT_EQ(pending(), 0u);
     add(C::add_json_label_text_item, L"t", 1, 1, 1, 1);
-    // No LabelLength: -7, and the given format and width are not kept.
-    set({{P::LabelFormat, 5}, {P::LabelWidth, 70}});
-    EXPECT_EQ(run(C::send_json_label_data), -7);
-    // Width 0: -104; the next call without LabelFormat is -7, not -104.
-    EXPECT_EQ(send_label(5, 0, 30), -104);
-    EXPECT_EQ(run(C::send_json_label_data), -7);
-    EXPECT_EQ(d.json_label_data.labelFormatType, 0);
-    EXPECT_EQ(d.json_label_data.width, 58);
+
+    const struct {
+        const char* what;
+        std::vector<std::pair<P, input>> given;
+        int result;
+        int format, width, height;  // held by the pending label afterwards
+    } steps[] = {
+        {"no LabelLength: format and width stored", {{P::LabelFormat, 5}, {P::LabelWidth, 70}}, -7, 5, 70, 30},
+        {"width 0 stored, then refused", {{P::LabelFormat, 6}, {P::LabelWidth, 0}, {P::LabelLength, 40}}, -104, 6, 0,
+         40},
+        {"without LabelFormat the stored width 0 refuses again", {{P::LabelWidth, 80}, {P::LabelLength, 50}}, -104, 6,
+         0, 40},
+        {"a width of another kind is not stored", {{P::LabelFormat, 7}, {P::LabelWidth, L"80"}}, -104, 7, 0, 40},
+        {"a length of 0 refused after format and width", {{P::LabelFormat, 8}, {P::LabelWidth, 58}, {P::LabelLength, 0}},
+         -104, 8, 58, 0},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.what);
+        for (const auto& [p, v] : s.given) std::visit([this, p = p](const auto& x) { set(p, x); }, v);
+        EXPECT_EQ(run(C::send_json_label_data), s.result);
+        EXPECT_EQ(d.json_label_data.labelFormatType, s.format);
+        EXPECT_EQ(d.json_label_data.width, s.width);
+        EXPECT_EQ(d.json_label_data.height, s.height);
+        EXPECT_EQ(pending(), 1u);
+    }
     // Past 65535 bytes the length field cannot say it: refused, items kept.
     TextItem item;
     item.type.assign(65536, 'x');
@@ -109,7 +131,8 @@ TEST_F(LabelDocument, RefusalsKeepItemsFormatAndSizeAFailedSendSpendsThem)
     sim.on({0xFF, 0x18}, 195);
     EXPECT_EQ(send_label(3, 80, 50), 195);
     EXPECT_EQ(pending(), 0u);
-    EXPECT_EQ(d.json_label_data.width, 58);
+    EXPECT_EQ(d.json_label_data.width, 80);
+    EXPECT_EQ(d.json_label_data.height, 50);
 }
 
 TEST_F(LabelDocument, ReadBackRequestRangeAndShortReply)

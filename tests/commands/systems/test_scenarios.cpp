@@ -50,27 +50,32 @@ TEST_F(Scenarios, ListInThreePartsBecomesOneText)
     for (const auto& r : sim.requests()) EXPECT_EQ(r.frame, B({0x02, 0x05, 0x2E, '1', '2', '3', '4'}));
 }
 
-// The whole list or nothing, and no more parts asked for (a stop raised at the tenth request would show).
-TEST_F(Scenarios, ListFailingOrStoppedPartWritesNothing)
+// What whole parts delivered stays in Scenarios when a later part fails or a stop comes, and no more parts are asked
+// for (a stop raised at the tenth request would show).
+TEST_F(Scenarios, ListFailingOrStoppedPartKeepsTheEntriesReceived)
 {
     bytes cut = scenario_part(3, {entry(3, "Cde")});
     cut.pop_back();
     qv_sim::fault silence = send_test::silent(), late, none;
     late.delay = 800ms;
     const bytes first = scenario_part(3, {entry(1, "A"), entry(2, "B")});
+    const bytes first_text = B({0x31, '"', 'A', '"', 'A', '"', 0x32, '"', 'B', '"', 'B', '"'});
     const struct {
         const char* what;
         bytes first_part, second_part;  // the second repeats for ever
         qv_sim::fault how;  // of the second part
         int result;
         std::size_t requests;
+        bytes kept;  // Scenarios afterwards
     } cases[] = {
-        {"no entry while one is due, for ever", first, scenario_part(3, {}), none, -101, 2},
-        {"an entry cut short", first, cut, none, -101, 2},
-        {"more entries than announced", first, scenario_part(3, {entry(3, "C"), entry(4, "D")}), none, -101, 2},
-        {"no reply", first, scenario_part(3, {entry(3, "C")}), silence, -1, 2},
+        {"no entry while one is due, for ever", first, scenario_part(3, {}), none, -101, 2, first_text},
+        {"an entry cut short", first, cut, none, -101, 2, first_text},
+        {"more entries than announced", first, scenario_part(3, {entry(3, "C"), entry(4, "D")}), none, -101, 2,
+         first_text},
+        {"no reply", first, scenario_part(3, {entry(3, "C")}), silence, -1, 2, first_text},
         {"a stop while the second part is late", scenario_part(3, {entry(1, "A")}), scenario_part(3, {entry(2, "B")}),
-         late, -9, 2},
+         late, -9, 2, B({0x31, '"', 'A', '"', 'A', '"'})},
+        {"the first part cut short", cut, first, none, -101, 1, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -85,7 +90,7 @@ TEST_F(Scenarios, ListFailingOrStoppedPartWritesNothing)
         EXPECT_EQ(run.stop_sent, c.result == -9);
         EXPECT_EQ(run.result, c.result);
         EXPECT_EQ(sim.request_count(), c.requests);
-        EXPECT_TRUE(listed().empty());
+        EXPECT_EQ(listed(), c.kept);
     }
 }
 

@@ -1,6 +1,6 @@
-// The hooks of the test build's named points.
+// The test build's hooks: the named points' actions and the log's home folder.
 
-#include "link/test_seam.h"
+#include "test_hooks/test_hooks.h"
 
 #ifdef QV_TEST_SEAMS
 
@@ -18,6 +18,7 @@ std::map<std::string, std::function<void()>>& hooks()
     static std::map<std::string, std::function<void()>> all;
     return all;
 }
+std::optional<std::string> home;  // under hooks_mutex
 
 }  // namespace
 
@@ -43,6 +44,18 @@ void reach(const char* point)
         action = found->second;
     }
     action();  // outside the lock: a hook may wait for another thread's point
+}
+
+void set_home_folder(const std::string& folder)
+{
+    std::lock_guard<std::mutex> lock(hooks_mutex);
+    home = folder;
+}
+
+std::optional<std::string> home_folder()
+{
+    std::lock_guard<std::mutex> lock(hooks_mutex);
+    return home;
 }
 
 }  // namespace qv_seam
