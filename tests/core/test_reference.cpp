@@ -78,6 +78,7 @@ struct input {
     bool required = false;
     int absent_code = -7;
     std::optional<int> wrong_kind_code = -8;  // none: such a value counts as absent
+    bool any_kind = false;  // a value of another kind is taken too
     std::vector<condition> when;  // "when A is absent and B is 2": all of them
     range limits;
     std::string example;  // as written after "e.g. "
@@ -147,6 +148,8 @@ bool read_field(const std::string& f, input& in)
         in.absent_code = -104;
     } else if (f == "another kind counts as absent") {
         in.wrong_kind_code = std::nullopt;
+    } else if (f == "any kind") {
+        in.any_kind = true;
     } else if (std::regex_match(f, m, numbers)) {
         in.limits = {unit::number, std::stoll(m[1]), std::stoll(m[2]), std::nullopt};
         if (m[3].matched) in.limits.also = std::stoll(m[3]);
@@ -221,7 +224,7 @@ reference read_reference()
     for (std::sregex_iterator m(text.begin(), text.end(), list_line), end; m != end; ++m) {
         const std::string name = lower((*m)[1]);
         for (const auto& [param, number] : pairs((*m)[2], R"(`(\w+)` \((\d+)\))", 1, 2))
-            lists[name].push_back({param, number, "", false, -7, -8, {}, {}, ""});
+            lists[name].push_back({param, number, "", false, -7, -8, false, {}, {}, ""});
     }
     reference out;
     std::istringstream lines(text);
@@ -292,6 +295,7 @@ bytes hex_bytes(const std::string& text)
 struct outcome {
     int result = 0;
     std::size_t sent = 0;  // requests that reached the scale, the allowed preliminary one aside
+    std::vector<bytes> frames;  // those requests
 };
 
 class ReferenceRun : public files_test::files_fixture {
@@ -379,10 +383,11 @@ protected:
             else if (e->second)
                 store(d, in, *e->second);
         }
-        outcome o{d.execute_command(number), 0};
+        outcome o{d.execute_command(number), 0, {}};
         const auto requests = sim_->requests();
         for (std::size_t k = mark; k < requests.size(); ++k)
-            if (s.may_precede.empty() || requests[k].command != s.may_precede) ++o.sent;
+            if (s.may_precede.empty() || requests[k].command != s.may_precede) o.frames.push_back(requests[k].frame);
+        o.sent = o.frames.size();
         current_ = outer;
         return o;
     }
@@ -424,11 +429,16 @@ protected:
         return out;
     }
 
-    // The values that put `in`'s conditions in force.
-    values conditioned(const row& r, const input& in)
+    // The values that put `in`'s conditions in force; `settable` turns false when a condition names no input of the
+    // row (the scale's own switch), which the run cannot set.
+    values conditioned(const row& r, const input& in, bool* settable = nullptr)
     {
         values v;
+        if (settable) *settable = true;
         for (const condition& c : in.when) {
+            bool named = false;
+            for (const input& other : r.inputs) named = named || other.name == c.param;
+            if (!named && settable) *settable = false;
             for (const input& other : r.inputs) {
                 if (other.name != c.param) continue;
                 if (c.values.empty())
@@ -487,8 +497,9 @@ TEST(CommandReference, EveryRowMatchesTheRegistryAndTheHeaderNames)
 }
 
 // Every row against the simulated scale: at its examples the command answers 0; without a required input it answers
-// -7 (or the -104 its row gives), with one of another kind -8, and sends nothing; each end of a range is accepted,
-// one past it answers -104 and sends nothing.
+// -7 (or the -104 its row gives), with any input of another kind -8, and sends nothing, unless the row says such a
+// value counts as absent (then the command answers and sends as without it) or is taken; each end of a range is
+// accepted, one past it answers -104 and sends nothing.
 TEST_F(ReferenceRun, EveryRowHoldsAgainstTheSimulatedScale)
 {
     ASSERT_GT(ref_.rows.size(), 140U);
@@ -500,7 +511,27 @@ TEST_F(ReferenceRun, EveryRowHoldsAgainstTheSimulatedScale)
             EXPECT_EQ(run(r.number, {}).result, 0) << "at the examples";
             for (const input& in : r.inputs) {
                 SCOPED_TRACE(in.name);
-                values v = conditioned(r, in);
+                bool settable = true;
+                values v = conditioned(r, in, &settable);
+                if (!in.required && settable) {
+                    v[in.name] = other_kind{};
+                    const outcome o = run(r.number, v);
+                    if (in.any_kind) {
+                        EXPECT_EQ(o.result, 0) << "of another kind";
+                    } else if (in.wrong_kind_code) {
+                        EXPECT_EQ(o.result, *in.wrong_kind_code) << "of another kind";
+                        EXPECT_EQ(o.sent, 0U) << "of another kind";
+                    } else {
+                        v[in.name] = std::nullopt;
+                        const outcome absent = run(r.number, v);
+                        EXPECT_EQ(o.result, absent.result) << "of another kind, as absent";
+                        // The same requests; a status poll may be asked once more or less.
+                        EXPECT_EQ(std::set<bytes>(o.frames.begin(), o.frames.end()),
+                                  std::set<bytes>(absent.frames.begin(), absent.frames.end()))
+                            << "of another kind, as absent";
+                    }
+                    v.erase(in.name);
+                }
                 if (in.required) {
                     for (const auto& [given, code] :
                          {std::pair{std::optional<value>(), in.absent_code},
