@@ -296,6 +296,7 @@ struct outcome {
     int result = 0;
     std::size_t sent = 0;  // requests that reached the scale, the allowed preliminary one aside
     std::vector<bytes> frames;  // those requests
+    std::size_t all = 0;  // every request that reached the scale
 };
 
 class ReferenceRun : public files_test::files_fixture {
@@ -375,19 +376,45 @@ protected:
                 effective[in.name] = example_of(in);
         }
         for (int step : s.before) run_on(d, step, effective);
+        for (const input& in : r.inputs)
+            if (effective.find(in.name) == effective.end()) run_on(d, collector(in), {});
         const std::size_t mark = sim_->request_count();
         for (const input& in : r.inputs) {
             const auto e = effective.find(in.name);
-            if (e == effective.end())
-                run_on(d, collector(in), {});
-            else if (e->second)
-                store(d, in, *e->second);
+            if (e != effective.end() && e->second) store(d, in, *e->second);
         }
-        outcome o{d.execute_command(number), 0, {}};
+        const outcome o = execute(d, number, mark, s.may_precede);
+        current_ = outer;
+        return o;
+    }
+
+    // Runs `number` on `d` and counts the requests that reached the scale since `mark`.
+    outcome execute(device& d, int number, std::size_t mark, const bytes& may_precede = {})
+    {
+        outcome o{d.execute_command(number), 0, {}, 0};
         const auto requests = sim_->requests();
         for (std::size_t k = mark; k < requests.size(); ++k)
-            if (s.may_precede.empty() || requests[k].command != s.may_precede) o.frames.push_back(requests[k].frame);
+            if (may_precede.empty() || requests[k].command != may_precede) o.frames.push_back(requests[k].frame);
         o.sent = o.frames.size();
+        o.all = requests.size() - mark;
+        return o;
+    }
+
+    // One step of a statement: `number` on `d`, each input of its row as `given` says (left out when nullopt) or
+    // at its example; a block buffer is what earlier steps collected.
+    outcome step_on(device& d, int number, const values& given)
+    {
+        const int outer = current_;
+        current_ = number;
+        for (const input& in : by_number_.at(number)->inputs) {
+            const auto g = given.find(in.name);
+            if (g != given.end()) {
+                if (g->second) store(d, in, *g->second);
+            } else if (collector(in) == 0) {
+                store(d, in, example_of(in));
+            }
+        }
+        const outcome o = execute(d, number, sim_->request_count());
         current_ = outer;
         return o;
     }
@@ -565,4 +592,107 @@ TEST_F(ReferenceRun, EveryRowHoldsAgainstTheSimulatedScale)
         } catch (const std::exception& e) {
             ADD_FAILURE() << r.line.substr(0, 60) << ": " << e.what();
         }
+}
+
+// What the rows say beyond their fixed form, each statement a run of steps on one device against the simulated
+// scale: the command, the inputs given (nullopt: left out; the others at their examples), its result and the
+// requests that reached the scale (none: not counted).
+TEST_F(ReferenceRun, StatementsOfTheRowsHold)
+{
+    struct step {
+        int number;
+        values given;
+        int result;
+        std::optional<std::size_t> sent;
+    };
+    const std::optional<value> out;  // left out
+    const values connect_list{
+        {"Ip", out}, {"Port", out}, {"AdminPassword", out}, {"Protocol", out}, {"ConnectTimeout", out}};
+    const struct {
+        const char* what;
+        bool scale_in_list;
+        std::vector<step> steps;
+    } statements[] = {
+        {"0: with scales in the list, a partial set is ignored and the list is connected",
+         true,
+         {{0, {{"Ip", "192.0.2.99"}, {"Port", "5001"}, {"AdminPassword", out}}, 0, 2}, {47, {}, 0, 1}}},
+        {"0: with all three given the list is emptied first, so a refused one leaves it empty",
+         true,
+         {{0, {{"Ip", "192.0.2.99"}, {"Port", "70000"}, {"AdminPassword", "1234"}}, -104, 0}, {47, {}, -1, 0}}},
+        {"79 takes an address that is no IPv4 text; the next 0 answers -1000, asks no scale and empties the list",
+         true,
+         {{79, {{"Ip", "127.0.0.256"}}, 0, 0}, {0, connect_list, -1000, 0}, {47, {}, -1, 0}}},
+        {"142 in kept-open mode: every later command fails until the next 0",
+         true,
+         {{143, {{"DriverConnectionType", 1LL}}, 0, 0},
+          {0, connect_list, 0, 2},
+          {142, {}, 0, 0},
+          {47, {}, -1, 0},
+          {29, {}, -1, 0},
+          {0, connect_list, 0, 2},
+          {47, {}, 0, 1}}},
+        {"21 for an item code the scale does not hold", true, {{21, {{"ItemCode", 4242LL}}, 130, 1}}},
+        {"84 for a message the scale does not hold", true, {{84, {{"MessageNumber", 999LL}}, 124, 1}}},
+        {"7 and 9 send a format above 14, which the scale refuses; 6 refuses it itself",
+         true,
+         {{7, {{"LabelFormat", 15LL}}, 124, 1},
+          {9, {{"LabelFormat", 255LL}}, 124, 1},
+          {6, {{"LabelFormat", 15LL}}, -104, 0}}},
+        {"a refused 27 ends the block collected by 25",
+         true,
+         {{25, {}, 0, std::nullopt}, {27, {{"Price", 10000000LL}}, -104, std::nullopt}, {26, {}, -7, 0}}},
+        {"a refused 31 ends the lines collected by 30",
+         true,
+         {{30, {}, 0, 0}, {31, {{"StringNumber", 0LL}}, -104, 0}, {33, {}, -7, 0}}},
+    };
+    for (const auto& statement : statements) try {
+            SCOPED_TRACE(statement.what);
+            sim_ = std::make_unique<qv_sim::sim_scale>("127.0.0.61");
+            qv_sim::add_standard_replies(*sim_);
+            device d;
+            d.timeout_seconds = 2;
+            d.driver_root_folder = device_test::bytes_of(dir);
+            if (statement.scale_in_list) send_test::add_scale(d, *sim_, 1);
+            for (const step& s : statement.steps) {
+                SCOPED_TRACE(s.number);
+                const outcome o = step_on(d, s.number, s.given);
+                EXPECT_EQ(o.result, s.result);
+                if (s.sent) {
+                    EXPECT_EQ(o.all, *s.sent);
+                }
+            }
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << statement.what << ": " << e.what();
+        }
+}
+
+// Every row against a scale whose admin password is another: a command whose requests carry the password answers
+// 122; those that "How to read the tables" names as carrying none do not.
+TEST_F(ReferenceRun, AWrongPasswordIsAnswered122WhereTheRequestsCarryIt)
+{
+    const std::string text = file_text(QV_SOURCE_DIR "/docs/commands.md");
+    const std::string head = "except those of commands ";
+    const std::size_t at = text.find(head);
+    ASSERT_NE(at, std::string::npos);
+    std::set<int> without;
+    for (const auto& entry : pairs(text.substr(at, text.find(';', at) - at), R"(()(-?\d+))", 1, 2))
+        without.insert(entry.second);
+    ASSERT_GT(without.size(), 3U);
+    std::size_t refused = 0;
+    for (const row& r : ref_.rows) try {
+            SCOPED_TRACE(r.line.substr(0, 60));
+            sim_ = std::make_unique<qv_sim::sim_scale>("127.0.0.61");
+            sim_->set_admin_password("4321");  // the runs give 1234
+            qv_sim::add_standard_replies(*sim_);
+            const outcome o = run(r.number, {});
+            if (without.count(r.number) != 0) {
+                EXPECT_NE(o.result, 122);
+            } else if (o.all > 0) {
+                EXPECT_EQ(o.result, 122);
+                ++refused;
+            }
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << r.line.substr(0, 60) << ": " << e.what();
+        }
+    EXPECT_GT(refused, 100U);
 }
