@@ -594,36 +594,53 @@ TEST_F(ReferenceRun, EveryRowHoldsAgainstTheSimulatedScale)
         }
 }
 
-// What the rows say beyond their fixed form, each statement a run of steps on one device against the simulated
-// scale: the command, the inputs given (nullopt: left out; the others at their examples), its result and the
-// requests that reached the scale (none: not counted).
+// What the rows and the README's account of the simulated scale say beyond the fixed form, each statement a run of
+// steps on one device against the simulated scale: the command, the inputs given (nullopt: left out; the others at
+// their examples), its result, the requests that reached the scale (none: not counted) and int outputs by name.
 TEST_F(ReferenceRun, StatementsOfTheRowsHold)
 {
     struct step {
+        step(int n, values g, int r, std::optional<std::size_t> s, std::map<std::string, long long> o = {})
+            : number(n), given(std::move(g)), result(r), sent(s), outputs(std::move(o))
+        {
+        }
         int number;
         values given;
         int result;
         std::optional<std::size_t> sent;
+        std::map<std::string, long long> outputs;
     };
     const std::optional<value> out;  // left out
+    // 34 and 84 follow the message lines the scale holds: its messages 1 (three lines) and 2 (one), eight lines of
+    // message 7 sent in a block, none once 20 cleared the messages.
+    std::vector<step> messages{{34, {}, 0, 1, {{"MessagesCount", 2}}},
+                               {84, {{"MessageNumber", 1LL}}, 0, 1, {{"StringsCountInMessage", 3}}}};
+    for (long long line = 1; line <= 8; ++line)
+        messages.push_back({30, {{"MessageNumber", 7LL}, {"StringNumber", line}}, 0, 0});
+    messages.insert(messages.end(), {{33, {}, 0, 1},
+                                     {84, {{"MessageNumber", 7LL}}, 0, 1, {{"StringsCountInMessage", 8}}},
+                                     {34, {}, 0, 1, {{"MessagesCount", 3}}},
+                                     {20, {{"TypeDBClearData", 2LL}}, 0, 1},
+                                     {34, {}, 0, 1, {{"MessagesCount", 0}}},
+                                     {84, {{"MessageNumber", 7LL}}, 124, 1}});
     const values connect_list{
         {"Ip", out}, {"Port", out}, {"AdminPassword", out}, {"Protocol", out}, {"ConnectTimeout", out}};
     const struct {
         const char* what;
-        bool scale_in_list;
+        const char* password;  // the admin password the simulated scale checks; none: it checks none
         std::vector<step> steps;
     } statements[] = {
         {"0: with scales in the list, a partial set is ignored and the list is connected",
-         true,
+         nullptr,
          {{0, {{"Ip", "192.0.2.99"}, {"Port", "5001"}, {"AdminPassword", out}}, 0, 2}, {47, {}, 0, 1}}},
         {"0: with all three given the list is emptied first, so a refused one leaves it empty",
-         true,
+         nullptr,
          {{0, {{"Ip", "192.0.2.99"}, {"Port", "70000"}, {"AdminPassword", "1234"}}, -104, 0}, {47, {}, -1, 0}}},
         {"79 takes an address that is no IPv4 text; the next 0 answers -1000, asks no scale and empties the list",
-         true,
+         nullptr,
          {{79, {{"Ip", "127.0.0.256"}}, 0, 0}, {0, connect_list, -1000, 0}, {47, {}, -1, 0}}},
         {"142 in kept-open mode: every later command fails until the next 0",
-         true,
+         nullptr,
          {{143, {{"DriverConnectionType", 1LL}}, 0, 0},
           {0, connect_list, 0, 2},
           {142, {}, 0, 0},
@@ -631,34 +648,50 @@ TEST_F(ReferenceRun, StatementsOfTheRowsHold)
           {29, {}, -1, 0},
           {0, connect_list, 0, 2},
           {47, {}, 0, 1}}},
-        {"21 for an item code the scale does not hold", true, {{21, {{"ItemCode", 4242LL}}, 130, 1}}},
-        {"84 for a message the scale does not hold", true, {{84, {{"MessageNumber", 999LL}}, 124, 1}}},
+        {"21 for an item code the scale does not hold", nullptr, {{21, {{"ItemCode", 4242LL}}, 130, 1}}},
+        {"84 for a message the scale does not hold", nullptr, {{84, {{"MessageNumber", 999LL}}, 124, 1}}},
         {"7 and 9 send a format above 14, which the scale refuses; 6 refuses it itself",
-         true,
+         nullptr,
          {{7, {{"LabelFormat", 15LL}}, 124, 1},
           {9, {{"LabelFormat", 255LL}}, 124, 1},
           {6, {{"LabelFormat", 15LL}}, -104, 0}}},
         {"a refused 27 ends the block collected by 25",
-         true,
+         nullptr,
          {{25, {}, 0, std::nullopt}, {27, {{"Price", 10000000LL}}, -104, std::nullopt}, {26, {}, -7, 0}}},
         {"a refused 31 ends the lines collected by 30",
-         true,
+         nullptr,
          {{30, {}, 0, 0}, {31, {{"StringNumber", 0LL}}, -104, 0}, {33, {}, -7, 0}}},
+        {"the simulated scale: 34 and 84 count the message lines it holds", nullptr, messages},
+        {"the simulated scale: the password set with 5 is the one it checks from then on",
+         "1234",
+         {{5, {{"NewPassword", "4321"}}, 0, 1},
+          {47, {}, 122, 1},
+          {0, {{"AdminPassword", "4321"}}, 0, 2},
+          {58, {}, 0, std::nullopt},
+          {47, {}, 0, 1}}},
     };
     for (const auto& statement : statements) try {
             SCOPED_TRACE(statement.what);
             sim_ = std::make_unique<qv_sim::sim_scale>("127.0.0.61");
+            if (statement.password) sim_->set_admin_password(statement.password);
             qv_sim::add_standard_replies(*sim_);
             device d;
             d.timeout_seconds = 2;
             d.driver_root_folder = device_test::bytes_of(dir);
-            if (statement.scale_in_list) send_test::add_scale(d, *sim_, 1);
+            send_test::add_scale(d, *sim_, 1);
             for (const step& s : statement.steps) {
                 SCOPED_TRACE(s.number);
                 const outcome o = step_on(d, s.number, s.given);
                 EXPECT_EQ(o.result, s.result);
                 if (s.sent) {
                     EXPECT_EQ(o.all, *s.sent);
+                }
+                for (const auto& [name, expected] : s.outputs) {
+                    int got = -1;
+                    const auto number = ref_.named_params.find(name);
+                    ASSERT_NE(number, ref_.named_params.end()) << name;
+                    EXPECT_EQ(d.get_int_param(static_cast<ParamType>(number->second), d.output_params, got, false), 0);
+                    EXPECT_EQ(got, expected) << name;
                 }
             }
         } catch (const std::exception& e) {

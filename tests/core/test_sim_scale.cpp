@@ -1,12 +1,8 @@
 // The simulated scale as a host developer meets it: the bytes and files it stored come back unchanged, it names the
-// serial number it was given, counts what it holds, and a chosen admin password (changed by 5) is checked alike by
-// every request that carries one.
+// serial number it was given, and a chosen admin password is checked alike by every request that carries one.
 #include <fstream>
 #include <iterator>
-#include <optional>
-#include <string>
 #include <tuple>
-#include <utility>
 
 #include "../commands/files/files_test_util.h"
 #include "send_test_util.h"
@@ -132,65 +128,4 @@ TEST_F(SimScale, NamesItsSerialAndCountsItsRecords)
         d.get_int_param(ParamType::PLUCount, d.output_params, count, false);
         EXPECT_EQ(count, plu);
     }
-}
-
-// Its message count (34) and a message's line count (84) follow the lines it holds: the two it starts with, those
-// sent in a block, and none once 20 has cleared the messages; a message without lines answers 124.
-TEST_F(SimScale, CountsTheMessagesAndLinesItHolds)
-{
-    qv_sim::sim_scale sim("127.0.0.3");
-    qv_sim::add_standard_replies(sim);
-    send_test::add_scale(d, sim, 1);
-    const auto count = [&](int command, int message) {
-        if (message != 0) d.set_int_param(ParamType::MessageNumber, d.input_params, message, false);
-        const int r = d.execute_command(command);
-        int n = -1;
-        d.get_int_param(command == 34 ? ParamType::MessagesCount : ParamType::StringsCountInMessage, d.output_params, n,
-                        false);
-        return r == 0 ? n : -r;
-    };
-    EXPECT_EQ(count(34, 0), 2);
-    EXPECT_EQ(count(84, 1), 3);
-    EXPECT_EQ(count(84, 2), 1);
-    EXPECT_EQ(count(84, 7), -124);
-    for (int line = 1; line <= 8; ++line) {
-        d.set_int_param(ParamType::MessageNumber, d.input_params, 7, false);
-        d.set_int_param(ParamType::StringNumber, d.input_params, line, false);
-        d.set_string_param(ParamType::MessageString, d.input_params, L"line " + std::to_wstring(line), false);
-        ASSERT_EQ(d.execute_command(int(CommandType::add_message_to_block)), 0);
-    }
-    ASSERT_EQ(d.execute_command(int(CommandType::set_message_block_data)), 0);
-    EXPECT_EQ(count(84, 7), 8);
-    EXPECT_EQ(count(34, 0), 3);
-    d.set_int_param(ParamType::TypeDBClearData, d.input_params, 2, false);
-    ASSERT_EQ(d.execute_command(int(CommandType::clear_db_products_and_messages)), 0);
-    EXPECT_EQ(count(34, 0), 0);
-    EXPECT_EQ(count(84, 7), -124);
-}
-
-// A password changed with 5 is the one every later request must carry, those the folder replies check themselves
-// too; a scale without a chosen password keeps checking none.
-TEST_F(SimScale, KeepsThePasswordSetWith5)
-{
-    qv_sim::sim_scale sim("127.0.0.3");
-    sim.set_admin_password("4321");
-    qv_sim::add_standard_replies(sim);
-    send_test::add_scale(d, sim, 1, "4321");
-    d.set_string_param(ParamType::NewPassword, d.input_params, L"7777", false);
-    ASSERT_EQ(d.execute_command(int(CommandType::edit_password)), 0);
-    EXPECT_EQ(sim.admin_password(), std::optional<std::string>("7777"));
-    for (const auto& [password, result] : {std::pair{"4321", 122}, std::pair{"7777", 0}}) {
-        d.ip_address_list.clear();
-        send_test::add_scale(d, sim, 1, password);
-        EXPECT_EQ(d.execute_command(int(CommandType::get_serial_number)), result) << password;
-        EXPECT_EQ(d.execute_command(int(CommandType::get_contents_list_from_folder)), result) << password;
-    }
-    qv_sim::sim_scale open("127.0.0.4");
-    qv_sim::add_standard_replies(open);
-    d.ip_address_list.clear();
-    send_test::add_scale(d, open, 1);
-    d.set_string_param(ParamType::NewPassword, d.input_params, L"7777", false);
-    ASSERT_EQ(d.execute_command(int(CommandType::edit_password)), 0);
-    EXPECT_EQ(open.admin_password(), std::nullopt);
-    EXPECT_EQ(d.execute_command(int(CommandType::get_serial_number)), 0);
 }
