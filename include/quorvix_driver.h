@@ -38,11 +38,16 @@
 
 extern "C" {
 
-// Builds a driver instance and stores its handle in *handle; 0.
+// Builds a driver instance and stores its handle in *handle; 0. Prints
+// "library.create_device() handle:" and the handle (0xf5a03c00) on standard
+// output, with or without the log.
 QUORVIX_DRIVER_API int create(void** handle);
 // Destroys the instance whose handle is in *handle (which is left as it
 // was): a command running on another thread is stopped and waited for, and
-// its kept-open connections are closed. Writes its lines to standard output.
+// its kept-open connections are closed. Prints on standard output
+// "library.destroy_device() handle:0xf5a03c00", then "device removed0xf5a03c00"
+// (or "the device is missing0xf5a03c00" for a handle the registry does not
+// hold), then "library.destroy_device() END".
 QUORVIX_DRIVER_API void destroy(void** handle);
 
 // Store a value under a parameter number in the input map; the map is

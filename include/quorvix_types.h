@@ -14,7 +14,7 @@
 enum class ParamType : std::int32_t {
     // Internal numbers: never named in the parameter-name table.
     ProductDocument = -1,  // input: the product document as JSON text bytes
-    ReservedByte = -2,  // output: reserved byte of the state reply; input: reserved label positions
+    ReservedByte = -2,  // output of 43 (the state record's reserved byte, bytes) and 8 (an int); input of 9
     PluBlock = -3,  // input: the PLU records collected by 25, sent by 26, or by 27 and 98 ahead of their own
     MessageBlock = -4,  // input: the lines collected by 30 or 100, sent by 33, 31 or 101 ahead of their own line
     SavedFilePaths = -5,  // output of 49: the local path of every copy stored, 0x0A-separated

@@ -78,6 +78,7 @@ struct input {
     bool required = false;
     int absent_code = -7;
     std::optional<int> wrong_kind_code = -8;  // none: such a value counts as absent
+    bool any_kind = false;  // a value of another kind is taken too
     std::vector<condition> when;  // "when A is absent and B is 2": all of them
     range limits;
     std::string example;  // as written after "e.g. "
@@ -147,6 +148,8 @@ bool read_field(const std::string& f, input& in)
         in.absent_code = -104;
     } else if (f == "another kind counts as absent") {
         in.wrong_kind_code = std::nullopt;
+    } else if (f == "any kind") {
+        in.any_kind = true;
     } else if (std::regex_match(f, m, numbers)) {
         in.limits = {unit::number, std::stoll(m[1]), std::stoll(m[2]), std::nullopt};
         if (m[3].matched) in.limits.also = std::stoll(m[3]);
@@ -221,7 +224,7 @@ reference read_reference()
     for (std::sregex_iterator m(text.begin(), text.end(), list_line), end; m != end; ++m) {
         const std::string name = lower((*m)[1]);
         for (const auto& [param, number] : pairs((*m)[2], R"(`(\w+)` \((\d+)\))", 1, 2))
-            lists[name].push_back({param, number, "", false, -7, -8, {}, {}, ""});
+            lists[name].push_back({param, number, "", false, -7, -8, false, {}, {}, ""});
     }
     reference out;
     std::istringstream lines(text);
@@ -292,6 +295,8 @@ bytes hex_bytes(const std::string& text)
 struct outcome {
     int result = 0;
     std::size_t sent = 0;  // requests that reached the scale, the allowed preliminary one aside
+    std::vector<bytes> frames;  // those requests
+    std::size_t all = 0;  // every request that reached the scale
 };
 
 class ReferenceRun : public files_test::files_fixture {
@@ -371,18 +376,45 @@ protected:
                 effective[in.name] = example_of(in);
         }
         for (int step : s.before) run_on(d, step, effective);
+        for (const input& in : r.inputs)
+            if (effective.find(in.name) == effective.end()) run_on(d, collector(in), {});
         const std::size_t mark = sim_->request_count();
         for (const input& in : r.inputs) {
             const auto e = effective.find(in.name);
-            if (e == effective.end())
-                run_on(d, collector(in), {});
-            else if (e->second)
-                store(d, in, *e->second);
+            if (e != effective.end() && e->second) store(d, in, *e->second);
         }
-        outcome o{d.execute_command(number), 0};
+        const outcome o = execute(d, number, mark, s.may_precede);
+        current_ = outer;
+        return o;
+    }
+
+    // Runs `number` on `d` and counts the requests that reached the scale since `mark`.
+    outcome execute(device& d, int number, std::size_t mark, const bytes& may_precede = {})
+    {
+        outcome o{d.execute_command(number), 0, {}, 0};
         const auto requests = sim_->requests();
         for (std::size_t k = mark; k < requests.size(); ++k)
-            if (s.may_precede.empty() || requests[k].command != s.may_precede) ++o.sent;
+            if (may_precede.empty() || requests[k].command != may_precede) o.frames.push_back(requests[k].frame);
+        o.sent = o.frames.size();
+        o.all = requests.size() - mark;
+        return o;
+    }
+
+    // One step of a statement: `number` on `d`, each input of its row as `given` says (left out when nullopt) or
+    // at its example; a block buffer is what earlier steps collected.
+    outcome step_on(device& d, int number, const values& given)
+    {
+        const int outer = current_;
+        current_ = number;
+        for (const input& in : by_number_.at(number)->inputs) {
+            const auto g = given.find(in.name);
+            if (g != given.end()) {
+                if (g->second) store(d, in, *g->second);
+            } else if (collector(in) == 0) {
+                store(d, in, example_of(in));
+            }
+        }
+        const outcome o = execute(d, number, sim_->request_count());
         current_ = outer;
         return o;
     }
@@ -424,11 +456,16 @@ protected:
         return out;
     }
 
-    // The values that put `in`'s conditions in force.
-    values conditioned(const row& r, const input& in)
+    // The values that put `in`'s conditions in force; `settable` turns false when a condition names no input of the
+    // row (the scale's own switch), which the run cannot set.
+    values conditioned(const row& r, const input& in, bool* settable = nullptr)
     {
         values v;
+        if (settable) *settable = true;
         for (const condition& c : in.when) {
+            bool named = false;
+            for (const input& other : r.inputs) named = named || other.name == c.param;
+            if (!named && settable) *settable = false;
             for (const input& other : r.inputs) {
                 if (other.name != c.param) continue;
                 if (c.values.empty())
@@ -487,8 +524,9 @@ TEST(CommandReference, EveryRowMatchesTheRegistryAndTheHeaderNames)
 }
 
 // Every row against the simulated scale: at its examples the command answers 0; without a required input it answers
-// -7 (or the -104 its row gives), with one of another kind -8, and sends nothing; each end of a range is accepted,
-// one past it answers -104 and sends nothing.
+// -7 (or the -104 its row gives), with any input of another kind -8, and sends nothing, unless the row says such a
+// value counts as absent (then the command answers and sends as without it) or is taken; each end of a range is
+// accepted, one past it answers -104 and sends nothing.
 TEST_F(ReferenceRun, EveryRowHoldsAgainstTheSimulatedScale)
 {
     ASSERT_GT(ref_.rows.size(), 140U);
@@ -500,7 +538,27 @@ TEST_F(ReferenceRun, EveryRowHoldsAgainstTheSimulatedScale)
             EXPECT_EQ(run(r.number, {}).result, 0) << "at the examples";
             for (const input& in : r.inputs) {
                 SCOPED_TRACE(in.name);
-                values v = conditioned(r, in);
+                bool settable = true;
+                values v = conditioned(r, in, &settable);
+                if (!in.required && settable) {
+                    v[in.name] = other_kind{};
+                    const outcome o = run(r.number, v);
+                    if (in.any_kind) {
+                        EXPECT_EQ(o.result, 0) << "of another kind";
+                    } else if (in.wrong_kind_code) {
+                        EXPECT_EQ(o.result, *in.wrong_kind_code) << "of another kind";
+                        EXPECT_EQ(o.sent, 0U) << "of another kind";
+                    } else {
+                        v[in.name] = std::nullopt;
+                        const outcome absent = run(r.number, v);
+                        EXPECT_EQ(o.result, absent.result) << "of another kind, as absent";
+                        // The same requests; a status poll may be asked once more or less.
+                        EXPECT_EQ(std::set<bytes>(o.frames.begin(), o.frames.end()),
+                                  std::set<bytes>(absent.frames.begin(), absent.frames.end()))
+                            << "of another kind, as absent";
+                    }
+                    v.erase(in.name);
+                }
                 if (in.required) {
                     for (const auto& [given, code] :
                          {std::pair{std::optional<value>(), in.absent_code},
@@ -534,4 +592,140 @@ TEST_F(ReferenceRun, EveryRowHoldsAgainstTheSimulatedScale)
         } catch (const std::exception& e) {
             ADD_FAILURE() << r.line.substr(0, 60) << ": " << e.what();
         }
+}
+
+// What the rows and the README's account of the simulated scale say beyond the fixed form, each statement a run of
+// steps on one device against the simulated scale: the command, the inputs given (nullopt: left out; the others at
+// their examples), its result, the requests that reached the scale (none: not counted) and int outputs by name.
+TEST_F(ReferenceRun, StatementsOfTheRowsHold)
+{
+    struct step {
+        step(int n, values g, int r, std::optional<std::size_t> s, std::map<std::string, long long> o = {})
+            : number(n), given(std::move(g)), result(r), sent(s), outputs(std::move(o))
+        {
+        }
+        int number;
+        values given;
+        int result;
+        std::optional<std::size_t> sent;
+        std::map<std::string, long long> outputs;
+    };
+    const std::optional<value> out;  // left out
+    // 34 and 84 follow the message lines the scale holds: its messages 1 (three lines) and 2 (one), eight lines of
+    // message 7 sent in a block, none once 20 cleared the messages.
+    std::vector<step> messages{{34, {}, 0, 1, {{"MessagesCount", 2}}},
+                               {84, {{"MessageNumber", 1LL}}, 0, 1, {{"StringsCountInMessage", 3}}}};
+    for (long long line = 1; line <= 8; ++line)
+        messages.push_back({30, {{"MessageNumber", 7LL}, {"StringNumber", line}}, 0, 0});
+    messages.insert(messages.end(), {{33, {}, 0, 1},
+                                     {84, {{"MessageNumber", 7LL}}, 0, 1, {{"StringsCountInMessage", 8}}},
+                                     {34, {}, 0, 1, {{"MessagesCount", 3}}},
+                                     {20, {{"TypeDBClearData", 2LL}}, 0, 1},
+                                     {34, {}, 0, 1, {{"MessagesCount", 0}}},
+                                     {84, {{"MessageNumber", 7LL}}, 124, 1}});
+    const values connect_list{
+        {"Ip", out}, {"Port", out}, {"AdminPassword", out}, {"Protocol", out}, {"ConnectTimeout", out}};
+    const struct {
+        const char* what;
+        const char* password;  // the admin password the simulated scale checks; none: it checks none
+        std::vector<step> steps;
+    } statements[] = {
+        {"0: with scales in the list, a partial set is ignored and the list is connected",
+         nullptr,
+         {{0, {{"Ip", "192.0.2.99"}, {"Port", "5001"}, {"AdminPassword", out}}, 0, 2}, {47, {}, 0, 1}}},
+        {"0: with all three given the list is emptied first, so a refused one leaves it empty",
+         nullptr,
+         {{0, {{"Ip", "192.0.2.99"}, {"Port", "70000"}, {"AdminPassword", "1234"}}, -104, 0}, {47, {}, -1, 0}}},
+        {"79 takes an address that is no IPv4 text; the next 0 answers -1000, asks no scale and empties the list",
+         nullptr,
+         {{79, {{"Ip", "127.0.0.256"}}, 0, 0}, {0, connect_list, -1000, 0}, {47, {}, -1, 0}}},
+        {"142 in kept-open mode: every later command fails until the next 0",
+         nullptr,
+         {{143, {{"DriverConnectionType", 1LL}}, 0, 0},
+          {0, connect_list, 0, 2},
+          {142, {}, 0, 0},
+          {47, {}, -1, 0},
+          {29, {}, -1, 0},
+          {0, connect_list, 0, 2},
+          {47, {}, 0, 1}}},
+        {"21 for an item code the scale does not hold", nullptr, {{21, {{"ItemCode", 4242LL}}, 130, 1}}},
+        {"84 for a message the scale does not hold", nullptr, {{84, {{"MessageNumber", 999LL}}, 124, 1}}},
+        {"7 and 9 send a format above 14, which the scale refuses; 6 refuses it itself",
+         nullptr,
+         {{7, {{"LabelFormat", 15LL}}, 124, 1},
+          {9, {{"LabelFormat", 255LL}}, 124, 1},
+          {6, {{"LabelFormat", 15LL}}, -104, 0}}},
+        {"a refused 27 ends the block collected by 25",
+         nullptr,
+         {{25, {}, 0, std::nullopt}, {27, {{"Price", 10000000LL}}, -104, std::nullopt}, {26, {}, -7, 0}}},
+        {"a refused 31 ends the lines collected by 30",
+         nullptr,
+         {{30, {}, 0, 0}, {31, {{"StringNumber", 0LL}}, -104, 0}, {33, {}, -7, 0}}},
+        {"the simulated scale: 34 and 84 count the message lines it holds", nullptr, messages},
+        {"the simulated scale: the password set with 5 is the one it checks from then on",
+         "1234",
+         {{5, {{"NewPassword", "4321"}}, 0, 1},
+          {47, {}, 122, 1},
+          {0, {{"AdminPassword", "4321"}}, 0, 2},
+          {58, {}, 0, std::nullopt},
+          {47, {}, 0, 1}}},
+    };
+    for (const auto& statement : statements) try {
+            SCOPED_TRACE(statement.what);
+            sim_ = std::make_unique<qv_sim::sim_scale>("127.0.0.61");
+            if (statement.password) sim_->set_admin_password(statement.password);
+            qv_sim::add_standard_replies(*sim_);
+            device d;
+            d.timeout_seconds = 2;
+            d.driver_root_folder = device_test::bytes_of(dir);
+            send_test::add_scale(d, *sim_, 1);
+            for (const step& s : statement.steps) {
+                SCOPED_TRACE(s.number);
+                const outcome o = step_on(d, s.number, s.given);
+                EXPECT_EQ(o.result, s.result);
+                if (s.sent) {
+                    EXPECT_EQ(o.all, *s.sent);
+                }
+                for (const auto& [name, expected] : s.outputs) {
+                    int got = -1;
+                    const auto number = ref_.named_params.find(name);
+                    ASSERT_NE(number, ref_.named_params.end()) << name;
+                    EXPECT_EQ(d.get_int_param(static_cast<ParamType>(number->second), d.output_params, got, false), 0);
+                    EXPECT_EQ(got, expected) << name;
+                }
+            }
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << statement.what << ": " << e.what();
+        }
+}
+
+// Every row against a scale whose admin password is another: a command whose requests carry the password answers
+// 122; those that "How to read the tables" names as carrying none do not.
+TEST_F(ReferenceRun, AWrongPasswordIsAnswered122WhereTheRequestsCarryIt)
+{
+    const std::string text = file_text(QV_SOURCE_DIR "/docs/commands.md");
+    const std::string head = "except those of commands ";
+    const std::size_t at = text.find(head);
+    ASSERT_NE(at, std::string::npos);
+    std::set<int> without;
+    for (const auto& entry : pairs(text.substr(at, text.find(';', at) - at), R"(()(-?\d+))", 1, 2))
+        without.insert(entry.second);
+    ASSERT_GT(without.size(), 3U);
+    std::size_t refused = 0;
+    for (const row& r : ref_.rows) try {
+            SCOPED_TRACE(r.line.substr(0, 60));
+            sim_ = std::make_unique<qv_sim::sim_scale>("127.0.0.61");
+            sim_->set_admin_password("4321");  // the runs give 1234
+            qv_sim::add_standard_replies(*sim_);
+            const outcome o = run(r.number, {});
+            if (without.count(r.number) != 0) {
+                EXPECT_NE(o.result, 122);
+            } else if (o.all > 0) {
+                EXPECT_EQ(o.result, 122);
+                ++refused;
+            }
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << r.line.substr(0, 60) << ": " << e.what();
+        }
+    EXPECT_GT(refused, 100U);
 }

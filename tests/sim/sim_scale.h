@@ -113,9 +113,11 @@ public:
     void set_fault(const fault& f);  // for every reply; overrides the handler's own
     // The scale's admin password (four characters, sent as their bytes).
     // Once chosen, every request that carries a password is checked against
-    // it alike and answered 122 on a mismatch, and reply sets installed
-    // afterwards check theirs against it too. Unset by default: nothing is
-    // checked centrally.
+    // it alike and answered 122 on a mismatch; the file, folder and download
+    // replies, which check theirs themselves, take the same one at every
+    // request. Unset by default: nothing is checked centrally. Once chosen,
+    // the password request (16) of the standard replies replaces it with the
+    // new one.
     void set_admin_password(const std::string& four_chars);
     std::optional<std::string> admin_password() const;
     // The serial number the scale answers (AE) and names in its information

@@ -311,10 +311,14 @@ reply file_store::handle(const request& r)
 std::shared_ptr<file_store> add_file_replies(sim_scale& sim)
 {
     auto store = std::make_shared<file_store>();
-    if (const auto password = sim.admin_password()) store->set_password(*password);
     const octets opcodes[] = {{0xA9},       {0x1B},       {0xA8},       {0x1F},       {0x23},       {0x27},      {0xBF},
                               {0xFF, 0x0C}, {0xFF, 0x10}, {0xFF, 0x13}, {0xFF, 0x26}, {0xFF, 0x56}, {0xFF, 0x64}};
-    for (const octets& op : opcodes) sim.on(op, [store](const request& r) { return store->handle(r); });
+    for (const octets& op : opcodes)
+        sim.on(op, [store, &sim](const request& r) {
+            // The password the scale checks as it stands now: 5 may have changed it.
+            if (const auto password = sim.admin_password()) store->set_password(*password);
+            return store->handle(r);
+        });
     return store;
 }
 

@@ -58,7 +58,9 @@ struct received_upload {
 class file_store {
 public:
     // The scale's admin password as its four request bytes; a request with
-    // other bytes is answered 122.
+    // other bytes is answered 122. "1234" until set; on a scale with a chosen
+    // admin password (sim_scale::set_admin_password) each request sets it
+    // to that one first.
     void set_password(const std::string& four_chars);
 
     // Status answers, one per status request, in order; when they run out,

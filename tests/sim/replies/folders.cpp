@@ -244,9 +244,13 @@ reply scale_folders::handle(const request& r)
 std::shared_ptr<scale_folders> add_folder_replies(sim_scale& sim)
 {
     auto folders = std::make_shared<scale_folders>();
-    if (const auto password = sim.admin_password()) folders->set_password(*password);
     const octets commands[] = {{0x1D}, {0xFF, 0x07}, {0xBC}, {0xBD}, {0xFF, 0x35}, {0xFF, 0x36}};
-    for (const octets& c : commands) sim.on(c, [folders](const request& r) { return folders->handle(r); });
+    for (const octets& c : commands)
+        sim.on(c, [folders, &sim](const request& r) {
+            // The password the scale checks as it stands now: 5 may have changed it.
+            if (const auto password = sim.admin_password()) folders->set_password(*password);
+            return folders->handle(r);
+        });
     return folders;
 }
 
@@ -388,10 +392,14 @@ reply download_store::handle(const request& r)
 std::shared_ptr<download_store> add_download_replies(sim_scale& sim)
 {
     auto store = std::make_shared<download_store>();
-    if (const auto password = sim.admin_password()) store->set_password(*password);
     const octets opcodes[] = {{0xAA}, {0x1C},       {0xAF},       {0x1E},       {0x20},      {0x26},
                               {0xBE}, {0xFF, 0x0B}, {0xFF, 0x12}, {0xFF, 0x31}, {0xFF, 0x34}};
-    for (const octets& op : opcodes) sim.on(op, [store](const request& r) { return store->handle(r); });
+    for (const octets& op : opcodes)
+        sim.on(op, [store, &sim](const request& r) {
+            // The password the scale checks as it stands now: 5 may have changed it.
+            if (const auto password = sim.admin_password()) store->set_password(*password);
+            return store->handle(r);
+        });
     return store;
 }
 

@@ -2,6 +2,8 @@
 // database it keeps (replies/products.h).
 #include "replies/products.h"
 
+#include <map>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -97,6 +99,12 @@ void product_database::set_preparation_polls(int polls)
     preparation_polls_ = polls;
 }
 
+void product_database::keep_messages_in(std::shared_ptr<product_store> lines)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    lines_ = std::move(lines);
+}
+
 std::optional<product_database::product> product_database::find_product(std::uint32_t item_code) const
 {
     std::lock_guard<std::mutex> lock(mu_);
@@ -120,7 +128,7 @@ bool product_database::has_category(std::uint32_t id) const
 std::size_t product_database::message_count() const
 {
     std::lock_guard<std::mutex> lock(mu_);
-    return messages_.size();
+    return lines_ ? lines_->messages() : messages_.size();
 }
 
 std::optional<product_database::packer> product_database::find_packer(std::uint32_t id) const
@@ -165,6 +173,7 @@ product_database::answer product_database::clear(const bytes& command, const byt
     if (messages) {
         if (!in.done()) return {bad_value, {}};
         messages_.clear();
+        if (lines_) lines_->clear_messages();
     }
     if (command == to_bytes({0xFF, 0x11})) {
         const std::uint32_t item_code = in.u32();
@@ -247,7 +256,7 @@ product_database::answer product_database::handle(const bytes& command, const by
             case 0xBA:
                 return clear(command, payload);
             case 0xD1:  // messages count
-                return {ok, le(static_cast<std::uint32_t>(messages_.size()), 2)};
+                return {ok, le(static_cast<std::uint32_t>(lines_ ? lines_->messages() : messages_.size()), 2)};
             case 0x54: {  // delete PLU
                 const std::uint16_t plu = in.u16();
                 if (!in.done()) return {bad_value, {}};
@@ -269,6 +278,11 @@ product_database::answer product_database::handle(const bytes& command, const by
             case 0xBB: {  // lines of a message
                 const std::uint16_t number = in.u16();
                 if (!in.done()) return {bad_value, {}};
+                if (lines_) {
+                    const std::size_t n = lines_->lines_of(number);
+                    if (n == 0) return {bad_value, {}};
+                    return {ok, {static_cast<std::byte>(n)}};
+                }
                 const auto it = messages_.find(number);
                 if (it == messages_.end()) return {bad_value, {}};
                 return {ok, {static_cast<std::byte>(it->second)}};
@@ -339,16 +353,30 @@ std::shared_ptr<product_database> add_product_database_replies(sim_scale& sim)
 
 namespace {
 
-// The standalone scale starts with a few records to find and delete.
-const qv_sim::replies_registration products_replies{[](qv_sim::sim_scale& sim) {
+// The standard scale keeps one catalogue for both command sets: its PLU
+// count (D0) is the number of PLU records it holds, and the message count
+// (D1) and a message's line count (BB) follow the message lines it keeps.
+// It starts with a few records to find and delete, and messages 1 (three
+// lines) and 2 (one line).
+const qv_sim::replies_registration catalogue_replies{[](qv_sim::sim_scale& sim) {
+    const auto records = qv_sim::add_product_replies(sim);
+    sim.on({0xD0}, [records](const qv_sim::request& r) {
+        const auto n = static_cast<int>(records->plu_records());
+        return qv_sim::reply(qv_sim::reply_frame(r.command, 0, qv_sim::to_bytes({n & 0xFF, (n >> 8) & 0xFF})));
+    });
     auto db = qv_sim::add_product_database_replies(sim);
+    db->keep_messages_in(records);
     db->add_category(1);
     db->add_category(2);
     db->add_product(1001, 1, 1);
     db->add_product(1002, 2, 1);
     db->add_product(2001, 3, 2);
-    db->add_message(1, 3);
-    db->add_message(2, 1);
+    records->store(std::map<qv_sim::product_store::message_key, std::string>{
+        {{1, 1}, "Fresh from the farm"},
+        {{1, 2}, "Keep refrigerated"},
+        {{1, 3}, "Best before: see label"},
+        {{2, 1}, "Baked today"},
+    });
     db->add_packer(1, "Packer 1");
 }};
 

@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 
+#include "replies/records_products.h"
 #include "sim_scale.h"
 
 namespace qv_sim {
@@ -38,6 +39,11 @@ public:
     // After each create request (FF 14) the status request (FF 15) answers
     // 172 this many times, then 0.
     void set_preparation_polls(int polls);
+    // From now on the messages are the lines `lines` keeps (those of the
+    // message commands): the count (D1) and a message's lines (BB) follow
+    // them, and clearing the messages (18, BA) clears them. The messages
+    // seeded with add_message are no longer counted.
+    void keep_messages_in(std::shared_ptr<product_store> lines);
 
     // ---- Inspection.
     std::optional<product> find_product(std::uint32_t item_code) const;
@@ -67,6 +73,7 @@ private:
     std::map<std::uint32_t, product> products_;
     std::set<std::uint32_t> categories_;
     std::map<std::uint16_t, std::uint8_t> messages_;
+    std::shared_ptr<product_store> lines_;  // when set, the messages instead of messages_
     std::map<std::uint32_t, packer> packers_;
     std::map<std::uint32_t, std::size_t> marking_codes_;
     int preparation_polls_ = 1;

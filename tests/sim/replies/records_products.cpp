@@ -288,16 +288,3 @@ std::shared_ptr<product_store> add_product_replies(sim_scale& sim)
 }
 
 }  // namespace qv_sim
-
-namespace {
-
-// The standard scale's PLU count (D0) is the number of PLU records it holds.
-const qv_sim::replies_registration records_products_replies{[](qv_sim::sim_scale& sim) {
-    const auto store = qv_sim::add_product_replies(sim);
-    sim.on({0xD0}, [store](const qv_sim::request& r) {
-        const auto n = static_cast<int>(store->plu_records());
-        return qv_sim::reply(qv_sim::reply_frame(r.command, 0, qv_sim::to_bytes({n & 0xFF, (n >> 8) & 0xFF})));
-    });
-}};
-
-}  // namespace

@@ -4,7 +4,9 @@
 // back, and the group-code switch that decides whether bytes 70-71 of an
 // extended PLU record are a group code (0) or a packed date (1).
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -66,6 +68,26 @@ public:
     {
         std::lock_guard<std::mutex> lock(mu_);
         return messages_.size();
+    }
+    // The messages that have lines, and the lines of one message.
+    std::size_t messages() const
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        std::size_t n = 0;
+        for (auto it = messages_.begin(); it != messages_.end(); it = messages_.upper_bound({it->first.first, 0xFF}))
+            ++n;
+        return n;
+    }
+    std::size_t lines_of(std::uint16_t number) const
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        return static_cast<std::size_t>(
+            std::distance(messages_.lower_bound({number, 0}), messages_.upper_bound({number, 0xFF})));
+    }
+    void clear_messages()
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        messages_.clear();
     }
     // Stores every record of one request at once.
     void store(const std::map<std::uint16_t, plu>& records)

@@ -83,10 +83,14 @@ void add_settings(sim_scale& sim, const settings& s)
 {
     counter(sim, {0x13}, s, &values::beeps);
     byte_setter(sim, {0x24}, s, &values::date_format);
-    sim.on({0x16}, [s](const request& r) {
+    // The new password replaces the one the scale checks (when it checks one):
+    // the next request must carry it.
+    sim.on({0x16}, [s, &sim](const request& r) {
         bytes p;
         if (!payload(r, password_size, p)) return reply(reply_frame(r.command, invalid_parameter));
-        s->update([&](values& v) { v.password.assign(reinterpret_cast<const char*>(p.data()), password_size); });
+        const std::string password(reinterpret_cast<const char*>(p.data()), password_size);
+        s->update([&](values& v) { v.password = password; });
+        if (sim.admin_password()) sim.set_admin_password(password);
         return reply(reply_frame(r.command, 0));
     });
     sim.on({0xAC},

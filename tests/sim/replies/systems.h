@@ -16,7 +16,9 @@ namespace qv_sim {
 struct scale_settings_values {
     // Settings.
     std::uint8_t date_format = 0;
-    std::string password = "1234";  // the last new password received, as bytes
+    // The last new password received (5), as bytes; on a scale with a chosen
+    // admin password it is also the one checked from then on.
+    std::string password = "1234";
     std::array<std::uint8_t, 3> front_app_version{1, 2, 30};
     std::uint8_t model_version = 5;
     std::uint8_t logging = 0;
