@@ -375,9 +375,9 @@ protected:
             else if (collector(in) == 0)
                 effective[in.name] = example_of(in);
         }
-        for (int step : s.before) run_on(d, step, effective);
+        for (int step : s.before) step_on(d, step, effective);
         for (const input& in : r.inputs)
-            if (effective.find(in.name) == effective.end()) run_on(d, collector(in), {});
+            if (effective.find(in.name) == effective.end()) step_on(d, collector(in), {});
         const std::size_t mark = sim_->request_count();
         for (const input& in : r.inputs) {
             const auto e = effective.find(in.name);
@@ -400,8 +400,8 @@ protected:
         return o;
     }
 
-    // One step of a statement: `number` on `d`, each input of its row as `given` says (left out when nullopt) or
-    // at its example; a block buffer is what earlier steps collected.
+    // Runs `number` on `d` (a set-up, a collector or one step of a statement): each input of its row as `given`
+    // says (left out when nullopt) or at its example; a block buffer is what earlier steps collected.
     outcome step_on(device& d, int number, const values& given)
     {
         const int outer = current_;
@@ -419,20 +419,6 @@ protected:
         return o;
     }
 
-    // Runs `number` on `d` with its own examples and the values of `given` that it shares.
-    void run_on(device& d, int number, const values& given)
-    {
-        const int outer = current_;
-        current_ = number;
-        for (const input& in : by_number_.at(number)->inputs) {
-            const auto g = given.find(in.name);
-            if (g != given.end() && !g->second) continue;
-            store(d, in, g != given.end() ? *g->second : example_of(in));
-        }
-        d.execute_command(number);
-        current_ = outer;
-    }
-
     // A value of the size `n` in the input's unit, built from its example.
     value sized(const input& in, long long n)
     {
@@ -441,7 +427,7 @@ protected:
             if (record_.empty()) {
                 device d;
                 send_test::add_scale(d, *sim_, 1);
-                run_on(d, collector(in), {});
+                step_on(d, collector(in), {});
                 d.get_bytes_array_param(static_cast<ParamType>(in.number), d.input_params, record_, false);
             }
             bytes out;
