@@ -72,10 +72,11 @@ int refused_size(ParamType p, DataType kind, std::size_t size, std::size_t most)
 
 // A text whose first `width` characters the Windows-1251 table cannot all
 // encode: one warning line naming the parameter and the first such
-// character (of a password, its position alone), written before the encoder
-// throws and the command answers -1000. Nothing for a text it can encode.
+// character (of a password, its position alone, and the scale it is for
+// when `scale_ip` is given), written before the encoder throws and the
+// command answers -1000. Nothing for a text it can encode.
 void warn_unencodable(ParamType p, const std::wstring& text, std::size_t width = std::wstring::npos,
-                      bool secret = false);
+                      bool secret = false, const std::string& scale_ip = std::string());
 
 class device;
 

@@ -274,7 +274,8 @@ const std::map<int, setup>& setups()
 }
 
 struct other_kind {};  // the input stored as a kind the row does not give it
-using value = std::variant<long long, std::string, bytes, other_kind>;  // int, UTF-8 text, bytes
+// int, UTF-8 text, bytes, and a wide text stored as it is (one a UTF-8 text cannot carry)
+using value = std::variant<long long, std::string, bytes, other_kind, std::wstring>;
 using values = std::map<std::string, std::optional<value>>;  // by input name; nullopt: left out
 
 // The command whose runs fill an input written "e.g. collected by N"; 0 for any other example.
@@ -340,6 +341,8 @@ protected:
                 d.set_string_param(p, d.input_params, L"1", false);
             else
                 d.set_int_param(p, d.input_params, 1, false);
+        } else if (std::holds_alternative<std::wstring>(v)) {
+            d.set_string_param(p, d.input_params, std::get<std::wstring>(v), false);
         } else if (in.kind == "int") {
             d.set_int_param(p, d.input_params, static_cast<int>(std::get<long long>(v)), false);
         } else if (in.kind == "string") {
@@ -625,6 +628,35 @@ TEST_F(ReferenceRun, StatementsOfTheRowsHold)
         {"79 takes an address that is no IPv4 text; the next 0 answers -1000, asks no scale and empties the list",
          nullptr,
          {{79, {{"Ip", "127.0.0.256"}}, 0, 0}, {0, connect_list, -1000, 0}, {47, {}, -1, 0}}},
+        {"0 in kept-open mode after 79 took an address that is no IPv4 text: -111 with the good scale asked, -1 alone, "
+         "and the list emptied",
+         nullptr,
+         {{143, {{"DriverConnectionType", 1LL}}, 0, 0},
+          {79, {{"Ip", "127.0.0.256"}}, 0, 0},
+          {0, connect_list, -111, 1},
+          {47, {}, -1, 0},
+          {79, {{"Ip", "127.0.0.256"}}, 0, 0},
+          {0, connect_list, -1, 0},
+          {47, {}, -1, 0}}},
+        {"0 and 79 refuse a wide password that holds no character: -1000 and nothing sent; 79 leaves the list as it "
+         "was, 0 empties it",
+         nullptr,
+         {{79, {{"Ip", "127.0.0.62"}, {"AdminPassword", std::wstring(L"12") + wchar_t(0xD800) + L"4"}}, -1000, 0},
+          {47, {}, 0, 1},
+          {0, {{"AdminPassword", std::wstring(L"1234") + wchar_t(0x110000)}}, -1000, 0},
+          {47, {}, -1, 0}}},
+        {"kept-open, a list whose second scale's password is outside the code table: -1000 and the first scale is not "
+         "sent to either",
+         nullptr,
+         {{143, {{"DriverConnectionType", 1LL}}, 0, 0},
+          {0, connect_list, 0, 2},
+          {79, {{"Ip", "127.0.0.62"}, {"AdminPassword", "12\u4E2D4"}}, 0, 0},
+          {47, {}, -1000, 0},
+          {80, {}, 0, 0},
+          {0, connect_list, -7, 0}}},
+        {"24 with the simulated scale: its product database is apart from the PLU records",
+         nullptr,
+         {{22, {{"PLUNumber", 5LL}}, 0, 1}, {24, {{"PLUNumber", 5LL}}, 128, 1}, {24, {{"PLUNumber", 1LL}}, 0, 1}}},
         {"142 in kept-open mode: every later command fails until the next 0",
          nullptr,
          {{143, {{"DriverConnectionType", 1LL}}, 0, 0},
@@ -648,7 +680,7 @@ TEST_F(ReferenceRun, StatementsOfTheRowsHold)
          nullptr,
          {{30, {}, 0, 0}, {31, {{"StringNumber", 0LL}}, -104, 0}, {33, {}, -7, 0}}},
         {"the simulated scale: 34 and 84 count the message lines it holds", nullptr, messages},
-        {"the simulated scale: the password set with 5 is the one it checks from then on",
+        {"5: the instance keeps sending the old password, answered 122, until 0 gives the new one",
          "1234",
          {{5, {{"NewPassword", "4321"}}, 0, 1},
           {47, {}, 122, 1},

@@ -65,8 +65,8 @@ TEST_F(Refusal, NamesTheParameterTheValueAndWhatIsAllowed)
          "table"},
         {CommandType::get_plu_count, [](device& d) { d.ip_address_list.front().password = "\xD0\x84" "234"; },
          rc(ErrorType::UnexpectedDriverError),
-         "refused string param \"(3) AdminPassword\": character at position 1; allowed: characters of the Windows-1251 "
-         "table"},
+         "refused string param \"(3) AdminPassword\": character at position 1, scale 127.0.0.2; allowed: characters of "
+         "the Windows-1251 table"},
         {CommandType::set_scenario,
          [](device& d) {
              d.set_bytes_array_param(ParamType::Scenarios, d.input_params, send_test::bytes(256, std::byte{1}), false);
