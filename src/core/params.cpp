@@ -65,3 +65,8 @@ void warn_unencodable(ParamType p, const std::wstring& text, std::size_t width, 
     refused_parameter(p, DataType::String, std::string("character") + code + " at position " + std::to_string(at + 1),
                       "characters of the Windows-1251 table");
 }
+
+int refused_absent(ParamType p, DataType kind)
+{
+    return refused_parameter(p, kind, "absent", std::string("a value of kind ") + param_kind_word(kind));
+}
