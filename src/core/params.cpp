@@ -68,3 +68,8 @@ void warn_unencodable(ParamType p, const std::wstring& text, std::size_t width, 
                           (scale_ip.empty() ? std::string() : ", scale " + scale_ip),
                       "characters of the Windows-1251 table");
 }
+
+int refused_absent(ParamType p, DataType kind)
+{
+    return refused_parameter(p, kind, "absent", std::string("a value of kind ") + param_kind_word(kind));
+}

@@ -88,3 +88,7 @@ int read_int_in(device& d, ParamType p, int& out, long long lo, long long hi);
 // Writes the error "get " + description + ": wrong type! As " + the word of
 // the stored kind + " in driver".
 void logging_wrong_type(const std::string& description, DataType stored);
+
+// An input that must be given and is absent, where that is refused rather
+// than reported missing: the refusal line ("absent") and -104.
+int refused_absent(ParamType p, DataType kind);
