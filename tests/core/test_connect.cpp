@@ -155,6 +155,13 @@ TEST_F(Connecting, AWideTextThatHoldsNoCharacterIsRefusedAndNothingIsSent)
                 EXPECT_EQ(d.ip_address_list.size(), command == 0 ? 0u : 1u);
             }
         }
+    // The characters at the edges are taken, and a port given by its service name goes to the resolver.
+    for (const wchar_t c : {wchar_t(0xD7FF), wchar_t(0xE000), wchar_t(0x10FFFF)}) {
+        d.ip_address_list.clear();
+        set_scale(L"127.0.0.2", L"domain");
+        d.set_string_param(ParamType::AdminPassword, d.input_params, std::wstring(L"123") + c);
+        EXPECT_EQ(d.execute_command(79), 0) << unsigned(c);
+    }
 }
 
 // A list whose second scale has a password outside the code table: -1000 and nothing sent to either scale, also in
