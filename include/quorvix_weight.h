@@ -18,6 +18,11 @@
 //     ...
 //     execute_command(handle, -34);  // stops the stream; returns once the weight thread has ended
 //
+// A poll in flight when command -34 runs, or when the handle is destroyed,
+// ends at once and is reported to nobody, rather than waiting out its
+// time-out; in kept-open mode that closes the first scale's connection, and
+// the next command to that scale opens a new one.
+//
 // A sink may stop the stream (command -34) or destroy the handle from inside
 // its own call: the stream then ends once that call returns, and no later
 // reading is reported.

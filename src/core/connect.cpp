@@ -4,6 +4,8 @@
 // The list, the kept-open maps and the time-out are also read by the
 // live-weight thread, so every change to them is made under the state lock.
 
+#include <cstdint>
+#include <cstdio>
 #include <exception>
 #include <limits>
 #include <memory>
@@ -31,6 +33,26 @@ bool port_out_of_range(const std::wstring& port)
     return false;
 }
 
+// A wide text (set_wstring_param) may hold values that are no Unicode
+// character: a lone surrogate, or one above U+10FFFF. Turned into UTF-8 the
+// text would be cut there, and a cut password would have every request
+// answered "wrong password" for what is a bad input; so the entry is refused
+// as an unencodable password is, naming the position (of a password, the
+// position alone). 0, or -1000 after the warning.
+int refuse_no_code_point(ParamType p, const std::wstring& text, bool secret = false)
+{
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        const auto c = static_cast<std::uint32_t>(text[k]);
+        if (c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF)) continue;
+        char code[16] = "";
+        if (!secret) std::snprintf(code, sizeof code, " U+%04X", static_cast<unsigned>(c));
+        refused_parameter(p, DataType::String, std::string("code") + code + " at position " + std::to_string(k + 1),
+                          "Unicode characters (no surrogate, at most U+10FFFF)");
+        return rc(ErrorType::UnexpectedDriverError);
+    }
+    return rc(ErrorType::Success);
+}
+
 // The reply time-out, checked before the list changes: absent (or of
 // another kind) keeps the one before; 0 or below would end every later
 // exchange at once as if the scale were unreachable, so it is refused.
@@ -52,11 +74,16 @@ int device::add_ip_to_list()
     std::wstring port;
     std::wstring password;
     int r = get_string_param(ParamType::Ip, input_params, ip);
+    if (r == rc(ErrorType::Success)) r = refuse_no_code_point(ParamType::Ip, ip);
     if (r != rc(ErrorType::Success)) return r;
     r = get_string_param(ParamType::Port, input_params, port);
+    if (r == rc(ErrorType::Success)) r = refuse_no_code_point(ParamType::Port, port);
     if (r != rc(ErrorType::Success)) return r;
-    if (port_out_of_range(port)) return rc(ErrorType::InvalidParameterValue);
+    if (port_out_of_range(port))
+        return refused_parameter(ParamType::Port, DataType::String, device_utils::str(port),
+                                 "at most 65535, or a service name");
     r = get_string_param(ParamType::AdminPassword, input_params, password);
+    if (r == rc(ErrorType::Success)) r = refuse_no_code_point(ParamType::AdminPassword, password, true);
     if (r != rc(ErrorType::Success)) return r;
     int protocol = 0;  // absent or of another kind: UDP
     get_int_param(ParamType::Protocol, input_params, protocol);

@@ -109,7 +109,8 @@ public:
     static int response_validation(std::vector<std::byte> reply);
     static std::vector<std::byte> build_request_frame(bool with_password, bool password_with_count,
                                                       const std::vector<std::byte>& frame,
-                                                      const std::vector<std::byte>& data, const std::string& password);
+                                                      const std::vector<std::byte>& data, const std::string& password,
+                                                      const std::string& scale_ip = std::string());
 
     // ---- core/command.cpp: the command skeleton
     const std::vector<std::byte>& frame_of(CommandType type) const;  // throws std::out_of_range

@@ -75,8 +75,7 @@ int check_absent(device& d, const field& f, text_form texts, bool& absent)
             absent = true;
             break;
         case when_absent::invalid:
-            return refused_parameter(f.param, parameter_kind(f.kind, texts), "absent",
-                                     std::string("a value of kind ") + param_kind_word(parameter_kind(f.kind, texts)));
+            return refused_absent(f.param, parameter_kind(f.kind, texts));
         case when_absent::missing:
             break;
     }
@@ -176,7 +175,8 @@ int encode_text(device& d, const field& f, text_form texts, device_utils::byte_w
         const int r = d.get_bytes_array_param(f.param, d.input_params, text);
         if (r != rc(ErrorType::Success)) return r;
     }
-    return out.counted(text) ? rc(ErrorType::Success) : rc(ErrorType::InvalidParameterValue);
+    if (out.counted(text)) return rc(ErrorType::Success);
+    return refused_size(f.param, DataType::ByteArray, text.size(), device_utils::byte_writer::max_counted);
 }
 
 int encode_formats(device& d, device_utils::byte_writer& out)
@@ -201,14 +201,26 @@ int encode_group_or_date(device& d, const field_options& options, device_utils::
         if (r != rc(ErrorType::Success)) return r;
     }
     if (use_group_code == 0) return encode_integer(d, group_code_field(), out);
-    if (use_group_code != 1) return rc(ErrorType::InvalidParameterValue);
-    std::vector<std::byte> date(3, std::byte{0});  // absent: 00 00 00, which is no date
-    if (d.checkParamInMap(P::ManufacturedDate, d.input_params, DataType::ByteArray, false)) {
-        const int r = d.get_bytes_array_param(P::ManufacturedDate, d.input_params, date);
-        if (r != rc(ErrorType::Success)) return r;
-    }
+    if (use_group_code != 1)
+        return refused_parameter(P::UseGroupCodeAsProp, DataType::Int, std::to_string(use_group_code) + " on the scale",
+                                 "0 (GroupCode) or 1 (ManufacturedDate)");
+    // The date the host can change is what the refusal names, absent (taken
+    // as 00 00 00, which is no date) included.
+    const char* allowed = "3 bytes: day 1 to 31, month 1 to 12, year 0 to 99";
+    if (!d.checkParamInMap(P::ManufacturedDate, d.input_params, DataType::ByteArray, false))
+        return refused_parameter(P::ManufacturedDate, DataType::ByteArray, "absent", allowed);
+    std::vector<std::byte> date;
+    const int r = d.get_bytes_array_param(P::ManufacturedDate, d.input_params, date);
+    if (r != rc(ErrorType::Success)) return r;
     std::uint16_t packed = 0;
-    if (!pack_date(date, packed)) return rc(ErrorType::InvalidParameterValue);
+    if (date.size() != 3)
+        return refused_parameter(P::ManufacturedDate, DataType::ByteArray, std::to_string(date.size()) + " bytes",
+                                 allowed);
+    if (!pack_date(date, packed)) {
+        std::string shown = device_utils::hex_dump(date);
+        shown.pop_back();  // the blank after the last byte
+        return refused_parameter(P::ManufacturedDate, DataType::ByteArray, shown, allowed);
+    }
     out.u16(packed);
     return rc(ErrorType::Success);
 }

@@ -56,12 +56,20 @@ int refused_size(ParamType p, DataType kind, std::size_t size, std::size_t most)
     return refused_parameter(p, kind, std::to_string(size) + " bytes", "at most " + std::to_string(most) + " bytes");
 }
 
-void warn_unencodable(ParamType p, const std::wstring& text, std::size_t width, bool secret)
+void warn_unencodable(ParamType p, const std::wstring& text, std::size_t width, bool secret,
+                      const std::string& scale_ip)
 {
     const std::size_t at = device_utils::find_unencodable_win1251(text, width);
     if (at == std::wstring::npos) return;
     char code[16] = "";
     if (!secret) std::snprintf(code, sizeof code, " U+%04X", static_cast<unsigned>(text[at]));
-    refused_parameter(p, DataType::String, std::string("character") + code + " at position " + std::to_string(at + 1),
+    refused_parameter(p, DataType::String,
+                      std::string("character") + code + " at position " + std::to_string(at + 1) +
+                          (scale_ip.empty() ? std::string() : ", scale " + scale_ip),
                       "characters of the Windows-1251 table");
+}
+
+int refused_absent(ParamType p, DataType kind)
+{
+    return refused_parameter(p, kind, "absent", std::string("a value of kind ") + param_kind_word(kind));
 }

@@ -72,10 +72,11 @@ int refused_size(ParamType p, DataType kind, std::size_t size, std::size_t most)
 
 // A text whose first `width` characters the Windows-1251 table cannot all
 // encode: one warning line naming the parameter and the first such
-// character (of a password, its position alone), written before the encoder
-// throws and the command answers -1000. Nothing for a text it can encode.
+// character (of a password, its position alone, and the scale it is for
+// when `scale_ip` is given), written before the encoder throws and the
+// command answers -1000. Nothing for a text it can encode.
 void warn_unencodable(ParamType p, const std::wstring& text, std::size_t width = std::wstring::npos,
-                      bool secret = false);
+                      bool secret = false, const std::string& scale_ip = std::string());
 
 class device;
 
@@ -87,3 +88,7 @@ int read_int_in(device& d, ParamType p, int& out, long long lo, long long hi);
 // Writes the error "get " + description + ": wrong type! As " + the word of
 // the stored kind + " in driver".
 void logging_wrong_type(const std::string& description, DataType stored);
+
+// An input that must be given and is absent, where that is refused rather
+// than reported missing: the refusal line ("absent") and -104.
+int refused_absent(ParamType p, DataType kind);

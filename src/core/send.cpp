@@ -1,10 +1,12 @@
 // Request framing, group sending and reply validation: the one road from a
 // command method to the scales of the list and back.
 
+#include <cstddef>
 #include <exception>
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "codecs/convertor.h"
@@ -58,7 +60,7 @@ bool info_logged()
 }  // namespace
 
 bytes device::build_request_frame(bool with_password, bool password_with_count, const bytes& frame, const bytes& data,
-                                  const std::string& password)
+                                  const std::string& password, const std::string& scale_ip)
 {
     std::byte password_part[5] = {};
     std::size_t password_size = 0;
@@ -67,7 +69,7 @@ bytes device::build_request_frame(bool with_password, bool password_with_count, 
         // gives four zero bytes; a character outside the table throws
         // std::out_of_range ("map::at").
         const std::wstring wide = device_utils::wstr(password);
-        if (wide.size() == 4) warn_unencodable(ParamType::AdminPassword, wide, 4, true);
+        if (wide.size() == 4) warn_unencodable(ParamType::AdminPassword, wide, 4, true, scale_ip);
         if (!with_password) password_part[password_size++] = static_cast<std::byte>(wide.size() & 0xFF);
         for (std::size_t k = 0; k < 4; ++k)
             password_part[password_size++] = wide.size() == 4 ? win1251_convertor.map().at(wide[k]) : std::byte{0};
@@ -114,12 +116,21 @@ int device::send_command(CommandType type, bool with_password, const bytes& data
         const bool password_with_count = counts_password(type, with_password);
         const secret_span secret = password_span(type, with_password, password_with_count, frame);
         const frame_layout::opcode opcode(frame);
+        // Every frame is built before the first is sent: a password that
+        // cannot be encoded throws here, and no scale of the list (a
+        // kept-open one served first included) carries out the command.
+        std::vector<bytes> frames;
+        frames.reserve(ip_address_list.size());
+        for (const scale_connect_data& scale : ip_address_list)
+            frames.push_back(
+                build_request_frame(with_password, password_with_count, frame, data, scale.password, scale.ip));
         // Every scale of the list at the same time (one-shot), or one after
         // the other (kept-open), on the calling thread.
         exchange.begin(ip_address_list.size());
-        for (const scale_connect_data& scale : ip_address_list) {
+        for (std::size_t k = 0; k < ip_address_list.size(); ++k) {
+            const scale_connect_data& scale = ip_address_list[k];
             link_request request;
-            request.frame = build_request_frame(with_password, password_with_count, frame, data, scale.password);
+            request.frame = std::move(frames[k]);
             if (skipped_by_last_result(scale.ip)) {
                 skipped.insert(scale.ip);
                 continue;

@@ -20,8 +20,6 @@
 
 namespace {
 
-constexpr int invalid_parameter_value = rc(ErrorType::InvalidParameterValue);
-
 // The text object of a language code, compared exactly (case and length);
 // empty for any other code.
 std::shared_ptr<errors_text> make_error_texts(const std::wstring& code)
@@ -42,6 +40,12 @@ std::shared_ptr<errors_text> make_error_texts(const std::wstring& code)
     return nullptr;
 }
 
+// A refused text as the refusal line shows it.
+std::string quoted(const std::string& text)
+{
+    return "\"" + device_utils::escape_control_characters(text) + "\"";
+}
+
 std::vector<std::byte> working_directory_bytes()
 {
     return device_utils::parse_byte_array_from_string(std::filesystem::current_path().string());
@@ -57,7 +61,9 @@ int device::change_driver_lang()
     const int read = get_string_param(ParamType::Localization, input_params, code);
     if (read != rc(ErrorType::Success)) return read;
     std::shared_ptr<errors_text> texts = make_error_texts(code);
-    if (!texts) return invalid_parameter_value;
+    if (!texts)
+        return refused_parameter(ParamType::Localization, DataType::String, quoted(device_utils::str(code)),
+                                 "rus, eng, zho, kaz, kir, arm, uzb, aze or geo");
     replace_error_texts(std::move(texts));
     return rc(ErrorType::Success);
 }
@@ -89,7 +95,9 @@ int device::change_driver_root_folder()
     // Zero bytes only matter for the test; the stored value keeps them (the
     // path rule drops them again wherever the root is used).
     const std::filesystem::path path(device_utils::parse_string_from_byte_array(value));
-    if (!path.has_root_directory()) return invalid_parameter_value;
+    if (!path.has_root_directory())
+        return refused_parameter(ParamType::DriverRootFolder, DataType::ByteArray, quoted(path.string()),
+                                 "an absolute folder");
     driver_root_folder = std::move(value);
     return rc(ErrorType::Success);
 }

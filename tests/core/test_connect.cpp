@@ -116,6 +116,83 @@ TEST_F(Connecting, KeptOpenConnectionsAreOpenedOnceAndReused)
     EXPECT_TRUE(d.permanent_clients.empty() && d.io_contexts.empty());
 }
 
+// A wide text that holds no character (a lone surrogate, a value above U+10FFFF) is refused by 0 and 79 with -1000 and
+// a line naming its position (a password's character never), on every transport, before anything is sent: 0 leaves
+// the list empty, 79 as it was.
+TEST_F(Connecting, AWideTextThatHoldsNoCharacterIsRefusedAndNothingIsSent)
+{
+    qv_sim::sim_scale sim("127.0.0.2");
+    qv_sim::add_connect_replies(sim);
+    const std::wstring port = std::to_wstring(sim.port());
+    const struct {
+        ParamType param;
+        std::wstring value;
+        std::string line;
+    } cases[] = {
+        {ParamType::AdminPassword, std::wstring(L"12") + wchar_t(0xD800) + L"4",
+         "refused string param \"(3) AdminPassword\": code at position 3; allowed: Unicode characters (no surrogate, "
+         "at most U+10FFFF)"},
+        {ParamType::AdminPassword, std::wstring(L"1234") + wchar_t(0x110000),
+         "refused string param \"(3) AdminPassword\": code at position 5; allowed: Unicode characters (no surrogate, "
+         "at most U+10FFFF)"},
+        {ParamType::Ip, L"127.0.0.2" + std::wstring(1, wchar_t(0xDFFF)),
+         "refused string param \"(1) Ip\": code U+DFFF at position 10; allowed: Unicode characters (no surrogate, at "
+         "most U+10FFFF)"},
+    };
+    for (const auto& [kept_open, protocol] : {std::pair{false, 0}, std::pair{false, 1}, std::pair{true, 1}})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.line + (kept_open ? " kept-open" : protocol ? " TCP" : " UDP"));
+            d.permanent_connection = kept_open;
+            for (const int command : {0, 79}) {
+                d.ip_address_list = {{"127.0.0.9", "1", "1234", protocol, ""}};
+                set_scale(L"127.0.0.2", port);
+                d.set_string_param(c.param, d.input_params, c.value);
+                d.set_int_param(ParamType::Protocol, d.input_params, protocol);
+                const device_test::log_capture log;
+                EXPECT_EQ(d.execute_command(command), -1000);
+                EXPECT_TRUE(log.contains(c.line));
+                EXPECT_EQ(sim.request_count(), 0u);
+                EXPECT_EQ(d.ip_address_list.size(), command == 0 ? 0u : 1u);
+            }
+        }
+    // The characters at the edges are taken, and a port given by its service name goes to the resolver.
+    for (const wchar_t c : {wchar_t(0xD7FF), wchar_t(0xE000), wchar_t(0x10FFFF)}) {
+        d.ip_address_list.clear();
+        set_scale(L"127.0.0.2", L"domain");
+        d.set_string_param(ParamType::AdminPassword, d.input_params, std::wstring(L"123") + c);
+        EXPECT_EQ(d.execute_command(79), 0) << unsigned(c);
+    }
+}
+
+// A list whose second scale has a password outside the code table: -1000 and nothing sent to either scale, also in
+// kept-open mode where the scales are served one after the other; the warning names the scale, not the password.
+TEST_F(Connecting, APasswordRefusedForTheSecondScaleSendsNothingToTheFirst)
+{
+    qv_sim::sim_scale a("127.0.0.2"), b("127.0.0.3");
+    qv_sim::add_connect_replies(a);
+    qv_sim::add_connect_replies(b);
+    for (const auto& [kept_open, protocol] : {std::pair{false, 0}, std::pair{false, 1}, std::pair{true, 1}}) {
+        SCOPED_TRACE(kept_open ? "kept-open" : protocol ? "TCP" : "UDP");
+        d.permanent_connection = kept_open;
+        d.ip_address_list.clear();
+        add_scale(d, a, protocol);
+        add_scale(d, b, protocol);
+        ASSERT_EQ(d.execute_command(0), 0);  // both links open in kept-open mode
+        d.ip_address_list[1].password = "12\xD0\x84" "4";
+        const std::size_t sent_a = a.request_count(), sent_b = b.request_count();
+        const device_test::log_capture log;
+        EXPECT_EQ(d.execute_command(47), -1000);
+        EXPECT_EQ(a.request_count(), sent_a);
+        EXPECT_EQ(b.request_count(), sent_b);
+        EXPECT_TRUE(log.contains("refused string param \"(3) AdminPassword\": character at position 3, scale 127.0.0.3; "
+                                 "allowed: characters of the Windows-1251 table"));
+        d.ip_address_list[1].password = "1234";  // the links still serve both
+        EXPECT_EQ(d.execute_command(47), 0);
+        EXPECT_EQ(a.request_count(), sent_a + 1);
+        EXPECT_EQ(b.request_count(), sent_b + 1);
+    }
+}
+
 // A kept-open connect to two scales whose connects hang ends within a moment of a stop, or of destroy, with -9.
 TEST(KeptOpenConnect, AStopOrDestroyEndsConnectsThatHang)
 {

@@ -24,6 +24,7 @@
 #include "commands/prediction/polling.h"
 #include "core/command.h"
 #include "core/vocab/vocab_commands.h"
+#include "core/vocab/vocab_params.h"
 
 namespace {
 
@@ -274,7 +275,8 @@ const std::map<int, setup>& setups()
 }
 
 struct other_kind {};  // the input stored as a kind the row does not give it
-using value = std::variant<long long, std::string, bytes, other_kind>;  // int, UTF-8 text, bytes
+// int, UTF-8 text, bytes, and a wide text stored as it is (one a UTF-8 text cannot carry)
+using value = std::variant<long long, std::string, bytes, other_kind, std::wstring>;
 using values = std::map<std::string, std::optional<value>>;  // by input name; nullopt: left out
 
 // The command whose runs fill an input written "e.g. collected by N"; 0 for any other example.
@@ -297,7 +299,40 @@ struct outcome {
     std::size_t sent = 0;  // requests that reached the scale, the allowed preliminary one aside
     std::vector<bytes> frames;  // those requests
     std::size_t all = 0;  // every request that reached the scale
+    std::string log;  // what the in-memory log gained meanwhile
 };
+
+// Whether `log` holds a warning "refused ..." that names `in` as "(number) Name" (by number alone where the
+// parameter-name table has no name).
+bool refusal_logged(const std::string& log, const input& in)
+{
+    const char* name = vocab::param_name(static_cast<ParamType>(in.number));
+    const std::string tag = "\"(" + std::to_string(in.number) + ")" + (name ? std::string(" ") + name : "") + "\": ";
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t refused = line.find("]: refused ");
+        if (line.find("][warning][") != std::string::npos && refused != std::string::npos &&
+            line.find(tag, refused) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+// The scale's own settings that a condition may name, with the command that sets each: a run of a row with such a
+// condition sets it first, to the value the condition needs or else 0.
+const std::map<std::string, int>& scale_settings()
+{
+    static const std::map<std::string, int> table{{"UseGroupCodeAsProp", 42}};
+    return table;
+}
+
+bool names_setting(const row& r, const std::string& setting)
+{
+    for (const input& in : r.inputs)
+        for (const condition& c : in.when)
+            if (c.param == setting) return true;
+    return false;
+}
 
 class ReferenceRun : public files_test::files_fixture {
 protected:
@@ -340,6 +375,8 @@ protected:
                 d.set_string_param(p, d.input_params, L"1", false);
             else
                 d.set_int_param(p, d.input_params, 1, false);
+        } else if (std::holds_alternative<std::wstring>(v)) {
+            d.set_string_param(p, d.input_params, std::get<std::wstring>(v), false);
         } else if (in.kind == "int") {
             d.set_int_param(p, d.input_params, static_cast<int>(std::get<long long>(v)), false);
         } else if (in.kind == "string") {
@@ -375,6 +412,11 @@ protected:
             else if (collector(in) == 0)
                 effective[in.name] = example_of(in);
         }
+        for (const auto& [name, setter] : scale_settings())
+            if (names_setting(r, name)) {
+                const auto g = given.find(name);
+                step_on(d, setter, {{name, g != given.end() && g->second ? *g->second : value(0LL)}});
+            }
         for (int step : s.before) step_on(d, step, effective);
         for (const input& in : r.inputs)
             if (effective.find(in.name) == effective.end()) step_on(d, collector(in), {});
@@ -391,7 +433,12 @@ protected:
     // Runs `number` on `d` and counts the requests that reached the scale since `mark`.
     outcome execute(device& d, int number, std::size_t mark, const bytes& may_precede = {})
     {
-        outcome o{d.execute_command(number), 0, {}, 0};
+        const std::size_t logged = Logger::get_memory_log_data().size();
+        outcome o{d.execute_command(number), 0, {}, 0, {}};
+        const std::string log = Logger::get_memory_log_data();
+        // Trimmed meanwhile (it drops a mebibyte at a time): its last part.
+        o.log = log.size() >= logged ? log.substr(logged)
+                                     : log.substr(log.size() - std::min<std::size_t>(log.size(), 1 << 16));
         const auto requests = sim_->requests();
         for (std::size_t k = mark; k < requests.size(); ++k)
             if (may_precede.empty() || requests[k].command != may_precede) o.frames.push_back(requests[k].frame);
@@ -442,8 +489,8 @@ protected:
         return out;
     }
 
-    // The values that put `in`'s conditions in force; `settable` turns false when a condition names no input of the
-    // row (the scale's own switch), which the run cannot set.
+    // The values that put `in`'s conditions in force, a scale setting's included; `settable` turns false when a
+    // condition names neither an input of the row nor a setting the run can put in place.
     values conditioned(const row& r, const input& in, bool* settable = nullptr)
     {
         values v;
@@ -451,7 +498,10 @@ protected:
         for (const condition& c : in.when) {
             bool named = false;
             for (const input& other : r.inputs) named = named || other.name == c.param;
-            if (!named && settable) *settable = false;
+            if (!named && scale_settings().count(c.param) != 0 && !c.values.empty() && !c.negated)
+                v[c.param] = c.values.front();
+            else if (!named && settable)
+                *settable = false;
             for (const input& other : r.inputs) {
                 if (other.name != c.param) continue;
                 if (c.values.empty())
@@ -512,7 +562,8 @@ TEST(CommandReference, EveryRowMatchesTheRegistryAndTheHeaderNames)
 // Every row against the simulated scale: at its examples the command answers 0; without a required input it answers
 // -7 (or the -104 its row gives), with any input of another kind -8, and sends nothing, unless the row says such a
 // value counts as absent (then the command answers and sends as without it) or is taken; each end of a range is
-// accepted, one past it answers -104 and sends nothing.
+// accepted, one past it answers -104 and sends nothing. Each such -104 leaves a "refused" warning that names the input.
+// A condition on the scale's group-code switch is put in place first.
 TEST_F(ReferenceRun, EveryRowHoldsAgainstTheSimulatedScale)
 {
     ASSERT_GT(ref_.rows.size(), 140U);
@@ -553,6 +604,9 @@ TEST_F(ReferenceRun, EveryRowHoldsAgainstTheSimulatedScale)
                         const outcome o = run(r.number, v);
                         EXPECT_EQ(o.result, code) << (given ? "of another kind" : "absent");
                         EXPECT_EQ(o.sent, 0U) << (given ? "of another kind" : "absent");
+                        if (code == -104) {
+                            EXPECT_TRUE(refusal_logged(o.log, in)) << "no refusal line";
+                        }
                     }
                 }
                 const range& lim = in.limits;
@@ -572,7 +626,7 @@ TEST_F(ReferenceRun, EveryRowHoldsAgainstTheSimulatedScale)
                     if (accepted)
                         EXPECT_TRUE(o.result == 0 || (o.sent > 0 && o.result != -104 && o.result != -7)) << o.result;
                     else
-                        EXPECT_TRUE(refused) << o.result << ", sent " << o.sent;
+                        EXPECT_TRUE(refused && refusal_logged(o.log, in)) << o.result << ", sent " << o.sent << o.log;
                 }
             }
         } catch (const std::exception& e) {
@@ -625,6 +679,35 @@ TEST_F(ReferenceRun, StatementsOfTheRowsHold)
         {"79 takes an address that is no IPv4 text; the next 0 answers -1000, asks no scale and empties the list",
          nullptr,
          {{79, {{"Ip", "127.0.0.256"}}, 0, 0}, {0, connect_list, -1000, 0}, {47, {}, -1, 0}}},
+        {"0 in kept-open mode after 79 took an address that is no IPv4 text: -111 with the good scale asked, -1 alone, "
+         "and the list emptied",
+         nullptr,
+         {{143, {{"DriverConnectionType", 1LL}}, 0, 0},
+          {79, {{"Ip", "127.0.0.256"}}, 0, 0},
+          {0, connect_list, -111, 1},
+          {47, {}, -1, 0},
+          {79, {{"Ip", "127.0.0.256"}}, 0, 0},
+          {0, connect_list, -1, 0},
+          {47, {}, -1, 0}}},
+        {"0 and 79 refuse a wide password that holds no character: -1000 and nothing sent; 79 leaves the list as it "
+         "was, 0 empties it",
+         nullptr,
+         {{79, {{"Ip", "127.0.0.62"}, {"AdminPassword", std::wstring(L"12") + wchar_t(0xD800) + L"4"}}, -1000, 0},
+          {47, {}, 0, 1},
+          {0, {{"AdminPassword", std::wstring(L"1234") + wchar_t(0x110000)}}, -1000, 0},
+          {47, {}, -1, 0}}},
+        {"kept-open, a list whose second scale's password is outside the code table: -1000 and the first scale is not "
+         "sent to either",
+         nullptr,
+         {{143, {{"DriverConnectionType", 1LL}}, 0, 0},
+          {0, connect_list, 0, 2},
+          {79, {{"Ip", "127.0.0.62"}, {"AdminPassword", "12\u4E2D4"}}, 0, 0},
+          {47, {}, -1000, 0},
+          {80, {}, 0, 0},
+          {0, connect_list, -7, 0}}},
+        {"24 with the simulated scale: its product database is apart from the PLU records",
+         nullptr,
+         {{22, {{"PLUNumber", 5LL}}, 0, 1}, {24, {{"PLUNumber", 5LL}}, 128, 1}, {24, {{"PLUNumber", 1LL}}, 0, 1}}},
         {"142 in kept-open mode: every later command fails until the next 0",
          nullptr,
          {{143, {{"DriverConnectionType", 1LL}}, 0, 0},
@@ -644,11 +727,14 @@ TEST_F(ReferenceRun, StatementsOfTheRowsHold)
         {"a refused 27 ends the block collected by 25",
          nullptr,
          {{25, {}, 0, std::nullopt}, {27, {{"Price", 10000000LL}}, -104, std::nullopt}, {26, {}, -7, 0}}},
+        {"27 without its date while the scale's switch is 1 answers -104 and sends nothing but the switch question",
+         nullptr,
+         {{42, {{"UseGroupCodeAsProp", 1LL}}, 0, 1}, {27, {{"ManufacturedDate", out}}, -104, 1}}},
         {"a refused 31 ends the lines collected by 30",
          nullptr,
          {{30, {}, 0, 0}, {31, {{"StringNumber", 0LL}}, -104, 0}, {33, {}, -7, 0}}},
         {"the simulated scale: 34 and 84 count the message lines it holds", nullptr, messages},
-        {"the simulated scale: the password set with 5 is the one it checks from then on",
+        {"5: the instance keeps sending the old password, answered 122, until 0 gives the new one",
          "1234",
          {{5, {{"NewPassword", "4321"}}, 0, 1},
           {47, {}, 122, 1},

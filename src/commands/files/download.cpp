@@ -266,7 +266,7 @@ bool file_download::read_inputs()
 bool file_download::read_file_on_scale()
 {
     if (!d_.parameters_validation(ParamType::FileOnScale, d_.input_params))
-        return stop(rc(ErrorType::InvalidParameterValue));
+        return stop(refused_absent(ParamType::FileOnScale, DataType::ByteArray));
     if (d_.ip_address_list.size() > 1) return stop(rc(ErrorType::NotForGroupMode));
     bytes value;
     const int r = d_.get_bytes_array_param(ParamType::FileOnScale, d_.input_params, value);

@@ -325,7 +325,7 @@ bool file_upload::opening_packet(bytes& data)
     if (r != rc(ErrorType::Success)) return stop(r);
     if (code < 1 || code > 9999999) {
         Logger::i("Invalid ItemCode parameter: " + std::to_string(code));
-        return stop(rc(ErrorType::InvalidParameterValue));
+        return stop(check_int_range(ParamType::ItemCode, code, 1, 9999999));
     }
     device_utils::byte_writer w;
     w.u8(file_subcode::item_code).u32(static_cast<std::uint32_t>(code));

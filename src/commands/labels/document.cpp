@@ -17,6 +17,7 @@
 #include "codecs/byte_writer.h"
 #include "codecs/device_utils.h"
 #include "core/device.h"
+#include "logging/logger.h"
 
 namespace {
 
@@ -201,7 +202,12 @@ int device::send_json_label_data()  // 63
     const std::string document = label_document(label);
     // The length field is 16 bits: a longer document would be misread.
     device_utils::byte_writer data;
-    if (!data.counted(document)) return rc(ErrorType::InvalidParameterValue);
+    if (!data.counted(document)) {
+        // No one input is too long: the items collected by 59 to 62 are.
+        Logger::w("refused label document: " + std::to_string(document.size()) + " bytes; allowed: at most " +
+                  std::to_string(device_utils::byte_writer::max_counted) + " bytes");
+        return rc(ErrorType::InvalidParameterValue);
+    }
 
     // The items are spent once the document goes out, whatever the answer.
     label.textItems.clear();

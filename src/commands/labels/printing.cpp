@@ -64,7 +64,9 @@ int device::print_product_label()  // 126
             break;
         }
     }
-    if (chosen == nullptr) return rc(ErrorType::InvalidParameterValue);
+    if (chosen == nullptr)
+        return refused_parameter(ParamType::ItemCode, DataType::Int, "absent, as are PLUNumber and ButtonNumber",
+                                 "a value of kind int in one of the three");
     int value = 0;
     // A negative number would reach the scale as a huge unsigned one.
     const int r = read_int_in(*this, chosen->first, value, 0, std::numeric_limits<int>::max());
@@ -77,7 +79,8 @@ int device::print_product_label()  // 126
 int device::get_picture_size()  // 76
 {
     const command_log log("get_picture_size");
-    if (!parameters_validation(ParamType::PictureNumber, input_params)) return rc(ErrorType::InvalidParameterValue);
+    if (!parameters_validation(ParamType::PictureNumber, input_params))
+        return refused_absent(ParamType::PictureNumber, DataType::Int);
     int number = 0;
     const int r = read_int_in(*this, ParamType::PictureNumber, number, 0, last_picture_number);
     if (r != rc(ErrorType::Success)) return r;

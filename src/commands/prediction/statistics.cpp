@@ -105,8 +105,8 @@ int device::get_json_prediction_statistic_status()  // -25
 int device::create_archive_prediction_statistic()  // -27
 {
     const command_log log("create_archive_prediction_statistic", error_line::name_error);
-    if (!parameters_validation({ParamType::ArchiveStatisticByte1, ParamType::ArchiveStatisticByte2}, input_params))
-        return rc(ErrorType::InvalidParameterValue);
+    for (ParamType p : {ParamType::ArchiveStatisticByte1, ParamType::ArchiveStatisticByte2})
+        if (!parameters_validation(p, input_params)) return refused_absent(p, DataType::Int);
     int first = 0;
     int second = 0;
     int read = get_int_param(ParamType::ArchiveStatisticByte1, input_params, first);

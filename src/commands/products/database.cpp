@@ -86,7 +86,7 @@ int device::clear_db_products_and_messages()  // 20
             if (r != rc(ErrorType::Success)) return r;
             if (!within(item_code, 0, max_item_code)) {
                 Logger::i("Invalid ItemCode parameter: " + std::to_string(item_code));
-                return rc(ErrorType::InvalidParameterValue);
+                return check_int_range(ParamType::ItemCode, item_code, 0, max_item_code);
             }
             data.u32(static_cast<std::uint32_t>(item_code));
             break;

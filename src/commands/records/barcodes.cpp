@@ -22,7 +22,8 @@ int device::get_barcode_structure()  // 37
 int device::set_barcode_structure()  // 38
 {
     const command_log log("set_barcode_structure");
-    if (!parameters_validation(ParamType::BCFormat, input_params)) return rc(ErrorType::InvalidParameterValue);
+    if (!parameters_validation(ParamType::BCFormat, input_params))
+        return refused_absent(ParamType::BCFormat, DataType::Int);
     device_utils::byte_writer payload;
     const int r = encode_fields(*this, barcode_format, payload);
     if (r != rc(ErrorType::Success)) return r;

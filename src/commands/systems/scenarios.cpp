@@ -13,6 +13,7 @@
 #include "commands/prediction/polling.h"
 #include "core/device.h"
 #include "logging/logger.h"
+#include "test_hooks/test_hooks.h"
 
 namespace {
 
@@ -33,16 +34,24 @@ struct list_part {
 };
 
 // One entry of the output text: number byte, "name", second text (or the
-// name) without its quote bytes, then a closing quote.
+// name) without its quote bytes, then a closing quote. The entry is there
+// whole or not at all: a failed allocation part-way takes its bytes out.
 void append_entry(bytes& text, const scenario_entry& e)
 {
-    text.push_back(static_cast<std::byte>((0x30 + e.number) & 0xFF));
-    text.push_back(quote);
-    text.insert(text.end(), e.name.begin(), e.name.end());
-    text.push_back(quote);
-    for (std::byte b : e.second.empty() ? e.name : e.second)
-        if (b != quote) text.push_back(b);
-    text.push_back(quote);
+    const std::size_t before = text.size();
+    try {
+        text.push_back(static_cast<std::byte>((0x30 + e.number) & 0xFF));
+        text.push_back(quote);
+        text.insert(text.end(), e.name.begin(), e.name.end());
+        text.push_back(quote);
+        QV_SEAM("scenario entry half appended");
+        for (std::byte b : e.second.empty() ? e.name : e.second)
+            if (b != quote) text.push_back(b);
+        text.push_back(quote);
+    } catch (...) {
+        text.resize(before);
+        throw;
+    }
 }
 
 // One list reply's data: total, count, then the entries back to back.
@@ -90,9 +99,10 @@ bool any_scale_in_progress(const std::map<std::string, int>& results)
 int device::get_scenarios_list()  // 70
 {
     const command_log log("get_scenarios_list");
-    // The entries of every whole part received reach the output on each way
-    // out (the end, a stop, a failed part), so that a host keeps what it was
-    // sent. The text grows here and is stored once, not again per entry.
+    // The entries received reach the output, each whole, on every way out
+    // (the end, a stop, a failed part, an exception), so that a host keeps
+    // what it was sent. The text grows here and is stored once, not again
+    // per entry.
     bytes text;
     const auto with_entries = [&](int result) {
         if (text.empty()) return result;
@@ -124,6 +134,7 @@ int device::get_scenarios_list()  // 70
                 append_entry(text, e);
                 if (stop_requested.load()) return with_entries(rc(ErrorType::CommandStopped));
             }
+            QV_SEAM("scenario part appended");
             if (stop_requested.load()) return with_entries(rc(ErrorType::CommandStopped));
             if (received == part.total) break;
         }

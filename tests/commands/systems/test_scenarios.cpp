@@ -3,12 +3,16 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "../prediction/polling_test_util.h"
+#include "test_hooks/test_hooks.h"
 
 using namespace std::chrono_literals;
 using device_test::bytes_of;
@@ -50,8 +54,10 @@ TEST_F(Scenarios, ListInThreePartsBecomesOneText)
     for (const auto& r : sim.requests()) EXPECT_EQ(r.frame, B({0x02, 0x05, 0x2E, '1', '2', '3', '4'}));
 }
 
-// What whole parts delivered stays in Scenarios when a later part fails or a stop comes, and no more parts are asked
-// for (a stop raised at the tenth request would show).
+// What whole parts delivered stays in Scenarios when a later part fails, a stop comes or an exception ends the
+// command, and no more parts are asked for (a stop raised at the tenth request would show). A seam's action runs on
+// the command's thread the `at`-th time it reaches the point: a stop from another thread, or a throw. A stop seen in
+// the entry loop keeps the entry just appended; a throw in an entry's append keeps only the entries before it.
 TEST_F(Scenarios, ListFailingOrStoppedPartKeepsTheEntriesReceived)
 {
     bytes cut = scenario_part(3, {entry(3, "Cde")});
@@ -60,22 +66,50 @@ TEST_F(Scenarios, ListFailingOrStoppedPartKeepsTheEntriesReceived)
     late.delay = 800ms;
     const bytes first = scenario_part(3, {entry(1, "A"), entry(2, "B")});
     const bytes first_text = B({0x31, '"', 'A', '"', 'A', '"', 0x32, '"', 'B', '"', 'B', '"'});
+    const bytes four = scenario_part(4, {entry(1, "A"), entry(2, "B")});
+    const bytes last_two = scenario_part(4, {entry(3, "C"), entry(4, "D", "d")});
+    const auto joined = [](bytes a, const bytes& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const bytes with_c = joined(first_text, B({0x33, '"', 'C', '"', 'C', '"'}));
+    const bytes all_four = joined(with_c, B({0x34, '"', 'D', '"', 'd', '"'}));
+    enum class action { none, stop, fail, no_memory };
+    struct seam_at {
+        const char* point;
+        int at;  // the at-th time the command reaches it
+        action does;
+    };
+    const seam_at no_seam{nullptr, 0, action::none};
+    const char* const in_entry = "scenario entry half appended";
+    const char* const after_part = "scenario part appended";
     const struct {
         const char* what;
         bytes first_part, second_part;  // the second repeats for ever
         qv_sim::fault how;  // of the second part
+        seam_at seam;
         int result;
         std::size_t requests;
         bytes kept;  // Scenarios afterwards
     } cases[] = {
-        {"no entry while one is due, for ever", first, scenario_part(3, {}), none, -101, 2, first_text},
-        {"an entry cut short", first, cut, none, -101, 2, first_text},
-        {"more entries than announced", first, scenario_part(3, {entry(3, "C"), entry(4, "D")}), none, -101, 2,
+        {"no entry while one is due, for ever", first, scenario_part(3, {}), none, no_seam, -101, 2, first_text},
+        {"an entry cut short", first, cut, none, no_seam, -101, 2, first_text},
+        {"more entries than announced", first, scenario_part(3, {entry(3, "C"), entry(4, "D")}), none, no_seam, -101, 2,
          first_text},
-        {"no reply", first, scenario_part(3, {entry(3, "C")}), silence, -1, 2, first_text},
+        {"no reply", first, scenario_part(3, {entry(3, "C")}), silence, no_seam, -1, 2, first_text},
         {"a stop while the second part is late", scenario_part(3, {entry(1, "A")}), scenario_part(3, {entry(2, "B")}),
-         late, -9, 2, B({0x31, '"', 'A', '"', 'A', '"'})},
-        {"the first part cut short", cut, first, none, -101, 1, {}},
+         late, no_seam, -9, 2, B({0x31, '"', 'A', '"', 'A', '"'})},
+        {"the first part cut short", cut, first, none, no_seam, -101, 1, {}},
+        {"a stop once the first part is appended", four, last_two, none, seam_at{after_part, 1, action::stop}, -9, 1,
+         first_text},
+        {"a stop while the second part's first entry is appended", four, last_two, none,
+         seam_at{in_entry, 3, action::stop}, -9, 2, with_c},
+        {"an exception once the second part is appended", four, last_two, none, seam_at{after_part, 2, action::fail},
+         -1000, 2, all_four},
+        {"no memory half-way through the second part's last entry", four, last_two, none,
+         seam_at{in_entry, 4, action::no_memory}, -1000, 2, with_c},
+        {"no memory half-way through the first entry", four, last_two, none, seam_at{in_entry, 1, action::no_memory},
+         -1000, 1, bytes()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -85,12 +119,28 @@ TEST_F(Scenarios, ListFailingOrStoppedPartKeepsTheEntriesReceived)
             const qv_sim::reply_sequence::step s = scenarios->list.next();
             return qv_sim::reply(qv_sim::reply_frame(r.command, s.result, s.data), (*served)++ ? how : qv_sim::fault{});
         });
-        const polling_test::stopped_run run = run_and_stop(d, 70, sim, c.result == -9 ? 2 : 10);
-        if (c.result == -9) polling_test::expect_stopped(run, sim);
-        EXPECT_EQ(run.stop_sent, c.result == -9);
+        int reached = 0;
+        if (c.seam.point)
+            qv_seam::hook(c.seam.point, [this, &reached, seam = c.seam] {
+                if (++reached != seam.at) return;
+                if (seam.does == action::stop) std::thread([this] { d.execute_command(127); }).join();
+                if (seam.does == action::fail) throw std::runtime_error("the list broke");
+                if (seam.does == action::no_memory) throw std::bad_alloc();
+            });
+        const device_test::log_capture log;
+        const bool late_stop = c.result == -9 && !c.seam.point;
+        const polling_test::stopped_run run = run_and_stop(d, 70, sim, late_stop ? 2 : 10);
+        qv_seam::clear();
+        if (late_stop) polling_test::expect_stopped(run, sim);
+        EXPECT_EQ(run.stop_sent, late_stop);
         EXPECT_EQ(run.result, c.result);
         EXPECT_EQ(sim.request_count(), c.requests);
         EXPECT_EQ(listed(), c.kept);
+        if (c.seam.does == action::fail) {
+            EXPECT_TRUE(log.contains("get_scenarios_list err: the list broke"));
+        } else if (c.seam.does == action::no_memory) {
+            EXPECT_TRUE(log.contains(std::string("get_scenarios_list err: ") + std::bad_alloc().what()));
+        }
     }
 }
 

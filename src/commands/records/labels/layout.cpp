@@ -206,7 +206,7 @@ int device::get_params_label()  // 6
     const command_log log("get_params_label", error_line::name_error);
     if (!parameters_validation(ParamType::LabelFormat, input_params)) {
         Logger::i("'get_params_label' invalid parameter 'LabelFormat'");
-        return rc(ErrorType::InvalidParameterValue);
+        return refused_absent(ParamType::LabelFormat, DataType::Int);
     }
     return get_list(*this, log, CommandType::get_params_label, basic_layout);
 }

@@ -138,7 +138,8 @@ int device::get_name_shop_utf8()  // 94
 {
     const command_log log("get_name_shop_utf8");
     // This getter alone answers a missing line number with -104.
-    if (!parameters_validation(ParamType::StringNumber, input_params)) return rc(ErrorType::InvalidParameterValue);
+    if (!parameters_validation(ParamType::StringNumber, input_params))
+        return refused_absent(ParamType::StringNumber, DataType::Int);
     return get_utf8_line(*this, log, CommandType::get_name_shop_utf8, ParamType::ShopName, shop_name_lines);
 }
 

@@ -54,7 +54,8 @@ int agreed_group_switch(device& d, int& use_group_code)
     }
     if (differ) {
         Logger::e("UseGroupCodeAsProp differs between the scales (" + values + "): the record is not sent");
-        return rc(ErrorType::InvalidParameterValue);
+        return refused_parameter(ParamType::UseGroupCodeAsProp, DataType::Int, values,
+                                 "one value on every scale of the list");
     }
     use_group_code = switches.begin()->second;
     return rc(ErrorType::Success);
