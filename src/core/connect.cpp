@@ -4,8 +4,6 @@
 // The list, the kept-open maps and the time-out are also read by the
 // live-weight thread, so every change to them is made under the state lock.
 
-#include <cstdint>
-#include <cstdio>
 #include <exception>
 #include <limits>
 #include <memory>
@@ -31,26 +29,6 @@ bool port_out_of_range(const std::wstring& port)
         if (value > 65535) return true;
     }
     return false;
-}
-
-// A wide text (set_wstring_param) may hold values that are no Unicode
-// character: a lone surrogate, or one above U+10FFFF. Turned into UTF-8 the
-// text would be cut there, and a cut password would have every request
-// answered "wrong password" for what is a bad input; so the entry is refused
-// as an unencodable password is, naming the position (of a password, the
-// position alone). 0, or -1000 after the warning.
-int refuse_no_code_point(ParamType p, const std::wstring& text, bool secret = false)
-{
-    for (std::size_t k = 0; k < text.size(); ++k) {
-        const auto c = static_cast<std::uint32_t>(text[k]);
-        if (c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF)) continue;
-        char code[16] = "";
-        if (!secret) std::snprintf(code, sizeof code, " U+%04X", static_cast<unsigned>(c));
-        refused_parameter(p, DataType::String, std::string("code") + code + " at position " + std::to_string(k + 1),
-                          "Unicode characters (no surrogate, at most U+10FFFF)");
-        return rc(ErrorType::UnexpectedDriverError);
-    }
-    return rc(ErrorType::Success);
 }
 
 // The reply time-out, checked before the list changes: absent (or of

@@ -1,5 +1,6 @@
 #include "core/params.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "codecs/device_utils.h"
@@ -56,17 +57,45 @@ int refused_size(ParamType p, DataType kind, std::size_t size, std::size_t most)
     return refused_parameter(p, kind, std::to_string(size) + " bytes", "at most " + std::to_string(most) + " bytes");
 }
 
+std::string quoted_value(const std::string& text)
+{
+    return "\"" + device_utils::escape_control_characters(text) + "\"";
+}
+
+namespace {
+
+// "<what> U+XXXX at position N" for the value at `at` of `text` (of a
+// secret, "<what> at position N": the value never reaches the log).
+std::string value_at(const char* what, const std::wstring& text, std::size_t at, bool secret)
+{
+    char code[16] = "";
+    if (!secret) std::snprintf(code, sizeof code, " U+%04X", static_cast<unsigned>(text[at]));
+    return std::string(what) + code + " at position " + std::to_string(at + 1);
+}
+
+}  // namespace
+
 void warn_unencodable(ParamType p, const std::wstring& text, std::size_t width, bool secret,
                       const std::string& scale_ip)
 {
     const std::size_t at = device_utils::find_unencodable_win1251(text, width);
     if (at == std::wstring::npos) return;
-    char code[16] = "";
-    if (!secret) std::snprintf(code, sizeof code, " U+%04X", static_cast<unsigned>(text[at]));
-    refused_parameter(p, DataType::String,
-                      std::string("character") + code + " at position " + std::to_string(at + 1) +
-                          (scale_ip.empty() ? std::string() : ", scale " + scale_ip),
-                      "characters of the Windows-1251 table");
+    refused_parameter(
+        p, DataType::String,
+        value_at("character", text, at, secret) + (scale_ip.empty() ? std::string() : ", scale " + scale_ip),
+        "characters of the Windows-1251 table");
+}
+
+int refuse_no_code_point(ParamType p, const std::wstring& text, bool secret)
+{
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        const auto c = static_cast<std::uint32_t>(text[k]);
+        if (c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF)) continue;
+        refused_parameter(p, DataType::String, value_at("code", text, k, secret),
+                          "Unicode characters (no surrogate, at most U+10FFFF)");
+        return rc(ErrorType::UnexpectedDriverError);
+    }
+    return rc(ErrorType::Success);
 }
 
 int refused_absent(ParamType p, DataType kind)

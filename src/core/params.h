@@ -70,6 +70,10 @@ int check_int_range(ParamType p, long long value, long long lo, long long hi);
 // A text or byte array longer than `most` bytes: the refusal line and -104.
 int refused_size(ParamType p, DataType kind, std::size_t size, std::size_t most);
 
+// A refused text as its refusal line shows it: quoted, control characters
+// escaped.
+std::string quoted_value(const std::string& text);
+
 // A text whose first `width` characters the Windows-1251 table cannot all
 // encode: one warning line naming the parameter and the first such
 // character (of a password, its position alone, and the scale it is for
@@ -77,6 +81,12 @@ int refused_size(ParamType p, DataType kind, std::size_t size, std::size_t most)
 // command answers -1000. Nothing for a text it can encode.
 void warn_unencodable(ParamType p, const std::wstring& text, std::size_t width = std::wstring::npos,
                       bool secret = false, const std::string& scale_ip = std::string());
+
+// A wide text (set_wstring_param) holding a value that is no Unicode
+// character: a lone surrogate, or one above U+10FFFF. UTF-8 would cut the
+// text there, so it is refused: the warning names the first such value (of
+// a password, its position alone) and the result is -1000; 0 otherwise.
+int refuse_no_code_point(ParamType p, const std::wstring& text, bool secret = false);
 
 class device;
 

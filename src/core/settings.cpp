@@ -40,12 +40,6 @@ std::shared_ptr<errors_text> make_error_texts(const std::wstring& code)
     return nullptr;
 }
 
-// A refused text as the refusal line shows it.
-std::string quoted(const std::string& text)
-{
-    return "\"" + device_utils::escape_control_characters(text) + "\"";
-}
-
 std::vector<std::byte> working_directory_bytes()
 {
     return device_utils::parse_byte_array_from_string(std::filesystem::current_path().string());
@@ -62,7 +56,7 @@ int device::change_driver_lang()
     if (read != rc(ErrorType::Success)) return read;
     std::shared_ptr<errors_text> texts = make_error_texts(code);
     if (!texts)
-        return refused_parameter(ParamType::Localization, DataType::String, quoted(device_utils::str(code)),
+        return refused_parameter(ParamType::Localization, DataType::String, quoted_value(device_utils::str(code)),
                                  "rus, eng, zho, kaz, kir, arm, uzb, aze or geo");
     replace_error_texts(std::move(texts));
     return rc(ErrorType::Success);
@@ -96,7 +90,7 @@ int device::change_driver_root_folder()
     // path rule drops them again wherever the root is used).
     const std::filesystem::path path(device_utils::parse_string_from_byte_array(value));
     if (!path.has_root_directory())
-        return refused_parameter(ParamType::DriverRootFolder, DataType::ByteArray, quoted(path.string()),
+        return refused_parameter(ParamType::DriverRootFolder, DataType::ByteArray, quoted_value(path.string()),
                                  "an absolute folder");
     driver_root_folder = std::move(value);
     return rc(ErrorType::Success);

@@ -86,8 +86,7 @@ int device::create_json_prediction_statistic()  // -24
     const std::string end = date_text(*this, ParamType::StatisticEndDate);
     if (type != L"DAYS" && type != L"MONTHS" && type != L"YEARS")
         return refused_parameter(ParamType::StatisticRequestType, DataType::String,
-                                 "\"" + device_utils::escape_control_characters(device_utils::str(type)) + "\"",
-                                 "DAYS, MONTHS or YEARS");
+                                 quoted_value(device_utils::str(type)), "DAYS, MONTHS or YEARS");
 
     const std::string document = statistic_document(item, device_utils::str(type), start, end);
     std::cout << "json data: \n" << document << "\n" << std::flush;
