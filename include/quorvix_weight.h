@@ -2,9 +2,12 @@
 // Live weight for a host: the sink it implements and the call that starts
 // the stream with it.
 //
-// The driver polls the first scale of the handle's list and calls the sink
-// from its own weight thread: once per good reading, once per failed poll,
-// then pauses for `period` milliseconds (none at 0 or less) and polls again.
+// The driver polls the first scale of the handle's list, the one added first
+// (list order; not necessarily the scale whose reply a command decodes, which
+// is the one whose address sorts first as text: 127.0.0.10 before 127.0.0.9),
+// and calls the sink from its own weight thread: once per good reading, once
+// per failed poll, then pauses for `period` milliseconds (none at 0 or less)
+// and polls again.
 // The driver keeps its own copies of the sink pointer and the period, so the
 // host's variables may go once the call has returned.
 //

@@ -10,6 +10,9 @@ ports=()
 start_sim_scales() {
   local program="$1" out="$2" n port
   for n in 2 3 4; do
+    # Made here, before the scale starts: the loop below may read it before
+    # the background scale's own redirection has created it.
+    : >"$out/sim$n.out"
     "$program" --ip "127.0.0.$n" --serial "QVSIM000$n" --quiet --seconds 60 >"$out/sim$n.out" 2>&1 &
     sim_pids="$sim_pids $!"
     # Each scale prints its port first: "sim_scale listening on IP port N ...".

@@ -54,6 +54,9 @@ int device::add_ip_to_list()
     int r = get_string_param(ParamType::Ip, input_params, ip);
     if (r == rc(ErrorType::Success)) r = refuse_no_code_point(ParamType::Ip, ip);
     if (r != rc(ErrorType::Success)) return r;
+    // The resolver takes an empty host for the local machine, which would
+    // get the admin password of a request meant for a scale.
+    if (ip.empty()) return refused_parameter(ParamType::Ip, DataType::String, quoted_value(""), "an address, not empty");
     r = get_string_param(ParamType::Port, input_params, port);
     if (r == rc(ErrorType::Success)) r = refuse_no_code_point(ParamType::Port, port);
     if (r != rc(ErrorType::Success)) return r;

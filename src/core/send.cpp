@@ -51,6 +51,14 @@ bool counts_password(CommandType type, bool with_password)
     return !with_password && (type == CommandType::upload_config_file || type == CommandType::download_config_file);
 }
 
+// A request too long for one datagram to a UDP scale: the refusal line, -104.
+int refused_datagram(const std::string& ip, std::size_t size)
+{
+    Logger::w("refused request for " + ip + ": " + std::to_string(size) + " bytes over UDP; allowed: at most " +
+              std::to_string(frame_layout::max_datagram) + " bytes, one datagram");
+    return rc(ErrorType::InvalidParameterValue);
+}
+
 // The info lines of every send are built only for a log that writes them.
 bool info_logged()
 {
@@ -124,6 +132,13 @@ int device::send_command(CommandType type, bool with_password, const bytes& data
         for (const scale_connect_data& scale : ip_address_list)
             frames.push_back(
                 build_request_frame(with_password, password_with_count, frame, data, scale.password, scale.ip));
+        // The system refuses a datagram longer than IPv4 carries, which would
+        // report a reachable scale as silent while the TCP scales of the list
+        // carry the command out: the whole call is refused before any send.
+        for (std::size_t k = 0; k < frames.size(); ++k)
+            if (frames[k].size() > frame_layout::max_datagram &&
+                route_of(ip_address_list[k]).transport == link_transport::udp)
+                return refused_datagram(ip_address_list[k].ip, frames[k].size());
         // Every scale of the list at the same time (one-shot), or one after
         // the other (kept-open), on the calling thread.
         exchange.begin(ip_address_list.size());

@@ -14,6 +14,9 @@ constexpr std::byte stx{0x02};
 constexpr std::byte escape{0xFF};
 constexpr std::size_t max_counted_body = 254;
 constexpr std::size_t opcode_at = 2;
+// The longest request one UDP datagram carries over IPv4: 65535 bytes less
+// the 20-byte IP header and the 8-byte UDP header.
+constexpr std::size_t max_datagram = 65535 - 20 - 8;
 
 // The length byte of a frame whose body (everything after that byte) has
 // `body_size` bytes.

@@ -138,6 +138,9 @@ TEST_F(Connecting, AWideTextThatHoldsNoCharacterIsRefusedAndNothingIsSent)
         {ParamType::Ip, L"127.0.0.2" + std::wstring(1, wchar_t(0xDFFF)),
          "refused string param \"(1) Ip\": code U+DFFF at position 10; allowed: Unicode characters (no surrogate, at "
          "most U+10FFFF)"},
+        {ParamType::Port, port + wchar_t(0xD800),
+         "refused string param \"(2) Port\": code U+D800 at position " + std::to_string(port.size() + 1) +
+             "; allowed: Unicode characters (no surrogate, at most U+10FFFF)"},
     };
     for (const auto& [kept_open, protocol] : {std::pair{false, 0}, std::pair{false, 1}, std::pair{true, 1}})
         for (const auto& c : cases) {
@@ -190,6 +193,57 @@ TEST_F(Connecting, APasswordRefusedForTheSecondScaleSendsNothingToTheFirst)
         EXPECT_EQ(d.execute_command(47), 0);
         EXPECT_EQ(a.request_count(), sent_a + 1);
         EXPECT_EQ(b.request_count(), sent_b + 1);
+    }
+}
+
+// An empty Ip would resolve to the local machine and carry the admin password there: 0 and 79 refuse it with -104 on
+// every transport before anything is sent (a scale listening on 127.0.0.1 hears nothing); 0 leaves the list empty, 79
+// as it was.
+TEST_F(Connecting, AnEmptyIpIsRefusedAndTheLocalMachineHearsNothing)
+{
+    qv_sim::sim_scale local("127.0.0.1");
+    qv_sim::add_connect_replies(local);
+    for (const auto& [kept_open, protocol] : {std::pair{false, 0}, std::pair{false, 1}, std::pair{true, 1}}) {
+        SCOPED_TRACE(kept_open ? "kept-open" : protocol ? "TCP" : "UDP");
+        d.permanent_connection = kept_open;
+        for (const int command : {0, 79}) {
+            d.ip_address_list = {{"127.0.0.9", "1", "1234", protocol, ""}};
+            set_scale(L"", std::to_wstring(local.port()));
+            d.set_int_param(ParamType::Protocol, d.input_params, protocol);
+            const device_test::log_capture log;
+            EXPECT_EQ(d.execute_command(command), -104) << command;
+            EXPECT_TRUE(log.contains("refused string param \"(1) Ip\": \"\"; allowed: an address, not empty"));
+            EXPECT_EQ(d.ip_address_list.size(), command == 0 ? 0u : 1u);
+        }
+    }
+    EXPECT_EQ(local.request_count(), 0u);
+}
+
+// Each scale of a list gets its own frame: three scales that each know only their own password answer 0 to 47, and
+// each request carries that scale's password bytes, on every transport.
+TEST_F(Connecting, EachScaleOfAListGetsItsOwnPassword)
+{
+    qv_sim::sim_scale a("127.0.0.2"), b("127.0.0.3"), c("127.0.0.4");
+    const std::pair<qv_sim::sim_scale*, std::string> scales[] = {{&a, "1111"}, {&b, "2222"}, {&c, "3333"}};
+    for (const auto& [sim, password] : scales) {
+        qv_sim::add_connect_replies(*sim);
+        sim->set_admin_password(password);
+    }
+    for (const auto& [kept_open, protocol] : {std::pair{false, 0}, std::pair{false, 1}, std::pair{true, 1}}) {
+        SCOPED_TRACE(kept_open ? "kept-open" : protocol ? "TCP" : "UDP");
+        d.permanent_connection = kept_open;
+        d.ip_address_list.clear();
+        for (const auto& [sim, password] : scales) add_scale(d, *sim, protocol, password);
+        ASSERT_EQ(d.execute_command(0), 0);
+        for (const auto& [sim, password] : scales) sim->clear_requests();
+        EXPECT_EQ(d.execute_command(47), 0);
+        for (const auto& [sim, password] : scales) {
+            ASSERT_EQ(sim->request_count(), 1u) << sim->ip();
+            bytes frame = B({2, 5, 0xAE});  // the serial-number request, then the password's four bytes
+            for (const std::byte b : qv_sim::to_bytes(password)) frame.push_back(b);
+            EXPECT_EQ(sim->requests().at(0).frame, frame) << sim->ip();
+            EXPECT_EQ(d.results.at(sim->ip()), 0) << sim->ip();
+        }
     }
 }
 

@@ -83,6 +83,7 @@ struct input {
     std::vector<condition> when;  // "when A is absent and B is 2": all of them
     range limits;
     std::string example;  // as written after "e.g. "
+    std::string text;  // everything inside the brackets
 };
 
 struct row {
@@ -185,6 +186,7 @@ std::vector<input> read_inputs(const std::string& cell, const std::map<std::stri
         }
         std::vector<std::string> fields = split_top(split_top(m[2].str(), ';').front(), ',');
         input in;
+        in.text = m[2].str();
         if (is_named) {
             in.name = m[1];
             in.number = std::stoi(fields.front());
@@ -225,7 +227,7 @@ reference read_reference()
     for (std::sregex_iterator m(text.begin(), text.end(), list_line), end; m != end; ++m) {
         const std::string name = lower((*m)[1]);
         for (const auto& [param, number] : pairs((*m)[2], R"(`(\w+)` \((\d+)\))", 1, 2))
-            lists[name].push_back({param, number, "", false, -7, -8, false, {}, {}, ""});
+            lists[name].push_back({param, number, "", false, -7, -8, false, {}, {}, "", ""});
     }
     reference out;
     std::istringstream lines(text);
@@ -402,7 +404,7 @@ protected:
         device d;
         d.timeout_seconds = 2;
         d.driver_root_folder = device_test::bytes_of(dir);
-        if (!s.no_scale) send_test::add_scale(d, *sim_, 1);
+        if (!s.no_scale) send_test::add_scale(d, *sim_, protocol_);
         for (const std::string& f : s.local_files) write(f, device_test::bytes_of("example content\n"));
         values effective;  // this run's value of each input
         for (const input& in : r.inputs) {
@@ -519,6 +521,7 @@ protected:
     std::map<int, const row*> by_number_;
     std::unique_ptr<qv_sim::sim_scale> sim_;
     int current_ = 0;
+    int protocol_ = 1;  // of the scale a run puts in the list: TCP unless a check says otherwise
     bytes record_;
 
 private:
@@ -558,6 +561,9 @@ TEST(CommandReference, EveryRowMatchesTheRegistryAndTheHeaderNames)
         EXPECT_EQ(seen.count(static_cast<int>(type)), 1U) << "command " << static_cast<int>(type) << " has no row";
     }
 }
+
+// What an input says when its longest value makes a request longer than one UDP datagram.
+const std::string udp_limit = "over UDP, the whole request must fit one datagram";
 
 // Every row against the simulated scale: at its examples the command answers 0; without a required input it answers
 // -7 (or the -104 its row gives), with any input of another kind -8, and sends nothing, unless the row says such a
@@ -628,6 +634,20 @@ TEST_F(ReferenceRun, EveryRowHoldsAgainstTheSimulatedScale)
                     else
                         EXPECT_TRUE(refused && refusal_logged(o.log, in)) << o.result << ", sent " << o.sent << o.log;
                 }
+                // The longest value to a UDP scale: refused as a request longer than one datagram exactly where the
+                // input says so (a collector sends nothing and may say it for the command that sends its block).
+                if (lim.hi && *lim.hi >= 65000 && lim.of != unit::number) {
+                    v[in.name] = sized(in, *lim.hi);
+                    protocol_ = 0;
+                    const outcome o = run(r.number, v);
+                    protocol_ = 1;
+                    const bool refused = o.result == -104 && o.sent == 0 &&
+                                         o.log.find("]: refused request for 127.0.0.61: ") != std::string::npos;
+                    const bool said = in.text.find(udp_limit) != std::string::npos;
+                    if (o.result != 0 || o.all != 0) {
+                        EXPECT_EQ(refused, said) << "over UDP: " << o.result << ", sent " << o.sent;
+                    }
+                }
             }
         } catch (const std::exception& e) {
             ADD_FAILURE() << r.line.substr(0, 60) << ": " << e.what();
@@ -696,6 +716,17 @@ TEST_F(ReferenceRun, StatementsOfTheRowsHold)
           {47, {}, 0, 1},
           {0, {{"AdminPassword", std::wstring(L"1234") + wchar_t(0x110000)}}, -1000, 0},
           {47, {}, -1, 0}}},
+        {"0 and 79 refuse an empty Ip with -104 and nothing sent; 79 leaves the list as it was, 0 empties it",
+         nullptr,
+         {{79, {{"Ip", ""}}, -104, 0}, {47, {}, 0, 1}, {0, {{"Ip", ""}}, -104, 0}, {47, {}, -1, 0}}},
+        {"over UDP a request is one datagram: 93 with 65496 bytes goes out, one byte more is refused with -104 and "
+         "nothing sent; over TCP 65535 bytes go out",
+         nullptr,
+         {{0, {{"Protocol", 0LL}}, 0, 2},
+          {93, {{"StaticTextProp", bytes(65496, std::byte{'a'})}}, 0, 1},
+          {93, {{"StaticTextProp", bytes(65497, std::byte{'a'})}}, -104, 0},
+          {0, {{"Protocol", 1LL}}, 0, 2},
+          {93, {{"StaticTextProp", bytes(65535, std::byte{'a'})}}, 0, 1}}},
         {"kept-open, a list whose second scale's password is outside the code table: -1000 and the first scale is not "
          "sent to either",
          nullptr,
@@ -733,6 +764,15 @@ TEST_F(ReferenceRun, StatementsOfTheRowsHold)
         {"a refused 31 ends the lines collected by 30",
          nullptr,
          {{30, {}, 0, 0}, {31, {{"StringNumber", 0LL}}, -104, 0}, {33, {}, -7, 0}}},
+        {"25 keeps the inputs for the next record: a PLU collected without GroupCode or even its required ShelfLife "
+         "gets the earlier record's, and GroupCode 65535 gives one no group",
+         nullptr,
+         {{25, {{"PLUNumber", 50LL}, {"ShelfLife", 30LL}}, 0, 1},
+          {25, {{"PLUNumber", 51LL}, {"GroupCode", out}, {"ShelfLife", out}}, 0, 1},
+          {25, {{"PLUNumber", 52LL}, {"GroupCode", 65535LL}}, 0, 1},
+          {26, {}, 0, 1},
+          {28, {{"PLUNumber", 51LL}}, 0, 2, {{"GroupCode", 12}, {"ShelfLife", 30}}},
+          {28, {{"PLUNumber", 52LL}}, 0, 2, {{"GroupCode", 65535}, {"ShelfLife", 14}}}}},
         {"the simulated scale: 34 and 84 count the message lines it holds", nullptr, messages},
         {"5: the instance keeps sending the old password, answered 122, until 0 gives the new one",
          "1234",

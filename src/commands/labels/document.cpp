@@ -209,14 +209,17 @@ int device::send_json_label_data()  // 63
         return rc(ErrorType::InvalidParameterValue);
     }
 
-    // The items are spent once the document goes out, whatever the answer.
-    label.textItems.clear();
-    label.imageItems.clear();
-    label.barcodeItems.clear();
-    label.graphicItems.clear();
     std::cout << "json data: \n" << document << '\n' << std::flush;
-
     const int result = send_command(CommandType::send_json_label_data, with_password, data.data());
+    // The items are spent once the document went out, whatever the answer. A
+    // request refused before sending (longer than one UDP datagram) keeps
+    // them, as a document too long does, so the host loses no label.
+    if (result != rc(ErrorType::InvalidParameterValue)) {
+        label.textItems.clear();
+        label.imageItems.clear();
+        label.barcodeItems.clear();
+        label.graphicItems.clear();
+    }
     if (result != rc(ErrorType::Success)) log.error(result);
     return result;
 }

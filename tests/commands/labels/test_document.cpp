@@ -1,6 +1,7 @@
 // The JSON label document: items added one at a time, the exact document on
 // the wire under any locale, the refusals, and reading it back.
 
+#include <algorithm>
 #include <locale>
 #include <string>
 #include <utility>
@@ -133,6 +134,26 @@ TEST_F(LabelDocument, RefusalsKeepItemsAndWhatWasStoredAFailedSendSpendsThem)
     EXPECT_EQ(pending(), 0u);
     EXPECT_EQ(d.json_label_data.width, 80);
     EXPECT_EQ(d.json_label_data.height, 50);
+
+    // A document its length field can say but one UDP datagram cannot carry: refused before sending with the items
+    // kept, so the same 63 goes out once the scale is reached over TCP.
+    item.type.assign(65250, 'x');
+    d.json_label_data.textItems.push_back(item);
+    d.ip_address_list.at(0).protocol = 0;
+    const std::size_t sent = sim.request_count();
+    const device_test::log_capture log;
+    EXPECT_EQ(send_label(3, 80, 50), -104);
+    const auto lines = log.lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.rfind("refused request for 127.0.0.80: ", 0) == 0; }),
+              1);
+    EXPECT_EQ(pending(), 1u);
+    EXPECT_EQ(sim.request_count(), sent);
+    d.ip_address_list.at(0).protocol = 1;
+    EXPECT_EQ(send_label(3, 80, 50), 195);
+    EXPECT_EQ(pending(), 0u);
+    EXPECT_EQ(sim.request_count(), sent + 1);
+    EXPECT_NE(sent_document().find(item.type), std::string::npos);
 }
 
 TEST_F(LabelDocument, ReadBackRequestRangeAndShortReply)
