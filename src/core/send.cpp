@@ -127,18 +127,17 @@ int device::send_command(CommandType type, bool with_password, const bytes& data
         // Every frame is built before the first is sent: a password that
         // cannot be encoded throws here, and no scale of the list (a
         // kept-open one served first included) carries out the command.
-        std::vector<bytes> frames;
-        frames.reserve(ip_address_list.size());
-        for (const scale_connect_data& scale : ip_address_list)
-            frames.push_back(
-                build_request_frame(with_password, password_with_count, frame, data, scale.password, scale.ip));
         // The system refuses a datagram longer than IPv4 carries, which would
         // report a reachable scale as silent while the TCP scales of the list
-        // carry the command out: the whole call is refused before any send.
-        for (std::size_t k = 0; k < frames.size(); ++k)
-            if (frames[k].size() > frame_layout::max_datagram &&
-                route_of(ip_address_list[k]).transport == link_transport::udp)
-                return refused_datagram(ip_address_list[k].ip, frames[k].size());
+        // carry the command out: such a frame refuses the whole call here.
+        std::vector<bytes> frames;
+        frames.reserve(ip_address_list.size());
+        for (const scale_connect_data& scale : ip_address_list) {
+            frames.push_back(
+                build_request_frame(with_password, password_with_count, frame, data, scale.password, scale.ip));
+            if (frames.back().size() > frame_layout::max_datagram && route_of(scale).transport == link_transport::udp)
+                return refused_datagram(scale.ip, frames.back().size());
+        }
         // Every scale of the list at the same time (one-shot), or one after
         // the other (kept-open), on the calling thread.
         exchange.begin(ip_address_list.size());

@@ -13,6 +13,13 @@ using namespace send_test;
 
 namespace {
 
+// The three ways to a scale: kept-open or not, the scale's protocol, and a name for the trace.
+const struct {
+    bool kept_open;
+    int protocol;
+    const char* name;
+} every_transport[] = {{false, 0, "UDP"}, {false, 1, "TCP"}, {true, 1, "kept-open"}};
+
 class Connecting : public device_test_base {
 protected:
     std::wstring out(ParamType p)
@@ -142,9 +149,9 @@ TEST_F(Connecting, AWideTextThatHoldsNoCharacterIsRefusedAndNothingIsSent)
          "refused string param \"(2) Port\": code U+D800 at position " + std::to_string(port.size() + 1) +
              "; allowed: Unicode characters (no surrogate, at most U+10FFFF)"},
     };
-    for (const auto& [kept_open, protocol] : {std::pair{false, 0}, std::pair{false, 1}, std::pair{true, 1}})
+    for (const auto& [kept_open, protocol, transport] : every_transport)
         for (const auto& c : cases) {
-            SCOPED_TRACE(c.line + (kept_open ? " kept-open" : protocol ? " TCP" : " UDP"));
+            SCOPED_TRACE(c.line + " " + transport);
             d.permanent_connection = kept_open;
             for (const int command : {0, 79}) {
                 d.ip_address_list = {{"127.0.0.9", "1", "1234", protocol, ""}};
@@ -174,8 +181,8 @@ TEST_F(Connecting, APasswordRefusedForTheSecondScaleSendsNothingToTheFirst)
     qv_sim::sim_scale a("127.0.0.2"), b("127.0.0.3");
     qv_sim::add_connect_replies(a);
     qv_sim::add_connect_replies(b);
-    for (const auto& [kept_open, protocol] : {std::pair{false, 0}, std::pair{false, 1}, std::pair{true, 1}}) {
-        SCOPED_TRACE(kept_open ? "kept-open" : protocol ? "TCP" : "UDP");
+    for (const auto& [kept_open, protocol, transport] : every_transport) {
+        SCOPED_TRACE(transport);
         d.permanent_connection = kept_open;
         d.ip_address_list.clear();
         add_scale(d, a, protocol);
@@ -203,8 +210,8 @@ TEST_F(Connecting, AnEmptyIpIsRefusedAndTheLocalMachineHearsNothing)
 {
     qv_sim::sim_scale local("127.0.0.1");
     qv_sim::add_connect_replies(local);
-    for (const auto& [kept_open, protocol] : {std::pair{false, 0}, std::pair{false, 1}, std::pair{true, 1}}) {
-        SCOPED_TRACE(kept_open ? "kept-open" : protocol ? "TCP" : "UDP");
+    for (const auto& [kept_open, protocol, transport] : every_transport) {
+        SCOPED_TRACE(transport);
         d.permanent_connection = kept_open;
         for (const int command : {0, 79}) {
             d.ip_address_list = {{"127.0.0.9", "1", "1234", protocol, ""}};
@@ -229,8 +236,8 @@ TEST_F(Connecting, EachScaleOfAListGetsItsOwnPassword)
         qv_sim::add_connect_replies(*sim);
         sim->set_admin_password(password);
     }
-    for (const auto& [kept_open, protocol] : {std::pair{false, 0}, std::pair{false, 1}, std::pair{true, 1}}) {
-        SCOPED_TRACE(kept_open ? "kept-open" : protocol ? "TCP" : "UDP");
+    for (const auto& [kept_open, protocol, transport] : every_transport) {
+        SCOPED_TRACE(transport);
         d.permanent_connection = kept_open;
         d.ip_address_list.clear();
         for (const auto& [sim, password] : scales) add_scale(d, *sim, protocol, password);
