@@ -47,7 +47,10 @@ QUORVIX_DRIVER_API int create(void** handle);
 // its kept-open connections are closed. Prints on standard output
 // "library.destroy_device() handle:0xf5a03c00", then "device removed0xf5a03c00"
 // (or "the device is missing0xf5a03c00" for a handle the registry does not
-// hold), then "library.destroy_device() END".
+// hold), then "library.destroy_device() END". A host that unloads the
+// library (dlclose) destroys every handle first: once Logger::init_log has
+// run, dlclose leaves the library mapped, and an instance left alive goes on
+// running, its live-weight stream calling the host's sink.
 QUORVIX_DRIVER_API void destroy(void** handle);
 
 // Store a value under a parameter number in the input map; the map is

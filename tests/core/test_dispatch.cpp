@@ -39,16 +39,35 @@ std::string description(device& d, int code)
 
 TEST(Dispatch, NumbersWithoutMethodAnswer120AndKeepListHonoured)
 {
-    // Outside the table: no result line, results kept; in it without a method: a result line.
-    for (const auto& [command, line] : {std::pair{146, std::string("command not found in broadcast_validation_")},
-                                        {-21, "Result code for command -21 : 120. Unknown command."}}) {
+    // Outside the table: no result line; in it (an internal frame) without a method: a result line. Either way
+    // nothing is sent and 82 still shows the command before.
+    const std::string absent = "command not found in broadcast_validation_";
+    const auto unknown = [](int command) {
+        return "Result code for command " + std::to_string(command) + " : 120. Unknown command.";
+    };
+    qv_sim::sim_scale scale("127.0.0.2");
+    qv_sim::add_connect_replies(scale);
+    for (const auto& [command, line] : {std::pair{999, absent},
+                                        {146, absent},
+                                        {-1, absent},
+                                        {-2, absent},
+                                        {-3, absent},
+                                        {-37, absent},
+                                        {-21, unknown(-21)},
+                                        {-32, unknown(-32)},
+                                        {-35, unknown(-35)}}) {
+        SCOPED_TRACE(command);
         device d;
-        d.results = {{"127.0.0.2", 0}};
+        add_scale(d, scale, 1);
+        ASSERT_EQ(run(d, CommandType::get_plu_count), 0);
+        const std::size_t sent = scale.request_count();
         log_capture log;
         EXPECT_EQ(d.execute_command(command), 120);
         EXPECT_EQ(log.lines(),
                   (std::vector<std::string>{separator, "do_command " + std::to_string(command), line, separator}));
-        EXPECT_EQ(d.results.size(), command == -21 ? 0u : 1u) << command;
+        EXPECT_EQ(scale.request_count(), sent);
+        EXPECT_EQ(output_bytes(d, CommandType::get_result_list, ParamType::CommandResults),
+                  "127.0.0.2:0:Command completed successful.;");
     }
     // After 25, 30, 82, 89, 100 and 120 everything the host set stays for the block send.
     device d;
