@@ -86,7 +86,8 @@ QUORVIX_DRIVER_API int execute_command(void* handle, int command);
 namespace nativedriver {
 
 // Sets the process-wide locale of the C library and of the C++ standard
-// library by name; -1000 when the system has no locale of that name.
+// library by name; -1000 when the system has no locale of that name (a name
+// holding a zero byte names none), the locale then unchanged.
 QUORVIX_DRIVER_API int change_locale(void* handle, std::wstring name);
 
 }  // namespace nativedriver

@@ -10,6 +10,7 @@
 #include <functional>
 #include <locale>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,11 @@ int device::change_locale(const std::wstring& name)
 {
     try {
         const std::string utf8_name = device_utils::str(name);
+        // The C library reads the name up to a zero byte: "C\0x" would set
+        // "C" and answer 0 for a locale that does not exist.
+        if (utf8_name.find('\0') != std::string::npos)
+            throw std::runtime_error("locale name holds a zero byte: " +
+                                     device_utils::escape_control_characters(utf8_name));
         std::setlocale(LC_ALL, utf8_name.c_str());
         const std::locale locale(utf8_name);  // throws when the system lacks it
         std::locale::global(locale);

@@ -1,5 +1,6 @@
 // The dispatcher (refusals, keep-list, kept results, catch-all, stop) and the driver's own settings.
 #include <atomic>
+#include <clocale>
 #include <locale>
 #include <set>
 
@@ -231,4 +232,8 @@ TEST(Settings, LanguageConnectionTypeRootFolderAndLocaleAndTheCatchAll)
     EXPECT_EQ(run(d, CommandType::get_driver_version), 0);
     EXPECT_EQ(d.change_locale(L"xx_NOWHERE.none"), -1000);  // the process's locale unchanged
     EXPECT_EQ(std::locale().name(), "C");
+    // A name that a zero byte would cut to one the system has names no locale.
+    EXPECT_EQ(d.change_locale(std::wstring(L"de_DE.UTF-8\0x", 13)), -1000);
+    EXPECT_EQ(std::locale().name(), "C");
+    EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C");
 }
