@@ -235,10 +235,8 @@ bool file_download::stop(int code)
 
 bool file_download::read_inputs()
 {
-    bytes folder_value;
-    int r = d_.get_bytes_array_param(ParamType::FolderForSaveFile, d_.input_params, folder_value);
+    int r = d_.read_local_path(ParamType::FolderForSaveFile, folder_text_);
     if (r != rc(ErrorType::Success)) return stop(r);
-    folder_text_ = device_utils::parse_string_from_byte_array(folder_value);
     const std::string stamp = device::return_current_time_and_date();
     int file_type = 0;
     r = d_.get_int_param(ParamType::FileType, d_.input_params, file_type);
@@ -269,9 +267,13 @@ bool file_download::read_file_on_scale()
         return stop(refused_absent(ParamType::FileOnScale, DataType::ByteArray));
     if (d_.ip_address_list.size() > 1) return stop(rc(ErrorType::NotForGroupMode));
     bytes value;
-    const int r = d_.get_bytes_array_param(ParamType::FileOnScale, d_.input_params, value);
+    int r = d_.get_bytes_array_param(ParamType::FileOnScale, d_.input_params, value);
     if (r != rc(ErrorType::Success)) return stop(r);
-    const std::string on_scale = device_utils::parse_string_from_byte_array(value);
+    // Its last part names the local copy: checked as a local path. What goes
+    // to the scale is the same text, zero bytes left out.
+    std::string on_scale;
+    r = device::local_path(ParamType::FileOnScale, value, on_scale);
+    if (r != rc(ErrorType::Success)) return stop(r);
     const std::size_t slash = on_scale.rfind('/');
     stem_ = slash == std::string::npos ? on_scale : on_scale.substr(slash + 1);
     extension_.clear();

@@ -14,6 +14,7 @@
 #include "replies/products.h"
 
 using namespace files_test;
+using namespace std::string_literals;
 using send_test::add_scale;
 using send_test::B;
 
@@ -130,6 +131,15 @@ TEST_F(Download, InputsCheckedBeforeAnythingIsSent)
              set_text(ParamType::FolderForSaveFile, "x/../../OUT");
          },
          -104, nullptr},
+        // The file system would read these only up to the zero byte: dl, not otherB or /x.
+        {[&] {
+             type(4, nullptr);
+             d.driver_root_folder = device_test::bytes_of(dir);
+             set_text(ParamType::FolderForSaveFile, "dl\0/../otherB"s);
+         },
+         -104, nullptr},
+        {[&] { type(4, nullptr), set_text(ParamType::FolderForSaveFile, save_dir + "\0/../../x"s); }, -104, nullptr},
+        {[&] { type(0, nullptr), set_text(ParamType::FileOnScale, "/data/a\0/../../b"s); }, -104, nullptr},
     };
     int row = 0;
     for (const auto& [set, result, line] : table) {
@@ -145,6 +155,7 @@ TEST_F(Download, InputsCheckedBeforeAnythingIsSent)
         }
     }
     EXPECT_EQ(a.request_count() + b.request_count(), 0u);
+    EXPECT_TRUE(files_below(dir).empty());
     reset();
     set_text(ParamType::FolderForSaveFile, save_dir);
     set_int(ParamType::FileType, 4);
@@ -211,8 +222,9 @@ TEST_F(Download, NamesFromTheScaleAndTheHost)
     std::string long_serial;
     for (int k = 0; k < 150; ++k) long_serial += "Ж";
     // Folder (relative to the test folder), file on the scale (or FileType 1), serial, the local copy.
-    const std::tuple<const char*, std::string, std::string, std::string> table[] = {
+    const std::tuple<std::string, std::string, std::string, std::string> table[] = {
         {"dl", "/d/f<ip>.bin", "S", "dl/S-127.0.0.100/fS-127.0.0.100.bin"},
+        {"dl\0\0"s, "", "S", "dl/S-127.0.0.100/ScaleServiceConfig.json"},  // zero bytes at the end are padding
         {"dl/<ip>/in", "", "S", "dl/S-127.0.0.100/in/S-127.0.0.100/ScaleServiceConfig.json"},  // still a folder below
         {"dl", "/d/" + long_name, "S", "dl/S-127.0.0.100/" + long_name},
         {"dl", "", "АБ-1", "dl/АБ-1-127.0.0.100/ScaleServiceConfig.json"},  // letters of any script stay
