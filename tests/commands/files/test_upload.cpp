@@ -10,6 +10,7 @@
 
 #include "files_test_util.h"
 #include "../../core/test_deadline.h"
+#include "test_hooks/test_hooks.h"
 
 using namespace files_test;
 using namespace std::string_literals;
@@ -155,6 +156,46 @@ TEST_F(Upload, RefusalsSendNothing)
     set_text(ParamType::FilePath, dir + "/f.bin\0\0"s);
     EXPECT_EQ(d.send_file(), 0);
     EXPECT_EQ(store->file("1F"), B({1}));
+}
+
+// A file cut short between its size and its read, as another process truncating it would: nothing of it is sent and
+// the answer is 171, for one file and for a file of a folder.
+TEST_F(Upload, AFileCutShortWhileReadSendsNothing)
+{
+    const std::string big = dir + "/out/big.bin";
+    write("out/small.txt", B({1}));
+    qv_seam::hook("local file measured", [&] {
+        if (open_file(big).first >= 0) std::filesystem::resize_file(big, 1000);
+    });
+    const std::function<int()> commands[] = {
+        [&] {
+            set_int(ParamType::FileType, 4);
+            set_text(ParamType::FilePath, big);
+            return d.send_file();
+        },
+        [&] {
+            set_text(ParamType::FolderPath, dir + "/out");
+            return d.send_all_files_from_folder();
+        },
+    };
+    for (const auto& command : commands) {
+        write("out/big.bin", pattern(100000));
+        const device_test::log_capture log;
+        EXPECT_EQ(command(), 171);
+        const auto lines = log.lines();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const std::string& l) { return l.rfind("get_bytes_array_from_file err", 0) == 0; }),
+                  1);
+        EXPECT_TRUE(log.contains("get_bytes_array_from_file err: read 1000 of 100000 bytes: " + big));
+        if (&command == &commands[0]) {
+            EXPECT_EQ(sim.request_count(), 0u);
+        }
+        d.input_params.clear();
+    }
+    qv_seam::clear();
+    // Of the folder, at most small.txt went, in whichever order the folder lists them.
+    for (const auto& upload : store->uploads()) EXPECT_EQ(upload.name, "small.txt");
+    EXPECT_LE(store->uploads().size(), 1u);
 }
 
 TEST_F(Upload, StatusSequences)
