@@ -29,6 +29,7 @@
 #include "core/device.h"
 #include "core/params.h"
 #include "logging/logger.h"
+#include "test_hooks/test_hooks.h"
 
 namespace {
 
@@ -519,7 +520,8 @@ void file_download::take_packet(scale_reply& reply, bool& more, bool& more_befor
     bool written = copy.out.write(reply.frame.data() + in.position(), length);
     if (last) written = copy.out.close() && written;
     if (!written) {
-        Logger::e("get_file err: cannot write " + log_text(copy.temporary.string()));
+        Logger::e("get_file err: cannot write " + log_text(copy.temporary.string()) + ": " +
+                  std::generic_category().message(copy.out.error()));
         return fail_scale(ip, rc(ErrorType::UnexpectedDriverError), "local copy not written");
     }
     copy.written += length;
@@ -567,6 +569,7 @@ bool file_download::create_temporary(const std::string& ip, local_copy& copy)
     }
     copy.temporary = path;
     copy.created = true;
+    QV_SEAM("download copy created");
     return true;
 }
 
