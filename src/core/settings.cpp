@@ -87,9 +87,13 @@ int device::change_driver_root_folder()
     }
     input_params.erase(ParamType::DriverRootFolder);
 
-    // Zero bytes only matter for the test; the stored value keeps them (the
-    // path rule drops them again wherever the root is used).
-    const std::filesystem::path path(device_utils::parse_string_from_byte_array(value));
+    // A zero byte inside is refused with the root unchanged; trailing ones
+    // are padding, which the stored value keeps (the path rule drops them
+    // wherever the root is used).
+    std::string text;
+    const int checked = local_path(ParamType::DriverRootFolder, value, text);
+    if (checked != rc(ErrorType::Success)) return checked;
+    const std::filesystem::path path(text);
     if (!path.has_root_directory())
         return refused_parameter(ParamType::DriverRootFolder, DataType::ByteArray, quoted_value(path.string()),
                                  "an absolute folder");

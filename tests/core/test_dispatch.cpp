@@ -205,10 +205,12 @@ TEST(Settings, LanguageConnectionTypeRootFolderAndLocaleAndTheCatchAll)
     EXPECT_TRUE(d.permanent_connection);
     EXPECT_EQ(run(d, CommandType::change_driver_connection_type), 0);  // without the parameter: one-shot
     EXPECT_FALSE(d.permanent_connection);
-    // Absolute (stored as given, zero byte included), relative (-104, kept), another kind (-8, working directory).
+    // Absolute (stored as given, trailing zero byte included), a zero byte inside or relative (-104, kept), another
+    // kind (-8, working directory).
     auto with_zero = bytes_of("/var/data");
-    with_zero.insert(with_zero.begin() + 4, std::byte{0});
-    for (const auto& [path, expected] : {std::pair{with_zero, 0}, {bytes_of("data/in"), -104}}) {
+    with_zero.push_back(std::byte{0});
+    for (const auto& [path, expected] :
+         {std::pair{with_zero, 0}, {bytes_of(std::string("/var\0/../../x", 13)), -104}, {bytes_of("data/in"), -104}}) {
         d.set_bytes_array_param(ParamType::DriverRootFolder, d.input_params, path, false);
         EXPECT_EQ(run(d, CommandType::change_driver_root_folder), expected);
         EXPECT_EQ(d.driver_root_folder, with_zero);
