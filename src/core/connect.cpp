@@ -147,14 +147,23 @@ int device::connect()
                     results[scale.ip] = rc(ErrorType::NoConnection);
                     return rc(ErrorType::NoConnection);
                 }
-                const link_route link = make_kept_open_link(scale.ip, scale.port, timeout_seconds);
-                {
-                    auto lock = lock_state();
-                    io_contexts[scale.ip] = link.link_context;
-                    permanent_clients[scale.ip] = link.link;
+                try {
+                    const link_route link = make_kept_open_link(scale.ip, scale.port, timeout_seconds);
+                    {
+                        auto lock = lock_state();
+                        io_contexts[scale.ip] = link.link_context;
+                        permanent_clients[scale.ip] = link.link;
+                    }
+                    // Under the command's stop: a connect that hangs ends with it.
+                    open_kept_open_link(link, command_stop.get());
+                } catch (...) {
+                    // Out of descriptors, most often (four a link): the links
+                    // made so far are closed, so that the host gets them back
+                    // and can run the connect again on the list as it stands.
+                    drop_permanent_connections();
+                    results[scale.ip] = rc(ErrorType::UnexpectedDriverError);
+                    throw;
                 }
-                // Under the command's stop: a connect that hangs ends with it.
-                open_kept_open_link(link, command_stop.get());
             }
         }
 

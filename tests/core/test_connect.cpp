@@ -1,8 +1,20 @@
 // The scale list, connect in both connection types, and the version and serial replies.
-#include <atomic>
-#include <future>
-#include <thread>
+#include <sys/epoll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <cerrno>
+
+#include <atomic>
+#include <filesystem>
+#include <future>
+#include <iterator>
+#include <memory>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "core/vocab/errors_text.h"
 #include "hanging_listener.h"
 #include "test_hooks/test_hooks.h"
 #include "quorvix_driver.h"
@@ -10,6 +22,28 @@
 #include "test_deadline.h"
 
 using namespace send_test;
+
+namespace {
+
+// Event loops still to be made before one finds no descriptor; -1: every one is made.
+std::atomic<int> event_loops_before_exhaustion{-1};
+
+}  // namespace
+
+// Every event loop asks for its epoll descriptor here (this test program's own definition stands in for the C
+// library's): a test runs one loop out of descriptors while the process keeps the rest. The sanitizers check a type
+// by opening a pipe, so a process truly out of descriptors aborts in the first check it has not made before.
+extern "C" int epoll_create1(int flags) noexcept
+{
+    int left = event_loops_before_exhaustion.load();
+    while (left >= 0 && !event_loops_before_exhaustion.compare_exchange_weak(left, left - 1)) {
+    }
+    if (left == 0) {
+        errno = EMFILE;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_epoll_create1, flags));
+}
 
 namespace {
 
@@ -310,6 +344,52 @@ TEST_F(Connecting, EachScaleOfAListGetsItsOwnPassword)
             EXPECT_EQ(d.results.at(sim->ip()), 0) << sim->ip();
         }
     }
+}
+
+// The descriptors the process holds.
+std::size_t open_descriptors()
+{
+    const std::filesystem::directory_iterator listing("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(begin(listing), end(listing)));
+}
+
+// A kept-open connect whose event loop for the third scale finds no descriptor closes the two links it opened (four
+// descriptors each) before it answers -1000, 82 shows -1000 for that scale, and the list stays, so that 0 connects it
+// once descriptors are free.
+TEST_F(Connecting, AKeptOpenConnectOutOfDescriptorsClosesItsLinksAndKeepsTheList)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    std::vector<std::unique_ptr<qv_sim::sim_scale>> sims;
+    for (int k = 0; k < 5; ++k) {
+        sims.push_back(std::make_unique<qv_sim::sim_scale>("127.0.0." + std::to_string(60 + k)));
+        qv_sim::add_connect_replies(*sims.back());
+        add_scale(d, *sims.back(), 1);
+    }
+    d.set_int_param(ParamType::DriverConnectionType, d.input_params, 1);
+    ASSERT_EQ(d.execute_command(143), 0);
+    const std::size_t before = open_descriptors();
+    const device_test::log_capture log;
+    event_loops_before_exhaustion = 2;
+    const int result = d.execute_command(0);
+    event_loops_before_exhaustion = -1;
+    EXPECT_EQ(result, -1000);
+    EXPECT_TRUE(log.contains("'connect' error: epoll: Too many open files"));
+    for (std::size_t k = 0; k < sims.size(); ++k)
+        EXPECT_EQ(log.contains("Connection established with " + sims[k]->ip()), k < 2) << k;
+    EXPECT_TRUE(d.permanent_clients.empty() && d.io_contexts.empty());
+    // The scales close their ends once they read the end of the links.
+    for (int k = 0; k < 500 && open_descriptors() != before; ++k)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(open_descriptors(), before);
+
+    ASSERT_EQ(d.execute_command(82), 0);
+    std::vector<std::byte> list;
+    ASSERT_EQ(d.get_bytes_array_param(ParamType::CommandResults, d.output_params, list, false), 0);
+    EXPECT_EQ(device_test::text_of(list),
+              "127.0.0.62:-1000:" + d.current_error_texts()->get_text(ErrorType::UnexpectedDriverError) + ";");
+    EXPECT_EQ(d.ip_address_list.size(), sims.size());
+    EXPECT_EQ(d.execute_command(0), 0);
+    EXPECT_EQ(d.permanent_clients.size(), sims.size());
 }
 
 // A kept-open connect to two scales whose connects hang ends within a moment of a stop, or of destroy, with -9.
