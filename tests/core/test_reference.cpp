@@ -786,6 +786,66 @@ TEST_F(ReferenceRun, EveryInputThatCanOverflowADatagramSaysSo)
             << "One datagram gives " << key.first << " `" << key.second << "` bytes, but no value of it overflows one";
 }
 
+// The extended records ask every scale of the list for its group-code switch before the record is built. Switches that
+// differ refuse the record with -104 and the warning row 25 gives, the first scale's switch in IP text order written;
+// a scale that fails the question gives -111 and no switch. Only the question reaches a scale, and the block that 25
+// collected stays as it was.
+TEST_F(ReferenceRun, AnExtendedRecordNeedsOneSwitchOnEveryScale)
+{
+    std::smatch warning;
+    ASSERT_TRUE(std::regex_search(by_number_.at(25)->line, warning,
+                                  std::regex("`(refused [^`]*; allowed: one value on every scale of the list)`")));
+    qv_sim::sim_scale other("127.0.0.62");
+    qv_sim::add_standard_replies(other);
+    {
+        device only;
+        send_test::add_scale(only, other, 1);
+        only.set_int_param(ParamType::UseGroupCodeAsProp, only.input_params, 1, false);
+        ASSERT_EQ(only.execute_command(static_cast<int>(CommandType::set_using_group_code)), 0);
+    }
+    for (const int number : {25, 27, 98})
+        for (const bool answers : {true, false}) try {
+                SCOPED_TRACE(std::to_string(number) + (answers ? ", switches that differ" : ", a scale that fails"));
+                sim_ = std::make_unique<qv_sim::sim_scale>("127.0.0.61");
+                qv_sim::add_standard_replies(*sim_);
+                device d;
+                d.timeout_seconds = 2;
+                send_test::add_scale(d, *sim_, 1);
+                bytes block;  // collected before: 25 keeps it
+                if (number == 25) {
+                    EXPECT_EQ(step_on(d, 25, {}).result, 0);
+                    d.get_bytes_array_param(ParamType::PluBlock, d.input_params, block, false);
+                }
+                if (answers)
+                    send_test::add_scale(d, other, 1);
+                else
+                    d.ip_address_list.push_back({"127.0.0.63", sim_->port_text(), "1234", 1, ""});  // nobody there
+                const std::size_t asked = other.request_count();
+                const outcome o = step_on(d, number, {});
+                EXPECT_EQ(o.result, answers ? -104 : -111);
+                EXPECT_EQ(o.all, 1U) << "the switch question alone";
+                int use_group_code = -1;
+                EXPECT_EQ(d.get_int_param(ParamType::UseGroupCodeAsProp, d.output_params, use_group_code, false),
+                          answers ? 0 : -7);
+                if (answers) {
+                    EXPECT_EQ(use_group_code, 0) << "the switch of " << sim_->ip();
+                    EXPECT_EQ(other.request_count(), asked + 1);
+                    const std::string line = std::regex_replace(
+                        std::regex_replace(warning[1].str(), std::regex("192\\.0\\.2\\.10"), sim_->ip()),
+                        std::regex("192\\.0\\.2\\.11"), other.ip());
+                    EXPECT_NE(o.log.find(line), std::string::npos) << line << "\n" << o.log;
+                }
+                if (number == 25) {
+                    bytes after;
+                    d.get_bytes_array_param(ParamType::PluBlock, d.input_params, after, false);
+                    EXPECT_EQ(after.size(), 82U);
+                    EXPECT_EQ(after, block);
+                }
+            } catch (const std::exception& e) {
+                ADD_FAILURE() << number << ": " << e.what();
+            }
+}
+
 // What the rows and the README's account of the simulated scale say beyond the fixed form, each statement a run of
 // steps on one device against the simulated scale: the command, the inputs given (nullopt: left out; the others at
 // their examples), its result, the requests that reached the scale (none: not counted) and outputs by name: ints, and
