@@ -1,5 +1,6 @@
 // The scale list, connect in both connection types, and the version and serial replies.
 #include <sys/epoll.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -25,8 +26,18 @@ using namespace send_test;
 
 namespace {
 
-// Event loops still to be made before one finds no descriptor; -1: every one is made.
+// Event loops, and sockets, still to be made before one finds no descriptor; -1: every one is made.
 std::atomic<int> event_loops_before_exhaustion{-1};
+std::atomic<int> sockets_before_exhaustion{-1};
+
+// True when the countdown has reached the call that is to fail.
+bool exhausted(std::atomic<int>& countdown)
+{
+    int left = countdown.load();
+    while (left >= 0 && !countdown.compare_exchange_weak(left, left - 1)) {
+    }
+    return left == 0;
+}
 
 }  // namespace
 
@@ -35,14 +46,21 @@ std::atomic<int> event_loops_before_exhaustion{-1};
 // by opening a pipe, so a process truly out of descriptors aborts in the first check it has not made before.
 extern "C" int epoll_create1(int flags) noexcept
 {
-    int left = event_loops_before_exhaustion.load();
-    while (left >= 0 && !event_loops_before_exhaustion.compare_exchange_weak(left, left - 1)) {
-    }
-    if (left == 0) {
+    if (exhausted(event_loops_before_exhaustion)) {
         errno = EMFILE;
         return -1;
     }
     return static_cast<int>(::syscall(SYS_epoll_create1, flags));
+}
+
+// Likewise for the link's socket, made once its event loop is there.
+extern "C" int socket(int domain, int type, int protocol) noexcept
+{
+    if (exhausted(sockets_before_exhaustion)) {
+        errno = EMFILE;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_socket, domain, type, protocol));
 }
 
 namespace {
@@ -367,27 +385,36 @@ TEST_F(Connecting, AKeptOpenConnectOutOfDescriptorsClosesItsLinksAndKeepsTheList
     }
     d.set_int_param(ParamType::DriverConnectionType, d.input_params, 1);
     ASSERT_EQ(d.execute_command(143), 0);
-    const std::size_t before = open_descriptors();
-    const device_test::log_capture log;
-    event_loops_before_exhaustion = 2;
-    const int result = d.execute_command(0);
-    event_loops_before_exhaustion = -1;
-    EXPECT_EQ(result, -1000);
-    EXPECT_TRUE(log.contains("'connect' error: epoll: Too many open files"));
-    for (std::size_t k = 0; k < sims.size(); ++k)
-        EXPECT_EQ(log.contains("Connection established with " + sims[k]->ip()), k < 2) << k;
-    EXPECT_TRUE(d.permanent_clients.empty() && d.io_contexts.empty());
-    // The scales close their ends once they read the end of the links.
-    for (int k = 0; k < 500 && open_descriptors() != before; ++k)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(open_descriptors(), before);
+    // The third scale's event loop, or its socket, is the one that finds none.
+    const struct {
+        std::atomic<int>& countdown;
+        const char* line;
+    } exhaustions[] = {{event_loops_before_exhaustion, "'connect' error: epoll: Too many open files"},
+                       {sockets_before_exhaustion, "'connect' error: socket: Too many open files"}};
+    for (const auto& exhaustion : exhaustions) {
+        SCOPED_TRACE(exhaustion.line);
+        const std::size_t before = open_descriptors();
+        const device_test::log_capture log;
+        exhaustion.countdown = 2;
+        const int result = d.execute_command(0);
+        exhaustion.countdown = -1;
+        EXPECT_EQ(result, -1000);
+        EXPECT_TRUE(log.contains(exhaustion.line));
+        for (std::size_t k = 0; k < sims.size(); ++k)
+            EXPECT_EQ(log.contains("Connection established with " + sims[k]->ip()), k < 2) << k;
+        EXPECT_TRUE(d.permanent_clients.empty() && d.io_contexts.empty());
+        // The scales close their ends once they read the end of the links.
+        for (int k = 0; k < 500 && open_descriptors() != before; ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(open_descriptors(), before);
 
-    ASSERT_EQ(d.execute_command(82), 0);
-    std::vector<std::byte> list;
-    ASSERT_EQ(d.get_bytes_array_param(ParamType::CommandResults, d.output_params, list, false), 0);
-    EXPECT_EQ(device_test::text_of(list),
-              "127.0.0.62:-1000:" + d.current_error_texts()->get_text(ErrorType::UnexpectedDriverError) + ";");
-    EXPECT_EQ(d.ip_address_list.size(), sims.size());
+        ASSERT_EQ(d.execute_command(82), 0);
+        std::vector<std::byte> list;
+        ASSERT_EQ(d.get_bytes_array_param(ParamType::CommandResults, d.output_params, list, false), 0);
+        EXPECT_EQ(device_test::text_of(list),
+                  "127.0.0.62:-1000:" + d.current_error_texts()->get_text(ErrorType::UnexpectedDriverError) + ";");
+        EXPECT_EQ(d.ip_address_list.size(), sims.size());
+    }
     EXPECT_EQ(d.execute_command(0), 0);
     EXPECT_EQ(d.permanent_clients.size(), sims.size());
 }
