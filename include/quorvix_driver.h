@@ -47,7 +47,10 @@ QUORVIX_DRIVER_API int create(void** handle);
 // its kept-open connections are closed. Prints on standard output
 // "library.destroy_device() handle:0xf5a03c00", then "device removed0xf5a03c00"
 // (or "the device is missing0xf5a03c00" for a handle the registry does not
-// hold), then "library.destroy_device() END".
+// hold), then "library.destroy_device() END". A host that unloads the
+// library (dlclose) destroys every handle first: once Logger::init_log has
+// run, dlclose leaves the library mapped, and an instance left alive goes on
+// running, its live-weight stream calling the host's sink.
 QUORVIX_DRIVER_API void destroy(void** handle);
 
 // Store a value under a parameter number in the input map; the map is
@@ -83,7 +86,8 @@ QUORVIX_DRIVER_API int execute_command(void* handle, int command);
 namespace nativedriver {
 
 // Sets the process-wide locale of the C library and of the C++ standard
-// library by name; -1000 when the system has no locale of that name.
+// library by name; -1000 when the system has no locale of that name (a name
+// holding a zero byte names none), the locale then unchanged.
 QUORVIX_DRIVER_API int change_locale(void* handle, std::wstring name);
 
 }  // namespace nativedriver

@@ -26,15 +26,17 @@ public:
 
     // Sets logging up; only the first call in a process takes effect. The
     // file is <prefix>quorvix_driver_<pid>.log, rotated into <prefix>old/
-    // beside it. Prints "path to log file: " and the folder on standard
-    // output, and "Удаляю старый лог: " and the name of each file of that
-    // prefix older than 7 days, which it deletes.
+    // beside it; in these names each "/" and each zero byte of the prefix
+    // becomes "_", so both always lie in the log folder. Prints "path to log
+    // file: " and the folder on standard output, and "Удаляю старый лог: "
+    // and the name of each file of that prefix older than 7 days, which it
+    // deletes.
     QUORVIX_DRIVER_API static void init_log(const std::string& prefix);
     // Lowest severity written: 0 trace, 1 debug, 2 info (the default), 3 warning, 4 error.
     // A call before init_log is lost: the log starts at 2.
     QUORVIX_DRIVER_API static void set_filter(int level);
-    // The log file's name without its folder, "<prefix>quorvix_driver_<pid>.log";
-    // empty before init_log.
+    // The log file's name without its folder, "<prefix>quorvix_driver_<pid>.log"
+    // with the prefix as used in it; empty before init_log.
     QUORVIX_DRIVER_API static std::string get_log_file_name();
     // The in-memory log's text; empty before init_log.
     QUORVIX_DRIVER_API static std::string get_memory_log_data();

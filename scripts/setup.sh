@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/i386-toolchain.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+# --no-warn-unused-cli: a second run does not read the toolchain file again.
+cmake --no-warn-unused-cli -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/i386-toolchain.cmake \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j "$(nproc)"
 if [ -x scripts/demo.sh ]; then bash scripts/demo.sh build; fi

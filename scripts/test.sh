@@ -8,7 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 sanitize="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined"
-cmake -S . -B build-test -DCMAKE_TOOLCHAIN_FILE=cmake/i386-toolchain.cmake \
+# The toolchain file is read only by a fresh configure: a second run would
+# warn that it was not used.
+cmake --no-warn-unused-cli -S . -B build-test -DCMAKE_TOOLCHAIN_FILE=cmake/i386-toolchain.cmake \
       -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
       -DQV_TESTS=ON -DQV_SANITIZE=ON -DQV_WERROR=ON >/dev/null
 cmake --build build-test -j "$(nproc)"
@@ -30,8 +32,9 @@ trap cleanup EXIT
 cmake --install build-test --prefix "$prefix" >/dev/null
 
 # The package carries what a host developer needs besides the library: the
-# headers with the numbers' names, the toolchain file and the command reference.
-for f in quorvix_types.h i386-toolchain.cmake commands.md; do
+# headers with the numbers' names, the toolchain file, the command reference
+# and the README.
+for f in quorvix_types.h i386-toolchain.cmake commands.md README.md; do
   [ -n "$(find "$prefix" -name "$f")" ] || { echo "install check: $f is not installed" >&2; exit 1; }
 done
 toolchain="$(find "$prefix" -name i386-toolchain.cmake)"

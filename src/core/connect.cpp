@@ -31,6 +31,16 @@ bool port_out_of_range(const std::wstring& port)
     return false;
 }
 
+// The resolver reads an address or port text only up to its first zero
+// byte: "\0" would reach the local machine with the admin password,
+// "127.0.0.2\0x" a listed scale under a second key, "5001\0" "99999" port
+// 5001 past the range check.
+int refuse_zero_byte(ParamType p, const std::wstring& text, const char* allowed)
+{
+    if (text.find(L'\0') == std::wstring::npos) return rc(ErrorType::Success);
+    return refused_parameter(p, DataType::String, quoted_value(device_utils::str(text)), allowed);
+}
+
 // The reply time-out, checked before the list changes: absent (or of
 // another kind) keeps the one before; 0 or below would end every later
 // exchange at once as if the scale were unreachable, so it is refused.
@@ -57,8 +67,11 @@ int device::add_ip_to_list()
     // The resolver takes an empty host for the local machine, which would
     // get the admin password of a request meant for a scale.
     if (ip.empty()) return refused_parameter(ParamType::Ip, DataType::String, quoted_value(""), "an address, not empty");
-    r = get_string_param(ParamType::Port, input_params, port);
+    r = refuse_zero_byte(ParamType::Ip, ip, "an address, no zero byte");
+    if (r == rc(ErrorType::Success)) r = get_string_param(ParamType::Port, input_params, port);
     if (r == rc(ErrorType::Success)) r = refuse_no_code_point(ParamType::Port, port);
+    if (r == rc(ErrorType::Success))
+        r = refuse_zero_byte(ParamType::Port, port, "a port or service name, no zero byte");
     if (r != rc(ErrorType::Success)) return r;
     if (port_out_of_range(port))
         return refused_parameter(ParamType::Port, DataType::String, device_utils::str(port),
@@ -134,14 +147,23 @@ int device::connect()
                     results[scale.ip] = rc(ErrorType::NoConnection);
                     return rc(ErrorType::NoConnection);
                 }
-                const link_route link = make_kept_open_link(scale.ip, scale.port, timeout_seconds);
-                {
-                    auto lock = lock_state();
-                    io_contexts[scale.ip] = link.link_context;
-                    permanent_clients[scale.ip] = link.link;
+                try {
+                    const link_route link = make_kept_open_link(scale.ip, scale.port, timeout_seconds);
+                    {
+                        auto lock = lock_state();
+                        io_contexts[scale.ip] = link.link_context;
+                        permanent_clients[scale.ip] = link.link;
+                    }
+                    // Under the command's stop: a connect that hangs ends with it.
+                    open_kept_open_link(link, command_stop.get());
+                } catch (...) {
+                    // Out of descriptors, most often (four a link): the links
+                    // made so far are closed, so that the host gets them back
+                    // and can run the connect again on the list as it stands.
+                    drop_permanent_connections();
+                    results[scale.ip] = rc(ErrorType::UnexpectedDriverError);
+                    throw;
                 }
-                // Under the command's stop: a connect that hangs ends with it.
-                open_kept_open_link(link, command_stop.get());
             }
         }
 

@@ -100,6 +100,11 @@ public:
     bool parameters_validation(ParamType p, param_map& map);
     bool parameters_validation(const std::vector<ParamType>& list, param_map& map);
     std::string get_param_info_for_log(ParamType p, DataType k);
+    // A path input's bytes as the local path the file system reads: 0 with
+    // `path` (trailing zero bytes dropped), or -104 with its warning for a
+    // zero byte inside. read_local_path reads p from the input map first.
+    static int local_path(ParamType p, const std::vector<std::byte>& value, std::string& path);
+    int read_local_path(ParamType p, std::string& path);
 
     // ---- core/send.cpp: framing, group sending, reply validation
     // The one road of a request: the frame of `type`, the password where the

@@ -22,9 +22,9 @@
 //      exception) and returns do_command's result.
 // So `do_command(command)` runs with `busy` held for its command and never
 // changes `busy` itself. It logs the dispatcher's lines, runs the group
-// check, empties `results` (except for 81 and 82) and calls the command's
-// method. Sends and polling loops end with -9 when they find
-// `stop_requested` set.
+// check, empties `results` (except for 81, 82 and numbers without a method)
+// and calls the command's method. Sends and polling loops end with -9 when
+// they find `stop_requested` set.
 
 #include <exception>
 #include <map>
@@ -147,14 +147,16 @@ int device::do_command(int command)
             return rc(ErrorType::UnknownCommand);
         }
 
-        if (!keeps_results(command)) results.clear();
+        // A number that no method serves is no command: like one outside the
+        // table, it leaves the results of the command before it for 82.
+        const auto& methods = registered_commands();
+        const auto method = methods.find(static_cast<CommandType>(command));
+        if (method != methods.end() && !keeps_results(command)) results.clear();
 
         int result;
         if (!flag->second && ip_address_list.size() > 1) {
             result = rc(ErrorType::NotForGroupMode);
         } else {
-            const auto& methods = registered_commands();
-            const auto method = methods.find(static_cast<CommandType>(command));
             result = method == methods.end() ? rc(ErrorType::UnknownCommand) : (this->*(method->second))();
             clear_inputs(input_params, command);
         }

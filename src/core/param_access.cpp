@@ -1,8 +1,10 @@
 // Typed access to a device's parameter maps: the get and set forms with
-// their log lines, presence checks, password masking and path anchoring.
+// their log lines, presence checks, password masking, path anchoring and the
+// local paths that path inputs name.
 
 #include "core/device.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <utility>
@@ -24,6 +26,15 @@ const char* const masked_value = "********";
 bool is_path_param(ParamType p)
 {
     return p == ParamType::FilePath || p == ParamType::FolderPath || p == ParamType::FolderForSaveFile;
+}
+
+// True when a zero byte stands before a non-zero one. The file system ends a
+// path at its first zero byte, so such a value names another path than its
+// text shows; zero bytes at the end are only padding.
+bool has_inner_zero(const std::vector<std::byte>& value)
+{
+    const auto zero = std::find(value.begin(), value.end(), std::byte{0});
+    return std::any_of(zero, value.end(), [](std::byte b) { return b != std::byte{0}; });
 }
 
 bool is_separator(char c)
@@ -253,7 +264,10 @@ int device::set_bytes_array_param(ParamType p, param_map& map, const std::vector
                                               : device_utils::escape_control_characters(
                                                     device_utils::parse_string_from_byte_array(value).substr(0, 100))));
         }
-        if (is_path_param(p)) {
+        // A value with a zero byte inside is stored as given: anchoring would
+        // drop that zero and hide it, while read_local_path, which every local
+        // path passes through, refuses it.
+        if (is_path_param(p) && !has_inner_zero(value)) {
             const std::string text = device_utils::parse_string_from_byte_array(value);
             if (text.empty() || text[0] != '/') {
                 std::vector<std::byte> joined = anchor_path(value);
@@ -273,6 +287,25 @@ int device::set_bytes_array_param(ParamType p, param_map& map, const std::vector
         Logger::e(std::string("set_bytes_array_param error: ") + e.what());
         return rc(ErrorType::UnexpectedDriverError);
     }
+}
+
+int device::local_path(ParamType p, const std::vector<std::byte>& value, std::string& path)
+{
+    if (has_inner_zero(value)) {
+        const std::string given(reinterpret_cast<const char*>(value.data()), value.size());
+        return refused_parameter(p, DataType::ByteArray, quoted_value(device_utils::safe_log_text(given)),
+                                 "a path with zero bytes at its end only");
+    }
+    path = device_utils::parse_string_from_byte_array(value);  // the padding dropped
+    return rc(ErrorType::Success);
+}
+
+int device::read_local_path(ParamType p, std::string& path)
+{
+    std::vector<std::byte> value;
+    const int r = get_bytes_array_param(p, input_params, value);
+    if (r != rc(ErrorType::Success)) return r;
+    return local_path(p, value, path);
 }
 
 int device::set_int_param(ParamType p, param_map& map, int value)

@@ -10,6 +10,7 @@
 #include <functional>
 #include <locale>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -86,9 +87,13 @@ int device::change_driver_root_folder()
     }
     input_params.erase(ParamType::DriverRootFolder);
 
-    // Zero bytes only matter for the test; the stored value keeps them (the
-    // path rule drops them again wherever the root is used).
-    const std::filesystem::path path(device_utils::parse_string_from_byte_array(value));
+    // A zero byte inside is refused with the root unchanged; trailing ones
+    // are padding, which the stored value keeps (the path rule drops them
+    // wherever the root is used).
+    std::string text;
+    const int checked = local_path(ParamType::DriverRootFolder, value, text);
+    if (checked != rc(ErrorType::Success)) return checked;
+    const std::filesystem::path path(text);
     if (!path.has_root_directory())
         return refused_parameter(ParamType::DriverRootFolder, DataType::ByteArray, quoted_value(path.string()),
                                  "an absolute folder");
@@ -139,6 +144,11 @@ int device::change_locale(const std::wstring& name)
 {
     try {
         const std::string utf8_name = device_utils::str(name);
+        // The C library reads the name up to a zero byte: "C\0x" would set
+        // "C" and answer 0 for a locale that does not exist.
+        if (utf8_name.find('\0') != std::string::npos)
+            throw std::runtime_error("locale name holds a zero byte: " +
+                                     device_utils::escape_control_characters(utf8_name));
         std::setlocale(LC_ALL, utf8_name.c_str());
         const std::locale locale(utf8_name);  // throws when the system lacks it
         std::locale::global(locale);

@@ -1,5 +1,7 @@
 #include "link/link_exchange.h"
 
+#include <boost/system/system_error.hpp>
+
 #include "link/one_shot_group.h"
 #include "link/permanent_tcp_client.h"
 #include "logging/log_gate.h"
@@ -22,7 +24,15 @@ void open_kept_open_link(const link_route& route, exchange_stop* stop)
 {
     // The live-weight thread may pick the new link up at once.
     const link_turn turn(route.link->turns(), stop);
-    if (turn.held()) route.link->run_connect(*route.link_context, stop);
+    if (!turn.held()) return;
+    route.link->run_connect(*route.link_context, stop);
+    // A scale that does not answer leaves its link closed for the next
+    // request; a socket this process could not make is the process's own
+    // failure, as an event loop it could not make is.
+    const boost::system::error_code& failed = route.link->connect_error();
+    if (failed == boost::system::errc::too_many_files_open ||
+        failed == boost::system::errc::too_many_files_open_in_system)
+        throw boost::system::system_error(failed, "socket");
 }
 
 // ---- Exchange.

@@ -37,7 +37,9 @@ struct link_route {
 // and its own io_context.
 link_route make_kept_open_link(const std::string& host, const std::string& port, int timeout_seconds);
 // Connects the route's kept-open link and runs the connect to its end, its
-// time-out or `stop` (which then leaves the link closed).
+// time-out or `stop` (which then leaves the link closed). Throws
+// boost::system::system_error when the socket could not be made for want of
+// descriptors.
 void open_kept_open_link(const link_route& route, exchange_stop* stop);
 
 class link_exchange {

@@ -96,6 +96,7 @@ void permanent_tcp_client::handle_connect(const error_code& ec, bool then_send)
 bool permanent_tcp_client::connected(const error_code& ec)
 {
     stop_waiting();
+    connect_error_ = ec;
     if (ec) {
         if (log_traffic) Logger::e("Connection with " + ip() + " not established: " + link_detail::error_text(ec));
         close_connection();

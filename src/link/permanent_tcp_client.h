@@ -44,6 +44,8 @@ public:
     void run_exchange(boost::asio::io_context& context, link_request next, exchange_stop* stop);
     // open_connection, run the same way.
     void run_connect(boost::asio::io_context& context, exchange_stop* stop);
+    // Why the last connect failed; empty after one that succeeded.
+    const link_detail::error_code& connect_error() const { return connect_error_; }
 
 private:
     template <class Start>
@@ -58,4 +60,5 @@ private:
     bool drop_stale_input();
 
     link_turns turns_;
+    link_detail::error_code connect_error_;
 };

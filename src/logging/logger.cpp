@@ -264,6 +264,15 @@ void format_memory(const logging::record_view& rec, logging::formatting_ostream&
     strm << out;
 }
 
+// The prefix as it goes into file and folder names: a "/" would lead out of
+// the log folder and a zero byte would cut the name short, so each becomes "_".
+std::string name_prefix(std::string prefix)
+{
+    for (char& c : prefix)
+        if (c == '/' || c == '\0') c = '_';
+    return prefix;
+}
+
 bool starts_with(const std::string& text, const std::string& head)
 {
     return text.size() >= head.size() && text.compare(0, head.size(), head) == 0;
@@ -328,7 +337,7 @@ std::string Logger::appdata_path()
     return path;
 }
 
-void Logger::init_log(const std::string& prefix)
+void Logger::init_log(const std::string& given_prefix)
 {
     if (s_init_claimed.exchange(true)) return;
     try {
@@ -345,6 +354,7 @@ void Logger::init_log(const std::string& prefix)
         core->set_exception_handler(logging::make_exception_suppressor());
         core->add_global_attribute("ThreadID", logging::attributes::current_thread_id());
 
+        const std::string prefix = name_prefix(given_prefix);
         const std::string folder = appdata_path();
         const std::string old_folder = folder + path_delim() + prefix + "old";
         print_line("path to log file: " + folder);

@@ -1,8 +1,21 @@
 // The scale list, connect in both connection types, and the version and serial replies.
-#include <atomic>
-#include <future>
-#include <thread>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <cerrno>
+
+#include <atomic>
+#include <filesystem>
+#include <future>
+#include <iterator>
+#include <memory>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "core/vocab/errors_text.h"
 #include "hanging_listener.h"
 #include "test_hooks/test_hooks.h"
 #include "quorvix_driver.h"
@@ -10,6 +23,45 @@
 #include "test_deadline.h"
 
 using namespace send_test;
+
+namespace {
+
+// Event loops, and sockets, still to be made before one finds no descriptor; -1: every one is made.
+std::atomic<int> event_loops_before_exhaustion{-1};
+std::atomic<int> sockets_before_exhaustion{-1};
+
+// True when the countdown has reached the call that is to fail.
+bool exhausted(std::atomic<int>& countdown)
+{
+    int left = countdown.load();
+    while (left >= 0 && !countdown.compare_exchange_weak(left, left - 1)) {
+    }
+    return left == 0;
+}
+
+}  // namespace
+
+// Every event loop asks for its epoll descriptor here (this test program's own definition stands in for the C
+// library's): a test runs one loop out of descriptors while the process keeps the rest. The sanitizers check a type
+// by opening a pipe, so a process truly out of descriptors aborts in the first check it has not made before.
+extern "C" int epoll_create1(int flags) noexcept
+{
+    if (exhausted(event_loops_before_exhaustion)) {
+        errno = EMFILE;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_epoll_create1, flags));
+}
+
+// Likewise for the link's socket, made once its event loop is there.
+extern "C" int socket(int domain, int type, int protocol) noexcept
+{
+    if (exhausted(sockets_before_exhaustion)) {
+        errno = EMFILE;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_socket, domain, type, protocol));
+}
 
 namespace {
 
@@ -203,27 +255,85 @@ TEST_F(Connecting, APasswordRefusedForTheSecondScaleSendsNothingToTheFirst)
     }
 }
 
-// An empty Ip would resolve to the local machine and carry the admin password there: 0 and 79 refuse it with -104 on
-// every transport before anything is sent (a scale listening on 127.0.0.1 hears nothing); 0 leaves the list empty, 79
-// as it was.
-TEST_F(Connecting, AnEmptyIpIsRefusedAndTheLocalMachineHearsNothing)
+// The resolver takes an empty Ip for the local machine and reads an Ip or Port only up to its first zero byte, so it
+// would carry the admin password to the local machine or to a scale the list holds under another text: 0 and 79
+// refuse such a text, narrow or wide, with -104 on every transport before anything is sent (a scale listening on
+// 127.0.0.1 at that port hears nothing); 0 leaves the list empty, 79 as it was. An Ip that is no IPv4 text is kept by
+// 79 as it stands.
+TEST_F(Connecting, AnIpOrPortTheResolverWouldMisreadIsRefusedAndTheLocalMachineHearsNothing)
 {
-    qv_sim::sim_scale local("127.0.0.1");
+    qv_sim::sim_scale local("127.0.0.1"), listed("127.0.0.2");
     qv_sim::add_connect_replies(local);
-    for (const auto& [kept_open, protocol, transport] : every_transport) {
-        SCOPED_TRACE(transport);
-        d.permanent_connection = kept_open;
-        for (const int command : {0, 79}) {
-            d.ip_address_list = {{"127.0.0.9", "1", "1234", protocol, ""}};
-            set_scale(L"", std::to_wstring(local.port()));
-            d.set_int_param(ParamType::Protocol, d.input_params, protocol);
-            const device_test::log_capture log;
-            EXPECT_EQ(d.execute_command(command), -104) << command;
-            EXPECT_TRUE(log.contains("refused string param \"(1) Ip\": \"\"; allowed: an address, not empty"));
-            EXPECT_EQ(d.ip_address_list.size(), command == 0 ? 0u : 1u);
-        }
-    }
-    EXPECT_EQ(local.request_count(), 0u);
+    qv_sim::add_connect_replies(listed);
+    const std::string port = local.port_text(), zero(1, '\0');
+    std::string zeros_shown;  // sixteen zero bytes as the line escapes them
+    for (int k = 0; k < 16; ++k) zeros_shown += "\\x00";
+    const std::string ip_line = "refused string param \"(1) Ip\": \"",
+                      port_line = "refused string param \"(2) Port\": \"",
+                      ip_allowed = "\"; allowed: an address, no zero byte",
+                      port_allowed = "\"; allowed: a port or service name, no zero byte";
+    const struct {
+        std::string ip, port;
+        std::string line;  // empty: taken by 79 (0 is not run: it would look the text up as a name)
+    } cases[] = {
+        {"", port, ip_line + "\"; allowed: an address, not empty"},
+        {zero, port, ip_line + "\\x00" + ip_allowed},
+        {zero + "127.0.0.1", port, ip_line + "\\x00127.0.0.1" + ip_allowed},
+        {std::string(16, '\0'), port, ip_line + zeros_shown + ip_allowed},
+        {"127.0.0.1" + zero + "junk", port, ip_line + "127.0.0.1\\x00junk" + ip_allowed},
+        {"127.0.0.1", port + zero, port_line + port + "\\x00" + port_allowed},
+        {"127.0.0.1", port + zero + "01", port_line + port + "\\x0001" + port_allowed},
+        {"127.0.0.1", port + zero + "99999", port_line + port + "\\x0099999" + port_allowed},
+        {" 127.0.0.2", port, ""},  // no IPv4 text, and another text than the listed scale's
+    };
+    struct handle {
+        void* h = nullptr;
+        ~handle() { destroy(&h); }
+    } instance;
+    ASSERT_EQ(create(&instance.h), 0);
+    void* const h = instance.h;
+    device& dev = *static_cast<device*>(h);
+    dev.timeout_seconds = 1;
+    const auto set_text = [h](ParamType p, const std::string& text, bool wide) {
+        return wide ? set_wstring_param(h, int(p), std::wstring(text.begin(), text.end()))
+                    : set_string_param(h, int(p), text);
+    };
+    for (const auto& [kept_open, protocol, transport] : every_transport)
+        for (const auto& c : cases)
+            for (const bool wide : {false, true})
+                for (const int command : {0, 79}) {
+                    if (c.line.empty() && command == 0) continue;
+                    SCOPED_TRACE(std::string(transport) + (wide ? " wide " : " narrow ") + std::to_string(command) +
+                                 " " + qv_sim::hex(qv_sim::to_bytes(c.ip + "/" + c.port)));
+                    dev.permanent_connection = kept_open;
+                    set_text(ParamType::Ip, listed.ip(), wide);
+                    set_text(ParamType::Port, listed.port_text(), wide);
+                    set_text(ParamType::AdminPassword, "1234", wide);
+                    set_int_param(h, int(ParamType::Protocol), protocol);
+                    ASSERT_EQ(execute_command(h, 0), 0);
+                    listed.clear_requests();
+                    EXPECT_EQ(set_text(ParamType::Ip, c.ip, wide), 0);
+                    EXPECT_EQ(set_text(ParamType::Port, c.port, wide), 0);
+                    set_text(ParamType::AdminPassword, "1234", wide);
+                    set_int_param(h, int(ParamType::Protocol), protocol);
+                    const device_test::log_capture log;
+                    EXPECT_EQ(execute_command(h, command), c.line.empty() ? 0 : -104);
+                    EXPECT_TRUE(c.line.empty() || log.contains(c.line)) << c.line;
+                    EXPECT_EQ(listed.request_count(), 0u);
+                    EXPECT_EQ(local.request_count(), 0u);
+                    if (command == 0) {
+                        EXPECT_TRUE(dev.ip_address_list.empty());
+                        continue;
+                    }
+                    ASSERT_EQ(dev.ip_address_list.size(), c.line.empty() ? 2u : 1u);
+                    EXPECT_EQ(dev.ip_address_list[0].ip, listed.ip());
+                    if (c.line.empty()) {
+                        EXPECT_EQ(dev.ip_address_list[1].ip, c.ip);
+                        continue;
+                    }
+                    EXPECT_EQ(execute_command(h, 47), 0);  // the list's scale is reached as before
+                    EXPECT_EQ(listed.request_count(), 1u);
+                }
 }
 
 // Each scale of a list gets its own frame: three scales that each know only their own password answer 0 to 47, and
@@ -252,6 +362,61 @@ TEST_F(Connecting, EachScaleOfAListGetsItsOwnPassword)
             EXPECT_EQ(d.results.at(sim->ip()), 0) << sim->ip();
         }
     }
+}
+
+// The descriptors the process holds.
+std::size_t open_descriptors()
+{
+    const std::filesystem::directory_iterator listing("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(begin(listing), end(listing)));
+}
+
+// A kept-open connect whose event loop for the third scale finds no descriptor closes the two links it opened (four
+// descriptors each) before it answers -1000, 82 shows -1000 for that scale, and the list stays, so that 0 connects it
+// once descriptors are free.
+TEST_F(Connecting, AKeptOpenConnectOutOfDescriptorsClosesItsLinksAndKeepsTheList)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    std::vector<std::unique_ptr<qv_sim::sim_scale>> sims;
+    for (int k = 0; k < 5; ++k) {
+        sims.push_back(std::make_unique<qv_sim::sim_scale>("127.0.0." + std::to_string(60 + k)));
+        qv_sim::add_connect_replies(*sims.back());
+        add_scale(d, *sims.back(), 1);
+    }
+    d.set_int_param(ParamType::DriverConnectionType, d.input_params, 1);
+    ASSERT_EQ(d.execute_command(143), 0);
+    // The third scale's event loop, or its socket, is the one that finds none.
+    const struct {
+        std::atomic<int>& countdown;
+        const char* line;
+    } exhaustions[] = {{event_loops_before_exhaustion, "'connect' error: epoll: Too many open files"},
+                       {sockets_before_exhaustion, "'connect' error: socket: Too many open files"}};
+    for (const auto& exhaustion : exhaustions) {
+        SCOPED_TRACE(exhaustion.line);
+        const std::size_t before = open_descriptors();
+        const device_test::log_capture log;
+        exhaustion.countdown = 2;
+        const int result = d.execute_command(0);
+        exhaustion.countdown = -1;
+        EXPECT_EQ(result, -1000);
+        EXPECT_TRUE(log.contains(exhaustion.line));
+        for (std::size_t k = 0; k < sims.size(); ++k)
+            EXPECT_EQ(log.contains("Connection established with " + sims[k]->ip()), k < 2) << k;
+        EXPECT_TRUE(d.permanent_clients.empty() && d.io_contexts.empty());
+        // The scales close their ends once they read the end of the links.
+        for (int k = 0; k < 500 && open_descriptors() != before; ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(open_descriptors(), before);
+
+        ASSERT_EQ(d.execute_command(82), 0);
+        std::vector<std::byte> list;
+        ASSERT_EQ(d.get_bytes_array_param(ParamType::CommandResults, d.output_params, list, false), 0);
+        EXPECT_EQ(device_test::text_of(list),
+                  "127.0.0.62:-1000:" + d.current_error_texts()->get_text(ErrorType::UnexpectedDriverError) + ";");
+        EXPECT_EQ(d.ip_address_list.size(), sims.size());
+    }
+    EXPECT_EQ(d.execute_command(0), 0);
+    EXPECT_EQ(d.permanent_clients.size(), sims.size());
 }
 
 // A kept-open connect to two scales whose connects hang ends within a moment of a stop, or of destroy, with -9.

@@ -1,5 +1,6 @@
 // The dispatcher (refusals, keep-list, kept results, catch-all, stop) and the driver's own settings.
 #include <atomic>
+#include <clocale>
 #include <locale>
 #include <set>
 
@@ -39,16 +40,35 @@ std::string description(device& d, int code)
 
 TEST(Dispatch, NumbersWithoutMethodAnswer120AndKeepListHonoured)
 {
-    // Outside the table: no result line, results kept; in it without a method: a result line.
-    for (const auto& [command, line] : {std::pair{146, std::string("command not found in broadcast_validation_")},
-                                        {-21, "Result code for command -21 : 120. Unknown command."}}) {
+    // Outside the table: no result line; in it (an internal frame) without a method: a result line. Either way
+    // nothing is sent and 82 still shows the command before.
+    const std::string absent = "command not found in broadcast_validation_";
+    const auto unknown = [](int command) {
+        return "Result code for command " + std::to_string(command) + " : 120. Unknown command.";
+    };
+    qv_sim::sim_scale scale("127.0.0.2");
+    qv_sim::add_connect_replies(scale);
+    for (const auto& [command, line] : {std::pair{999, absent},
+                                        {146, absent},
+                                        {-1, absent},
+                                        {-2, absent},
+                                        {-3, absent},
+                                        {-37, absent},
+                                        {-21, unknown(-21)},
+                                        {-32, unknown(-32)},
+                                        {-35, unknown(-35)}}) {
+        SCOPED_TRACE(command);
         device d;
-        d.results = {{"127.0.0.2", 0}};
+        add_scale(d, scale, 1);
+        ASSERT_EQ(run(d, CommandType::get_plu_count), 0);
+        const std::size_t sent = scale.request_count();
         log_capture log;
         EXPECT_EQ(d.execute_command(command), 120);
         EXPECT_EQ(log.lines(),
                   (std::vector<std::string>{separator, "do_command " + std::to_string(command), line, separator}));
-        EXPECT_EQ(d.results.size(), command == -21 ? 0u : 1u) << command;
+        EXPECT_EQ(scale.request_count(), sent);
+        EXPECT_EQ(output_bytes(d, CommandType::get_result_list, ParamType::CommandResults),
+                  "127.0.0.2:0:Command completed successful.;");
     }
     // After 25, 30, 82, 89, 100 and 120 everything the host set stays for the block send.
     device d;
@@ -185,10 +205,12 @@ TEST(Settings, LanguageConnectionTypeRootFolderAndLocaleAndTheCatchAll)
     EXPECT_TRUE(d.permanent_connection);
     EXPECT_EQ(run(d, CommandType::change_driver_connection_type), 0);  // without the parameter: one-shot
     EXPECT_FALSE(d.permanent_connection);
-    // Absolute (stored as given, zero byte included), relative (-104, kept), another kind (-8, working directory).
+    // Absolute (stored as given, trailing zero byte included), a zero byte inside or relative (-104, kept), another
+    // kind (-8, working directory).
     auto with_zero = bytes_of("/var/data");
-    with_zero.insert(with_zero.begin() + 4, std::byte{0});
-    for (const auto& [path, expected] : {std::pair{with_zero, 0}, {bytes_of("data/in"), -104}}) {
+    with_zero.push_back(std::byte{0});
+    for (const auto& [path, expected] :
+         {std::pair{with_zero, 0}, {bytes_of(std::string("/var\0/../../x", 13)), -104}, {bytes_of("data/in"), -104}}) {
         d.set_bytes_array_param(ParamType::DriverRootFolder, d.input_params, path, false);
         EXPECT_EQ(run(d, CommandType::change_driver_root_folder), expected);
         EXPECT_EQ(d.driver_root_folder, with_zero);
@@ -212,4 +234,8 @@ TEST(Settings, LanguageConnectionTypeRootFolderAndLocaleAndTheCatchAll)
     EXPECT_EQ(run(d, CommandType::get_driver_version), 0);
     EXPECT_EQ(d.change_locale(L"xx_NOWHERE.none"), -1000);  // the process's locale unchanged
     EXPECT_EQ(std::locale().name(), "C");
+    // A name that a zero byte would cut to one the system has names no locale.
+    EXPECT_EQ(d.change_locale(std::wstring(L"de_DE.UTF-8\0x", 13)), -1000);
+    EXPECT_EQ(std::locale().name(), "C");
+    EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C");
 }

@@ -27,7 +27,10 @@ TEST(PathRule, RelativePathsAreAnchoredToTheRootFolderWithoutParentSteps)
     const std::pair<std::string, std::string> cases[] = {
         {"sub/a.bin", "R/sub/a.bin"}, {"../../a.bin", "R/a.bin"}, {"..\\..\\a.bin", "R/a.bin"}, {"../.cfg", "R/.cfg"},
         {"..x", "R/..x"}, {"...", "R/"}, {std::string("/tmp/a\0", 7), std::string("/tmp/a\0", 7)},
-        {std::string("a.bin\0", 6), "R/a.bin"}};
+        {std::string("a.bin\0", 6), "R/a.bin"}, {std::string("a.bin\0\0", 7), "R/a.bin"},
+        // A zero byte inside is kept where it stands, for the command to refuse: the file system would stop there.
+        {std::string("up/keep\0me", 10), std::string("up/keep\0me", 10)},
+        {std::string("\0/../../x", 9), std::string("\0/../../x", 9)}};
     // clang-format on
     device d;
     for (const char* root : {"/srv/root", "/srv/root/"}) {  // a trailing slash is not doubled

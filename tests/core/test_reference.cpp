@@ -1,9 +1,10 @@
 // The command reference a host developer reads (docs/commands.md) held to the code: every row's number, name and
 // group flag against the dispatcher's registry and the public header, and every input's kind, requirement, range and
-// example run against the simulated scale.
+// example run against the simulated scale, its texts as long as one UDP datagram too.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"  // GCC 12 warns inside <regex> at -O1: a false alarm
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -239,6 +240,51 @@ reference read_reference()
         out.rows.push_back({std::stoi(m[1]), m[2], m[3] == "yes", read_inputs(m[4], lists), line});
         for (const auto& p : pairs(m[4].str() + m[5].str(), R"(`(\w+)` \((-?\d+),)", 1, 2)) out.named_params.insert(p);
         for (const auto& c : pairs(m[6], R"((?:^|[^\d-])(-?\d+) `(\w+)`)", 2, 1)) out.named_codes.insert(c);
+    }
+    return out;
+}
+
+// ---- What fits one datagram.
+
+// What an input says when a value of it can make a request longer than one UDP datagram.
+const std::string udp_limit = "over UDP, the whole request must fit one datagram";
+constexpr long long max_datagram = 65507;
+
+// The bytes that "How to read the tables" gives an input of a command for one datagram: the inputs counted together
+// with it (itself included) and, for an upload, whether the "/" and the file's name after the folder count too.
+struct datagram_room {
+    std::vector<std::string> together;
+    bool with_file_name = false;
+    long long bytes = 0;
+};
+
+// From its entries "2 `Time` 65500; 114 and 115 `FolderOnScale` 65497; 96 `NameFirst`, `NameSecond` and `ROSTEST`
+// 65474; ...", by command and input.
+std::map<std::pair<int, std::string>, datagram_room> datagram_rooms(const std::string& text)
+{
+    std::map<std::pair<int, std::string>, datagram_room> out;
+    const std::size_t begin = text.find("- **One datagram**");
+    if (begin == std::string::npos) return out;
+    const std::string bullet =
+        std::regex_replace(text.substr(begin, text.find("\n- **", begin + 1) - begin), std::regex("\n +"), " ");
+    std::smatch list;
+    if (!std::regex_search(bullet, list, std::regex(R"(as stored\): ([^.]*)\.)"))) return out;
+    static const std::regex entry(R"((\d+(?:(?:, | and )\d+)*) (`\w+`(?:(?:, | and )`\w+`)*))"
+                                  R"((, a "/" at its end \(added where it has none\) and the file's name)? (\d+))");
+    static const std::regex number(R"(\d+)"), name(R"(`(\w+)`)");
+    for (const std::string& one : split_top(list[1], ';')) {
+        std::smatch m;
+        if (!std::regex_match(one, m, entry)) {
+            ADD_FAILURE() << "unreadable entry under One datagram: " << one;
+            continue;
+        }
+        datagram_room room;
+        for (std::sregex_iterator n(m[2].first, m[2].second, name), end; n != end; ++n)
+            room.together.push_back((*n)[1]);
+        room.with_file_name = m[3].matched;
+        room.bytes = std::stoll(m[4]);
+        for (std::sregex_iterator c(m[1].first, m[1].second, number), end; c != end; ++c)
+            for (const std::string& in : room.together) out[{std::stoi(c->str()), in}] = room;
     }
     return out;
 }
@@ -517,6 +563,45 @@ protected:
         return v;
     }
 
+    // A value of `n` bytes that no request can carry whole in one datagram once `n` reaches its size: the example's
+    // bytes over and over for a byte example; otherwise text in parts of 255 bytes between "/", which an input read as
+    // a path takes too (49 keeps the last part as a local file name, which a file system limits to 255 bytes).
+    value long_value(const input& in, long long n)
+    {
+        if (std::holds_alternative<bytes>(example_of(in))) return sized(in, n);
+        std::string text(static_cast<std::size_t>(n), 'a');
+        for (std::size_t k = 255; k + 1 < text.size(); k += 256) text[k] = '/';
+        return text;
+    }
+
+    // The bytes of the example of `in` as sent: a text's in UTF-8.
+    std::size_t example_size(const input& in)
+    {
+        const value e = example_of(in);
+        return std::holds_alternative<bytes>(e) ? std::get<bytes>(e).size() : std::get<std::string>(e).size();
+    }
+
+    struct udp_outcome {
+        outcome run;
+        std::optional<long long> refused;  // the size of a request refused as longer than one datagram
+    };
+
+    // Runs `number` as `given` says to a UDP scale; a row that names the scale's protocol is given 0.
+    udp_outcome over_udp(int number, values given)
+    {
+        for (const input& in : by_number_.at(number)->inputs)
+            if (in.name == "Protocol") given[in.name] = 0LL;
+        protocol_ = 0;
+        udp_outcome out{run(number, given), std::nullopt};
+        protocol_ = 1;
+        const std::string ip = std::regex_replace(sim_->ip(), std::regex(R"(\.)"), R"(\.)");
+        const std::regex line(R"(\]: refused request for )" + ip +
+                              R"(: (\d+) bytes over UDP; allowed: at most 65507 bytes, one datagram)");
+        std::smatch m;
+        if (out.run.result == -104 && std::regex_search(out.run.log, m, line)) out.refused = std::stoll(m[1]);
+        return out;
+    }
+
     reference ref_;
     std::map<int, const row*> by_number_;
     std::unique_ptr<qv_sim::sim_scale> sim_;
@@ -561,9 +646,6 @@ TEST(CommandReference, EveryRowMatchesTheRegistryAndTheHeaderNames)
         EXPECT_EQ(seen.count(static_cast<int>(type)), 1U) << "command " << static_cast<int>(type) << " has no row";
     }
 }
-
-// What an input says when its longest value makes a request longer than one UDP datagram.
-const std::string udp_limit = "over UDP, the whole request must fit one datagram";
 
 // Every row against the simulated scale: at its examples the command answers 0; without a required input it answers
 // -7 (or the -104 its row gives), with any input of another kind -8, and sends nothing, unless the row says such a
@@ -634,34 +716,146 @@ TEST_F(ReferenceRun, EveryRowHoldsAgainstTheSimulatedScale)
                     else
                         EXPECT_TRUE(refused && refusal_logged(o.log, in)) << o.result << ", sent " << o.sent << o.log;
                 }
-                // The longest value to a UDP scale: refused as a request longer than one datagram exactly where the
-                // input says so (a collector sends nothing and may say it for the command that sends its block).
-                if (lim.hi && *lim.hi >= 65000 && lim.of != unit::number) {
-                    v[in.name] = sized(in, *lim.hi);
-                    protocol_ = 0;
-                    const outcome o = run(r.number, v);
-                    protocol_ = 1;
-                    const bool refused = o.result == -104 && o.sent == 0 &&
-                                         o.log.find("]: refused request for 127.0.0.61: ") != std::string::npos;
-                    const bool said = in.text.find(udp_limit) != std::string::npos;
-                    if (o.result != 0 || o.all != 0) {
-                        EXPECT_EQ(refused, said) << "over UDP: " << o.result << ", sent " << o.sent;
-                    }
-                }
             }
         } catch (const std::exception& e) {
             ADD_FAILURE() << r.line.substr(0, 60) << ": " << e.what();
         }
 }
 
+// Every text and byte input, as long as its range allows up to one datagram's size, to a UDP scale: the command
+// refuses its request as longer than one datagram exactly where the input says so, and sends nothing but what may
+// precede a refusal (a command that sends nothing, a collector, is exempt). For each input so refused, the longest
+// value that goes out is the one "How to read the tables" gives, less what the inputs counted with it hold at their
+// examples; and it gives no other.
+TEST_F(ReferenceRun, EveryInputThatCanOverflowADatagramSaysSo)
+{
+    const auto rooms = datagram_rooms(file_text(QV_SOURCE_DIR "/docs/commands.md"));
+    ASSERT_GT(rooms.size(), 15U);
+    std::set<std::pair<int, std::string>> overflowing;
+    for (const row& r : ref_.rows) try {
+            SCOPED_TRACE(r.line.substr(0, 60));
+            sim_ = std::make_unique<qv_sim::sim_scale>("127.0.0.61");
+            qv_sim::add_standard_replies(*sim_);
+            record_.clear();
+            const setup s = setups().count(r.number) ? setups().at(r.number) : setup{};
+            for (const input& in : r.inputs) {
+                if ((in.kind != "string" && in.kind != "bytes") || in.limits.of == unit::number ||
+                    in.limits.of == unit::records)
+                    continue;
+                // The scale's own address goes to the resolver, never to a scale.
+                if (s.scale_address && (in.name == "Ip" || in.name == "Port")) continue;
+                SCOPED_TRACE(in.name);
+                const long long longest = std::min(in.limits.hi.value_or(max_datagram), max_datagram);
+                values v = conditioned(r, in);
+                const auto sized_run = [&](long long n) {
+                    v[in.name] = long_value(in, n);
+                    return over_udp(r.number, v);
+                };
+                const udp_outcome o = sized_run(longest);
+                if (!o.refused && o.run.result == 0 && o.run.all == 0) continue;
+                EXPECT_EQ(o.refused.has_value(), in.text.find(udp_limit) != std::string::npos)
+                    << longest << " bytes over UDP: " << o.run.result << (o.refused ? ", refused as" : ", not")
+                    << " longer than one datagram";
+                if (!o.refused) continue;
+                overflowing.insert({r.number, in.name});
+                EXPECT_EQ(o.run.sent, 0U) << "sent before the refusal";
+                // The request grows with the value byte for byte.
+                const long long fit = max_datagram - (*o.refused - longest);
+                EXPECT_FALSE(sized_run(fit).refused) << fit << " bytes";
+                EXPECT_TRUE(sized_run(fit + 1).refused) << fit + 1 << " bytes";
+                const auto room = rooms.find({r.number, in.name});
+                if (room == rooms.end()) {
+                    ADD_FAILURE() << "One datagram gives no bytes for it: " << fit;
+                    continue;
+                }
+                const std::vector<std::string>& together = room->second.together;
+                std::size_t given = static_cast<std::size_t>(fit);
+                for (const input& other : r.inputs)
+                    if (other.name != in.name && std::count(together.begin(), together.end(), other.name) != 0)
+                        given += example_size(other);
+                // The folder's "/" and the name of the row's local file.
+                if (room->second.with_file_name)
+                    given += 1 + std::filesystem::path(s.local_files.at(0)).filename().string().size();
+                EXPECT_EQ(room->second.bytes, static_cast<long long>(given)) << "under One datagram";
+            }
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << r.line.substr(0, 60) << ": " << e.what();
+        }
+    for (const auto& [key, room] : rooms)
+        EXPECT_EQ(overflowing.count(key), 1U)
+            << "One datagram gives " << key.first << " `" << key.second << "` bytes, but no value of it overflows one";
+}
+
+// The extended records ask every scale of the list for its group-code switch before the record is built. Switches that
+// differ refuse the record with -104 and the warning row 25 gives, the first scale's switch in IP text order written;
+// a scale that fails the question gives -111 and no switch. Only the question reaches a scale, and the block that 25
+// collected stays as it was.
+TEST_F(ReferenceRun, AnExtendedRecordNeedsOneSwitchOnEveryScale)
+{
+    std::smatch warning;
+    ASSERT_TRUE(std::regex_search(by_number_.at(25)->line, warning,
+                                  std::regex("`(refused [^`]*; allowed: one value on every scale of the list)`")));
+    qv_sim::sim_scale other("127.0.0.62");
+    qv_sim::add_standard_replies(other);
+    {
+        device only;
+        send_test::add_scale(only, other, 1);
+        only.set_int_param(ParamType::UseGroupCodeAsProp, only.input_params, 1, false);
+        ASSERT_EQ(only.execute_command(static_cast<int>(CommandType::set_using_group_code)), 0);
+    }
+    for (const int number : {25, 27, 98})
+        for (const bool answers : {true, false}) try {
+                SCOPED_TRACE(std::to_string(number) + (answers ? ", switches that differ" : ", a scale that fails"));
+                sim_ = std::make_unique<qv_sim::sim_scale>("127.0.0.61");
+                qv_sim::add_standard_replies(*sim_);
+                device d;
+                d.timeout_seconds = 2;
+                send_test::add_scale(d, *sim_, 1);
+                bytes block;  // collected before: 25 keeps it
+                if (number == 25) {
+                    EXPECT_EQ(step_on(d, 25, {}).result, 0);
+                    d.get_bytes_array_param(ParamType::PluBlock, d.input_params, block, false);
+                }
+                if (answers)
+                    send_test::add_scale(d, other, 1);
+                else
+                    d.ip_address_list.push_back({"127.0.0.63", sim_->port_text(), "1234", 1, ""});  // nobody there
+                const std::size_t asked = other.request_count();
+                const outcome o = step_on(d, number, {});
+                EXPECT_EQ(o.result, answers ? -104 : -111);
+                EXPECT_EQ(o.all, 1U) << "the switch question alone";
+                int use_group_code = -1;
+                EXPECT_EQ(d.get_int_param(ParamType::UseGroupCodeAsProp, d.output_params, use_group_code, false),
+                          answers ? 0 : -7);
+                if (answers) {
+                    EXPECT_EQ(use_group_code, 0) << "the switch of " << sim_->ip();
+                    EXPECT_EQ(other.request_count(), asked + 1);
+                    const std::string line = std::regex_replace(
+                        std::regex_replace(warning[1].str(), std::regex("192\\.0\\.2\\.10"), sim_->ip()),
+                        std::regex("192\\.0\\.2\\.11"), other.ip());
+                    EXPECT_NE(o.log.find(line), std::string::npos) << line << "\n" << o.log;
+                }
+                if (number == 25) {
+                    bytes after;
+                    d.get_bytes_array_param(ParamType::PluBlock, d.input_params, after, false);
+                    EXPECT_EQ(after.size(), 82U);
+                    EXPECT_EQ(after, block);
+                }
+            } catch (const std::exception& e) {
+                ADD_FAILURE() << number << ": " << e.what();
+            }
+}
+
 // What the rows and the README's account of the simulated scale say beyond the fixed form, each statement a run of
 // steps on one device against the simulated scale: the command, the inputs given (nullopt: left out; the others at
-// their examples), its result, the requests that reached the scale (none: not counted) and int outputs by name.
+// their examples), its result, the requests that reached the scale (none: not counted) and outputs by name: ints, and
+// bytes as text.
 TEST_F(ReferenceRun, StatementsOfTheRowsHold)
 {
     struct step {
-        step(int n, values g, int r, std::optional<std::size_t> s, std::map<std::string, long long> o = {})
-            : number(n), given(std::move(g)), result(r), sent(s), outputs(std::move(o))
+        step(int n, values g, int r, std::optional<std::size_t> s, std::map<std::string, long long> o = {},
+             std::map<std::string, std::string> t = {})
+            : number(n), given(std::move(g)), result(r), sent(s), outputs(std::move(o)), texts(std::move(t))
         {
         }
         int number;
@@ -669,6 +863,7 @@ TEST_F(ReferenceRun, StatementsOfTheRowsHold)
         int result;
         std::optional<std::size_t> sent;
         std::map<std::string, long long> outputs;
+        std::map<std::string, std::string> texts;  // bytes outputs
     };
     const std::optional<value> out;  // left out
     // 34 and 84 follow the message lines the scale holds: its messages 1 (three lines) and 2 (one), eight lines of
@@ -727,6 +922,28 @@ TEST_F(ReferenceRun, StatementsOfTheRowsHold)
           {93, {{"StaticTextProp", bytes(65497, std::byte{'a'})}}, -104, 0},
           {0, {{"Protocol", 1LL}}, 0, 2},
           {93, {{"StaticTextProp", bytes(65535, std::byte{'a'})}}, 0, 1}}},
+        {"over UDP, 111 without NewPassword sends no length for it: PackerName of 65493 bytes goes out, one more is "
+         "refused",
+         nullptr,
+         {{0, {{"Protocol", 0LL}}, 0, 2},
+          {111, {{"PackerName", bytes(65493, std::byte{'a'})}, {"NewPassword", out}}, 0, 1},
+          {111, {{"PackerName", bytes(65494, std::byte{'a'})}, {"NewPassword", out}}, -104, 0}}},
+        {"over UDP, each line collected by 100 takes its text and 5 bytes from 101's MessageString: after two lines of "
+         "10 bytes, 65464 bytes go out, one more is refused",
+         nullptr,
+         {{0, {{"Protocol", 0LL}}, 0, 2},
+          {100, {{"MessageString", bytes(10, std::byte{'b'})}, {"StringNumber", 1LL}}, 0, 0},
+          {100, {{"MessageString", bytes(10, std::byte{'b'})}, {"StringNumber", 2LL}}, 0, 0},
+          {101, {{"MessageString", bytes(65464, std::byte{'a'})}, {"StringNumber", 3LL}}, 0, 1},
+          {100, {{"MessageString", bytes(10, std::byte{'b'})}, {"StringNumber", 1LL}}, 0, 0},
+          {100, {{"MessageString", bytes(10, std::byte{'b'})}, {"StringNumber", 2LL}}, 0, 0},
+          {101, {{"MessageString", bytes(65465, std::byte{'a'})}, {"StringNumber", 3LL}}, -104, 0}}},
+        {"98 over UDP: the switch question reaches the scale, and 82 shows its result, when the record is then refused "
+         "as longer than one datagram",
+         nullptr,
+         {{0, {{"Protocol", 0LL}}, 0, 2},
+          {98, {{"NameFirst", bytes(65535, std::byte{'a'})}}, -104, 1, {{"UseGroupCodeAsProp", 0}}},
+          {82, {}, 0, 0, {}, {{"CommandResults", "127.0.0.61:0:Command completed successful.;"}}}}},
         {"kept-open, a list whose second scale's password is outside the code table: -1000 and the first scale is not "
          "sent to either",
          nullptr,
@@ -804,6 +1021,15 @@ TEST_F(ReferenceRun, StatementsOfTheRowsHold)
                     ASSERT_NE(number, ref_.named_params.end()) << name;
                     EXPECT_EQ(d.get_int_param(static_cast<ParamType>(number->second), d.output_params, got, false), 0);
                     EXPECT_EQ(got, expected) << name;
+                }
+                for (const auto& [name, expected] : s.texts) {
+                    bytes got;
+                    const auto number = ref_.named_params.find(name);
+                    ASSERT_NE(number, ref_.named_params.end()) << name;
+                    EXPECT_EQ(
+                        d.get_bytes_array_param(static_cast<ParamType>(number->second), d.output_params, got, false),
+                        0);
+                    EXPECT_EQ(device_test::text_of(got), expected) << name;
                 }
             }
         } catch (const std::exception& e) {

@@ -194,47 +194,56 @@ TEST_F(Sending, PasswordsNeverReachTheTrafficLines)
 
 // A UDP request is one datagram, which IPv4 limits to 65507 bytes: up to that it goes out whole and is answered; one
 // byte more is refused with -104 for the whole list before anything is sent, a TCP scale of the list included. TCP takes
-// the longest text the field holds.
+// the longest text the field holds. In kept-open mode a UDP scale of the list has no link and is sent nothing, so the
+// request goes to the TCP scale connected before it.
 TEST_F(Sending, ARequestLongerThanOneDatagramIsRefusedForTheWholeList)
 {
-    qv_sim::sim_scale udp("127.0.0.2"), tcp("127.0.0.3");
+    qv_sim::sim_scale udp("127.0.0.2"), tcp("127.0.0.3"), tcp_after("127.0.0.4");
     const std::string refusal =
         "refused request for 127.0.0.2: 65508 bytes over UDP; allowed: at most 65507 bytes, one datagram";
+    struct listed {
+        qv_sim::sim_scale* sim;
+        int protocol;
+        bool receives;  // the request reaches it
+    };
     const struct {
         const char* what;
-        bool kept_open;
-        std::vector<std::pair<qv_sim::sim_scale*, int>> list;  // scale, protocol
+        bool kept_open;  // connected by 0 first, which stops at a UDP scale with -1
+        std::vector<listed> list;
         std::size_t text;  // StaticTextProp's size: 11 bytes of frame around it
         int result;
     } cases[] = {
-        {"UDP, the longest datagram", false, {{&udp, 0}}, 65496, 0},
-        {"UDP, one byte more", false, {{&udp, 0}}, 65497, -104},
-        {"TCP then UDP, one byte more", false, {{&tcp, 1}, {&udp, 0}}, 65497, -104},
-        {"TCP then UDP, the longest datagram", false, {{&tcp, 1}, {&udp, 0}}, 65496, 0},
-        {"one-shot TCP", false, {{&tcp, 1}}, 65535, 0},
-        {"kept-open TCP", true, {{&tcp, 1}}, 65535, 0},
+        {"UDP, the longest datagram", false, {{&udp, 0, true}}, 65496, 0},
+        {"UDP, one byte more", false, {{&udp, 0, false}}, 65497, -104},
+        {"TCP then UDP, one byte more", false, {{&tcp, 1, false}, {&udp, 0, false}}, 65497, -104},
+        {"TCP then UDP, the longest datagram", false, {{&tcp, 1, true}, {&udp, 0, true}}, 65496, 0},
+        {"one-shot TCP", false, {{&tcp, 1, true}}, 65535, 0},
+        {"kept-open TCP", true, {{&tcp, 1, true}}, 65535, 0},
+        {"kept-open TCP, UDP, TCP, one byte more", true, {{&tcp, 1, true}, {&udp, 0, false}, {&tcp_after, 1, false}},
+         65497, -111},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         d.permanent_connection = c.kept_open;
         d.ip_address_list.clear();
-        for (const auto& [sim, protocol] : c.list) {
+        bool udp_listed = false;
+        for (const auto& [sim, protocol, receives] : c.list) {
             qv_sim::add_connect_replies(*sim);
             add_scale(d, *sim, protocol);
+            udp_listed = udp_listed || protocol == 0;
         }
         if (c.kept_open) {
-            ASSERT_EQ(d.execute_command(0), 0);
+            ASSERT_EQ(d.execute_command(0), udp_listed ? -1 : 0);
         }
-        udp.clear_requests();
-        tcp.clear_requests();
+        for (const auto& l : c.list) l.sim->clear_requests();
         d.set_int_param(ParamType::StringNumber, d.input_params, 1);
         d.set_bytes_array_param(ParamType::StaticTextProp, d.input_params, bytes(c.text, std::byte{'a'}));
         const device_test::log_capture log;
         EXPECT_EQ(d.execute_command(int(CommandType::set_user_text_utf8)), c.result);
         EXPECT_EQ(log.contains(refusal), c.result == -104);
-        for (const auto& [sim, protocol] : c.list) {
-            ASSERT_EQ(sim->request_count(), c.result == 0 ? 1u : 0u) << sim->ip();
-            if (c.result == 0) {
+        for (const auto& [sim, protocol, receives] : c.list) {
+            ASSERT_EQ(sim->request_count(), receives ? 1u : 0u) << sim->ip();
+            if (receives) {
                 EXPECT_EQ(sim->requests().at(0).frame.size(), c.text + 11) << sim->ip();
             }
         }

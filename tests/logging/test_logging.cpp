@@ -218,6 +218,38 @@ TEST(Logger, UnwritableLogFolderNeverBreaksACaller)
     });
 }
 
+// A "/" or a zero byte of the prefix becomes "_": the file and its old-log folder stay in the log folder, the name
+// given is the one used, and old logs of that prefix are found under it. Nothing appears beside the home folder,
+// where "../../../" would lead.
+TEST(Logger, PrefixStaysInTheLogFolder)
+{
+    const long day = 24 * 3600;
+    for (const auto& [prefix, used] : {std::pair{std::string("../../../g"), std::string(".._.._.._g")},
+                                       {std::string("a\0b/", 4), std::string("a_b_")},
+                                       {std::string("pos_"), std::string("pos_")}}) {
+        SCOPED_TRACE(used);
+        TempDir tmp;
+        const std::string home = tmp.path + "/home", A = home + "/.VeravAridir/log";
+        const std::string stale[] = {A + "/" + used + "quorvix_driver_17.log",
+                                     A + "/" + used + "old/" + used + "quorvix_driver_17_00.log"};
+        for (const std::string& file : stale) write_file(file, 8 * day);
+        run_in_child(home, [&, prefix = prefix, used = used](std::stringstream& out) {
+            Logger::init_log(prefix);
+            Logger::i("in the log folder");
+            const std::string name = used + "quorvix_driver_" + std::to_string(::getpid()) + ".log";
+            EXPECT_EQ(Logger::get_log_file_name(), name);
+            std::ifstream file(A + "/" + name, std::ios::binary);
+            EXPECT_EQ(parse({std::istreambuf_iterator<char>(file), {}}, false),
+                      (Records{{"info", "in the log folder"}}));
+            EXPECT_TRUE(fs::is_directory(A + "/" + used + "old"));
+            for (const std::string& old : stale) EXPECT_FALSE(fs::exists(old)) << old;
+            EXPECT_NE(out.str().find("Удаляю старый лог: " + used + "quorvix_driver_17.log\n"), std::string::npos);
+        });
+        EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path), {}), 1) << "only the home folder";
+        EXPECT_EQ(std::distance(fs::directory_iterator(A), {}), 2) << "the log file and its old-log folder";
+    }
+}
+
 // Two threads write 11 MiB (one rotation) while the memory log is read: whole records only; the oldest old file goes.
 TEST(Logger, RotatesBySizeWhileTheMemoryLogIsRead)
 {

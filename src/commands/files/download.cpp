@@ -29,6 +29,7 @@
 #include "core/device.h"
 #include "core/params.h"
 #include "logging/logger.h"
+#include "test_hooks/test_hooks.h"
 
 namespace {
 
@@ -235,10 +236,8 @@ bool file_download::stop(int code)
 
 bool file_download::read_inputs()
 {
-    bytes folder_value;
-    int r = d_.get_bytes_array_param(ParamType::FolderForSaveFile, d_.input_params, folder_value);
+    int r = d_.read_local_path(ParamType::FolderForSaveFile, folder_text_);
     if (r != rc(ErrorType::Success)) return stop(r);
-    folder_text_ = device_utils::parse_string_from_byte_array(folder_value);
     const std::string stamp = device::return_current_time_and_date();
     int file_type = 0;
     r = d_.get_int_param(ParamType::FileType, d_.input_params, file_type);
@@ -269,9 +268,13 @@ bool file_download::read_file_on_scale()
         return stop(refused_absent(ParamType::FileOnScale, DataType::ByteArray));
     if (d_.ip_address_list.size() > 1) return stop(rc(ErrorType::NotForGroupMode));
     bytes value;
-    const int r = d_.get_bytes_array_param(ParamType::FileOnScale, d_.input_params, value);
+    int r = d_.get_bytes_array_param(ParamType::FileOnScale, d_.input_params, value);
     if (r != rc(ErrorType::Success)) return stop(r);
-    const std::string on_scale = device_utils::parse_string_from_byte_array(value);
+    // Its last part names the local copy: checked as a local path. What goes
+    // to the scale is the same text, zero bytes left out.
+    std::string on_scale;
+    r = device::local_path(ParamType::FileOnScale, value, on_scale);
+    if (r != rc(ErrorType::Success)) return stop(r);
     const std::size_t slash = on_scale.rfind('/');
     stem_ = slash == std::string::npos ? on_scale : on_scale.substr(slash + 1);
     extension_.clear();
@@ -517,7 +520,8 @@ void file_download::take_packet(scale_reply& reply, bool& more, bool& more_befor
     bool written = copy.out.write(reply.frame.data() + in.position(), length);
     if (last) written = copy.out.close() && written;
     if (!written) {
-        Logger::e("get_file err: cannot write " + log_text(copy.temporary.string()));
+        Logger::e("get_file err: cannot write " + log_text(copy.temporary.string()) + ": " +
+                  std::generic_category().message(copy.out.error()));
         return fail_scale(ip, rc(ErrorType::UnexpectedDriverError), "local copy not written");
     }
     copy.written += length;
@@ -565,6 +569,7 @@ bool file_download::create_temporary(const std::string& ip, local_copy& copy)
     }
     copy.temporary = path;
     copy.created = true;
+    QV_SEAM("download copy created");
     return true;
 }
 

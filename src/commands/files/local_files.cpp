@@ -103,20 +103,29 @@ new_file::~new_file()
 int new_file::create(const fs::path& path)
 {
     close();
+    error_ = 0;
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_LARGEFILE, 0666);
     return fd_ < 0 ? errno : 0;
 }
 
+bool new_file::failed(int error)
+{
+    if (error_ == 0) error_ = error;
+    return false;
+}
+
 bool new_file::write(const std::byte* data, std::size_t size)
 {
+    if (fd_ < 0) return failed(EBADF);
     while (size > 0) {
         const ssize_t n = ::write(fd_, data, size);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0) return failed(errno);
+        if (n == 0) return failed(EIO);
         data += n;
         size -= static_cast<std::size_t>(n);
     }
-    return fd_ >= 0;
+    return true;
 }
 
 bool new_file::close()
@@ -124,7 +133,7 @@ bool new_file::close()
     if (fd_ < 0) return true;
     const int r = ::close(fd_);
     fd_ = -1;
-    return r == 0;
+    return r == 0 || failed(errno);
 }
 
 }  // namespace local_files

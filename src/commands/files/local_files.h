@@ -45,9 +45,14 @@ public:
     bool write(const std::byte* data, std::size_t size);
     // False when the file's last writes failed.
     bool close();
+    // The errno of the first failed write or close, 0 while none failed.
+    int error() const { return error_; }
 
 private:
+    bool failed(int error);
+
     int fd_ = -1;
+    int error_ = 0;
 };
 
 }  // namespace local_files

@@ -67,9 +67,18 @@ file_read_status read_local_file(const std::string& path, bytes& out)
             return file_read_status::too_large;
         }
         out.resize(static_cast<std::size_t>(wide_size));
+        QV_SEAM("local file measured");
         // An empty file leaves data() a null pointer: nothing to read into.
         if (!out.empty()) in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
-        out.resize(static_cast<std::size_t>(in.gcount()));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (got != out.size()) {
+            // Cut short while it was read (by another process, or a read
+            // error): its size and digest would describe another file.
+            Logger::e("get_bytes_array_from_file err: read " + std::to_string(got) + " of " +
+                      std::to_string(out.size()) + " bytes: " + log_text(path));
+            bytes().swap(out);
+            return file_read_status::unreadable;
+        }
         return file_read_status::ok;
     } catch (const std::bad_alloc&) {
         bytes().swap(out);

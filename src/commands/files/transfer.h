@@ -63,7 +63,7 @@ using file_hash_map = std::map<std::string, std::vector<std::byte>>;
 
 enum class file_read_status {
     ok,
-    unreadable,  // missing, not a regular file, or failed while reading
+    unreadable,  // missing, not a regular file, failed or cut short while reading
     too_large,  // 4 GiB or more (the packet offset is 32-bit), or more than a vector can hold
     stopped,  // a stop request came between two pieces
 };

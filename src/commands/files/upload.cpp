@@ -228,10 +228,8 @@ bool file_upload::read_inputs()
 bool file_upload::read_content()
 {
     if (given_as(d_, ParamType::FilePath, DataType::ByteArray)) {
-        bytes path;
-        const int r = d_.get_bytes_array_param(ParamType::FilePath, d_.input_params, path);
+        const int r = d_.read_local_path(ParamType::FilePath, file_path_);
         if (r != rc(ErrorType::Success)) return stop(r);
-        file_path_ = text_of(path);
         from_file_ = true;
         // Empty: a relative path that would have left the root folder.
         if (file_path_.empty())
@@ -502,12 +500,11 @@ int device::send_all_files_from_folder()  // 113
 {
     const command_log log("send_all_files_from_folder");
     if (!parameters_validation(ParamType::FileType, input_params)) set_int_param(ParamType::FileType, input_params, 0);
-    bytes folder;
-    const int r = get_bytes_array_param(ParamType::FolderPath, input_params, folder);
+    std::string local;
+    const int r = read_local_path(ParamType::FolderPath, local);
     if (r != rc(ErrorType::Success)) return r;
     // The folder must be one: a file, a missing path, or a relative path
     // that would have left the root folder (stored empty) sends nothing.
-    const std::string local = text_of(folder);
     std::error_code ec;
     if (local.empty() || !std::filesystem::is_directory(local, ec))
         return refused_parameter(ParamType::FolderPath, DataType::ByteArray, local.empty() ? "empty" : log_text(local),

@@ -200,6 +200,12 @@ int device::send_json_label_data()  // 63
     if (read != rc(ErrorType::Success)) return read;
 
     const std::string document = label_document(label);
+    // With format and size in hand the items are spent, whatever the answer:
+    // kept after a refusal for size, they would make every later 63 too long.
+    label.textItems.clear();
+    label.imageItems.clear();
+    label.barcodeItems.clear();
+    label.graphicItems.clear();
     // The length field is 16 bits: a longer document would be misread.
     device_utils::byte_writer data;
     if (!data.counted(document)) {
@@ -211,15 +217,6 @@ int device::send_json_label_data()  // 63
 
     std::cout << "json data: \n" << document << '\n' << std::flush;
     const int result = send_command(CommandType::send_json_label_data, with_password, data.data());
-    // The items are spent once the document went out, whatever the answer. A
-    // request refused before sending (longer than one UDP datagram) keeps
-    // them, as a document too long does, so the host loses no label.
-    if (result != rc(ErrorType::InvalidParameterValue)) {
-        label.textItems.clear();
-        label.imageItems.clear();
-        label.barcodeItems.clear();
-        label.graphicItems.clear();
-    }
     if (result != rc(ErrorType::Success)) log.error(result);
     return result;
 }

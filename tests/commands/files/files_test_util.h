@@ -7,6 +7,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <utility>
 
 #include "commands/files/scale_files.h"
 #include "commands/files/transfer.h"
@@ -24,6 +26,21 @@ inline bytes pattern(std::size_t n)
     bytes out(n);
     for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::byte>((i * 7 + 3) & 0xFF);
     return out;
+}
+
+// A file this process holds open whose path begins with `start`: its
+// descriptor and path, or -1. A seam's hook acts through it on the very file
+// the library is reading or writing.
+inline std::pair<int, std::string> open_file(const std::string& start)
+{
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it("/proc/self/fd", ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code gone;  // another thread's descriptor may close meanwhile
+        const std::string target = std::filesystem::read_symlink(it->path(), gone).string();
+        if (!gone && target.compare(0, start.size(), start) == 0)
+            return {std::stoi(it->path().filename().string()), target};
+    }
+    return {-1, ""};
 }
 
 // The data of each request after the command bytes and the four password bytes.

@@ -1,5 +1,6 @@
 // File download: names, preparations, and failures that never lose an earlier copy or leave a partial one.
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include "replies/products.h"
 
 using namespace files_test;
+using namespace std::string_literals;
 using send_test::add_scale;
 using send_test::B;
 
@@ -76,8 +78,20 @@ TEST_F(Download, FailuresLeaveTheEarlierCopyAndNoPartialFile)
     const std::string target = "dl/.._.._x-127.0.0.100/ScaleServiceConfig.json";
     write(target, B({1, 2, 3}));
     scale_file_limits().max_download_size = 20000;
+    // The local disk full from the copy's first write on: its descriptor led to /dev/full, and the line expected.
+    std::string no_space;
+    const auto disk_full = [&] {
+        qv_seam::hook("download copy created", [&] {
+            const auto [fd, temporary] = open_file(dir + "/dl/.._.._x-127.0.0.100/.ScaleServiceConfig.json.part-");
+            const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+            ASSERT_TRUE(fd >= 0 && full >= 0);
+            ASSERT_EQ(::dup2(full, fd), fd);
+            ::close(full);
+            no_space = "get_file err: cannot write " + temporary + ": No space left on device";
+        });
+    };
     using faults = qv_sim::download_faults;
-    const std::pair<void (*)(faults&), int> table[] = {
+    const std::pair<std::function<void(faults&)>, int> table[] = {
         {[](faults& f) { f.wrong_digest = true; }, -105},
         {[](faults& f) { f.wrong_offset_at = 3; }, -113},
         {[](faults& f) { f.short_at = 2; }, -101},
@@ -85,14 +99,21 @@ TEST_F(Download, FailuresLeaveTheEarlierCopyAndNoPartialFile)
         {[](faults& f) { f.no_last_flag = true; }, -113},
         {[](faults& f) { f.endless = true; }, -113},
         {[](faults& f) { f.data_result = 120; }, 120},  // the scale's own code, not the upload's -6
+        {[&](faults&) { disk_full(); }, -1000},  // the line names the system's reason
     };
     set_int(ParamType::FileType, 1);
     for (const auto& [set, result] : table) {
         faults f;
+        no_space.clear();
         set(f);
         store->set_faults(f);
         d.results.clear();
+        const device_test::log_capture log;
         EXPECT_EQ(d.get_file(), result) << &result - &table[0].second;
+        qv_seam::clear();
+        if (result == -1000) {
+            EXPECT_TRUE(!no_space.empty() && log.contains(no_space)) << no_space;
+        }
         EXPECT_EQ(read_all(dir + "/" + target), B({1, 2, 3}));
         EXPECT_EQ(files_below(dir), std::vector<std::string>{target});
         EXPECT_EQ(output(ParamType::FilePath), "<unset>");
@@ -130,6 +151,15 @@ TEST_F(Download, InputsCheckedBeforeAnythingIsSent)
              set_text(ParamType::FolderForSaveFile, "x/../../OUT");
          },
          -104, nullptr},
+        // The file system would read these only up to the zero byte: dl, not otherB or /x.
+        {[&] {
+             type(4, nullptr);
+             d.driver_root_folder = device_test::bytes_of(dir);
+             set_text(ParamType::FolderForSaveFile, "dl\0/../otherB"s);
+         },
+         -104, nullptr},
+        {[&] { type(4, nullptr), set_text(ParamType::FolderForSaveFile, save_dir + "\0/../../x"s); }, -104, nullptr},
+        {[&] { type(0, nullptr), set_text(ParamType::FileOnScale, "/data/a\0/../../b"s); }, -104, nullptr},
     };
     int row = 0;
     for (const auto& [set, result, line] : table) {
@@ -145,6 +175,7 @@ TEST_F(Download, InputsCheckedBeforeAnythingIsSent)
         }
     }
     EXPECT_EQ(a.request_count() + b.request_count(), 0u);
+    EXPECT_TRUE(files_below(dir).empty());
     reset();
     set_text(ParamType::FolderForSaveFile, save_dir);
     set_int(ParamType::FileType, 4);
@@ -211,8 +242,9 @@ TEST_F(Download, NamesFromTheScaleAndTheHost)
     std::string long_serial;
     for (int k = 0; k < 150; ++k) long_serial += "Ж";
     // Folder (relative to the test folder), file on the scale (or FileType 1), serial, the local copy.
-    const std::tuple<const char*, std::string, std::string, std::string> table[] = {
+    const std::tuple<std::string, std::string, std::string, std::string> table[] = {
         {"dl", "/d/f<ip>.bin", "S", "dl/S-127.0.0.100/fS-127.0.0.100.bin"},
+        {"dl\0\0"s, "", "S", "dl/S-127.0.0.100/ScaleServiceConfig.json"},  // zero bytes at the end are padding
         {"dl/<ip>/in", "", "S", "dl/S-127.0.0.100/in/S-127.0.0.100/ScaleServiceConfig.json"},  // still a folder below
         {"dl", "/d/" + long_name, "S", "dl/S-127.0.0.100/" + long_name},
         {"dl", "", "АБ-1", "dl/АБ-1-127.0.0.100/ScaleServiceConfig.json"},  // letters of any script stay

@@ -2,14 +2,18 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include <sys/stat.h>
 
 #include "files_test_util.h"
 #include "../../core/test_deadline.h"
+#include "test_hooks/test_hooks.h"
 
 using namespace files_test;
+using namespace std::string_literals;
 using send_test::add_scale;
 using send_test::B;
 
@@ -117,6 +121,23 @@ TEST_F(Upload, RefusalsSendNothing)
         {[&] { file(4, B({1})), set_int(ParamType::PictureNumber, 256); }, -104,
          "refused int param \"(142) PictureNumber\": 256; allowed: 0 to 255"},
         {[&] { std::filesystem::resize_file(file(4, B({1})), (1ull << 32) + 10); }, -113, nullptr},
+        // The file system would read these only up to the zero byte: up/keep, never up/keepme, which the flag
+        // would delete.
+        {[&] {
+             file(0, B({1}), "up/keepme");
+             set_int(ParamType::DeletingFileFlag, 1);
+             d.driver_root_folder = device_test::bytes_of(dir);
+             set_text(ParamType::FilePath, "up/keep\0me"s);
+         },
+         -104,
+         "refused bytes array param \"(207) FilePath\": \"up/keep\\x00me\"; allowed: a path with zero bytes at its end "
+         "only"},
+        {[&] {
+             file(0, B({1}), "up/keepme");
+             set_int(ParamType::DeletingFileFlag, 1);
+             set_text(ParamType::FilePath, dir + "/up/keep\0me"s);
+         },
+         -104, nullptr},
     };
     for (const auto& [set, result, line] : table) {
         SCOPED_TRACE(result);
@@ -129,6 +150,52 @@ TEST_F(Upload, RefusalsSendNothing)
         d.input_params.clear();
     }
     EXPECT_EQ(sim.request_count(), 0u);
+    EXPECT_TRUE(std::filesystem::exists(dir + "/up/keepme"));
+    // Zero bytes at the end are padding.
+    file(4, B({1}));
+    set_text(ParamType::FilePath, dir + "/f.bin\0\0"s);
+    EXPECT_EQ(d.send_file(), 0);
+    EXPECT_EQ(store->file("1F"), B({1}));
+}
+
+// A file cut short between its size and its read, as another process truncating it would: nothing of it is sent and
+// the answer is 171, for one file and for a file of a folder.
+TEST_F(Upload, AFileCutShortWhileReadSendsNothing)
+{
+    const std::string big = dir + "/out/big.bin";
+    write("out/small.txt", B({1}));
+    qv_seam::hook("local file measured", [&] {
+        if (open_file(big).first >= 0) std::filesystem::resize_file(big, 1000);
+    });
+    const std::function<int()> commands[] = {
+        [&] {
+            set_int(ParamType::FileType, 4);
+            set_text(ParamType::FilePath, big);
+            return d.send_file();
+        },
+        [&] {
+            set_text(ParamType::FolderPath, dir + "/out");
+            return d.send_all_files_from_folder();
+        },
+    };
+    for (const auto& command : commands) {
+        write("out/big.bin", pattern(100000));
+        const device_test::log_capture log;
+        EXPECT_EQ(command(), 171);
+        const auto lines = log.lines();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const std::string& l) { return l.rfind("get_bytes_array_from_file err", 0) == 0; }),
+                  1);
+        EXPECT_TRUE(log.contains("get_bytes_array_from_file err: read 1000 of 100000 bytes: " + big));
+        if (&command == &commands[0]) {
+            EXPECT_EQ(sim.request_count(), 0u);
+        }
+        d.input_params.clear();
+    }
+    qv_seam::clear();
+    // Of the folder, at most small.txt went, in whichever order the folder lists them.
+    for (const auto& upload : store->uploads()) EXPECT_EQ(upload.name, "small.txt");
+    EXPECT_LE(store->uploads().size(), 1u);
 }
 
 TEST_F(Upload, StatusSequences)
@@ -243,25 +310,35 @@ TEST_F(Upload, FolderWalkTakesRegularFilesAndRealFoldersOnly)
 TEST_F(Upload, FolderUploadNeedsAFolder)
 {
     write("a.txt", B({1}));
+    write("outbox/b.txt", B({2}));
+    write("secret/c.txt", B({3}));
     d.driver_root_folder = device_test::bytes_of(dir);
-    // FolderPath as given (nullptr: absent), result.
-    const std::pair<const char*, int> table[] = {
-        {nullptr, -7},
+    // FolderPath as given (nullopt: absent), result.
+    const std::pair<std::optional<std::string>, int> table[] = {
+        {std::nullopt, -7},
         {"a.txt", -104},  // a file
         {"missing", -104},
         {"x/../../OUT", -104},  // leaves the root folder
+        {"outbox\0/../secret"s, -104},  // the file system would read outbox alone
+        {dir + "/outbox\0/../secret"s, -104},
     };
     for (const auto& [folder, result] : table) {
         d.input_params.clear();
-        if (folder != nullptr)
-            d.set_bytes_array_param(ParamType::FolderPath, d.input_params, device_test::bytes_of(folder), false);
-        EXPECT_EQ(d.send_all_files_from_folder(), result) << (folder ? folder : "-");
+        if (folder)
+            d.set_bytes_array_param(ParamType::FolderPath, d.input_params, device_test::bytes_of(*folder), false);
+        EXPECT_EQ(d.send_all_files_from_folder(), result) << folder.value_or("-");
     }
     d.input_params.clear();
     set_int(ParamType::FileType, 4);
     d.set_bytes_array_param(ParamType::FilePath, d.input_params, device_test::bytes_of("x/../../a.txt"), false);
     EXPECT_EQ(d.send_file(), -104);
     EXPECT_EQ(sim.request_count(), 0u);
+    // Zero bytes at the end are padding.
+    d.input_params.clear();
+    d.set_bytes_array_param(ParamType::FolderPath, d.input_params, device_test::bytes_of("outbox\0\0"s), false);
+    EXPECT_EQ(d.send_all_files_from_folder(), 0);
+    ASSERT_EQ(store->uploads().size(), 1u);
+    EXPECT_EQ(store->uploads().front().name, "b.txt");
 }
 
 }  // namespace

@@ -84,9 +84,10 @@ TEST_F(LabelDocument, EveryItemKindInDocumentOrderUnderAnyLocale)
     EXPECT_EQ(d.json_label_data.barcodeItems.at(0).number, 1);
 }
 
-// Format, width and length are stored as they are read, up to the first read that fails: a refusal keeps the
-// items and what was stored before it; a failed send spends the items and keeps format and size.
-TEST_F(LabelDocument, RefusalsKeepItemsAndWhatWasStoredAFailedSendSpendsThem)
+// Format, width and length are stored as they are read, up to the first read that fails: a refusal of an input keeps
+// the items and what was stored before it. Once 63 has all three the items are spent whatever the answer: a refusal
+// for size, then a small item goes out over UDP and over TCP; a failed send keeps format and size.
+TEST_F(LabelDocument, InputRefusalsKeepItemsSizeRefusalsAndFailedSendsSpendThem)
 {
     // A missing required value, or one of the wrong kind, appends nothing.
     set({{P::LabelItemType, L"t"}, {P::XCoordinate, 1}, {P::YCoordinate, 1}, {P::Font, 1}, {P::Width, 1}});
@@ -120,40 +121,45 @@ TEST_F(LabelDocument, RefusalsKeepItemsAndWhatWasStoredAFailedSendSpendsThem)
         EXPECT_EQ(d.json_label_data.height, s.height);
         EXPECT_EQ(pending(), 1u);
     }
-    // Past 65535 bytes the length field cannot say it: refused, items kept.
-    TextItem item;
-    item.type.assign(65536, 'x');
-    d.json_label_data.textItems.push_back(item);
-    EXPECT_EQ(send_label(4, 58, 30), -104);
-    EXPECT_EQ(pending(), 2u);
-    EXPECT_EQ(sim.request_count(), 0u);
+    // Past 65535 bytes the length field cannot say it; past one datagram UDP cannot carry it. Refused before
+    // sending with the line that says why, the items spent all the same: a small one then goes out.
+    const struct {
+        int protocol;
+        std::size_t type_size;
+        const char* line;
+    } too_long[] = {
+        {1, 65536, "refused label document: 65"},
+        {0, 65536, "refused label document: 65"},
+        {0, 65250, "refused request for 127.0.0.80: "},
+    };
+    for (const auto& t : too_long) {
+        SCOPED_TRACE(t.line);
+        d.json_label_data.textItems.at(0).type.assign(t.type_size, 'x');
+        d.ip_address_list.at(0).protocol = t.protocol;
+        const std::size_t sent = sim.request_count();
+        const device_test::log_capture log;
+        EXPECT_EQ(send_label(4, 58, 30), -104);
+        const auto lines = log.lines();
+        EXPECT_EQ(
+            std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(t.line, 0) == 0; }),
+            1);
+        EXPECT_EQ(pending(), 0u);
+        EXPECT_EQ(sim.request_count(), sent);
+        add(C::add_json_label_text_item, L"small", 1, 1, 1, 1);
+        ASSERT_EQ(send_label(4, 58, 30), 0);
+        EXPECT_EQ(sim.request_count(), sent + 1);
+        const std::string document = sent_document();
+        EXPECT_NE(document.find(R"("type": "small")"), std::string::npos);
+        EXPECT_LT(document.size(), 400u);
+        EXPECT_EQ(pending(), 0u);
+        add(C::add_json_label_text_item, L"t", 1, 1, 1, 1);
+    }
 
-    d.json_label_data.textItems.pop_back();
     sim.on({0xFF, 0x18}, 195);
     EXPECT_EQ(send_label(3, 80, 50), 195);
     EXPECT_EQ(pending(), 0u);
     EXPECT_EQ(d.json_label_data.width, 80);
     EXPECT_EQ(d.json_label_data.height, 50);
-
-    // A document its length field can say but one UDP datagram cannot carry: refused before sending with the items
-    // kept, so the same 63 goes out once the scale is reached over TCP.
-    item.type.assign(65250, 'x');
-    d.json_label_data.textItems.push_back(item);
-    d.ip_address_list.at(0).protocol = 0;
-    const std::size_t sent = sim.request_count();
-    const device_test::log_capture log;
-    EXPECT_EQ(send_label(3, 80, 50), -104);
-    const auto lines = log.lines();
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& l) { return l.rfind("refused request for 127.0.0.80: ", 0) == 0; }),
-              1);
-    EXPECT_EQ(pending(), 1u);
-    EXPECT_EQ(sim.request_count(), sent);
-    d.ip_address_list.at(0).protocol = 1;
-    EXPECT_EQ(send_label(3, 80, 50), 195);
-    EXPECT_EQ(pending(), 0u);
-    EXPECT_EQ(sim.request_count(), sent + 1);
-    EXPECT_NE(sent_document().find(item.type), std::string::npos);
 }
 
 TEST_F(LabelDocument, ReadBackRequestRangeAndShortReply)

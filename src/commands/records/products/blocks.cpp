@@ -110,9 +110,11 @@ int send_block(device& d, ParamType key, CommandType type, std::size_t record_si
     const int r = d.get_bytes_array_param(key, d.input_params, buffer);
     if (r != rc(ErrorType::Success)) return r;
     const std::size_t count = whole_records(d, key, buffer, record_size);
+    // Named by its size: a buffer that no count describes has no record count.
     if (count < 1 || count > most)
-        return refused_parameter(key, DataType::ByteArray, std::to_string(count) + " whole records",
-                                 "1 to " + std::to_string(most) + " whole records");
+        return refused_parameter(
+            key, DataType::ByteArray, std::to_string(buffer.size()) + " bytes",
+            "1 to " + std::to_string(most) + " whole records of " + std::to_string(record_size) + " bytes");
     device_utils::byte_writer payload;
     payload.u8(static_cast<std::uint8_t>(count)).raw(buffer);
     return log.result(d.send_command(type, with_password, payload.data()));

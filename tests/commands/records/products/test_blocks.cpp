@@ -1,5 +1,6 @@
 // PLU and message blocks with their count and limits; message lines sent and read one at a time.
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -117,9 +118,32 @@ TEST_F(blocks, SingleRecordCommandsSendTheCollectedRecordsInFrontOfTheirOwn)
 
 TEST_F(blocks, BuffersThatNoCountDescribesAreRefused)
 {
-    // Bytes stored by the host through the buffer's key: whole records only.
-    expect_refused({{C::set_plu_block_data, {{P::PluBlock, bytes(100, std::byte{1})}}, -104},
-                    {C::set_message_block_data, {{P::MessageBlock, bytes(52, std::byte{1})}}, -104}});
+    // Bytes stored by the host through the buffer's key: whole records only, 1 to 6 or 1 to 8 of them. The
+    // refusal's line names the buffer's size.
+    const std::string plus = R"x(refused bytes array param "(-3)": )x",
+                      messages = R"x(refused bytes array param "(-4)": )x";
+    const struct {
+        C command;
+        P key;
+        std::size_t size;
+        std::string line;
+    } refused[] = {
+        {C::set_plu_block_data, P::PluBlock, 100, plus + "100 bytes; allowed: 1 to 6 whole records of 82 bytes"},
+        {C::set_plu_block_data, P::PluBlock, 165, plus + "165 bytes; allowed: 1 to 6 whole records of 82 bytes"},
+        {C::set_plu_block_data, P::PluBlock, 7 * 82, plus + "574 bytes; allowed: 1 to 6 whole records of 82 bytes"},
+        {C::set_message_block_data, P::MessageBlock, 52,
+         messages + "52 bytes; allowed: 1 to 8 whole records of 53 bytes"},
+    };
+    for (const auto& r : refused) {
+        SCOPED_TRACE(r.size);
+        const device_test::log_capture log;
+        expect_refused({{r.command, {{r.key, bytes(r.size, std::byte{1})}}, -104}});
+        const auto logged = log.lines();
+        EXPECT_EQ(std::count_if(logged.begin(), logged.end(),
+                                [](const std::string& l) { return l.rfind("refused ", 0) == 0; }),
+                  1);
+        EXPECT_TRUE(log.contains(r.line)) << r.line;
+    }
     set(P::PluBlock, bytes(164, std::byte{1}));
     ASSERT_EQ(run(C::set_plu_block_data), 0);
     EXPECT_EQ(last_data()[0], std::byte{2});
