@@ -30,7 +30,9 @@ TEST(PathRule, RelativePathsAreAnchoredToTheRootFolderWithoutParentSteps)
         {std::string("a.bin\0", 6), "R/a.bin"}, {std::string("a.bin\0\0", 7), "R/a.bin"},
         // A zero byte inside is kept where it stands, for the command to refuse: the file system would stop there.
         {std::string("up/keep\0me", 10), std::string("up/keep\0me", 10)},
-        {std::string("\0/../../x", 9), std::string("\0/../../x", 9)}};
+        {std::string("\0/../../x", 9), std::string("\0/../../x", 9)},
+        // An inner ".." that stays below the root is kept; one that climbs above it, "." steps aside, stores nothing.
+        {"sub/../a.bin", "R/sub/../a.bin"}, {"a/./../../x", ""}};
     // clang-format on
     device d;
     for (const char* root : {"/srv/root", "/srv/root/"}) {  // a trailing slash is not doubled
