@@ -364,12 +364,14 @@ TEST_F(Download, LeftoversAndPlantedLinksInTheDownloadFolder)
     ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
     const std::string stale = write(part + std::to_string(dead) + "-7", pattern(10));
     const std::string running = write(part + "1-7", pattern(10));  // process 1 always runs
+    const std::string lookalike = write(part + std::to_string(dead) + "-7x", pattern(10));  // no counter: not ours
     const std::string victim = write("victim", B({7}));
     for (int k = 1; k <= 64; ++k)  // every name this process takes first
         fs::create_symlink(victim, dir + "/" + part + std::to_string(::getpid()) + "-" + std::to_string(k));
     EXPECT_EQ(d.get_file(), 0);
     EXPECT_FALSE(fs::exists(stale));
     EXPECT_TRUE(fs::exists(running));
+    EXPECT_TRUE(fs::exists(lookalike));
     EXPECT_EQ(read_all(victim), B({7}));
     EXPECT_EQ(read_all(dir + "/" + folder + "/ScaleServiceConfig.json"), pattern(1500));
 
