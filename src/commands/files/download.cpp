@@ -267,13 +267,10 @@ bool file_download::read_file_on_scale()
     if (!d_.parameters_validation(ParamType::FileOnScale, d_.input_params))
         return stop(refused_absent(ParamType::FileOnScale, DataType::ByteArray));
     if (d_.ip_address_list.size() > 1) return stop(rc(ErrorType::NotForGroupMode));
-    bytes value;
-    int r = d_.get_bytes_array_param(ParamType::FileOnScale, d_.input_params, value);
-    if (r != rc(ErrorType::Success)) return stop(r);
-    // Its last part names the local copy: checked as a local path. What goes
-    // to the scale is the same text, zero bytes left out.
+    // Its last part names the local copy: read as a local path. What goes
+    // to the scale is the same text, its padding left out.
     std::string on_scale;
-    r = device::local_path(ParamType::FileOnScale, value, on_scale);
+    const int r = d_.read_local_path(ParamType::FileOnScale, on_scale);
     if (r != rc(ErrorType::Success)) return stop(r);
     const std::size_t slash = on_scale.rfind('/');
     stem_ = slash == std::string::npos ? on_scale : on_scale.substr(slash + 1);
