@@ -38,6 +38,20 @@ for f in quorvix_types.h i386-toolchain.cmake commands.md README.md; do
   [ -n "$(find "$prefix" -name "$f")" ] || { echo "install check: $f is not installed" >&2; exit 1; }
 done
 toolchain="$(find "$prefix" -name i386-toolchain.cmake)"
+# Every file the installed README names is there: a link, or a path from the
+# README's folder or from the prefix (the README names installed files by
+# their path under it), or a bare file name anywhere in the package. Absolute
+# paths are examples of a host's machine.
+readme="$(find "$prefix" -path '*/doc/*' -name README.md)"
+readme_dir="$(dirname "$readme")"
+while read -r name; do
+  case "$name" in
+    ''|/*) continue ;;
+    */*) [ -e "$readme_dir/$name" ] || [ -e "$prefix/$name" ] ;;
+    *) [ -e "$readme_dir/$name" ] || [ -n "$(find "$prefix" -name "$name")" ] ;;
+  esac || { echo "install check: the installed README names $name, which is not installed" >&2; exit 1; }
+done < <(grep -o '](\([^)#:]*\))' "$readme" | sed 's/^](//; s/)$//'
+         grep -o '`[A-Za-z0-9_./-]*\.\(md\|h\|cpp\|cmake\|pc\|so\|sh\)`' "$readme" | tr -d '`')
 
 # With the CMake package: the example host (dlopen, headers only) and a
 # linked host, both spelling numbers by name. Configured with the installed

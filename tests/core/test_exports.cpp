@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
@@ -27,4 +29,20 @@ TEST(SharedLibrary, ExportsExactlyTheHostInterface)
     EXPECT_EQ(::pclose(nm), 0);
     for (const std::string& s : exported) EXPECT_TRUE(expected.count(s)) << "exported, not in the interface: " << s;
     for (const std::string& s : expected) EXPECT_TRUE(exported.count(s)) << "in the interface, not exported: " << s;
+
+    // A host that loads the library at run time looks the C++ functions up by the symbols the README's table gives:
+    // the table names each exported one, and nothing else.
+    std::ifstream readme(QV_SOURCE_DIR "/README.md");
+    const std::string text{std::istreambuf_iterator<char>(readme), std::istreambuf_iterator<char>()};
+    std::set<std::string> in_readme, mangled;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t at = line.find("` | `_Z");  // "| `Logger::init_log` | `_ZN6Logger8init_log...` |"
+        if (line.rfind("| `", 0) != 0 || at == std::string::npos) continue;
+        const std::size_t begin = at + 5;
+        in_readme.insert(line.substr(begin, line.find('`', begin) - begin) + " T");
+    }
+    for (const std::string& s : expected)
+        if (s.rfind("_Z", 0) == 0) mangled.insert(s);
+    EXPECT_EQ(in_readme, mangled);
 }

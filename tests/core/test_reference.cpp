@@ -466,8 +466,16 @@ protected:
                 step_on(d, setter, {{name, g != given.end() && g->second ? *g->second : value(0LL)}});
             }
         for (int step : s.before) step_on(d, step, effective);
+        std::set<ParamType> collected;
         for (const input& in : r.inputs)
-            if (effective.find(in.name) == effective.end()) step_on(d, collector(in), {});
+            if (effective.find(in.name) == effective.end()) {
+                step_on(d, collector(in), {});
+                collected.insert(static_cast<ParamType>(in.number));
+            }
+        // A collector keeps the input map: only what it collected is this run's, not the inputs it was given.
+        if (!collected.empty())
+            for (auto it = d.input_params.begin(); it != d.input_params.end();)
+                it = collected.count(it->first) ? std::next(it) : d.input_params.erase(it);
         const std::size_t mark = sim_->request_count();
         for (const input& in : r.inputs) {
             const auto e = effective.find(in.name);
@@ -514,22 +522,23 @@ protected:
         return o;
     }
 
-    // A value of the size `n` in the input's unit, built from its example.
+    // A value of the size `n` in the input's unit, built from its example; a buffer that a command collects is built
+    // from one record it collected (whole records, or `n` bytes of them).
     value sized(const input& in, long long n)
     {
         const auto count = static_cast<std::size_t>(n);
+        if (collector(in) != 0 && record_.empty()) {
+            device d;
+            send_test::add_scale(d, *sim_, 1);
+            step_on(d, collector(in), {});
+            d.get_bytes_array_param(static_cast<ParamType>(in.number), d.input_params, record_, false);
+        }
         if (in.limits.of == unit::records) {
-            if (record_.empty()) {
-                device d;
-                send_test::add_scale(d, *sim_, 1);
-                step_on(d, collector(in), {});
-                d.get_bytes_array_param(static_cast<ParamType>(in.number), d.input_params, record_, false);
-            }
             bytes out;
             for (std::size_t k = 0; k < count; ++k) out.insert(out.end(), record_.begin(), record_.end());
             return out;
         }
-        const value e = example_of(in);
+        const value e = collector(in) != 0 ? value(record_) : example_of(in);
         if (!std::holds_alternative<bytes>(e)) return std::string(count, 'a');
         const bytes& pattern = std::get<bytes>(e);
         bytes out(count);
@@ -568,7 +577,7 @@ protected:
     // a path takes too (49 keeps the last part as a local file name, which a file system limits to 255 bytes).
     value long_value(const input& in, long long n)
     {
-        if (std::holds_alternative<bytes>(example_of(in))) return sized(in, n);
+        if (collector(in) != 0 || std::holds_alternative<bytes>(example_of(in))) return sized(in, n);
         std::string text(static_cast<std::size_t>(n), 'a');
         for (std::size_t k = 255; k + 1 < text.size(); k += 256) text[k] = '/';
         return text;
@@ -965,6 +974,10 @@ TEST_F(ReferenceRun, StatementsOfTheRowsHold)
           {29, {}, -1, 0},
           {0, connect_list, 0, 2},
           {47, {}, 0, 1}}},
+        {"120 with DriverRootFolder given as text answers -8, and the text stays in the input map for the next 120",
+         nullptr,
+         {{120, {{"DriverRootFolder", std::wstring(L"/var/lib/quorvix")}}, -8, 0},
+          {120, {{"DriverRootFolder", out}}, -8, 0}}},
         {"21 for an item code the scale does not hold", nullptr, {{21, {{"ItemCode", 4242LL}}, 130, 1}}},
         {"84 for a message the scale does not hold", nullptr, {{84, {{"MessageNumber", 999LL}}, 124, 1}}},
         {"7 and 9 send a format above 14, which the scale refuses; 6 refuses it itself",

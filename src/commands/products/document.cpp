@@ -6,10 +6,6 @@
 // no value passes through a stream's number formatting, so the document is the
 // same under every process locale.
 
-#ifndef BOOST_BIND_GLOBAL_PLACEHOLDERS
-#define BOOST_BIND_GLOBAL_PLACEHOLDERS
-#endif
-
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <cstddef>
