@@ -16,14 +16,12 @@
 
 #include <boost/core/null_deleter.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
-#include <boost/filesystem/operations.hpp>
 #include <boost/make_shared.hpp>
 #include <boost/locale/generator.hpp>
 #include <boost/log/attributes/current_thread_id.hpp>
 #include <boost/log/core.hpp>
 #include <boost/log/expressions.hpp>
 #include <boost/log/sinks/sync_frontend.hpp>
-#include <boost/log/sinks/text_file_backend.hpp>
 #include <boost/log/sinks/text_ostream_backend.hpp>
 #include <boost/log/sources/record_ostream.hpp>
 #include <boost/log/sources/severity_logger.hpp>
@@ -31,9 +29,10 @@
 #include <boost/log/utility/exception_handler.hpp>
 #include <boost/log/utility/setup/common_attributes.hpp>
 #include <boost/log/utility/setup/console.hpp>
-#include <boost/log/utility/setup/file.hpp>
 #include <boost/log/utility/setup/formatter_parser.hpp>
 
+#include "codecs/device_utils.h"
+#include "logging/file_log.h"
 #include "logging/ring_buffer_stream.h"
 #include "test_hooks/test_hooks.h"
 
@@ -60,10 +59,6 @@ logger_type* s_logger = nullptr;
 std::string log_file_name_;
 boost::shared_ptr<memory_sink_type> s_memory_sink;
 
-constexpr std::uintmax_t rotation_size = 7340032;  // 7 MiB
-constexpr std::uintmax_t old_logs_max_size = 36700160;  // 35 MiB
-constexpr std::uintmax_t old_logs_max_files = 5;
-
 std::string home_folder()
 {
 #ifdef QV_TEST_SEAMS
@@ -73,44 +68,6 @@ std::string home_folder()
     if (pw != nullptr && pw->pw_dir != nullptr && pw->pw_dir[0] != '\0') return pw->pw_dir;
     return Logger::path_delim() + "var" + Logger::path_delim() + "lib" + Logger::path_delim() + "VeravAridir";
 }
-
-// Names rotated files "<stem><counter>.log" in the old-log folder, with a
-// zero-filled counter of at least two digits that starts at 00 in each
-// process (Boost's own target-name counter starts at 01 here), then hands
-// them to Boost's collector, which keeps the folder within its limits. A
-// name already taken (a process id reused) is skipped, never overwritten.
-class numbered_collector : public sinks::file::collector {
-public:
-    numbered_collector(boost::shared_ptr<sinks::file::collector> inner, std::string folder, std::string stem)
-        : inner_(std::move(inner)), folder_(std::move(folder)), stem_(std::move(stem))
-    {
-    }
-
-    void store_file(const boost::filesystem::path& src) override
-    {
-        boost::system::error_code ec;
-        boost::filesystem::path target;
-        do {
-            char counter[16];
-            std::snprintf(counter, sizeof counter, "%02u", next_++);
-            target = boost::filesystem::path(folder_) / (stem_ + counter + ".log");
-        } while (boost::filesystem::exists(target, ec));
-        boost::filesystem::rename(src, target, ec);
-        inner_->store_file(ec ? src : target);
-    }
-
-    boost::uintmax_t scan_for_files(sinks::file::scan_method method, const boost::filesystem::path& pattern,
-                                    unsigned int* counter) override
-    {
-        return inner_->scan_for_files(method, pattern, counter);
-    }
-
-private:
-    boost::shared_ptr<sinks::file::collector> inner_;
-    std::string folder_;
-    std::string stem_;
-    unsigned next_ = 0;
-};
 
 // The lowest severity that the core's filter passes, kept beside it so that
 // a record the filter would drop costs no trip into the logging core.
@@ -340,6 +297,7 @@ std::string Logger::appdata_path()
 void Logger::init_log(const std::string& given_prefix)
 {
     if (s_init_claimed.exchange(true)) return;
+    std::string file_failure;
     try {
         s_logger = new logger_type();
     } catch (...) {
@@ -377,35 +335,22 @@ void Logger::init_log(const std::string& given_prefix)
         } catch (...) {
         }
 
-        log_file_name_ = prefix + "quorvix_driver_" + pid + ".log";
-
-        boost::shared_ptr<sinks::synchronous_sink<sinks::text_file_backend>> file_sink;
+        boost::shared_ptr<sinks::synchronous_sink<file_log_backend>> file_sink;
         try {
-            file_sink =
-                logging::add_file_log(keywords::file_name = folder + path_delim() + log_file_name_,
-                                      keywords::open_mode = std::ios::out | std::ios::app, keywords::auto_flush = true,
-                                      keywords::rotation_size = rotation_size,
-                                      keywords::time_based_rotation = sinks::file::rotation_at_time_point(0, 0, 0));
-            file_sink->set_formatter(&format_common);
-            file_sink->set_exception_handler(logging::make_exception_suppressor());
-            // Without a collector the rotated files would pile up without
-            // limit: a failure to make the old-log folder drops the file sink.
-            try {
-                auto limits =
-                    sinks::file::make_collector(keywords::target = old_folder, keywords::max_size = old_logs_max_size,
-                                                keywords::max_files = old_logs_max_files);
-                file_sink->locked_backend()->set_file_collector(
-                    boost::make_shared<numbered_collector>(limits, old_folder, prefix + "quorvix_driver_" + pid + "_"));
-                // Count the files that earlier processes left in the old-log
-                // folder too, so that its limits hold for the folder, not only
-                // for this process's files.
-                file_sink->locked_backend()->scan_for_files(sinks::file::scan_all);
-            } catch (...) {
-                core->remove_sink(file_sink);
-                file_sink.reset();
+            auto backend = boost::make_shared<file_log_backend>(folder, old_folder, prefix, pid);
+            // Without the old-log folder the rotated files would have nowhere
+            // to go: a failure to make it drops the file log too.
+            file_failure = backend->start();
+            if (file_failure.empty()) {
+                file_sink = boost::make_shared<sinks::synchronous_sink<file_log_backend>>(backend);
+                file_sink->set_formatter(&format_common);
+                file_sink->set_exception_handler(logging::make_exception_suppressor());
+                core->add_sink(file_sink);
+                log_file_name_ = backend->file_name();
             }
         } catch (...) {
             file_sink.reset();
+            log_file_name_.clear();
         }
 
         try {
@@ -438,6 +383,13 @@ void Logger::init_log(const std::string& given_prefix)
     } catch (...) {
     }
     s_initialized.store(true, std::memory_order_release);
+    // Said once the console and memory sinks can carry it.
+    try {
+        if (!file_failure.empty())
+            Logger::e("log file not opened: " +
+                      device_utils::safe_log_text(device_utils::escape_control_characters(file_failure)));
+    } catch (...) {
+    }
 }
 
 void Logger::set_filter(int level)
@@ -509,8 +461,8 @@ void Logger::delete_logs_older_than(const std::string& folder, const std::string
             if (!std::filesystem::is_regular_file(it->status(entry_ec)) || entry_ec) continue;
             const std::string name = path.filename().string();
             if (!starts_with(name, head)) continue;
-            struct stat st {};
-            if (::stat(path.c_str(), &st) != 0) continue;
+            struct stat64 st {};  // a 32-bit stat fails on a file past 2 GiB
+            if (::stat64(path.c_str(), &st) != 0) continue;
             const auto written =
                 std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
                     std::chrono::seconds(static_cast<std::int64_t>(st.st_mtim.tv_sec)) +
