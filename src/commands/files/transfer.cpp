@@ -234,8 +234,7 @@ bytes get_file_hash(const bytes& data)
 
 namespace {
 
-file_read_status digest_of(const std::string& path, bytes& digest, const std::atomic<bool>* stop,
-                           read_failure& failure)
+file_read_status digest_of(const std::string& path, bytes& digest, const std::atomic<bool>* stop, read_failure& failure)
 {
     local_reader in;
     const file_read_status opened = in.open(path, failure);
@@ -261,8 +260,7 @@ file_read_status digest_of(const std::string& path, bytes& digest, const std::at
 
 }  // namespace
 
-file_read_status file_digest(const std::string& path, bytes& digest, const std::atomic<bool>* stop,
-                             std::string* why)
+file_read_status file_digest(const std::string& path, bytes& digest, const std::atomic<bool>* stop, std::string* why)
 {
     digest.clear();
     read_failure failure;

@@ -231,17 +231,18 @@ TEST_F(Upload, AnythingButARegularFileAnswersAtOnceWithItsReason)
         bool folder_upload;
     };
     const row table[] = {
-        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, "failed open file! <path>: not a regular file", false},
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, "failed open file! <path>: not a regular file",
+         false},
         {"a FIFO renamed over the file",
          [&] { write("out/f.bin", B({1})), before_open(1, [&] { swap_in(path, true); }); },
          "failed open file! <path>: not a regular file", false},
-        {"a folder", [&] { std::filesystem::create_directory(path); }, "failed open file! <path>: not a regular file", false},
+        {"a folder", [&] { std::filesystem::create_directory(path); }, "failed open file! <path>: not a regular file",
+         false},
         {"a folder put in the file's place",
          [&] { write("out/f.bin", B({1})), before_open(1, [&] { swap_in(path, false); }); },
          "failed open file! <path>: not a regular file", false},
         {"missing", [] {}, "failed open file! <path>: No such file or directory", false},
-        {"no read permission",
-         [&] { ::chmod(write("out/f.bin", B({1})).c_str(), 0); },
+        {"no read permission", [&] { ::chmod(write("out/f.bin", B({1})).c_str(), 0); },
          "failed open file! <path>: Permission denied", false},
         // A read error: the descriptor led to a folder once the file is measured.
         {"a read error",
