@@ -142,6 +142,18 @@ fs::path final_path(const fs::path& folder, const std::string& stem, const std::
     return path;
 }
 
+// Appends one packet to a copy; the last one is put on the disk and the copy
+// closed, so that once renamed it can never stand there empty or partial
+// after a power loss. The failed action, or nullptr.
+const char* append_packet(local_files::new_file& out, const std::byte* data, std::size_t length, bool last)
+{
+    if (!out.write(data, length)) return "write";
+    if (!last) return nullptr;
+    if (!out.sync()) return "flush";
+    QV_SEAM("download copy flushed");
+    return out.close() ? nullptr : "write";
+}
+
 // One scale's local copy.
 struct local_copy {
     fs::path folder;
@@ -514,10 +526,8 @@ void file_download::take_packet(scale_reply& reply, bool& more, bool& more_befor
         return fail_scale(ip, rc(ErrorType::IncorrectFile), "empty packet that is not the last");
     if (!copy.created && !open_copy(ip, copy)) return;
     const bool last = flag == 1;
-    bool written = copy.out.write(reply.frame.data() + in.position(), length);
-    if (last) written = copy.out.close() && written;
-    if (!written) {
-        Logger::e("get_file err: cannot write " + log_text(copy.temporary.string()) + ": " +
+    if (const char* failed = append_packet(copy.out, reply.frame.data() + in.position(), length, last)) {
+        Logger::e(std::string("get_file err: cannot ") + failed + " " + log_text(copy.temporary.string()) + ": " +
                   std::generic_category().message(copy.out.error()));
         return fail_scale(ip, rc(ErrorType::UnexpectedDriverError), "local copy not written");
     }
@@ -596,6 +606,11 @@ int file_download::verify_and_store()
         }
         copy.kept = true;
         taken.insert(target);
+        // The copy is whole on the disk; should its new name not be, a power
+        // loss brings back the earlier copy, never none: logged, not failed.
+        if (const int error = local_files::sync_folder(copy.folder))
+            Logger::e("get_file err: cannot flush folder " + log_text(copy.folder.string()) + ": " +
+                      std::generic_category().message(error));
         const std::string path = target.string();
         d_.set_bytes_array_param(ParamType::FilePath, d_.output_params,
                                  device_utils::parse_byte_array_from_string(path), false);

@@ -1,5 +1,5 @@
 // The local side of a download: temporary names, stale temporaries, folders
-// made without following planted links, and files created new.
+// made without following planted links, files created new, flushes to disk.
 
 #include "commands/files/local_files.h"
 
@@ -13,6 +13,7 @@
 
 #include "commands/files/transfer.h"
 #include "logging/logger.h"
+#include "test_hooks/test_hooks.h"
 
 namespace local_files {
 
@@ -95,6 +96,18 @@ std::error_code make_folder_below(const fs::path& base, const fs::path& folder)
     return below.empty() ? std::make_error_code(std::errc::invalid_argument) : std::error_code();
 }
 
+int sync_folder(const fs::path& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int error = 0;
+    while (error == 0 && ::fsync(fd) != 0)
+        if (errno != EINTR) error = errno;
+    QV_SEAM("download folder flushed");
+    ::close(fd);
+    return error;
+}
+
 new_file::~new_file()
 {
     close();
@@ -125,6 +138,14 @@ bool new_file::write(const std::byte* data, std::size_t size)
         data += n;
         size -= static_cast<std::size_t>(n);
     }
+    return true;
+}
+
+bool new_file::sync()
+{
+    if (fd_ < 0) return failed(EBADF);
+    while (::fdatasync(fd_) != 0)
+        if (errno != EINTR) return failed(errno);
     return true;
 }
 

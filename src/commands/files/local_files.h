@@ -1,7 +1,8 @@
 #pragma once
 // The local side of a download: names that fit the file system, temporary
-// copies created new beside their final names, those that a dead process
-// left behind, and per-scale folders that stay inside the download folder.
+// copies created new beside their final names and flushed to disk, those
+// that a dead process left behind, and per-scale folders that stay inside
+// the download folder. Every descriptor is close-on-exec.
 
 #include <cstddef>
 #include <filesystem>
@@ -30,6 +31,10 @@ void remove_stale_temporaries(const std::filesystem::path& folder);
 // the download folder cannot lead a copy elsewhere. An empty code on success.
 std::error_code make_folder_below(const std::filesystem::path& base, const std::filesystem::path& folder);
 
+// Puts the names in `folder` (a rename into it) on the disk. 0, or the
+// errno of the failed open or flush.
+int sync_folder(const std::filesystem::path& folder);
+
 // A file created new for writing: never through a link planted at its name,
 // never over anything already there.
 class new_file {
@@ -43,6 +48,8 @@ public:
     int create(const std::filesystem::path& path);
     // Writes all `size` bytes: false when they did not all land.
     bool write(const std::byte* data, std::size_t size);
+    // Puts what was written on the disk: false when it could not be.
+    bool sync();
     // False when the file's last writes failed.
     bool close();
     // The errno of the first failed write or close, 0 while none failed.

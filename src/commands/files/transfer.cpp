@@ -3,12 +3,18 @@
 
 #include "commands/files/transfer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <new>
+#include <system_error>
 #include <type_traits>
+#include <utility>
 
 #include <boost/uuid/detail/md5.hpp>
 #include <boost/version.hpp>
@@ -25,21 +31,120 @@ using bytes = std::vector<std::byte>;
 // Packet offsets travel as 32 bits.
 constexpr unsigned long long max_file_size = 0xFFFFFFFFull;
 
-void log_unreadable()
+// Why a local file could not be read: the status, the reader's own line
+// (after "get_bytes_array_from_file err:") and the reason alone, for a
+// caller that words its own line.
+struct read_failure {
+    file_read_status status = file_read_status::ok;
+    std::string line;
+    std::string reason;
+};
+
+std::string system_reason(int error)
 {
-    Logger::e("get_bytes_array_from_file err: failed open file!");
+    return std::generic_category().message(error);
 }
 
-// Opens `path` for reading when it names a regular file: opening a FIFO
-// would block for ever, a folder has no size to read.
-bool open_regular_file(const std::string& path, std::ifstream& in)
+file_read_status fail(read_failure& failure, file_read_status status, std::string line, std::string reason)
 {
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (!ec && std::filesystem::is_regular_file(status)) in.open(path, std::ios::binary);
-    if (in.is_open() && in) return true;
-    log_unreadable();
-    return false;
+    failure = {status, std::move(line), std::move(reason)};
+    return status;
+}
+
+file_read_status fail_open(read_failure& failure, const std::string& path, const std::string& reason)
+{
+    return fail(failure, file_read_status::unreadable, " failed open file! " + log_text(path) + ": " + reason, reason);
+}
+
+file_read_status fail_too_large(read_failure& failure, const std::string& path, unsigned long long size)
+{
+    return fail(failure, file_read_status::too_large,
+                " file too large (" + std::to_string(size) + " bytes): " + log_text(path), "file too large");
+}
+
+// Fewer bytes than the file's size: cut short by another process (no
+// error), or a read error (its reason).
+file_read_status fail_short(read_failure& failure, const std::string& path, unsigned long long got,
+                            unsigned long long size, int error)
+{
+    const std::string count = "read " + std::to_string(got) + " of " + std::to_string(size) + " bytes";
+    const std::string reason = error != 0 ? system_reason(error) : "";
+    return fail(failure, file_read_status::unreadable,
+                " " + count + ": " + log_text(path) + (reason.empty() ? "" : ": " + reason),
+                reason.empty() ? count : count + ": " + reason);
+}
+
+// One local file, open for reading. The open itself can never wait (a FIFO
+// put in the file's place would hold the host's thread for good), no child
+// that the host starts inherits the descriptor, and only what is a regular
+// file once opened is read.
+class local_reader {
+public:
+    local_reader() = default;
+    ~local_reader()
+    {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    local_reader(const local_reader&) = delete;
+    local_reader& operator=(const local_reader&) = delete;
+
+    file_read_status open(const std::string& path, read_failure& failure)
+    {
+        QV_SEAM("local file opening");
+        fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_LARGEFILE);
+        if (fd_ < 0) return fail_open(failure, path, system_reason(errno));
+        struct stat64 st {};
+        if (::fstat64(fd_, &st) != 0) return fail_open(failure, path, system_reason(errno));
+        if (!S_ISREG(st.st_mode)) return fail_open(failure, path, "not a regular file");
+        // Reads of a regular file wait as reads of a disk do.
+        const int flags = ::fcntl(fd_, F_GETFL);
+        if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0)
+            return fail_open(failure, path, system_reason(errno));
+        size_ = static_cast<unsigned long long>(st.st_size);
+        if (size_ > max_file_size) return fail_too_large(failure, path, size_);
+        return file_read_status::ok;
+    }
+
+    // The size when it was opened.
+    unsigned long long size() const { return size_; }
+
+    // Up to `size` bytes, fewer only at the file's end; -1 with errno set on
+    // a read error.
+    ssize_t read(std::byte* into, std::size_t size)
+    {
+        std::size_t got = 0;
+        while (got < size) {
+            const ssize_t n = ::read(fd_, into + got, size - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return -1;
+            if (n == 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        return static_cast<ssize_t>(got);
+    }
+
+private:
+    int fd_ = -1;
+    unsigned long long size_ = 0;
+};
+
+file_read_status read_whole(const std::string& path, bytes& out, read_failure& failure)
+{
+    local_reader in;
+    const file_read_status opened = in.open(path, failure);
+    if (opened != file_read_status::ok) return opened;
+    // Checked before narrowing to size_t, which is 32-bit here.
+    if (in.size() > out.max_size()) return fail_too_large(failure, path, in.size());
+    out.resize(static_cast<std::size_t>(in.size()));
+    QV_SEAM("local file measured");
+    // An empty file leaves data() a null pointer: nothing to read into.
+    const ssize_t got = out.empty() ? 0 : in.read(out.data(), out.size());
+    const int error = got < 0 ? errno : 0;
+    // Cut short while it was read (by another process, or a read error):
+    // its size and digest would describe another file.
+    if (got < 0 || static_cast<std::size_t>(got) != out.size())
+        return fail_short(failure, path, got < 0 ? 0 : static_cast<unsigned long long>(got), out.size(), error);
+    return file_read_status::ok;
 }
 
 }  // namespace
@@ -49,46 +154,17 @@ bool open_regular_file(const std::string& path, std::ifstream& in)
 file_read_status read_local_file(const std::string& path, bytes& out)
 {
     out.clear();
+    read_failure failure;
     try {
-        std::ifstream in;
-        if (!open_regular_file(path, in)) return file_read_status::unreadable;
-        in.seekg(0, std::ios::end);
-        const std::streamoff size = in.tellg();
-        in.seekg(0, std::ios::beg);
-        if (size < 0 || !in) {
-            log_unreadable();
-            return file_read_status::unreadable;
-        }
-        // Checked before narrowing to size_t, which is 32-bit here.
-        const auto wide_size = static_cast<unsigned long long>(size);
-        if (wide_size > max_file_size || wide_size > out.max_size()) {
-            Logger::e("get_bytes_array_from_file err: file too large (" + std::to_string(wide_size) +
-                      " bytes): " + path);
-            return file_read_status::too_large;
-        }
-        out.resize(static_cast<std::size_t>(wide_size));
-        QV_SEAM("local file measured");
-        // An empty file leaves data() a null pointer: nothing to read into.
-        if (!out.empty()) in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
-        const auto got = static_cast<std::size_t>(in.gcount());
-        if (got != out.size()) {
-            // Cut short while it was read (by another process, or a read
-            // error): its size and digest would describe another file.
-            Logger::e("get_bytes_array_from_file err: read " + std::to_string(got) + " of " +
-                      std::to_string(out.size()) + " bytes: " + log_text(path));
-            bytes().swap(out);
-            return file_read_status::unreadable;
-        }
-        return file_read_status::ok;
+        if (read_whole(path, out, failure) == file_read_status::ok) return file_read_status::ok;
     } catch (const std::bad_alloc&) {
-        bytes().swap(out);
-        Logger::e("get_bytes_array_from_file err: file too large to hold in memory: " + path);
-        return file_read_status::too_large;
+        fail(failure, file_read_status::too_large, " file too large to hold in memory: " + log_text(path), "");
     } catch (const std::exception& e) {
-        bytes().swap(out);
-        Logger::e(std::string("get_bytes_array_from_file err:") + e.what());
-        return file_read_status::unreadable;
+        fail(failure, file_read_status::unreadable, e.what(), "");
     }
+    bytes().swap(out);
+    Logger::e("get_bytes_array_from_file err:" + failure.line);
+    return failure.status;
 }
 
 bytes get_bytes_array_from_file(const std::string& path)
@@ -156,39 +232,50 @@ bytes get_file_hash(const bytes& data)
     return md5.finish();
 }
 
-file_read_status file_digest(const std::string& path, bytes& digest, const std::atomic<bool>* stop)
+namespace {
+
+file_read_status digest_of(const std::string& path, bytes& digest, const std::atomic<bool>* stop, read_failure& failure)
+{
+    local_reader in;
+    const file_read_status opened = in.open(path, failure);
+    if (opened != file_read_status::ok) return opened;
+    md5_stream md5;
+    std::vector<std::byte> piece(1 << 16);
+    unsigned long long total = 0;
+    for (;;) {
+        const ssize_t got = in.read(piece.data(), piece.size());
+        if (got < 0) return fail_short(failure, path, total, in.size(), errno);
+        if (got == 0) break;
+        total += static_cast<unsigned long long>(got);
+        // Grown while it was read: still never more than the offsets reach.
+        if (total > max_file_size) return fail_too_large(failure, path, total);
+        md5.update(piece.data(), static_cast<std::size_t>(got));
+        QV_SEAM("digest piece read");
+        // A copy of gigabytes takes seconds to read: a stop ends it here.
+        if (stop != nullptr && stop->load()) return file_read_status::stopped;
+    }
+    digest = md5.finish();
+    return file_read_status::ok;
+}
+
+}  // namespace
+
+file_read_status file_digest(const std::string& path, bytes& digest, const std::atomic<bool>* stop, std::string* why)
 {
     digest.clear();
+    read_failure failure;
     try {
-        std::ifstream in;
-        if (!open_regular_file(path, in)) return file_read_status::unreadable;
-        md5_stream md5;
-        std::vector<char> piece(1 << 16);
-        unsigned long long total = 0;
-        while (in) {
-            in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
-            const auto got = static_cast<std::size_t>(in.gcount());
-            total += got;
-            if (total > max_file_size) {
-                Logger::e("get_bytes_array_from_file err: file too large (" + std::to_string(total) +
-                          " bytes or more): " + path);
-                return file_read_status::too_large;
-            }
-            md5.update(reinterpret_cast<const std::byte*>(piece.data()), got);
-            QV_SEAM("digest piece read");
-            // A copy of gigabytes takes seconds to read: a stop ends it here.
-            if (stop != nullptr && stop->load()) return file_read_status::stopped;
-        }
-        if (in.bad()) {
-            log_unreadable();
-            return file_read_status::unreadable;
-        }
-        digest = md5.finish();
-        return file_read_status::ok;
+        const file_read_status status = digest_of(path, digest, stop, failure);
+        if (status == file_read_status::ok || status == file_read_status::stopped) return status;
     } catch (const std::exception& e) {
-        Logger::e(std::string("get_bytes_array_from_file err:") + e.what());
-        return file_read_status::unreadable;
+        fail(failure, file_read_status::unreadable, e.what(), e.what());
     }
+    digest.clear();
+    if (why != nullptr)
+        *why = failure.reason;
+    else
+        Logger::e("get_bytes_array_from_file err:" + failure.line);
+    return failure.status;
 }
 
 std::vector<std::string> get_file_list(const std::filesystem::path& folder)
@@ -315,28 +402,33 @@ int md5_check(device& d, const std::map<std::string, std::string>& paths, const 
     for (const auto& [ip, hash] : hashes) {
         const auto path = paths.find(ip);
         bytes digest;
+        std::string why;
         const file_read_status read = hash.empty() || path == paths.end()
                                           ? file_read_status::unreadable
-                                          : file_digest(path->second, digest, &d.stop_requested);
+                                          : file_digest(path->second, digest, &d.stop_requested, &why);
         if (read == file_read_status::stopped) {
             for (auto& entry : d.results) entry.second = rc(ErrorType::CommandStopped);
             return rc(ErrorType::CommandStopped);
         }
-        bool verified = false;
+        int code = rc(ErrorType::InvalidHashData);
         if (hash.empty()) {
             Logger::e("md5_check: no hash data for ip = " + ip);
+        } else if (path == paths.end()) {
+            Logger::e("md5_check: local copy unreadable: " + ip);
         } else if (read != file_read_status::ok) {
-            Logger::e("md5_check: local copy unreadable: " + (path == paths.end() ? ip : log_text(path->second)));
+            // The scale's data are not at fault: the copy was lost here
+            // (its folder removed, say).
+            Logger::e("get_file err: cannot read back " + log_text(path->second) + ": " + why);
+            code = rc(ErrorType::UnexpectedDriverError);
         } else {
             // An empty copy is compared like any other: with the digest of
             // the empty message.
-            verified = hash.size() >= digest.size() && std::equal(digest.begin(), digest.end(), hash.begin());
-            if (!verified) Logger::e(single ? "md5_check invalid_hash_data_" : "md5_check invalid_hash_data");
+            if (hash.size() >= digest.size() && std::equal(digest.begin(), digest.end(), hash.begin())) continue;
+            Logger::e(single ? "md5_check invalid_hash_data_" : "md5_check invalid_hash_data");
         }
-        if (verified) continue;
         // The scale's own entry says so, even when it read "File received."
-        d.results[ip] = rc(ErrorType::InvalidHashData);
-        if (single) return rc(ErrorType::InvalidHashData);
+        d.results[ip] = code;
+        if (single) return code;
         result = rc(ErrorType::BroadcastError);
     }
     return result;

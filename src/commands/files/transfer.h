@@ -63,13 +63,17 @@ using file_hash_map = std::map<std::string, std::vector<std::byte>>;
 
 enum class file_read_status {
     ok,
-    unreadable,  // missing, not a regular file, failed or cut short while reading
+    unreadable,  // missing, not a regular file once opened, failed or cut short while reading
     too_large,  // 4 GiB or more (the packet offset is 32-bit), or more than a vector can hold
     stopped,  // a stop request came between two pieces
 };
 
+// Every read of a local file opens it close-on-exec and without waiting (a
+// FIFO in its place answers at once), and reads it only when what was opened
+// is a regular file.
+
 // Reads the whole regular file at `path`; on any failure `out` is empty and
-// the reason is logged.
+// a line names the path and the reason.
 file_read_status read_local_file(const std::string& path, std::vector<std::byte>& out);
 // The same, giving only the bytes (empty on any failure).
 std::vector<std::byte> get_bytes_array_from_file(const std::string& path);
@@ -96,10 +100,11 @@ private:
 
 // The MD5 digest of the regular file at `path`, read in pieces, so that a
 // file of any size the transfer accepts is verified without being held in
-// memory. On any failure `digest` is empty and the reason is logged. With
-// `stop`, a stop request ends the reading between two pieces.
+// memory. On any failure `digest` is empty and a line names the path and the
+// reason; with `why`, the reason goes there instead of a line. With `stop`, a
+// stop request ends the reading between two pieces.
 file_read_status file_digest(const std::string& path, std::vector<std::byte>& digest,
-                             const std::atomic<bool>* stop = nullptr);
+                             const std::atomic<bool>* stop = nullptr, std::string* why = nullptr);
 
 // The direct entries of a local folder as full path texts, unsorted; an empty
 // or unreadable folder gives what was listed so far (logged).
@@ -142,9 +147,11 @@ file_hash_map hash_by_poll(device& d, CommandType command, bool with_password, c
 std::string log_text(const std::string& text);
 
 // The check of downloaded copies: each scale of `hashes` against the local
-// copy at its own path in `paths` (by IP). Any scale that cannot be verified
-// (mismatch, no digest, no or unreadable copy) gets -105 in `results`; the
-// result is 0, -105 with one scale, -111 with several; an empty map with
-// scales listed is -105 (nothing was verified). A stop request while a copy
-// is read makes every entry of `results` and the result -9.
+// copy at its own path in `paths` (by IP). A scale whose data cannot be
+// verified (mismatch, no digest, no path) gets -105 in `results`; one whose
+// copy cannot be read back has lost it locally: -1000 and a "get_file err:"
+// line with the reason. The result is 0, that code with one scale, -111 with
+// several; an empty map with scales listed is -105 (nothing was verified). A
+// stop request while a copy is read makes every entry of `results` and the
+// result -9.
 int md5_check(device& d, const std::map<std::string, std::string>& paths, const file_hash_map& hashes);

@@ -182,7 +182,13 @@ bool file_upload::stop(int code)
 
 int file_upload::run()
 {
-    if (!read_inputs()) return result_;
+    if (!read_inputs()) {
+        // Nothing of this file went out: the result list (82) shows no
+        // scale, in a folder upload as for one file, rather than how the
+        // previous file went.
+        d_.results.clear();
+        return result_;
+    }
     const std::string name = row_->log_name;
     Logger::i(name + " start");
     if (!send_packets()) return result_;

@@ -78,16 +78,31 @@ TEST_F(Download, FailuresLeaveTheEarlierCopyAndNoPartialFile)
     const std::string target = "dl/.._.._x-127.0.0.100/ScaleServiceConfig.json";
     write(target, B({1, 2, 3}));
     scale_file_limits().max_download_size = 20000;
-    // The local disk full from the copy's first write on: its descriptor led to /dev/full, and the line expected.
-    std::string no_space;
-    const auto disk_full = [&] {
-        qv_seam::hook("download copy created", [&] {
+    // Local faults once the temporary copy is made, each with the line expected: the copy's descriptor led to
+    // /dev/full (the disk full from its first write on) or to /dev/null (writes land, the flush to disk fails).
+    std::string expected_line;
+    const auto copy_led_to = [&](const char* device, const std::string& line) {
+        qv_seam::hook("download copy created", [&, device, line] {
             const auto [fd, temporary] = open_file(dir + "/dl/.._.._x-127.0.0.100/.ScaleServiceConfig.json.part-");
-            const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
-            ASSERT_TRUE(fd >= 0 && full >= 0);
-            ASSERT_EQ(::dup2(full, fd), fd);
-            ::close(full);
-            no_space = "get_file err: cannot write " + temporary + ": No space left on device";
+            const int other = ::open(device, O_WRONLY | O_CLOEXEC);
+            ASSERT_TRUE(fd >= 0 && other >= 0);
+            ASSERT_EQ(::dup2(other, fd), fd);
+            ::close(other);
+            expected_line = "get_file err: cannot " + line + " " + temporary + ": ";
+            expected_line += device == std::string("/dev/full") ? "No space left on device" : "Invalid argument";
+        });
+    };
+    // A folder removed while the copy is written, or while it is read back, the earlier copy then put back as a
+    // restore would: the copy cannot be read back, or not renamed, a local failure rather than the scale's data.
+    const auto folder_removed = [&](const std::string& point, const std::string& folder) {
+        qv_seam::hook(point.c_str(), [&, point, folder] {
+            const std::string temporary =
+                open_file(dir + "/dl/.._.._x-127.0.0.100/.ScaleServiceConfig.json.part-").second;
+            fs::remove_all(folder);
+            write(target, B({1, 2, 3}));
+            expected_line = point == "download copy created"
+                                ? "get_file err: cannot read back " + temporary + ": No such file or directory"
+                                : "get_file err: No such file or directory: " + dir + "/" + target;
         });
     };
     using faults = qv_sim::download_faults;
@@ -99,21 +114,35 @@ TEST_F(Download, FailuresLeaveTheEarlierCopyAndNoPartialFile)
         {[](faults& f) { f.no_last_flag = true; }, -113},
         {[](faults& f) { f.endless = true; }, -113},
         {[](faults& f) { f.data_result = 120; }, 120},  // the scale's own code, not the upload's -6
-        {[&](faults&) { disk_full(); }, -1000},  // the line names the system's reason
+        // Local faults: -1000, and the line names the system's reason.
+        {[&](faults&) { copy_led_to("/dev/full", "write"); }, -1000},
+        {[&](faults&) { copy_led_to("/dev/null", "flush"); }, -1000},
+        {[&](faults&) { folder_removed("download copy created", dir + "/dl/.._.._x-127.0.0.100"); }, -1000},
+        {[&](faults&) { folder_removed("download copy created", dir + "/dl"); }, -1000},
+        {[&](faults&) { folder_removed("digest piece read", dir + "/dl/.._.._x-127.0.0.100"); }, -1000},
     };
     set_int(ParamType::FileType, 1);
     for (const auto& [set, result] : table) {
+        SCOPED_TRACE(&result - &table[0].second);
         faults f;
-        no_space.clear();
+        expected_line.clear();
         set(f);
         store->set_faults(f);
         d.results.clear();
         const device_test::log_capture log;
-        EXPECT_EQ(d.get_file(), result) << &result - &table[0].second;
+        EXPECT_EQ(d.get_file(), result);
         qv_seam::clear();
         if (result == -1000) {
-            EXPECT_TRUE(!no_space.empty() && log.contains(no_space)) << no_space;
+            EXPECT_TRUE(!expected_line.empty() && log.contains(expected_line)) << expected_line;
+            const auto lines = log.lines();
+            EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                    [](const std::string& l) { return l.rfind("md5_check", 0) == 0; }),
+                      0);
         }
+        // The result list (82) shows the scale's own code.
+        ASSERT_EQ(d.execute_command(82), 0);
+        const std::string listed = output(ParamType::CommandResults);
+        EXPECT_EQ(listed.rfind("127.0.0.100:" + std::to_string(result) + ":", 0), 0u) << listed;
         EXPECT_EQ(read_all(dir + "/" + target), B({1, 2, 3}));
         EXPECT_EQ(files_below(dir), std::vector<std::string>{target});
         EXPECT_EQ(output(ParamType::FilePath), "<unset>");
@@ -121,7 +150,13 @@ TEST_F(Download, FailuresLeaveTheEarlierCopyAndNoPartialFile)
     store->set_faults({});
     d.results.clear();
     a.clear_requests();
+    // The copy is on the disk before its name replaces the earlier copy's, and that name after.
+    std::vector<bytes> at_flush;
+    for (const char* point : {"download copy flushed", "download folder flushed"})
+        qv_seam::hook(point, [&] { at_flush.push_back(read_all(dir + "/" + target)); });
     EXPECT_EQ(d.get_file(), 0);
+    qv_seam::clear();
+    EXPECT_EQ(at_flush, (std::vector<bytes>{B({1, 2, 3}), pattern(5000)}));
     EXPECT_EQ(read_all(dir + "/" + target), pattern(5000));
     // The configuration file's requests carry the counted password.
     EXPECT_EQ(a.requests().at(0).frame, B({2, 7, 0x1C, 4, '1', '2', '3', '4', 0x02}));

@@ -1,11 +1,15 @@
 // Shared by upload and download: MD5, local files, the hash request, the check of copies.
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 
 #include "files_test_util.h"
+#include "replies/folders.h"
+#include "test_hooks/test_hooks.h"
 
 using namespace files_test;
 using send_test::add_scale;
@@ -48,16 +52,69 @@ TEST_F(LocalFiles, ReadsRegularFilesOnlyAndRefusesHugeOnes)
     ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0600), 0);
     bytes out;
     const device_test::log_capture log;
-    // A FIFO would block the open for ever; a folder has no content.
-    for (const std::string& path : {dir + "/missing", dir + "/pipe", dir})
+    // A FIFO would block the open for ever; a folder has no content. Each line names the path and the reason.
+    for (const auto& [path, reason] : {std::pair{dir + "/missing", "No such file or directory"},
+                                       {dir + "/pipe", "not a regular file"},
+                                       {dir, "not a regular file"}}) {
         EXPECT_EQ(read_local_file(path, out), file_read_status::unreadable) << path;
-    EXPECT_TRUE(log.contains("get_bytes_array_from_file err: failed open file!"));
+        EXPECT_TRUE(log.contains("get_bytes_array_from_file err: failed open file! " + path + ": " + reason)) << path;
+    }
     // Sparse: 4 GiB + 10 must not be read as 10 bytes; 3 GiB does not fit a 32-bit process.
     for (const unsigned long long size : {(1ull << 32) + 10, 3ull << 30}) {
         const std::string path = write("big", {});
         std::filesystem::resize_file(path, size);
         EXPECT_EQ(read_local_file(path, out), file_read_status::too_large) << size;
     }
+}
+
+// True when a child that this process starts (fork and exec) holds descriptor `fd`.
+bool child_inherits(int fd)
+{
+    const std::string check = "test -e /proc/self/fd/" + std::to_string(fd);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::execl("/bin/sh", "sh", "-c", check.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A child the host starts while 48 reads its file, or while 49 writes, reads back and stores its copy, inherits none
+// of the files or folders open then.
+TEST_F(LocalFiles, NoChildStartedMeanwhileInheritsThem)
+{
+    const int plain = ::open(dir.c_str(), O_RDONLY);  // the check itself: without close-on-exec, inherited
+    EXPECT_TRUE(child_inherits(plain));
+    ::close(plain);
+    qv_sim::sim_scale up("127.0.0.60"), down("127.0.0.61");
+    qv_sim::add_file_replies(up);
+    qv_sim::add_download_replies(down)->put("1C", pattern(1500));
+    const std::string copies = dir + "/dl/-127.0.0.61";
+    // Where a command holds a local file or folder open, and the start of its path.
+    const std::pair<const char*, std::string> points[] = {
+        {"local file measured", dir + "/f.bin"},
+        {"download copy created", copies + "/."},
+        {"digest piece read", copies + "/."},
+        {"download folder flushed", copies},
+    };
+    std::map<std::string, std::string> seen;
+    for (const auto& [point, start] : points)
+        qv_seam::hook(point, [&seen, point = std::string(point), start = start] {
+            const int fd = open_file(start).first;
+            seen[point] = fd < 0 ? "not open" : child_inherits(fd) ? "inherited" : "closed on exec";
+        });
+    add_scale(d, up, 1);
+    set_int(ParamType::FileType, 4);
+    set_text(ParamType::FilePath, write("f.bin", B({1, 2, 3})));
+    EXPECT_EQ(d.send_file(), 0);
+    reset();
+    add_scale(d, down, 1);
+    set_int(ParamType::FileType, 1);
+    set_text(ParamType::FolderForSaveFile, dir + "/dl");
+    EXPECT_EQ(d.get_file(), 0);
+    qv_seam::clear();
+    for (const auto& [point, start] : points) EXPECT_EQ(seen[point], "closed on exec") << point;
 }
 
 const bytes hash16 = B({0, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff});
@@ -119,6 +176,14 @@ TEST_F(Md5Check, EachScaleItsOwnVerdict)
     d.results = {{"127.0.0.60", -112}, {"127.0.0.61", -112}};
     EXPECT_EQ(md5_check(d, {}, {{"127.0.0.60", good}}), -111);  // no copy to read
     EXPECT_EQ(d.results.at("127.0.0.60"), -105);
+    // A copy that cannot be read back was lost here, not by the scale.
+    d.results = {{"127.0.0.60", -112}, {"127.0.0.61", -112}};
+    const std::string gone = dir + "/gone.bin";
+    EXPECT_EQ(md5_check(d, {{"127.0.0.60", gone}, {"127.0.0.61", paths.at("127.0.0.61")}},
+                        {{"127.0.0.60", good}, {"127.0.0.61", get_file_hash(pattern(11))}}),
+              -111);
+    EXPECT_EQ(d.results, (std::map<std::string, int>{{"127.0.0.60", -1000}, {"127.0.0.61", -112}}));
+    EXPECT_TRUE(log.contains("get_file err: cannot read back " + gone + ": No such file or directory"));
 }
 
 }  // namespace

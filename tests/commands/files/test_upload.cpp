@@ -6,7 +6,9 @@
 #include <string>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "files_test_util.h"
 #include "../../core/test_deadline.h"
@@ -190,12 +192,113 @@ TEST_F(Upload, AFileCutShortWhileReadSendsNothing)
         if (&command == &commands[0]) {
             EXPECT_EQ(sim.request_count(), 0u);
         }
+        ASSERT_EQ(d.execute_command(82), 0);
+        EXPECT_EQ(output(ParamType::CommandResults), "");  // whether small.txt went first or not
         d.input_params.clear();
     }
     qv_seam::clear();
     // Of the folder, at most small.txt went, in whichever order the folder lists them.
     for (const auto& upload : store->uploads()) EXPECT_EQ(upload.name, "small.txt");
     EXPECT_LE(store->uploads().size(), 1u);
+}
+
+// Anything but a regular file at the moment it is opened, named so or put in the file's place just before the open
+// (as a FIFO renamed over it), answers 171 at once with nothing sent, as does a file that cannot be read; the one line
+// names the path and the reason. After 113 answers 171 the result list (82) is empty, as after 48's.
+TEST_F(Upload, AnythingButARegularFileAnswersAtOnceWithItsReason)
+{
+    const test_deadline deadline{std::chrono::seconds(60)};
+    const std::string out = dir + "/out", path = out + "/f.bin", other = out + "/g.bin";
+    std::string named;  // the path that the line names
+    // Puts a FIFO or a folder in the place of `at`, by a rename.
+    const auto swap_in = [&](const std::string& at, bool fifo) {
+        const std::string made = dir + "/made";
+        ASSERT_EQ(fifo ? ::mkfifo(made.c_str(), 0600) : ::mkdir(made.c_str(), 0700), 0);
+        if (!fifo) std::filesystem::remove(at);
+        std::filesystem::rename(made, at);
+    };
+    // Just before the (n)th open of a local file.
+    const auto before_open = [&](int n, std::function<void()> act) {
+        auto opens = std::make_shared<int>(0);
+        qv_seam::hook("local file opening", [opens, n, act] {
+            if (++*opens == n) act();
+        });
+    };
+    struct row {
+        const char* what;
+        std::function<void()> set;
+        std::string line;  // after "get_bytes_array_from_file err: "
+        bool folder_upload;
+    };
+    const row table[] = {
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, "failed open file! <path>: not a regular file",
+         false},
+        {"a FIFO renamed over the file",
+         [&] { write("out/f.bin", B({1})), before_open(1, [&] { swap_in(path, true); }); },
+         "failed open file! <path>: not a regular file", false},
+        {"a folder", [&] { std::filesystem::create_directory(path); }, "failed open file! <path>: not a regular file",
+         false},
+        {"a folder put in the file's place",
+         [&] { write("out/f.bin", B({1})), before_open(1, [&] { swap_in(path, false); }); },
+         "failed open file! <path>: not a regular file", false},
+        {"missing", [] {}, "failed open file! <path>: No such file or directory", false},
+        {"no read permission", [&] { ::chmod(write("out/f.bin", B({1})).c_str(), 0); },
+         "failed open file! <path>: Permission denied", false},
+        // A read error: the descriptor led to a folder once the file is measured.
+        {"a read error",
+         [&] {
+             write("out/f.bin", pattern(100000));
+             qv_seam::hook("local file measured", [&] {
+                 const int fd = open_file(path).first;
+                 const int folder = ::open(dir.c_str(), O_RDONLY | O_CLOEXEC);
+                 ASSERT_TRUE(fd >= 0 && folder >= 0);
+                 ASSERT_EQ(::dup2(folder, fd), fd);
+                 ::close(folder);
+             });
+         },
+         "read 0 of 100000 bytes: <path>: Is a directory", false},
+        // The second file of a folder, once the first went: 171, and 82 does not show the first file's success.
+        {"a FIFO renamed over a folder's second file",
+         [&] {
+             write("out/f.bin", B({1})), write("out/g.bin", B({2}));
+             qv_seam::hook("local file measured", [&] {
+                 if (named.empty()) named = open_file(path).first >= 0 ? other : path;
+             });
+             before_open(2, [&] { swap_in(named, true); });
+         },
+         "failed open file! <path>: not a regular file", true},
+    };
+    for (const row& r : table) {
+        SCOPED_TRACE(r.what);
+        if (r.line.find("Permission") != std::string::npos && ::geteuid() == 0) continue;  // root reads it all
+        std::filesystem::remove_all(out);
+        std::filesystem::create_directory(out);
+        d.input_params.clear();
+        d.results.clear();
+        named.clear();
+        r.set();
+        if (named.empty()) named = path;
+        const std::size_t sent = sim.request_count(), uploads = store->uploads().size();
+        const device_test::log_capture log;
+        const auto start = std::chrono::steady_clock::now();
+        if (r.folder_upload) {
+            set_text(ParamType::FolderPath, out);
+            EXPECT_EQ(d.send_all_files_from_folder(), 171);
+            EXPECT_EQ(store->uploads().size(), uploads + 1);  // the first file went
+        } else {
+            set_int(ParamType::FileType, 4);
+            set_text(ParamType::FilePath, path);
+            EXPECT_EQ(d.send_file(), 171);
+            EXPECT_EQ(sim.request_count(), sent);
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+        qv_seam::clear();
+        std::string line = "get_bytes_array_from_file err: " + r.line;
+        line.replace(line.find("<path>"), 6, named);
+        EXPECT_TRUE(log.contains(line)) << line;
+        ASSERT_EQ(d.execute_command(82), 0);
+        EXPECT_EQ(output(ParamType::CommandResults), "");
+    }
 }
 
 TEST_F(Upload, StatusSequences)
