@@ -74,6 +74,10 @@ int refused_size(ParamType p, DataType kind, std::size_t size, std::size_t most)
 // escaped.
 std::string quoted_value(const std::string& text);
 
+// "<what> U+XXXX at position N" for the value at `at` of `text` (of a
+// secret, "<what> at position N": the value never reaches the log).
+std::string value_at(const char* what, const std::wstring& text, std::size_t at, bool secret = false);
+
 // A text whose first `width` characters the Windows-1251 table cannot all
 // encode: one warning line naming the parameter and the first such
 // character (of a password, its position alone, and the scale it is for
@@ -81,6 +85,10 @@ std::string quoted_value(const std::string& text);
 // command answers -1000. Nothing for a text it can encode.
 void warn_unencodable(ParamType p, const std::wstring& text, std::size_t width = std::wstring::npos,
                       bool secret = false, const std::string& scale_ip = std::string());
+
+// The position of the first value of `text` that is no Unicode character (a
+// lone surrogate, or one above U+10FFFF), or std::wstring::npos.
+std::size_t find_no_code_point(const std::wstring& text);
 
 // A wide text (set_wstring_param) holding a value that is no Unicode
 // character: a lone surrogate, or one above U+10FFFF. UTF-8 would cut the
