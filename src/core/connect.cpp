@@ -17,18 +17,32 @@
 
 namespace {
 
-// A port given as digits must name a port: the resolver would take 70637
-// modulo 65536 and reach another service of the scale.
+// White space as the C library's isspace takes it in the "C" locale.
+bool is_c_space(wchar_t c)
+{
+    return c == L' ' || (c >= L'\t' && c <= L'\r');
+}
+
+// The resolver reads a port as strtoul does (white space, an optional sign,
+// digits, the whole text) and keeps the low 16 bits: "70637", " 70637",
+// "+70637" would all reach port 5101 and "-1" port 65535. Such a text is
+// checked as the number it names; any other is a service name, which the
+// resolver decides.
 bool port_out_of_range(const std::wstring& port)
 {
-    if (port.empty()) return false;
+    std::size_t i = 0;
+    while (i < port.size() && is_c_space(port[i])) ++i;
+    const bool negative = i < port.size() && port[i] == L'-';
+    if (i < port.size() && (port[i] == L'+' || port[i] == L'-')) ++i;
+    if (i == port.size()) return false;  // no digits: a service name
     unsigned long value = 0;
-    for (wchar_t c : port) {
+    for (; i < port.size(); ++i) {
+        const wchar_t c = port[i];
         if (c < L'0' || c > L'9') return false;  // a service name: the resolver decides
         value = value * 10 + static_cast<unsigned long>(c - L'0');
         if (value > 65535) return true;
     }
-    return false;
+    return negative && value != 0;  // "-0" is port 0, as "0" is
 }
 
 // The resolver reads an address or port text only up to its first zero
@@ -74,7 +88,8 @@ int device::add_ip_to_list()
         r = refuse_zero_byte(ParamType::Port, port, "a port or service name, no zero byte");
     if (r != rc(ErrorType::Success)) return r;
     if (port_out_of_range(port))
-        return refused_parameter(ParamType::Port, DataType::String, device_utils::str(port),
+        return refused_parameter(ParamType::Port, DataType::String,
+                                 device_utils::escape_control_characters(device_utils::str(port)),
                                  "at most 65535, or a service name");
     r = get_string_param(ParamType::AdminPassword, input_params, password);
     if (r == rc(ErrorType::Success)) r = refuse_no_code_point(ParamType::AdminPassword, password, true);
