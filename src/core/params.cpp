@@ -80,6 +80,22 @@ void warn_unencodable(ParamType p, const std::wstring& text, std::size_t width, 
         "characters of the Windows-1251 table");
 }
 
+void mark_cut_text(param_map& map, ParamType p)
+{
+    const auto found = map.find(p);
+    if (found == map.end()) return;
+    const auto* text = dynamic_cast<const param_string*>(found->second.get());
+    if (text != nullptr) found->second = std::make_unique<param_string>(text->value, true);
+}
+
+bool is_cut_text(const param_map& map, ParamType p)
+{
+    const auto found = map.find(p);
+    if (found == map.end()) return false;
+    const auto* text = dynamic_cast<const param_string*>(found->second.get());
+    return text != nullptr && text->cut;
+}
+
 std::size_t find_no_code_point(const std::wstring& text)
 {
     for (std::size_t k = 0; k < text.size(); ++k) {

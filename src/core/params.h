@@ -43,11 +43,14 @@ public:
 
 class param_string final : public param_base {
 public:
-    explicit param_string(std::wstring v) : value(std::move(v)) {}
+    explicit param_string(std::wstring v, bool cut_at_fault = false) : value(std::move(v)), cut(cut_at_fault) {}
     DataType get_type() const override { return type; }
 
     const std::wstring value;
     const DataType type = DataType::String;
+    // The host's UTF-8 held a malformed sequence: `value` is what came
+    // before it.
+    const bool cut = false;
 };
 
 // Ordered by ascending signed number, so the internal negative numbers come
@@ -85,6 +88,13 @@ std::string value_at(const char* what, const std::wstring& text, std::size_t at,
 // command answers -1000. Nothing for a text it can encode.
 void warn_unencodable(ParamType p, const std::wstring& text, std::size_t width = std::wstring::npos,
                       bool secret = false, const std::string& scale_ip = std::string());
+
+// Marks the string stored under `p` as cut at malformed UTF-8 (a new value
+// in its place); any other entry, or none, stays as it is.
+void mark_cut_text(param_map& map, ParamType p);
+
+// True when the string stored under `p` was cut at malformed UTF-8.
+bool is_cut_text(const param_map& map, ParamType p);
 
 // The position of the first value of `text` that is no Unicode character (a
 // lone surrogate, or one above U+10FFFF), or std::wstring::npos.
