@@ -86,8 +86,12 @@ QUORVIX_DRIVER_API int execute_command(void* handle, int command);
 namespace nativedriver {
 
 // Sets the process-wide locale of the C library and of the C++ standard
-// library by name; -1000 when the system has no locale of that name (a name
-// holding a zero byte names none), the locale then unchanged.
+// library by name, for every instance and thread; create() sets both back to
+// "C". An empty name takes the locale the environment names (LC_ALL, else
+// LC_<category> each, else LANG; "C" when none is set). -1000, both locales
+// then unchanged: the system has no locale of that name, or the name is not
+// whole text (it holds a zero byte, or a value that is no character: a lone
+// surrogate, or one above U+10FFFF).
 QUORVIX_DRIVER_API int change_locale(void* handle, std::wstring name);
 
 }  // namespace nativedriver

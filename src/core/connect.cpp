@@ -17,28 +17,63 @@
 
 namespace {
 
-// A port given as digits must name a port: the resolver would take 70637
-// modulo 65536 and reach another service of the scale.
+// White space as the C library's isspace takes it in the "C" locale.
+bool is_c_space(wchar_t c)
+{
+    return c == L' ' || (c >= L'\t' && c <= L'\r');
+}
+
+// The resolver reads a port as strtoul does (white space, an optional sign,
+// digits, the whole text) and keeps the low 16 bits: "70637", " 70637",
+// "+70637" would all reach port 5101 and "-1" port 65535. Such a text is
+// checked as the number it names; any other is a service name, which the
+// resolver decides.
 bool port_out_of_range(const std::wstring& port)
 {
-    if (port.empty()) return false;
+    std::size_t i = 0;
+    while (i < port.size() && is_c_space(port[i])) ++i;
+    const bool negative = i < port.size() && port[i] == L'-';
+    if (i < port.size() && (port[i] == L'+' || port[i] == L'-')) ++i;
+    if (i == port.size()) return false;  // no digits: a service name
     unsigned long value = 0;
-    for (wchar_t c : port) {
+    for (; i < port.size(); ++i) {
+        const wchar_t c = port[i];
         if (c < L'0' || c > L'9') return false;  // a service name: the resolver decides
         value = value * 10 + static_cast<unsigned long>(c - L'0');
         if (value > 65535) return true;
     }
-    return false;
+    return negative && value != 0;  // "-0" is port 0, as "0" is
 }
 
 // The resolver reads an address or port text only up to its first zero
 // byte: "\0" would reach the local machine with the admin password,
 // "127.0.0.2\0x" a listed scale under a second key, "5001\0" "99999" port
 // 5001 past the range check.
-int refuse_zero_byte(ParamType p, const std::wstring& text, const char* allowed)
+int refuse_zero_byte(ParamType p, const std::wstring& text, const std::string& allowed)
 {
     if (text.find(L'\0') == std::wstring::npos) return rc(ErrorType::Success);
     return refused_parameter(p, DataType::String, quoted_value(device_utils::str(text)), allowed);
+}
+
+// A narrow text with malformed UTF-8 is stored up to the fault, which for an
+// address or port is the zero-byte fault again: "5001" C0 80 "99999" would
+// reach port 5001, "127.0.1.1" C0 80 "junk" that address.
+int refuse_cut_text(device& d, ParamType p, const std::wstring& text, const std::string& allowed)
+{
+    if (!is_cut_text(d.input_params, p)) return rc(ErrorType::Success);
+    return refused_parameter(p, DataType::String, quoted_value(device_utils::str(text)) + " cut at malformed UTF-8",
+                             allowed);
+}
+
+// An Ip or Port read for the list, refused unless the resolver will read it
+// as the host wrote it.
+int read_scale_text(device& d, ParamType p, std::wstring& text, const std::string& what)
+{
+    int r = d.get_string_param(p, d.input_params, text);
+    if (r == rc(ErrorType::Success)) r = refuse_no_code_point(p, text);
+    if (r == rc(ErrorType::Success)) r = refuse_cut_text(d, p, text, what + ", in well-formed UTF-8");
+    if (r == rc(ErrorType::Success)) r = refuse_zero_byte(p, text, what + ", no zero byte");
+    return r;
 }
 
 // The reply time-out, checked before the list changes: absent (or of
@@ -61,20 +96,16 @@ int device::add_ip_to_list()
     std::wstring ip;
     std::wstring port;
     std::wstring password;
-    int r = get_string_param(ParamType::Ip, input_params, ip);
-    if (r == rc(ErrorType::Success)) r = refuse_no_code_point(ParamType::Ip, ip);
+    int r = read_scale_text(*this, ParamType::Ip, ip, "an address");
     if (r != rc(ErrorType::Success)) return r;
     // The resolver takes an empty host for the local machine, which would
     // get the admin password of a request meant for a scale.
     if (ip.empty()) return refused_parameter(ParamType::Ip, DataType::String, quoted_value(""), "an address, not empty");
-    r = refuse_zero_byte(ParamType::Ip, ip, "an address, no zero byte");
-    if (r == rc(ErrorType::Success)) r = get_string_param(ParamType::Port, input_params, port);
-    if (r == rc(ErrorType::Success)) r = refuse_no_code_point(ParamType::Port, port);
-    if (r == rc(ErrorType::Success))
-        r = refuse_zero_byte(ParamType::Port, port, "a port or service name, no zero byte");
+    r = read_scale_text(*this, ParamType::Port, port, "a port or service name");
     if (r != rc(ErrorType::Success)) return r;
     if (port_out_of_range(port))
-        return refused_parameter(ParamType::Port, DataType::String, device_utils::str(port),
+        return refused_parameter(ParamType::Port, DataType::String,
+                                 device_utils::escape_control_characters(device_utils::str(port)),
                                  "at most 65535, or a service name");
     r = get_string_param(ParamType::AdminPassword, input_params, password);
     if (r == rc(ErrorType::Success)) r = refuse_no_code_point(ParamType::AdminPassword, password, true);

@@ -88,12 +88,16 @@ int set_string_param(void* handle, int param, const std::string& text)
 {
     return store(handle, [&](device& d) {
         // Malformed UTF-8 is stored up to the fault and still succeeds, as
-        // hosts may rely on; the fault is logged.
+        // hosts may rely on; the fault is logged, and the stored text keeps
+        // that it was cut, for the commands that must not take it so.
+        const auto p = static_cast<ParamType>(param);
         const auto bad = utf8::find_invalid(text.begin(), text.end());
         if (bad != text.end())
             Logger::w("set_string_param: malformed UTF-8 at byte " + std::to_string(bad - text.begin()) +
                       " for param_type " + std::to_string(param) + "; the text is stored up to it");
-        return d.set_string_param(static_cast<ParamType>(param), d.input_params, device_utils::wstr(text));
+        const int r = d.set_string_param(p, d.input_params, device_utils::wstr(text));
+        if (r == rc(ErrorType::Success) && bad != text.end()) mark_cut_text(d.input_params, p);
+        return r;
     });
 }
 

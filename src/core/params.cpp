@@ -62,18 +62,12 @@ std::string quoted_value(const std::string& text)
     return "\"" + device_utils::escape_control_characters(text) + "\"";
 }
 
-namespace {
-
-// "<what> U+XXXX at position N" for the value at `at` of `text` (of a
-// secret, "<what> at position N": the value never reaches the log).
 std::string value_at(const char* what, const std::wstring& text, std::size_t at, bool secret)
 {
     char code[16] = "";
     if (!secret) std::snprintf(code, sizeof code, " U+%04X", static_cast<unsigned>(text[at]));
     return std::string(what) + code + " at position " + std::to_string(at + 1);
 }
-
-}  // namespace
 
 void warn_unencodable(ParamType p, const std::wstring& text, std::size_t width, bool secret,
                       const std::string& scale_ip)
@@ -86,16 +80,38 @@ void warn_unencodable(ParamType p, const std::wstring& text, std::size_t width, 
         "characters of the Windows-1251 table");
 }
 
-int refuse_no_code_point(ParamType p, const std::wstring& text, bool secret)
+void mark_cut_text(param_map& map, ParamType p)
+{
+    const auto found = map.find(p);
+    if (found == map.end()) return;
+    const auto* text = dynamic_cast<const param_string*>(found->second.get());
+    if (text != nullptr) found->second = std::make_unique<param_string>(text->value, true);
+}
+
+bool is_cut_text(const param_map& map, ParamType p)
+{
+    const auto found = map.find(p);
+    if (found == map.end()) return false;
+    const auto* text = dynamic_cast<const param_string*>(found->second.get());
+    return text != nullptr && text->cut;
+}
+
+std::size_t find_no_code_point(const std::wstring& text)
 {
     for (std::size_t k = 0; k < text.size(); ++k) {
         const auto c = static_cast<std::uint32_t>(text[k]);
-        if (c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF)) continue;
-        refused_parameter(p, DataType::String, value_at("code", text, k, secret),
-                          "Unicode characters (no surrogate, at most U+10FFFF)");
-        return rc(ErrorType::UnexpectedDriverError);
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return k;
     }
-    return rc(ErrorType::Success);
+    return std::wstring::npos;
+}
+
+int refuse_no_code_point(ParamType p, const std::wstring& text, bool secret)
+{
+    const std::size_t at = find_no_code_point(text);
+    if (at == std::wstring::npos) return rc(ErrorType::Success);
+    refused_parameter(p, DataType::String, value_at("code", text, at, secret),
+                      "Unicode characters (no surrogate, at most U+10FFFF)");
+    return rc(ErrorType::UnexpectedDriverError);
 }
 
 int refused_absent(ParamType p, DataType kind)

@@ -43,11 +43,14 @@ public:
 
 class param_string final : public param_base {
 public:
-    explicit param_string(std::wstring v) : value(std::move(v)) {}
+    explicit param_string(std::wstring v, bool cut_at_fault = false) : value(std::move(v)), cut(cut_at_fault) {}
     DataType get_type() const override { return type; }
 
     const std::wstring value;
     const DataType type = DataType::String;
+    // The host's UTF-8 held a malformed sequence: `value` is what came
+    // before it.
+    const bool cut = false;
 };
 
 // Ordered by ascending signed number, so the internal negative numbers come
@@ -74,6 +77,10 @@ int refused_size(ParamType p, DataType kind, std::size_t size, std::size_t most)
 // escaped.
 std::string quoted_value(const std::string& text);
 
+// "<what> U+XXXX at position N" for the value at `at` of `text` (of a
+// secret, "<what> at position N": the value never reaches the log).
+std::string value_at(const char* what, const std::wstring& text, std::size_t at, bool secret = false);
+
 // A text whose first `width` characters the Windows-1251 table cannot all
 // encode: one warning line naming the parameter and the first such
 // character (of a password, its position alone, and the scale it is for
@@ -81,6 +88,17 @@ std::string quoted_value(const std::string& text);
 // command answers -1000. Nothing for a text it can encode.
 void warn_unencodable(ParamType p, const std::wstring& text, std::size_t width = std::wstring::npos,
                       bool secret = false, const std::string& scale_ip = std::string());
+
+// Marks the string stored under `p` as cut at malformed UTF-8 (a new value
+// in its place); any other entry, or none, stays as it is.
+void mark_cut_text(param_map& map, ParamType p);
+
+// True when the string stored under `p` was cut at malformed UTF-8.
+bool is_cut_text(const param_map& map, ParamType p);
+
+// The position of the first value of `text` that is no Unicode character (a
+// lone surrogate, or one above U+10FFFF), or std::wstring::npos.
+std::size_t find_no_code_point(const std::wstring& text);
 
 // A wide text (set_wstring_param) holding a value that is no Unicode
 // character: a lone surrogate, or one above U+10FFFF. UTF-8 would cut the

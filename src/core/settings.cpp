@@ -143,6 +143,12 @@ int device::get_db_schema_version()
 int device::change_locale(const std::wstring& name)
 {
     try {
+        // UTF-8 stops at a value that is no character: L"ru_RU.utf8" U+D800
+        // would set ru_RU.utf8, and a name that begins with one the
+        // environment's locale, each answering 0.
+        const std::size_t bad = find_no_code_point(name);
+        if (bad != std::wstring::npos)
+            throw std::runtime_error("locale name holds " + value_at("code", name, bad) + ", no Unicode character");
         const std::string utf8_name = device_utils::str(name);
         // The C library reads the name up to a zero byte: "C\0x" would set
         // "C" and answer 0 for a locale that does not exist.

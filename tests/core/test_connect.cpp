@@ -255,26 +255,34 @@ TEST_F(Connecting, APasswordRefusedForTheSecondScaleSendsNothingToTheFirst)
     }
 }
 
-// The resolver takes an empty Ip for the local machine and reads an Ip or Port only up to its first zero byte, so it
-// would carry the admin password to the local machine or to a scale the list holds under another text: 0 and 79
-// refuse such a text, narrow or wide, with -104 on every transport before anything is sent (a scale listening on
-// 127.0.0.1 at that port hears nothing); 0 leaves the list empty, 79 as it was. An Ip that is no IPv4 text is kept by
-// 79 as it stands.
+// The resolver takes an empty Ip for the local machine, reads an Ip or Port only up to its first zero byte, and reads
+// a Port with leading white space or a sign as a number whose low 16 bits it keeps, so it would carry the admin
+// password to the local machine or to a scale the list holds under another text: 0 and 79 refuse such a text, narrow
+// or wide, with -104 on every transport before anything is sent (a scale listening on 127.0.0.1 at that port hears
+// nothing); 0 leaves the list empty, 79 as it was. Narrow text with malformed UTF-8, stored only up to the fault, is
+// refused alike. An Ip that is no IPv4 text is kept by 79 as it stands.
 TEST_F(Connecting, AnIpOrPortTheResolverWouldMisreadIsRefusedAndTheLocalMachineHearsNothing)
 {
     qv_sim::sim_scale local("127.0.0.1"), listed("127.0.0.2");
     qv_sim::add_connect_replies(local);
     qv_sim::add_connect_replies(listed);
     const std::string port = local.port_text(), zero(1, '\0');
+    // Numbers whose low 16 bits are the local scale's port, as the resolver would read them.
+    const std::string wrapped = std::to_string(local.port() + 65536), below = std::to_string(65536 - local.port());
     std::string zeros_shown;  // sixteen zero bytes as the line escapes them
     for (int k = 0; k < 16; ++k) zeros_shown += "\\x00";
     const std::string ip_line = "refused string param \"(1) Ip\": \"",
                       port_line = "refused string param \"(2) Port\": \"",
                       ip_allowed = "\"; allowed: an address, no zero byte",
-                      port_allowed = "\"; allowed: a port or service name, no zero byte";
+                      port_allowed = "\"; allowed: a port or service name, no zero byte",
+                      range_line = "refused string param \"(2) Port\": ",
+                      range_allowed = "; allowed: at most 65535, or a service name",
+                      cut_ip_allowed = "\" cut at malformed UTF-8; allowed: an address, in well-formed UTF-8",
+                      cut_port_allowed = "\" cut at malformed UTF-8; allowed: a port or service name, in well-formed UTF-8";
     const struct {
         std::string ip, port;
         std::string line;  // empty: taken by 79 (0 is not run: it would look the text up as a name)
+        bool narrow_only = false;  // malformed UTF-8 has no wide form
     } cases[] = {
         {"", port, ip_line + "\"; allowed: an address, not empty"},
         {zero, port, ip_line + "\\x00" + ip_allowed},
@@ -285,6 +293,17 @@ TEST_F(Connecting, AnIpOrPortTheResolverWouldMisreadIsRefusedAndTheLocalMachineH
         {"127.0.0.1", port + zero + "01", port_line + port + "\\x0001" + port_allowed},
         {"127.0.0.1", port + zero + "99999", port_line + port + "\\x0099999" + port_allowed},
         {" 127.0.0.2", port, ""},  // no IPv4 text, and another text than the listed scale's
+        {"127.0.0.1", "+" + wrapped, range_line + "+" + wrapped + range_allowed},
+        {"127.0.0.1", " " + wrapped, range_line + " " + wrapped + range_allowed},
+        {"127.0.0.1", "\t" + wrapped, range_line + "\\x09" + wrapped + range_allowed},
+        {"127.0.0.1", "-" + below, range_line + "-" + below + range_allowed},
+        {"127.0.0.1", "+99999", range_line + "+99999" + range_allowed},
+        {"127.0.0.1", "-1", range_line + "-1" + range_allowed},
+        {"127.0.0.1\xC0\x80junk", port, ip_line + "127.0.0.1" + cut_ip_allowed, true},
+        {"127.0.0.1\xC3", port, ip_line + "127.0.0.1" + cut_ip_allowed, true},
+        {"\xFF", port, ip_line + cut_ip_allowed, true},
+        {"127.0.0.1", port + "\xC0\x80" "99999", port_line + port + cut_port_allowed, true},
+        {"127.0.0.1", port + "\xFF" "01", port_line + port + cut_port_allowed, true},
     };
     struct handle {
         void* h = nullptr;
@@ -302,7 +321,7 @@ TEST_F(Connecting, AnIpOrPortTheResolverWouldMisreadIsRefusedAndTheLocalMachineH
         for (const auto& c : cases)
             for (const bool wide : {false, true})
                 for (const int command : {0, 79}) {
-                    if (c.line.empty() && command == 0) continue;
+                    if ((c.line.empty() && command == 0) || (c.narrow_only && wide)) continue;
                     SCOPED_TRACE(std::string(transport) + (wide ? " wide " : " narrow ") + std::to_string(command) +
                                  " " + qv_sim::hex(qv_sim::to_bytes(c.ip + "/" + c.port)));
                     dev.permanent_connection = kept_open;
@@ -334,6 +353,34 @@ TEST_F(Connecting, AnIpOrPortTheResolverWouldMisreadIsRefusedAndTheLocalMachineH
                     EXPECT_EQ(execute_command(h, 47), 0);  // the list's scale is reached as before
                     EXPECT_EQ(listed.request_count(), 1u);
                 }
+    // A port written with a blank or a plus before it names that port: the scale is reached, its text kept.
+    for (const auto& [kept_open, protocol, transport] : every_transport)
+        for (const std::string& written : {" " + listed.port_text(), "+" + listed.port_text()})
+            for (const bool wide : {false, true}) {
+                SCOPED_TRACE(std::string(transport) + (wide ? " wide \"" : " narrow \"") + written + "\"");
+                dev.permanent_connection = kept_open;
+                listed.clear_requests();
+                set_text(ParamType::Ip, listed.ip(), wide);
+                set_text(ParamType::Port, written, wide);
+                set_text(ParamType::AdminPassword, "1234", wide);
+                set_int_param(h, int(ParamType::Protocol), protocol);
+                EXPECT_EQ(execute_command(h, 0), 0);
+                EXPECT_GE(listed.request_count(), 2u);  // the version and the serial number
+                ASSERT_EQ(dev.ip_address_list.size(), 1u);
+                EXPECT_EQ(dev.ip_address_list[0].port, written);
+            }
+    // The mark of a cut text goes with that value: a host that sets the text again well-formed is served, and a
+    // reader sees what was stored.
+    dev.ip_address_list.clear();
+    set_text(ParamType::Ip, "127.0.0.3\xC0\x80", false);
+    std::string stored;
+    EXPECT_EQ(get_input_string_param(h, int(ParamType::Ip), &stored), 0);
+    EXPECT_EQ(stored, "127.0.0.3");
+    set_text(ParamType::Ip, "127.0.0.3", false);
+    set_text(ParamType::Port, port + "\xFF", false);
+    set_text(ParamType::Port, port, true);
+    set_text(ParamType::AdminPassword, "1234", false);
+    EXPECT_EQ(execute_command(h, 79), 0);
 }
 
 // Each scale of a list gets its own frame: three scales that each know only their own password answer 0 to 47, and

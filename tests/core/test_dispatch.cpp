@@ -232,10 +232,24 @@ TEST(Settings, LanguageConnectionTypeRootFolderAndLocaleAndTheCatchAll)
     EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
               (std::vector<std::string>{"'do_command' error", separator}));
     EXPECT_EQ(run(d, CommandType::get_driver_version), 0);
-    EXPECT_EQ(d.change_locale(L"xx_NOWHERE.none"), -1000);  // the process's locale unchanged
-    EXPECT_EQ(std::locale().name(), "C");
-    // A name that a zero byte would cut to one the system has names no locale.
-    EXPECT_EQ(d.change_locale(std::wstring(L"de_DE.UTF-8\0x", 13)), -1000);
-    EXPECT_EQ(std::locale().name(), "C");
-    EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C");
+    // A name the system lacks, or one that is not whole text, which the C library would read cut short to a locale
+    // the system has (a lone surrogate first: to the empty name, the environment's): -1000, the process's C and C++
+    // locales unchanged.
+    const std::wstring surrogate(1, wchar_t(0xD800));
+    const std::pair<std::wstring, std::string> refused_names[] = {
+        {L"xx_NOWHERE.none", "change_locale err: locale::facet::_S_create_c_locale name not valid"},
+        {std::wstring(L"de_DE.UTF-8\0x", 13), "change_locale err: locale name holds a zero byte: de_DE.UTF-8\\x00x"},
+        {L"ru_RU.utf8" + surrogate + L"junk",
+         "change_locale err: locale name holds code U+D800 at position 11, no Unicode character"},
+        {surrogate + L"ru_RU.utf8", "change_locale err: locale name holds code U+D800 at position 1, no Unicode character"},
+        {L"ru_RU.utf8" + std::wstring(1, wchar_t(0x110000)),
+         "change_locale err: locale name holds code U+110000 at position 11, no Unicode character"},
+    };
+    for (const auto& [name, line] : refused_names) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(d.change_locale(name), -1000);
+        EXPECT_TRUE(log.contains(line));
+        EXPECT_EQ(std::locale().name(), "C");
+        EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C");
+    }
 }
