@@ -1,6 +1,10 @@
 #include "link/link_common.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include <boost/asio/buffer.hpp>
@@ -92,9 +96,18 @@ void link_base<Protocol>::begin_exchange()
 template <class Protocol>
 error_code link_base<Protocol>::open_socket()
 {
+    // Flags given to socket() itself: set afterwards, a fork and exec on
+    // another of the host's threads could come in between.
+    const Protocol v4 = Protocol::v4();
+    const int fd = ::socket(v4.family(), v4.type() | SOCK_CLOEXEC | SOCK_NONBLOCK, v4.protocol());
+    if (fd < 0) return error_code(errno, boost::asio::error::get_system_category());
     error_code ec;
-    socket.open(Protocol::v4(), ec);
-    if (!ec) socket.non_blocking(true, ec);
+    socket.assign(v4, fd, ec);
+    if (ec) {
+        ::close(fd);
+        return ec;
+    }
+    socket.non_blocking(true, ec);  // so that asio's own sends and receives never block either
     return ec;
 }
 

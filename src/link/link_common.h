@@ -123,7 +123,9 @@ protected:
     // An exchange starts, carrying `request`.
     void begin_exchange();
     // Opens the socket, non-blocking: every send and receive is tried at once
-    // and only a would-block waits for the reactor.
+    // and only a would-block waits for the reactor. Close-on-exec from the
+    // moment it is made: no child the host starts holds a scale's
+    // connection, not even for an instant.
     error_code open_socket();
 
     // Starts the deadline of the next wait. Each wait gets the full time-out
