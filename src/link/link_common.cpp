@@ -52,6 +52,11 @@ bool would_block(const error_code& ec)
     return ec == boost::asio::error::would_block || ec == boost::asio::error::try_again;
 }
 
+bool out_of_descriptors(const error_code& ec)
+{
+    return ec == boost::system::errc::too_many_files_open || ec == boost::system::errc::too_many_files_open_in_system;
+}
+
 // ---- What every client shares.
 
 template <class Protocol>
@@ -154,10 +159,19 @@ void link_base<Protocol>::close_link()
 }
 
 template <class Protocol>
-void link_base<Protocol>::release_socket()
+bool link_base<Protocol>::release_socket()
 {
+    if (!socket.is_open()) return false;
     error_code ignored;
     socket.close(ignored);
+    return true;
+}
+
+template <class Protocol>
+void link_base<Protocol>::fail_for_want_of_socket(const error_code& ec)
+{
+    Logger::e(step_error_line("REQUEST FOR ", ip(), "socket", ec));
+    if (request.no_socket) request.no_socket();
 }
 
 template <class Protocol>
