@@ -420,7 +420,9 @@ private:
     bool skipped_by_last_result(const std::string& ip) const;
     secret_span password_span(CommandType type, bool with_password, bool password_with_count,
                               const std::vector<std::byte>& frame) const;
-    int fold_results(bool status_request, const std::set<std::string>& skipped);
+    // `no_socket`: scales whose request found no descriptor for its socket (-1000).
+    int fold_results(bool status_request, const std::set<std::string>& skipped,
+                     const std::set<std::string>& no_socket);
     // The one-shot exchanges' io_context and resolved addresses, kept from
     // one send to the next (made by the first one-shot send).
     std::shared_ptr<one_shot_group> one_shot_links;

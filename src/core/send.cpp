@@ -121,6 +121,9 @@ int device::send_command(CommandType type, bool with_password, const bytes& data
     try {
         responses.clear();
         std::set<std::string> skipped;
+        // Asked, but no socket could be made for the request. Shared: a
+        // kept-open link keeps its last request after this call.
+        const auto no_socket = std::make_shared<std::set<std::string>>();
         const bool password_with_count = counts_password(type, with_password);
         const secret_span secret = password_span(type, with_password, password_with_count, frame);
         const frame_layout::opcode opcode(frame);
@@ -158,12 +161,13 @@ int device::send_command(CommandType type, bool with_password, const bytes& data
             // text the socket reports for the endpoint (a host name or a
             // non-canonical address would otherwise orphan the reply).
             request.callback = [this, ip = scale.ip](bytes body, std::string) { responses[ip] = std::move(body); };
+            request.no_socket = [no_socket, ip = scale.ip] { no_socket->insert(ip); };
             request.log_runs = true;
             exchange.add(route_of(scale), std::move(request));
         }
         exchange.finish();
         const bool status_request = !data.empty() && data[0] == std::byte{9} && is_upload_step(type);
-        return total_after_stop(fold_results(status_request, skipped));
+        return total_after_stop(fold_results(status_request, skipped, *no_socket));
     } catch (const std::exception& e) {
         Logger::e(std::string("send_command err: ") + e.what());
         return rc(ErrorType::UnexpectedDriverError);
@@ -222,7 +226,8 @@ secret_span device::password_span(CommandType type, bool with_password, bool pas
     return span;
 }
 
-int device::fold_results(bool status_request, const std::set<std::string>& skipped)
+int device::fold_results(bool status_request, const std::set<std::string>& skipped,
+                         const std::set<std::string>& no_socket)
 {
     int total = rc(ErrorType::Success);
     const bool group = ip_address_list.size() > 1;
@@ -234,6 +239,14 @@ int device::fold_results(bool status_request, const std::set<std::string>& skipp
             if (info_logged()) Logger::i("RESULT FOR " + scale.ip + ": " + std::to_string(r));
             results[scale.ip] = r;
             if (r != rc(ErrorType::Success)) total = group ? failed : r;
+            continue;
+        }
+        // No socket for the request: this process's failure, not the scale's
+        // silence (the link's line gives the reason).
+        if (no_socket.count(scale.ip) != 0) {
+            Logger::i("BAD RESULT FOR " + scale.ip + ": " + std::to_string(rc(ErrorType::UnexpectedDriverError)));
+            results[scale.ip] = rc(ErrorType::UnexpectedDriverError);
+            total = group ? failed : rc(ErrorType::UnexpectedDriverError);
             continue;
         }
         // Asked and silent: this exchange failed, whatever the scale said

@@ -1,6 +1,10 @@
 #include "link/link_common.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include <boost/asio/buffer.hpp>
@@ -48,6 +52,11 @@ bool would_block(const error_code& ec)
     return ec == boost::asio::error::would_block || ec == boost::asio::error::try_again;
 }
 
+bool out_of_descriptors(const error_code& ec)
+{
+    return ec == boost::system::errc::too_many_files_open || ec == boost::system::errc::too_many_files_open_in_system;
+}
+
 // ---- What every client shares.
 
 template <class Protocol>
@@ -92,9 +101,18 @@ void link_base<Protocol>::begin_exchange()
 template <class Protocol>
 error_code link_base<Protocol>::open_socket()
 {
+    // Flags given to socket() itself: set afterwards, a fork and exec on
+    // another of the host's threads could come in between.
+    const Protocol v4 = Protocol::v4();
+    const int fd = ::socket(v4.family(), v4.type() | SOCK_CLOEXEC | SOCK_NONBLOCK, v4.protocol());
+    if (fd < 0) return error_code(errno, boost::asio::error::get_system_category());
     error_code ec;
-    socket.open(Protocol::v4(), ec);
-    if (!ec) socket.non_blocking(true, ec);
+    socket.assign(v4, fd, ec);
+    if (ec) {
+        ::close(fd);
+        return ec;
+    }
+    socket.non_blocking(true, ec);  // so that asio's own sends and receives never block either
     return ec;
 }
 
@@ -141,10 +159,19 @@ void link_base<Protocol>::close_link()
 }
 
 template <class Protocol>
-void link_base<Protocol>::release_socket()
+bool link_base<Protocol>::release_socket()
 {
+    if (!socket.is_open()) return false;
     error_code ignored;
     socket.close(ignored);
+    return true;
+}
+
+template <class Protocol>
+void link_base<Protocol>::fail_for_want_of_socket(const error_code& ec)
+{
+    Logger::e(step_error_line("REQUEST FOR ", ip(), "socket", ec));
+    if (request.no_socket) request.no_socket();
 }
 
 template <class Protocol>

@@ -43,6 +43,10 @@ struct link_request {
     response_callback callback;
     bool log_traffic = true;  // the traffic lines of a one-shot exchange; a kept-open link keeps its own
     bool log_runs = false;  // the kept-open run lines of the send road
+    // Called instead of `callback` when no socket could be made for the
+    // request: the process is out of descriptors, a fault of this side and
+    // not the scale's.
+    std::function<void()> no_socket;
 };
 
 namespace link_detail {
@@ -60,6 +64,8 @@ constexpr std::int32_t max_reply_size = 4 * 1024 * 1024;
 std::string error_text(const error_code& ec);
 // A non-blocking operation found nothing to do yet.
 bool would_block(const error_code& ec);
+// A descriptor could not be had: the process's or the system's limit.
+bool out_of_descriptors(const error_code& ec);
 
 // The deadline scheme. No client arms a timer: a wait only notes when it
 // ends (set_timer), and whoever runs the io_context runs it no further than
@@ -106,8 +112,15 @@ public:
     void expire_if_due(clock::time_point now);
 
     // Closes the socket, releasing its descriptor; the client stays usable
-    // for its owner only as far as destruction.
-    void release_socket();
+    // for its owner only as far as destruction. True when it held one.
+    bool release_socket();
+
+    // For an exchange whose start() found no descriptor for its socket, and
+    // so began nothing: its request, back to the owner to start again later,
+    // or its end as a failure of this side (the line, then the request's
+    // no_socket).
+    link_request take_request() { return std::move(request); }
+    void fail_for_want_of_socket(const error_code& ec);
 
 protected:
     // The endpoint stays 0.0.0.0:0 until resolve() or set_endpoint().
@@ -123,7 +136,9 @@ protected:
     // An exchange starts, carrying `request`.
     void begin_exchange();
     // Opens the socket, non-blocking: every send and receive is tried at once
-    // and only a would-block waits for the reactor.
+    // and only a would-block waits for the reactor. Close-on-exec from the
+    // moment it is made: no child the host starts holds a scale's
+    // connection, not even for an instant.
     error_code open_socket();
 
     // Starts the deadline of the next wait. Each wait gets the full time-out

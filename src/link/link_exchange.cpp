@@ -30,9 +30,7 @@ void open_kept_open_link(const link_route& route, exchange_stop* stop)
     // request; a socket this process could not make is the process's own
     // failure, as an event loop it could not make is.
     const boost::system::error_code& failed = route.link->connect_error();
-    if (failed == boost::system::errc::too_many_files_open ||
-        failed == boost::system::errc::too_many_files_open_in_system)
-        throw boost::system::system_error(failed, "socket");
+    if (link_detail::out_of_descriptors(failed)) throw boost::system::system_error(failed, "socket");
 }
 
 // ---- Exchange.

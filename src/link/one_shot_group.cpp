@@ -29,7 +29,8 @@ long open_descriptors()
 
 std::size_t descriptor_window(std::size_t wanted)
 {
-    // A few connections always fit; counting costs more than they do.
+    // Counting costs more than a few connections do; one that finds no
+    // descriptor waits for another to finish (make_room).
     constexpr std::size_t always = 8;
     if (wanted <= always) return wanted;
     rlimit limit{};
@@ -111,36 +112,55 @@ void one_shot_group::add(link_transport how, const std::string& host, const std:
 
 void one_shot_group::fill_window()
 {
-    // An exchange that ends while it starts (its socket cannot be opened)
+    // An exchange that ends while it starts (a connect refused at once)
     // makes room from inside start(): the loop here takes that room up.
     if (filling) return;
     filling = true;
     while (open < window && !waiting.empty()) {
         exchange next = std::move(waiting.front());
         waiting.pop_front();
-        start(std::move(next));
+        if (next.how == link_transport::tcp)
+            start(tcp, std::move(next));
+        else
+            start(udp, std::move(next));
     }
     filling = false;
 }
 
-void one_shot_group::start(exchange next)
+template <class Client>
+void one_shot_group::start(std::vector<std::unique_ptr<Client>>& clients, exchange next)
 {
+    using endpoint = typename Client::endpoint_type;
+    clients.push_back(std::make_unique<Client>(*context, endpoint(next.address, next.port), std::move(next.request)));
+    Client* client = clients.back().get();
+    client->report_deadlines_to(&next_deadline);
+    client->when_finished([this, client] { finished(client); });
     ++open;
-    if (next.how == link_transport::tcp) {
-        tcp.push_back(std::make_unique<tcp_client>(*context, boost::asio::ip::tcp::endpoint(next.address, next.port),
-                                                   std::move(next.request)));
-        tcp_client* client = tcp.back().get();
-        client->report_deadlines_to(&next_deadline);
-        client->when_finished([this, client] { finished(client); });
-        client->start();
+    const link_detail::error_code no_descriptor = client->start();
+    if (!no_descriptor) return;
+    // Nothing of it began: it starts again once a descriptor is free, or
+    // ends here when none of this command's can be.
+    --open;
+    if (make_room()) {
+        next.request = client->take_request();
+        waiting.push_front(std::move(next));
     } else {
-        udp.push_back(std::make_unique<udp_client>(*context, boost::asio::ip::udp::endpoint(next.address, next.port),
-                                                   std::move(next.request)));
-        udp_client* client = udp.back().get();
-        client->report_deadlines_to(&next_deadline);
-        client->when_finished([this, client] { finished(client); });
-        client->start();
+        client->fail_for_want_of_socket(no_descriptor);
     }
+    clients.pop_back();
+}
+
+bool one_shot_group::make_room()
+{
+    std::size_t given_back = 0;
+    for (auto& client : tcp)
+        if (!client->in_exchange() && client->release_socket()) ++given_back;
+    for (auto& client : udp)
+        if (!client->in_exchange() && client->release_socket()) ++given_back;
+    // At least one, so that the scales still waiting are each tried in turn
+    // (the host may have closed something meanwhile) or each fail alike.
+    window = std::max<std::size_t>(open + given_back, 1);
+    return open + given_back > 0;
 }
 
 template <class Client>
@@ -202,6 +222,7 @@ void one_shot_group::drop_clients() noexcept
     udp.clear();
     waiting.clear();
     open = 0;
+    filling = false;  // a step or hook that threw left the fill loop mid-way
     next_deadline = link_detail::clock::time_point::max();
     // Steps of the clients just destroyed may still be queued in the
     // io_context: it must never run them, so it goes too.

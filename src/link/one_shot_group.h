@@ -8,7 +8,10 @@
 // and each scale's resolved address, for as long as the scale stays in the
 // list. At most as many connections are open at once as the process's
 // descriptor limit leaves room for: later scales start as earlier ones
-// finish, all within the same run.
+// finish, all within the same run. A socket that cannot be made for want of
+// descriptors waits for one of the command's own connections to close; only
+// when the command holds none does its scale fail, through the request's
+// no_socket.
 //
 // Use, for each command:
 //     group.begin(scales);
@@ -85,7 +88,12 @@ private:
     using address_key = std::pair<std::string, std::string>;
 
     void fill_window();
-    void start(exchange next);
+    template <class Client>
+    void start(std::vector<std::unique_ptr<Client>>& clients, exchange next);
+    // No socket could be made: gives back the sockets of finished exchanges
+    // and narrows the window to what the command then holds. False when it
+    // holds nothing: no socket can be had by waiting.
+    bool make_room();
     template <class Client>
     void finished(Client* client);
     void expire_due(link_detail::clock::time_point now);

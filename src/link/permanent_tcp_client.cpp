@@ -87,8 +87,11 @@ void permanent_tcp_client::connect(bool then_send)
 void permanent_tcp_client::handle_connect(const error_code& ec, bool then_send)
 {
     step("handle_connect", true, [&] {
-        if (!connected(ec) || !then_send) return exchange_over();  // at set-up the connect is all there is
-        send_current();
+        if (connected(ec) && then_send) return send_current();
+        // A request whose socket could not be made failed on this side, not
+        // the scale's; at set-up the connect is all there is.
+        if (then_send && link_detail::out_of_descriptors(ec) && request.no_socket) request.no_socket();
+        exchange_over();
     });
 }
 

@@ -22,18 +22,20 @@ tcp_client::tcp_client(boost::asio::io_context& context, const boost::asio::ip::
     request = std::move(next);
 }
 
-void tcp_client::start()
+error_code tcp_client::start()
 {
+    const error_code ec = open_socket();
+    if (link_detail::out_of_descriptors(ec)) return ec;
     begin_exchange();
     // The connect's outcome is not examined: a refused connect surfaces as
     // the send error that follows it.
-    const error_code ec = open_socket();
     if (!ec && ::connect(socket.native_handle(), endpoint.data(), endpoint.size()) != 0 && errno == EINPROGRESS) {
         set_timer();
         socket.async_wait(boost::asio::socket_base::wait_write, [this](const error_code&) { handle_connect(); });
-        return;
+        return {};
     }
     handle_connect();
+    return {};
 }
 
 void tcp_client::handle_connect()

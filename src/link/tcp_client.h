@@ -23,7 +23,9 @@ public:
     tcp_client& operator=(const tcp_client&) = delete;
 
     // Connects, then sends the request behind its count and reads the reply.
-    void start();
+    // Gives the want of descriptors that kept its socket from being made,
+    // and then begins nothing (see take_request); empty once under way.
+    link_detail::error_code start();
 
 private:
     void handle_connect();

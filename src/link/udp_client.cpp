@@ -22,15 +22,17 @@ udp_client::udp_client(boost::asio::io_context& context, const boost::asio::ip::
     request = std::move(next);
 }
 
-void udp_client::start()
+error_code udp_client::start()
 {
+    error_code ec = open_socket();
+    if (link_detail::out_of_descriptors(ec)) return ec;
     begin_exchange();
     // Connecting a datagram socket only fixes the peer: sends go to the
     // scale and only its datagrams are received. It exchanges nothing, and
     // its outcome is not examined: a failure surfaces as the send's.
-    error_code ec = open_socket();
     if (!ec) socket.connect(endpoint, ec);
     send_datagram();
+    return {};
 }
 
 void udp_client::send_datagram()

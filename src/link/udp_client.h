@@ -24,8 +24,10 @@ public:
     udp_client(const udp_client&) = delete;
     udp_client& operator=(const udp_client&) = delete;
 
-    // Sends the bare frame as one datagram, then waits for the reply.
-    void start();
+    // Sends the bare frame as one datagram, then waits for the reply. Gives
+    // the want of descriptors that kept its socket from being made, and then
+    // begins nothing (see take_request); empty once under way.
+    link_detail::error_code start();
 
 private:
     void send_datagram();

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 #include "link/one_shot_group.h"
@@ -112,6 +114,155 @@ TEST(SendWindow, AListLongerThanTheDescriptorLimitAllAnswers)
     EXPECT_LE(most_open.load(), window);
     EXPECT_GE(most_open.load(), 2u);  // still several at a time
     for (int fd : {ports_pipe[0], ports_pipe[1], window_pipe[0], window_pipe[1]}) ::close(fd);
+}
+
+// Takes every descriptor the soft limit allows (copies of `fd`) but `free` of them, until destroyed.
+struct descriptor_hog {
+    std::vector<int> held;
+    int last_error = 0;
+    descriptor_hog(int fd, int free)
+    {
+        for (int copy; (copy = ::dup(fd)) >= 0;) held.push_back(copy);
+        last_error = errno;
+        for (int k = 0; k < free && !held.empty(); ++k) ::close(held.back()), held.pop_back();
+    }
+    ~descriptor_hog()
+    {
+        for (int fd : held) ::close(fd);
+    }
+};
+
+// A child under a soft limit of 64 with every descriptor taken but a few. Room for one or two sockets: a list of 8 is
+// served whole over TCP, UDP or both, every scale 0. Room for none: each scale of the list, and a lone scale, -1000 with
+// "Too many open files" in its line, none -1; the same for a kept-open link that a time-out closed and that must be
+// opened again. A step that throws while the exchanges start leaves the group whole for the next command.
+TEST(SendWindow, ShortOfDescriptorsAListIsServedWholeOrEachScaleSaysWhy)
+{
+    constexpr int scales = 8;
+    int ports_pipe[2];
+    ASSERT_EQ(::pipe(ports_pipe), 0);
+    device_test::init_test_log();
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();  // before any scale starts a thread
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::uint16_t ports[scales + 1];
+        if (::read(ports_pipe[0], ports, sizeof ports) != sizeof ports) ::_exit(3);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = 64;
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(4);
+        // The sanitizers' type check opens a pipe the first time it meets a type, which it cannot with no descriptor
+        // free: the text of an error is made once while there is room (the exchanges themselves are, by each warm-up).
+        link_detail::error_text(boost::system::error_code(EMFILE, boost::system::system_category()));
+        const auto ip = [](int k) { return "127.0.0." + std::to_string(150 + k); };
+        const struct {
+            const char* what;
+            int protocol;  // -1: TCP and UDP in turn
+            int listed, free;
+            int total, each;
+        } cases[] = {
+            {"TCP, room for one", 1, scales, 1, 0, 0},         {"TCP, room for two", 1, scales, 2, 0, 0},
+            {"UDP, room for one", 0, scales, 1, 0, 0},         {"UDP, room for two", 0, scales, 2, 0, 0},
+            {"both, room for one", -1, scales, 1, 0, 0},       {"TCP, no room", 1, scales, 0, -111, -1000},
+            {"UDP, no room", 0, scales, 0, -111, -1000},       {"both, no room", -1, scales, 0, -111, -1000},
+            {"one TCP scale, no room", 1, 1, 0, -1000, -1000},
+        };
+        {
+            device d;
+            d.timeout_seconds = 5;
+            for (const auto& c : cases) {
+                SCOPED_TRACE(c.what);
+                d.ip_address_list.clear();
+                for (int k = 0; k < c.listed; ++k)
+                    d.ip_address_list.push_back(
+                        {ip(k), std::to_string(ports[k]), "1234", c.protocol < 0 ? k % 2 : c.protocol, ""});
+                d.results.clear();
+                EXPECT_EQ(d.send_command(CommandType::get_plu_count, true), 0);  // the event loop and addresses made
+                d.results.clear();
+                const device_test::log_capture log;
+                {
+                    const descriptor_hog hog(ports_pipe[0], c.free);
+                    EXPECT_EQ(hog.last_error, EMFILE);
+                    EXPECT_EQ(d.send_command(CommandType::get_plu_count, true), c.total);
+                }
+                for (int k = 0; k < c.listed; ++k) {
+                    EXPECT_EQ(d.results.at(ip(k)), c.each) << ip(k);
+                    EXPECT_EQ(log.contains("REQUEST FOR " + ip(k) + ": error in socket Too many open files"),
+                              c.each != 0)
+                        << ip(k);
+                    EXPECT_FALSE(log.contains("BAD RESULT FOR " + ip(k) + ": -1")) << ip(k);
+                }
+            }
+        }
+        {
+            device d;  // kept-open: the first request times out and closes the link
+            d.timeout_seconds = 1;
+            d.permanent_connection = true;
+            d.ip_address_list.push_back({ip(scales), std::to_string(ports[scales]), "1234", 1, ""});
+            EXPECT_EQ(d.connect(), 0);
+            d.results.clear();
+            EXPECT_EQ(d.send_command(CommandType::get_plu_count, true), -1);
+            d.results.clear();
+            const device_test::log_capture log;
+            {
+                const descriptor_hog hog(ports_pipe[0], 0);
+                EXPECT_EQ(d.send_command(CommandType::get_plu_count, true), -1000);
+            }
+            EXPECT_EQ(d.results.at(ip(scales)), -1000);
+            EXPECT_TRUE(log.contains("Connection with " + ip(scales) + " not established: Too many open files"));
+            d.results.clear();
+            EXPECT_EQ(d.send_command(CommandType::get_plu_count, true), 0);  // with room again
+        }
+        {
+            // A hook that throws from inside the start of the exchanges leaves the run; the same group serves the next
+            // command (as after any step that throws there: an event loop that cannot be made, a failed allocation).
+            one_shot_group group;
+            int answered = 0;
+            const auto request = [&](bool throwing) {
+                link_request r;
+                r.frame = B({0x02, 0x05, 0xD0, '1', '2', '3', '4'});
+                r.opcode = frame_layout::opcode(B({0xD0}));
+                r.callback = [&](bytes, std::string) { ++answered; };
+                if (throwing) r.no_socket = [] { throw std::runtime_error("no socket"); };
+                return r;
+            };
+            group.begin(1);  // the event loop made, with room
+            group.add(link_transport::tcp, ip(0), std::to_string(ports[0]), request(false));
+            EXPECT_TRUE(group.run());
+            group.begin(1);
+            group.add(link_transport::tcp, ip(0), std::to_string(ports[0]), request(true));
+            {
+                const descriptor_hog hog(ports_pipe[0], 0);
+                EXPECT_THROW(group.run(), std::runtime_error);
+            }
+            group.begin(2);
+            for (int k = 0; k < 2; ++k) group.add(link_transport::tcp, ip(k), std::to_string(ports[k]), request(false));
+            EXPECT_TRUE(group.run());
+            EXPECT_EQ(answered, 3);
+        }
+        std::fflush(nullptr);
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    const test_deadline deadline{std::chrono::seconds(60)};  // in the parent only
+    std::atomic<bool> first{true};  // the kept-open scale's first D0 goes unanswered
+    std::vector<std::unique_ptr<qv_sim::sim_scale>> sims;
+    std::uint16_t ports[scales + 1];
+    for (int k = 0; k <= scales; ++k) {
+        sims.push_back(std::make_unique<qv_sim::sim_scale>("127.0.0." + std::to_string(150 + k)));
+        ports[k] = sims.back()->port();
+    }
+    qv_sim::add_connect_replies(*sims.back());
+    sims.back()->on({0xD0}, [&](const qv_sim::request& r) -> qv_sim::reply {
+        const bytes body = qv_sim::reply_frame(r.command, 0, {0x10, 0x27});
+        if (first.exchange(false)) return {body, silent()};
+        return body;
+    });
+    ASSERT_EQ(::write(ports_pipe[1], ports, sizeof ports), static_cast<ssize_t>(sizeof ports));
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed, status " << status;
+    for (int fd : ports_pipe) ::close(fd);
 }
 
 }  // namespace

@@ -2,7 +2,18 @@
 // ("127.000.000.2"): lines and callbacks must give the endpoint's own text.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
+#include <set>
 #include <thread>
 
 #include <boost/asio/io_context.hpp>
@@ -312,6 +323,85 @@ TEST(LinkLog, LinesOfEachForm)
           answered})
         expected.insert(expected.end(), more.begin(), more.end());
     EXPECT_EQ(log.lines(), expected);
+}
+
+// The inodes of this process's sockets connected to `sim`: the clients' own.
+std::set<ino_t> sockets_to(const sim_scale& sim)
+{
+    std::set<ino_t> found;
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (dir == nullptr) return found;
+    while (const dirent* entry = ::readdir(dir)) {
+        const int fd = std::atoi(entry->d_name);
+        sockaddr_in peer{};
+        socklen_t size = sizeof peer;
+        struct stat st {};
+        if (entry->d_name[0] == '.' || ::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode) ||
+            ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0 || peer.sin_family != AF_INET)
+            continue;
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+        if (text == sim.ip() && ntohs(peer.sin_port) == sim.port()) found.insert(st.st_ino);
+    }
+    ::closedir(dir);
+    return found;
+}
+
+// What a child started by fork and exec finds open: `ls -l /proc/self/fd/`, a line a descriptor ("socket:[inode]").
+std::string descriptors_of_a_child()
+{
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::execl("/bin/ls", "ls", "-l", "/proc/self/fd/", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    std::string listing;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) listing.append(buf, static_cast<std::size_t>(n));
+    ::close(out[0]);
+    int status = 0;
+    if (pid > 0) ::waitpid(pid, &status, 0);
+    return listing;
+}
+
+std::string socket_text(ino_t inode)
+{
+    return "socket:[" + std::to_string(inode) + "]";
+}
+
+// Every socket of the three clients is close-on-exec from the moment it is made: a child started while a one-shot TCP
+// and a UDP exchange wait for a late reply and a kept-open link is open inherits none of them (a socket made without
+// the flag it does inherit), and the late replies still reach their exchanges.
+TEST(LinkDescriptors, NoChildInheritsAConnection)
+{
+    const test_deadline deadline{std::chrono::seconds(30)};
+    sim_scale sim("127.0.0.2");
+    sim.on({0xD0}, 0, {1, 2});
+    kept_open link(sim);
+    ASSERT_TRUE(link.client->is_open());
+    sim.set_fault(with([](fault& f) { f.delay = 1500ms; }));
+    outcome tcp_late, udp_late;
+    std::thread tcp_waits([&] { tcp_late = exchange(kind::tcp, sim, frame_d0(), true, 4); });
+    std::thread udp_waits([&] { udp_late = exchange(kind::udp, sim, frame_d0(), true, 4); });
+    const bool asked = sim.wait_for_requests(2, 3s);
+    const std::set<ino_t> clients = sockets_to(sim);
+    const int plain = ::socket(AF_INET, SOCK_DGRAM, 0);
+    struct stat plain_stat {};
+    ::fstat(plain, &plain_stat);
+    const std::string inherited = descriptors_of_a_child();
+    ::close(plain);
+    tcp_waits.join();
+    udp_waits.join();
+    ASSERT_TRUE(asked);
+    EXPECT_EQ(clients.size(), 3u);  // the kept-open link, the one-shot TCP connection, the UDP socket
+    EXPECT_NE(inherited.find(socket_text(plain_stat.st_ino)), std::string::npos) << inherited;
+    for (ino_t inode : clients) EXPECT_EQ(inherited.find(socket_text(inode)), std::string::npos) << inherited;
+    EXPECT_EQ(tcp_late.calls, 1);
+    EXPECT_EQ(udp_late.calls, 1);
 }
 
 }  // namespace
