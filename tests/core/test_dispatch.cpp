@@ -92,7 +92,7 @@ TEST(Dispatch, GroupRefusalTimingAndResultList)
     for (auto* s : {&a, &silent, &c}) add_scale(d, *s, 1);
     d.results = {{"127.0.0.9", -1}};
     log_capture log;
-    for (int internal : {29, -32}) {  // not for group mode: nothing is sent
+    for (int internal : {29, -32, -36}) {  // not for group mode: nothing is sent
         EXPECT_EQ(d.execute_command(internal), -110);
         EXPECT_TRUE(log.contains("Result code for command " + std::to_string(internal) +
                                  " : -110. Functionality not for group mode."));
