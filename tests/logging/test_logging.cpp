@@ -366,9 +366,9 @@ TEST(Logger, RotationRemovesOnlyItsOwnFiles)
         fs::create_symlink(outside.path + "/outside.log", own + "3_00.log");
         others.push_back(own + "3_00.log");
         others.push_back(outside.path + "/outside.log");
-        // An earlier process's rotated files, the oldest alone 29 MiB.
-        write_file(own + "1_00.log", 5 * hour, 29 * MiB);
-        for (int k = 1; k <= 3; ++k) write_file(own + "1_0" + std::to_string(k) + ".log", (5 - k) * hour);
+        // An earlier process's rotated files (a 9 in its number), the oldest alone 29 MiB.
+        write_file(own + "19_00.log", 5 * hour, 29 * MiB);
+        for (int k = 1; k <= 3; ++k) write_file(own + "19_0" + std::to_string(k) + ".log", (5 - k) * hour);
 
         run_in_child(home.path, [&, prefix = prefix](std::stringstream&) {
             Logger::init_log(prefix);
@@ -380,12 +380,12 @@ TEST(Logger, RotationRemovesOnlyItsOwnFiles)
                 return fs::exists(name);
             };
             ASSERT_TRUE(rotated(mine + "00.log"));
-            EXPECT_FALSE(fs::exists(own + "1_00.log")) << "past 35 MiB: the oldest goes";
-            EXPECT_TRUE(fs::exists(own + "1_01.log"));
+            EXPECT_FALSE(fs::exists(own + "19_00.log")) << "past 35 MiB: the oldest goes";
+            EXPECT_TRUE(fs::exists(own + "19_01.log"));
             ASSERT_TRUE(rotated(mine + "01.log"));
             ASSERT_TRUE(rotated(mine + "02.log"));
-            EXPECT_FALSE(fs::exists(own + "1_01.log")) << "a sixth file: the oldest goes";
-            for (const std::string& name : {own + "1_02.log", own + "1_03.log", mine + "00.log", mine + "01.log"})
+            EXPECT_FALSE(fs::exists(own + "19_01.log")) << "a sixth file: the oldest goes";
+            for (const std::string& name : {own + "19_02.log", own + "19_03.log", mine + "00.log", mine + "01.log"})
                 EXPECT_TRUE(fs::exists(name)) << name;
             EXPECT_GE(fs::file_size(mine + "01.log"), 7 * MiB - record.size() - 100);
             EXPECT_TRUE(open_close_on_exec(home.log() + "/" + Logger::get_log_file_name()));
