@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "test_hooks/test_hooks.h"
+
 namespace {
 
 // Every file the log opens is close-on-exec from the start: a child the host
@@ -71,6 +73,7 @@ bool copy_file(const std::string& from, const std::string& to)
 {
     const int in = ::open(from.c_str(), O_RDONLY | open_flags);
     if (in < 0) return false;
+    QV_SEAM("log file copying");
     const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | open_flags, 0666);
     bool copied = out >= 0;
     while (copied) {

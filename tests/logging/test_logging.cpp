@@ -447,6 +447,33 @@ TEST(Logger, FailedRotationKeepsTheRecordsWithinABound)
     });
 }
 
+// An old-log folder on another file system takes a copy; a copy that cannot be made (its name taken meanwhile by
+// another process) leaves the file and its records where they were, and the other file alone.
+TEST(Logger, ARotatedCopyThatCannotBeMadeLosesNothing)
+{
+    if (other_file_system() == "/tmp") GTEST_SKIP() << "no second file system at hand";
+    TempDir home, elsewhere(other_file_system());
+    fs::create_directories(home.log());
+    fs::create_directory_symlink(elsewhere.path, home.log() + "/cp_old");
+    run_in_child(home.path, [&](std::stringstream&) {
+        Logger::init_log("cp_");
+        const std::string file = home.log() + "/" + Logger::get_log_file_name();
+        const std::string target = elsewhere.path + "/cp_quorvix_driver_" + std::to_string(::getpid()) + "_00.log";
+        qv_seam::hook("log file copying", [&] { write_file(target, 0, 3); });
+        const QuietConsole quiet;
+        Logger::i("first");
+        const std::string filler(64 * 1024, 'f');
+        for (int k = 0; k < 200 && fs::file_size(file) < 8 * MiB; ++k) Logger::i(filler);
+        qv_seam::clear();
+        std::ifstream in(file, std::ios::binary);
+        std::string line;
+        ASSERT_TRUE(std::getline(in, line));
+        EXPECT_NE(line.find("]:  first"), std::string::npos) << line;
+        EXPECT_GE(fs::file_size(file), 8 * MiB);
+        EXPECT_EQ(fs::file_size(target), 3u) << "the other process's file";
+    });
+}
+
 // The file is rotated once the local time passes midnight: the time zone puts it two seconds ahead.
 TEST(Logger, RotatesAtLocalMidnight)
 {
