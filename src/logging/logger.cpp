@@ -345,8 +345,10 @@ void Logger::init_log(const std::string& given_prefix)
                 file_sink = boost::make_shared<sinks::synchronous_sink<file_log_backend>>(backend);
                 file_sink->set_formatter(&format_common);
                 file_sink->set_exception_handler(logging::make_exception_suppressor());
-                core->add_sink(file_sink);
+                // Named before the sink is added: a failure in between leaves
+                // neither a name nor a sink.
                 log_file_name_ = backend->file_name();
+                core->add_sink(file_sink);
             }
         } catch (...) {
             file_sink.reset();
